@@ -1,0 +1,33 @@
+# Thin wrapper over CMake; the build lives in build/ (out of source).
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test demo asan format clean
+
+all: build
+
+deps:
+	sh scripts/install-deps
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	sh scripts/demo $(BUILD)
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DLM_SANITIZE=ON -DLM_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)"
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,15 @@
+#pragma once
+
+class String;
+
+// Root of the library's class tree.
+class LmObject {
+public:
+    LmObject() = default;
+    LmObject(const LmObject&) = default;
+    LmObject& operator=(const LmObject&) = default;
+    virtual ~LmObject() = default;
+
+    // The class's name unless a subclass says more.
+    virtual String toString() const;
+};

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <utility>
+#include <vector>
+
+#include "Exception.h"
+
+// Growable array owning a copy of each element. A full vector grows by its
+// step (0 means 20), not by doubling. Indices are checked and raise
+// ArrayIndexException.
+template <class T>
+class Vector : public LmObject {
+public:
+    explicit Vector(int initialCapacity = 0, int step = 20)
+        : step_(step > 0 ? step : 20) {
+        items_.reserve(initialCapacity > 0 ? static_cast<size_t>(initialCapacity) : 0);
+    }
+    Vector(std::initializer_list<T> items) : items_(items) {}
+
+    void grow() { items_.reserve(items_.capacity() + static_cast<size_t>(step_)); }
+    void add(const T& item) {
+        growIfFull();
+        items_.push_back(item);
+    }
+    void add(T&& item) {
+        growIfFull();
+        items_.push_back(std::move(item));
+    }
+    int capacity() const { return static_cast<int>(items_.capacity()); }
+    void removeAll() { items_.clear(); }
+    T& elementAt(int index) {
+        check(index, size());
+        return items_[static_cast<size_t>(index)];
+    }
+    const T& elementAt(int index) const {
+        check(index, size());
+        return items_[static_cast<size_t>(index)];
+    }
+    void insertAt(const T& item, int index) {
+        check(index, size() + 1);
+        growIfFull();
+        items_.insert(items_.begin() + index, item);
+    }
+    T& lastElement() { return elementAt(size() - 1); }
+    const T& lastElement() const { return elementAt(size() - 1); }
+    T removeAt(int index) {
+        check(index, size());
+        T removed = std::move(items_[static_cast<size_t>(index)]);
+        items_.erase(items_.begin() + index);
+        return removed;
+    }
+    T setAt(const T& item, int index) {
+        check(index, size());
+        T replaced = std::exchange(items_[static_cast<size_t>(index)], item);
+        return replaced;
+    }
+    int size() const { return static_cast<int>(items_.size()); }
+    bool isEmpty() const { return items_.empty(); }
+    void trimToSize() { items_.shrink_to_fit(); }
+
+    T& operator[](int index) { return elementAt(index); }
+    const T& operator[](int index) const { return elementAt(index); }
+
+    auto begin() { return items_.begin(); }
+    auto end() { return items_.end(); }
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+
+    friend bool operator==(const Vector& a, const Vector& b) { return a.items_ == b.items_; }
+
+private:
+    static void check(int index, int limit) {
+        if (index < 0 || index >= limit) {
+            throw ArrayIndexException("Vector", __LINE__);
+        }
+    }
+    void growIfFull() {
+        if (items_.size() == items_.capacity()) {
+            grow();
+        }
+    }
+
+    int step_;
+    std::vector<T> items_;
+};
