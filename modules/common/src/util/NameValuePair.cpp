@@ -1,0 +1,6 @@
+#include "NameValuePair.h"
+
+#include "TypedValue.h"
+
+// The one instantiation the library uses, compiled once here.
+template class NameValuePair<TypedValue>;
