@@ -1,0 +1,154 @@
+#include "ChildProcess.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+class ChildProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/childprocess-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    // Writes a shell script and returns its path; mode 0755 unless given.
+    std::string script(const std::string& name, const std::string& body, mode_t mode = 0755) {
+        std::string path = dir_ + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        chmod(path.c_str(), mode);
+        return path;
+    }
+
+    std::string read(const std::string& name) {
+        std::ifstream in(dir_ + "/" + name);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::string dir_;
+};
+
+struct ExitCase {
+    const char* name;
+    const char* body;
+    int exitStatus;
+};
+
+class ChildProcessExitTest : public ChildProcessTest,
+                             public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(ChildProcessExitTest, ReturnsRawWaitStatusOfNormalExit) {
+    std::string path = script("s", GetParam().body);
+    int status = ChildProcess::run(path, {"s"});
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), GetParam().exitStatus);
+    EXPECT_EQ(status, GetParam().exitStatus << 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, ChildProcessExitTest,
+                         ::testing::Values(ExitCase{"zero", "exit 0", 0},
+                                           ExitCase{"one", "exit 1", 1},
+                                           ExitCase{"two", "exit 2", 2},
+                                           ExitCase{"large", "exit 200", 200}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ChildProcessTest, PassesArgumentZeroAndArgumentsUnchanged) {
+    std::string path =
+        script("rec", "for a in \"$0\" \"$@\"; do echo \"[$a]\"; done > " + dir_ + "/args");
+    // No shell in between: blanks and shell characters arrive as they are.
+    int status = ChildProcess::run(path, {path, "-s", "a b", "$HOME;x", ""});
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(read("args"), "[" + path + "]\n[-s]\n[a b]\n[$HOME;x]\n[]\n");
+}
+
+TEST_F(ChildProcessTest, SignalDeathIsReported) {
+    std::string path = script("k", "kill -TERM $$");
+    int status = ChildProcess::run(path, {"k"});
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}
+
+struct StartFailureCase {
+    const char* name;
+    bool create;
+    mode_t mode;
+    int exitStatus;
+};
+
+class ChildProcessStartFailureTest : public ChildProcessTest,
+                                     public ::testing::WithParamInterface<StartFailureCase> {};
+
+TEST_P(ChildProcessStartFailureTest, EndsWithStatusOfTheFailure) {
+    // Even root is refused a file without any execute bit (EACCES).
+    std::string path = dir_ + "/missing";
+    if (GetParam().create) {
+        path = script("noexec", "exit 0", GetParam().mode);
+    }
+    int status = ChildProcess::run(path, {"x"}, "start failed");
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), GetParam().exitStatus);
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, ChildProcessStartFailureTest,
+                         ::testing::Values(StartFailureCase{"notExecutable", true, 0644, 127},
+                                           StartFailureCase{"missing", false, 0, 128}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ChildProcessTest, StartFailureHookAndFixedStatusRunInTheChild) {
+    ChildProcess child(dir_ + "/missing", {"x"});
+    std::string marker = dir_ + "/hook";
+    child.setStartFailureHook(
+        [&marker](int error) { std::ofstream(marker) << (error == ENOENT ? "ENOENT" : "other"); });
+    child.setStartFailureStatus(3);
+    ASSERT_TRUE(child.start());
+    int status = child.wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(read("hook"), "ENOENT");
+}
+
+TEST_F(ChildProcessTest, WaitIsIdempotentAndNeverStartedGivesMinusOne) {
+    ChildProcess idle(script("s", "exit 4"), {"s"});
+    EXPECT_EQ(idle.wait(), -1);
+    ASSERT_TRUE(idle.start());
+    EXPECT_TRUE(idle.running());
+    EXPECT_EQ(idle.wait(), 4 << 8);
+    EXPECT_FALSE(idle.running());
+    EXPECT_EQ(idle.wait(), 4 << 8);
+}
+
+TEST_F(ChildProcessTest, DestructorReapsAChildStillRunning) {
+    pid_t pid;
+    {
+        ChildProcess child(script("sleeper", "exec sleep 30"), {"sleeper"});
+        ASSERT_TRUE(child.start());
+        pid = child.pid();
+    }
+    // Reaped: the pid is no longer our child (no zombie left).
+    int status;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(ChildProcessTest, MovedObjectOwnsTheChild) {
+    ChildProcess first(script("s", "exit 5"), {"s"});
+    ASSERT_TRUE(first.start());
+    ChildProcess second(std::move(first));
+    EXPECT_FALSE(first.running());
+    EXPECT_EQ(second.wait(), 5 << 8);
+}
+
+}  // namespace
