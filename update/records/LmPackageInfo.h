@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+#include "LmProductInfo.h"
+#include "LmVersionInfo.h"
+#include "PlatformInfo.h"
+#include "String.h"
+
+// One downloadable or deferred package, as announced by an update server
+// and kept in the package-list files.
+struct LmPackageInfo {
+    String path;
+    String file;
+    LmVersionInfo version;
+    LmProductInfo product;
+    PlatformInfo platform;
+    String url;
+    String md5;  // hexadecimal digest text
+    int32_t size = 0;
+    String time;  // not interpreted
+    int32_t downloadResult = 0;
+    String format;
+    String installScript;
+    int32_t runResult = 0;
+};

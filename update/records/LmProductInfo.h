@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+#include "String.h"
+
+// Description of a product. id 1000 is the update client itself; -1 means
+// no product.
+class LmProductInfo {
+public:
+    LmProductInfo() = default;
+    LmProductInfo(const LmProductInfo&) = default;
+    LmProductInfo& operator=(const LmProductInfo&) = default;
+    virtual ~LmProductInfo() = default;
+
+    // The multi-line listing shown to users; optional fields only when set.
+    virtual String toString() const;
+
+    int32_t id = -1;
+    String name;
+    String installPath;
+    String langCode;
+    String OEM;
+    String desc;
+    String serialNo;
+    String parent;  // ids of the parent products, comma-separated
+};
