@@ -1,0 +1,408 @@
+#include "TestServer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <strings.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include "RunProgram.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kStartSeconds = 20;
+
+std::string readWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeAtomically(const std::string& path, const std::string& content) {
+    std::string temp = path + ".new";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << content;
+    }
+    fs::rename(temp, path);
+}
+
+std::string makeServerDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/lmserver.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+    }
+    return pattern;
+}
+
+// Just enough JSON to read back the server's request records: objects,
+// arrays, strings (\u00XX gives one byte), true/false/null and numbers.
+struct Json {
+    enum Kind { Null, Bool, Number, Text, Array, Object } kind = Null;
+    bool flag = false;
+    double number = 0;
+    std::string text;
+    std::vector<Json> items;
+    std::map<std::string, Json> fields;
+
+    const Json& operator[](const std::string& key) const {
+        static const Json none;
+        auto it = fields.find(key);
+        return it == fields.end() ? none : it->second;
+    }
+};
+
+class JsonReader {
+public:
+    explicit JsonReader(const std::string& text) : text_(text) {}
+
+    Json value() {
+        skipBlanks();
+        char c = peek();
+        if (c == '{') {
+            return object();
+        }
+        if (c == '[') {
+            return array();
+        }
+        if (c == '"') {
+            Json j;
+            j.kind = Json::Text;
+            j.text = string();
+            return j;
+        }
+        return scalar();
+    }
+
+private:
+    char peek() const {
+        if (pos_ >= text_.size()) {
+            throw std::runtime_error("JSON ends early");
+        }
+        return text_[pos_];
+    }
+    char next() {
+        char c = peek();
+        ++pos_;
+        return c;
+    }
+    void expect(char c) {
+        skipBlanks();
+        if (next() != c) {
+            throw std::runtime_error(std::string("JSON: expected ") + c);
+        }
+    }
+    void skipBlanks() {
+        while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) {
+            ++pos_;
+        }
+    }
+    // Calls item() for each element of a bracketed, comma-separated list.
+    template <class F>
+    void list(char open, char close, F item) {
+        expect(open);
+        skipBlanks();
+        if (peek() == close) {
+            ++pos_;
+            return;
+        }
+        for (;;) {
+            item();
+            skipBlanks();
+            if (next() == close) {
+                return;
+            }
+        }
+    }
+    Json object() {
+        Json j;
+        j.kind = Json::Object;
+        list('{', '}', [&] {
+            skipBlanks();
+            std::string key = string();
+            expect(':');
+            j.fields[key] = value();
+        });
+        return j;
+    }
+    Json array() {
+        Json j;
+        j.kind = Json::Array;
+        list('[', ']', [&] { j.items.push_back(value()); });
+        return j;
+    }
+    std::string string() {
+        expect('"');
+        std::string out;
+        for (char c = next(); c != '"'; c = next()) {
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            c = next();
+            switch (c) {
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'u': {
+                    unsigned code = std::stoul(text_.substr(pos_, 4), nullptr, 16);
+                    pos_ += 4;
+                    out += static_cast<char>(code & 0xff);
+                    break;
+                }
+                default:
+                    out += c;
+            }
+        }
+        return out;
+    }
+    Json scalar() {
+        Json j;
+        size_t end = text_.find_first_of(",]} \r\n\t", pos_);
+        std::string word = text_.substr(pos_, end - pos_);
+        pos_ = end == std::string::npos ? text_.size() : end;
+        if (word == "true" || word == "false") {
+            j.kind = Json::Bool;
+            j.flag = word == "true";
+        } else if (word != "null") {
+            j.kind = Json::Number;
+            j.number = std::stod(word);
+        }
+        return j;
+    }
+
+    const std::string& text_;
+    size_t pos_ = 0;
+};
+
+RecordedRequest toRequest(const Json& record) {
+    RecordedRequest r;
+    r.requestLine = record["request_line"].text;
+    r.method = record["method"].text;
+    r.target = record["target"].text;
+    r.version = record["version"].text;
+    for (const Json& pair : record["headers"].items) {
+        if (pair.items.size() == 2) {
+            r.headers.emplace_back(pair.items[0].text, pair.items[1].text);
+        }
+    }
+    r.body = record["body"].text;
+    r.tls = record["tls"].flag;
+    r.proxied = record["proxied"].flag;
+    return r;
+}
+
+// Reads the child's "PORT <n>" line from fd, at most kStartSeconds.
+int awaitPort(int fd) {
+    std::string seen;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 200) <= 0) {
+            continue;
+        }
+        char buffer[256];
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        seen.append(buffer, static_cast<size_t>(n));
+        auto at = seen.find("PORT ");
+        if (at != std::string::npos && seen.find('\n', at) != std::string::npos) {
+            return std::atoi(seen.c_str() + at + 5);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool RecordedRequest::hasHeader(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (strcasecmp(key.c_str(), name.c_str()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string RecordedRequest::header(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (strcasecmp(key.c_str(), name.c_str()) == 0) {
+            return value;
+        }
+    }
+    return {};
+}
+
+TestServer::TestServer(const std::string& configJson) : TestServer(configJson, Options()) {}
+
+TestServer::TestServer(const std::string& configJson, const Options& options)
+    : dir_(makeServerDir()) {
+    start(configJson, options);
+}
+
+void TestServer::start(const std::string& configJson, const Options& options) {
+    writeAtomically(dir_ + "/config.json", configJson);
+    std::vector<std::string> args{"python3",  LM_TEST_SERVER_SCRIPT,
+                                  "--config", dir_ + "/config.json",
+                                  "--log",    dir_ + "/requests.jsonl"};
+    if (!options.tlsCert.empty()) {
+        args.insert(args.end(), {"--tls", options.tlsCert, options.tlsKey});
+        scheme_ = "https";
+    }
+    if (options.proxy) {
+        args.push_back("--proxy");
+    }
+    if (!options.proxyAuth.empty()) {
+        args.insert(args.end(), {"--proxy-auth", options.proxyAuth});
+    }
+    std::vector<char*> argv;
+    for (auto& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    std::string errPath = dir_ + "/stderr.txt";
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(pipeFds[1], 1);
+        int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (errFd >= 0) {
+            ::dup2(errFd, 2);
+        }
+        ::execvp("python3", argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    port_ = pid_ > 0 ? awaitPort(pipeFds[0]) : 0;
+    ::close(pipeFds[0]);
+    if (port_ == 0) {
+        ADD_FAILURE() << "the test server did not start:\n" << errors();
+    }
+}
+
+TestServer::~TestServer() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 50 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) {
+            ::usleep(100 * 1000);
+            if (i == 49) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+            }
+        }
+    }
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+}
+
+std::string TestServer::url(const std::string& path) const {
+    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void TestServer::setConfig(const std::string& configJson) {
+    writeAtomically(dir_ + "/config.json", configJson);
+}
+
+std::vector<RecordedRequest> TestServer::requests() const {
+    std::vector<RecordedRequest> out;
+    std::istringstream lines(readWhole(dir_ + "/requests.jsonl"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) {
+            continue;
+        }
+        try {
+            out.push_back(toRequest(JsonReader(line).value()));
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "bad request record (" << e.what() << "): " << line;
+        }
+    }
+    return out;
+}
+
+std::string TestServer::errors() const {
+    return readWhole(dir_ + "/stderr.txt");
+}
+
+std::string jsonString(const std::string& bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+TestCertificates makeTestCertificates(const std::string& dir) {
+    TestCertificates c{dir + "/ca.pem", dir + "/ca.key", dir + "/server.pem", dir + "/server.key"};
+    const std::string openssl = "/usr/bin/openssl";
+    std::string ext = dir + "/server.ext";
+    {
+        std::ofstream out(ext);
+        out << "subjectAltName=DNS:localhost,IP:127.0.0.1\n"
+               "basicConstraints=CA:FALSE\n"
+               "keyUsage=digitalSignature,keyEncipherment\n"
+               "extendedKeyUsage=serverAuth\n";
+    }
+    const std::vector<std::vector<std::string>> steps = {
+        {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", c.caKey, "-out", c.caCert,
+         "-days", "30", "-subj", "/CN=LmUpdate Test CA"},
+        {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", c.serverKey, "-out",
+         dir + "/server.csr", "-subj", "/CN=localhost"},
+        {"x509", "-req", "-in", dir + "/server.csr", "-CA", c.caCert, "-CAkey", c.caKey,
+         "-CAcreateserial", "-out", c.serverCert, "-days", "30", "-extfile", ext},
+    };
+    for (const auto& step : steps) {
+        ProgramResult r = runProgram(openssl, step);
+        if (r.exitStatus != 0) {
+            ADD_FAILURE() << "openssl " << step[0] << " failed:\n" << r.err;
+            break;
+        }
+    }
+    return c;
+}

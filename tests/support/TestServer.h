@@ -1,0 +1,93 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// One HTTP request as the test server received it.
+struct RecordedRequest {
+    std::string requestLine;  // "POST /lm/update HTTP/1.0"
+    std::string method;
+    std::string target;  // as sent: a path with query, an absolute URI, or host:port
+    std::string version;
+    std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
+    std::string body;                                          // bytes as received
+    bool tls = false;                                          // arrived over TLS
+    bool proxied = false;  // the server forwarded it (proxy mode)
+
+    // The value of the first header of that name (case-insensitive), "" when absent.
+    std::string header(const std::string& name) const;
+    bool hasHeader(const std::string& name) const;
+};
+
+// The project's test update server (tests/support/update_server.py), started
+// on 127.0.0.1 with an ephemeral port and stopped by the destructor.
+//
+// The configuration is a JSON text:
+//   { "routes": { "<METHOD> <path?query>": answer-or-list-of-answers, ... },
+//     "default": answer }                       // else 404
+// A route key's method may be "*". A request whose exact key has no route is
+// tried again without its query string. A list answers successive requests in
+// turn, its last answer repeating. An answer is an object:
+//   "status": 200, "reason": "OK", "headers": {"Name": "value", ...},
+//   "body": "text" | "body_file": "/path" | "body_repeat": "x", "body_count": N,
+//   "content_length": N   (sent instead of the true length; -1 omits the header),
+//   "ignore_range": true  (answer 200 with the whole body to a Range request),
+//   "close_after": N      (close after N body bytes),
+//   "delay_head": s       (seconds before the status line),
+//   "chunk_size": N, "chunk_delay": s   (slow body),
+//   "garbage": "text"     (sent instead of an HTTP answer, then close),
+//   "silent": true        (read the request, never answer, keep the connection)
+// Range: a "Range: bytes=N-" request on a body_file, body or body_repeat gets
+// 206 with the bytes from N and a Content-Range (unless ignore_range).
+class TestServer {
+public:
+    struct Options {
+        std::string tlsCert;  // both set: HTTPS
+        std::string tlsKey;
+        // Forward absolute-URI requests and CONNECT tunnels to 127.0.0.1
+        // targets (ordinary paths still get the routes).
+        bool proxy = false;
+        std::string proxyAuth;  // "user:password": require Proxy-authorization Basic, else 407
+    };
+
+    explicit TestServer(const std::string& configJson = "{}");
+    TestServer(const std::string& configJson, const Options& options);
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:<port>" + path (https when TLS is on)
+    std::string url(const std::string& path = "") const;
+    // Replaces the configuration; the server takes it for the next request
+    // (sequences restart).
+    void setConfig(const std::string& configJson);
+    // Every request received so far, oldest first.
+    std::vector<RecordedRequest> requests() const;
+    // Lines the server wrote to its standard error (tracebacks), for diagnostics.
+    std::string errors() const;
+
+private:
+    void start(const std::string& configJson, const Options& options);
+
+    std::string dir_;
+    std::string scheme_ = "http";
+    int pid_ = -1;
+    int port_ = 0;
+};
+
+// A JSON string literal (quoted and escaped) of any bytes, for building
+// configurations: bytes above 0x7f become \u00XX (the server reads them back
+// as single bytes).
+std::string jsonString(const std::string& bytes);
+
+// A CA and a server certificate for "localhost" and 127.0.0.1 signed by it,
+// made with the openssl command in dir.
+struct TestCertificates {
+    std::string caCert;  // PEM
+    std::string caKey;
+    std::string serverCert;  // PEM, signed by the CA
+    std::string serverKey;   // PEM, unencrypted
+};
+TestCertificates makeTestCertificates(const std::string& dir);

@@ -1,0 +1,362 @@
+#!/usr/bin/env python3
+"""The project's test update server: canned HTTP/1.0 answers on 127.0.0.1
+with fault switches, optional TLS and a forward-proxy mode.
+
+Usage: update_server.py --config FILE --log FILE [--port-file FILE]
+                        [--tls CERT KEY] [--proxy] [--proxy-auth USER:PASS]
+
+Prints "PORT <n>" on standard output once it listens. Every request is
+appended to the log file as one JSON line; bytes are carried as latin-1
+characters. The configuration file is read again whenever it changes. Its
+format is described in TestServer.h.
+"""
+
+import argparse
+import base64
+import json
+import os
+import signal
+import socket
+import ssl
+import sys
+import threading
+import time
+
+HEAD_LIMIT = 64 * 1024
+REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
+           400: "Bad Request", 401: "Unauthorized", 403: "Forbidden", 404: "Not Found",
+           407: "Proxy Authentication Required", 416: "Range Not Satisfiable",
+           500: "Internal Server Error", 502: "Bad Gateway", 503: "Service Unavailable"}
+
+
+class Config:
+    """The routes, re-read when the file changes; counts requests per route."""
+
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Lock()
+        self.stamp = None
+        self.data = {}
+        self.counts = {}
+
+    def _reload(self):
+        try:
+            st = os.stat(self.path)
+        except OSError:
+            return
+        stamp = (st.st_ino, st.st_mtime_ns, st.st_size)
+        if stamp == self.stamp:
+            return
+        with open(self.path, encoding="utf-8") as f:
+            text = f.read()
+        self.data = json.loads(text) if text.strip() else {}
+        self.stamp = stamp
+        self.counts = {}
+
+    def answer_for(self, method, target):
+        with self.lock:
+            self._reload()
+            routes = self.data.get("routes", {})
+            path = target.split("?", 1)[0]
+            for key in (method + " " + target, "* " + target,
+                        method + " " + path, "* " + path):
+                if key in routes:
+                    return self._next(key, routes[key])
+            if "default" in self.data:
+                return self._next("default", self.data["default"])
+            return {"status": 404, "body": "no route for " + method + " " + target + "\n"}
+
+    def _next(self, key, answers):
+        if isinstance(answers, dict):
+            return answers
+        n = self.counts.get(key, 0)
+        self.counts[key] = n + 1
+        return answers[min(n, len(answers) - 1)]
+
+
+class Recorder:
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Lock()
+
+    def record(self, request, tls, proxied):
+        line = json.dumps({
+            "request_line": request["line"], "method": request["method"],
+            "target": request["target"], "version": request["version"],
+            "headers": request["headers"], "body": request["body"],
+            "tls": tls, "proxied": proxied, "time": time.time(),
+        })
+        with self.lock:
+            with open(self.path, "a", encoding="ascii") as f:
+                f.write(line + "\n")
+
+
+def latin1(data):
+    return data.decode("latin-1")
+
+
+def read_request(conn):
+    """Reads one request (head, then a body of Content-Length bytes)."""
+    data = b""
+    while b"\r\n\r\n" not in data and b"\n\n" not in data:
+        chunk = conn.recv(4096)
+        if not chunk:
+            return None
+        data += chunk
+        if len(data) > HEAD_LIMIT:
+            return None
+    sep = b"\r\n\r\n" if b"\r\n\r\n" in data else b"\n\n"
+    head, body = data.split(sep, 1)
+    lines = latin1(head).replace("\r\n", "\n").split("\n")
+    parts = lines[0].split(" ")
+    method = parts[0] if parts else ""
+    target = parts[1] if len(parts) > 1 else ""
+    version = parts[2] if len(parts) > 2 else ""
+    headers = []
+    for line in lines[1:]:
+        if ":" in line:
+            name, value = line.split(":", 1)
+            headers.append([name.strip(), value.strip()])
+    length = header_value(headers, "content-length")
+    want = int(length) if length and length.strip().isdigit() else 0
+    while len(body) < want:
+        chunk = conn.recv(65536)
+        if not chunk:
+            break
+        body += chunk
+    return {"line": lines[0], "method": method, "target": target, "version": version,
+            "headers": headers, "body": latin1(body[:want] if want else body)}
+
+
+def header_value(headers, name):
+    for key, value in headers:
+        if key.lower() == name:
+            return value
+    return None
+
+
+def body_of(answer):
+    if "body_file" in answer:
+        with open(answer["body_file"], "rb") as f:
+            return f.read()
+    if "body_repeat" in answer:
+        return answer["body_repeat"].encode("latin-1") * int(answer.get("body_count", 1))
+    return answer.get("body", "").encode("latin-1")
+
+
+def range_start(request, answer, body):
+    """The first byte a "Range: bytes=N-" asks for, or None to send all."""
+    wanted = header_value(request["headers"], "range")
+    if not wanted or answer.get("ignore_range") or not wanted.startswith("bytes="):
+        return None
+    first = wanted[len("bytes="):].split("-", 1)[0].strip()
+    if not first.isdigit():
+        return None
+    return int(first)
+
+
+def build_head(status, reason, headers, length):
+    lines = ["HTTP/1.0 %d %s" % (status, reason)]
+    names = {name.lower() for name, _ in headers}
+    for name, value in headers:
+        lines.append("%s: %s" % (name, value))
+    if length is not None and length >= 0 and "content-length" not in names:
+        lines.append("Content-Length: %d" % length)
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+
+
+def answer_headers(answer):
+    headers = answer.get("headers", {})
+    return list(headers.items()) if isinstance(headers, dict) else [tuple(h) for h in headers]
+
+
+def send_body(conn, body, answer):
+    limit = answer.get("close_after")
+    if limit is not None:
+        body = body[:int(limit)]
+    size = int(answer.get("chunk_size", 65536))
+    delay = float(answer.get("chunk_delay", 0))
+    for at in range(0, len(body), size):
+        if delay and at:
+            time.sleep(delay)
+        conn.sendall(body[at:at + size])
+
+
+def serve_answer(conn, request, answer):
+    if answer.get("delay_head"):
+        time.sleep(float(answer["delay_head"]))
+    if answer.get("silent"):
+        hold_open(conn)
+        return
+    if "garbage" in answer:
+        garbage = answer["garbage"]
+        conn.sendall((garbage if isinstance(garbage, str) else "\x00garbage\x7f\n")
+                     .encode("latin-1"))
+        return
+    status = int(answer.get("status", 200))
+    reason = answer.get("reason", REASONS.get(status, "Status"))
+    headers = answer_headers(answer)
+    body = body_of(answer)
+    start = range_start(request, answer, body)
+    if start is not None and status == 200:
+        if start >= len(body):
+            headers.append(("Content-Range", "bytes */%d" % len(body)))
+            status, reason, body = 416, REASONS[416], b""
+        else:
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body))))
+            status, reason, body = 206, REASONS[206], body[start:]
+    length = int(answer.get("content_length", len(body)))
+    conn.sendall(build_head(status, reason, headers, length))
+    if request["method"] != "HEAD":
+        send_body(conn, body, answer)
+
+
+def hold_open(conn):
+    """Never answers; returns when the client gives up."""
+    try:
+        while conn.recv(4096):
+            pass
+    except OSError:
+        pass
+
+
+class Server:
+    def __init__(self, args):
+        self.config = Config(args.config)
+        self.recorder = Recorder(args.log)
+        self.tls = None
+        if args.tls:
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(args.tls[0], args.tls[1])
+        self.proxy = args.proxy or bool(args.proxy_auth)
+        self.proxy_auth = args.proxy_auth
+
+    def handle(self, conn):
+        try:
+            if self.tls:
+                conn = self.tls.wrap_socket(conn, server_side=True)
+            request = read_request(conn)
+            if request is None:
+                return
+            if self.proxy and (request["method"] == "CONNECT" or "://" in request["target"]):
+                self.forward(conn, request)
+                return
+            self.recorder.record(request, self.tls is not None, False)
+            serve_answer(conn, request, self.config.answer_for(request["method"],
+                                                               request["target"]))
+        except (OSError, ssl.SSLError, ValueError) as e:
+            print("connection: %r" % (e,), file=sys.stderr, flush=True)
+        finally:
+            close_quietly(conn)
+
+    # Forward-proxy mode.
+
+    def forward(self, conn, request):
+        self.recorder.record(request, self.tls is not None, True)
+        if not self.authorized(request):
+            conn.sendall(build_head(407, REASONS[407],
+                                    [("Proxy-Authenticate", 'Basic realm="test"')], 0))
+            return
+        if request["method"] == "CONNECT":
+            host, _, port = request["target"].rpartition(":")
+            path = None
+        else:
+            host, port, path = split_absolute(request["target"])
+        if host not in ("127.0.0.1", "localhost"):
+            conn.sendall(build_head(403, REASONS[403], [], 0))
+            return
+        try:
+            upstream = socket.create_connection(("127.0.0.1", int(port)), timeout=30)
+        except (OSError, ValueError):
+            conn.sendall(build_head(502, REASONS[502], [], 0))
+            return
+        try:
+            if path is None:
+                conn.sendall(b"HTTP/1.0 200 Connection established\r\n\r\n")
+            else:
+                upstream.sendall(origin_request(request, path))
+            relay(conn, upstream)
+        finally:
+            close_quietly(upstream)
+
+    def authorized(self, request):
+        if not self.proxy_auth:
+            return True
+        given = header_value(request["headers"], "proxy-authorization") or ""
+        expected = "Basic " + base64.b64encode(self.proxy_auth.encode("latin-1")).decode()
+        return given.strip() == expected
+
+
+def split_absolute(target):
+    rest = target.split("://", 1)[1]
+    hostport, slash, path = rest.partition("/")
+    host, _, port = hostport.partition(":")
+    return host, port or "80", slash + path if slash else "/"
+
+
+def origin_request(request, path):
+    lines = ["%s %s %s" % (request["method"], path, request["version"] or "HTTP/1.0")]
+    for name, value in request["headers"]:
+        if not name.lower().startswith("proxy-"):
+            lines.append("%s: %s" % (name, value))
+    return ("\r\n".join(lines) + "\r\n\r\n" + request["body"]).encode("latin-1")
+
+
+def relay(a, b):
+    """Copies both ways until either side closes."""
+    def pump(src, dst):
+        try:
+            while True:
+                data = src.recv(65536)
+                if not data:
+                    break
+                dst.sendall(data)
+        except OSError:
+            pass
+        for s in (src, dst):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+    other = threading.Thread(target=pump, args=(b, a), daemon=True)
+    other.start()
+    pump(a, b)
+    other.join()
+
+
+def close_quietly(conn):
+    try:
+        conn.close()
+    except OSError:
+        pass
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--config", required=True)
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--port-file")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--proxy", action="store_true")
+    parser.add_argument("--proxy-auth")
+    args = parser.parse_args()
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    server = Server(args)
+    open(args.log, "a").close()
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(64)
+    port = listener.getsockname()[1]
+    if args.port_file:
+        with open(args.port_file + ".new", "w") as f:
+            f.write("%d\n" % port)
+        os.rename(args.port_file + ".new", args.port_file)
+    print("PORT %d" % port, flush=True)
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=server.handle, args=(conn,), daemon=True).start()
+
+
+if __name__ == "__main__":
+    main()
