@@ -1,0 +1,131 @@
+#include "xml/ExpatXMLParser.h"
+
+#include <expat.h>
+
+#include <exception>
+#include <memory>
+
+#include "Exception.h"
+
+#if __has_include("Log.h")  // TODO(bring-up): include directly once Log lands
+#include "Log.h"
+#define LM_XML_HAVE_LOG 1
+#endif
+#include "io/InputStream.h"
+
+namespace {
+
+constexpr int kChunkSize = 1024;
+
+struct ExpatParserDeleter {
+    void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
+};
+using ExpatParserPtr = std::unique_ptr<XML_ParserStruct, ExpatParserDeleter>;
+
+// One expat run filling a tree. A C++ exception must not unwind through
+// expat's C frames, so a callback that fails stops the parser and the
+// exception is raised again once expat has returned.
+class ExpatRun {
+public:
+    explicit ExpatRun(ExpatXMLTree& tree) : tree_(tree), parser_(XML_ParserCreate(nullptr)) {
+        if (!parser_) {
+            throw OutOfMemoryException("xml/ExpatXMLParser", __LINE__);
+        }
+        XML_SetUserData(parser_.get(), this);
+        XML_SetElementHandler(parser_.get(), &ExpatRun::onStart, &ExpatRun::onEnd);
+        tree_.beginParse();
+    }
+
+    // False on an XML error, which is logged at debug level.
+    bool feed(const char* data, int length, bool final) {
+        XML_Status status = XML_Parse(parser_.get(), data, length, final ? 1 : 0);
+        if (failure_) {
+            std::rethrow_exception(failure_);
+        }
+        if (status == XML_STATUS_ERROR) {
+            logError();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static void XMLCALL onStart(void* self, const XML_Char* name, const XML_Char** attributes) {
+        auto* run = static_cast<ExpatRun*>(self);
+        run->guard([&] { run->tree_.startElement(name, attributes); });
+    }
+
+    static void XMLCALL onEnd(void* self, const XML_Char* /*name*/) {
+        auto* run = static_cast<ExpatRun*>(self);
+        run->guard([&] { run->tree_.endElement(); });
+    }
+
+    template <class Step>
+    void guard(Step step) {
+        try {
+            step();
+        } catch (...) {
+            failure_ = std::current_exception();
+            XML_StopParser(parser_.get(), XML_FALSE);
+        }
+    }
+
+    void logError() {
+        String message(XML_ErrorString(XML_GetErrorCode(parser_.get())));
+        message.append(" at line ")
+            .append(static_cast<long>(XML_GetCurrentLineNumber(parser_.get())));
+#ifdef LM_XML_HAVE_LOG
+        Log::getInstance().log(message, 3);
+#endif
+    }
+
+    ExpatXMLTree& tree_;
+    ExpatParserPtr parser_;
+    std::exception_ptr failure_;
+};
+
+bool parseStream(ExpatXMLTree& tree, InputStream& in) {
+    ExpatRun run(tree);
+    char buffer[kChunkSize];
+    for (;;) {
+        int count = in.read(buffer, kChunkSize);
+        if (count <= 0) {
+            // A document that stops early is an error whatever its length.
+            return run.feed(nullptr, 0, true);
+        }
+        bool final = count < kChunkSize;
+        if (!run.feed(buffer, count, final)) {
+            return false;
+        }
+        if (final) {
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+bool ExpatXMLParser::parse(InputStream& in) {
+    parsed_ = false;  // stays false when reading fails
+    parsed_ = parseStream(tree_, in);
+    return parsed_;
+}
+
+bool ExpatXMLParser::parse(const String& text) {
+    if (text.isEmpty()) {
+        return false;
+    }
+    ExpatRun run(tree_);
+    parsed_ = run.feed(text.data(), text.length(), true);
+    return parsed_;
+}
+
+void ExpatXMLParser::write(OutputStream& out) const {
+    tree_.write(out);
+}
+
+void ExpatXMLParser::toString(String& text) const {
+    String document;
+    tree_.toString(document);
+    text.append(document);
+}

@@ -1,0 +1,54 @@
+#include "xml/XMLTreeNode.h"
+
+#include <utility>
+
+XMLTreeNode::~XMLTreeNode() {
+    // Detach every descendant into a flat work list; each node is destroyed
+    // only after its own children were taken away from it.
+    std::vector<std::unique_ptr<XMLTreeNode>> pending = std::move(children);
+    while (!pending.empty()) {
+        std::unique_ptr<XMLTreeNode> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : node->children) {
+            pending.push_back(std::move(child));
+        }
+        node->children.clear();
+    }
+}
+
+const XMLTreeNode::Attribute* XMLTreeNode::findAttribute(std::string_view attributeName) const {
+    for (const Attribute& attribute : attributes) {
+        if (attribute.name.equalsIgnoreCase(attributeName)) {
+            return &attribute;
+        }
+    }
+    return nullptr;
+}
+
+void XMLTreeNode::setAttribute(const String& attributeName, const String& value) {
+    for (Attribute& attribute : attributes) {
+        if (attribute.name.equalsIgnoreCase(attributeName.view())) {
+            attribute.value = value;
+            return;
+        }
+    }
+    attributes.push_back({attributeName, value});
+}
+
+XMLTreeNode& XMLTreeNode::appendChild(const String& childName, int childDepth) {
+    auto child = std::make_unique<XMLTreeNode>();
+    child->name = childName;
+    child->depth = childDepth;
+    child->index = static_cast<int>(children.size());
+    child->path = path + "/" + childName;
+    child->parent = this;
+    children.push_back(std::move(child));
+    return *children.back();
+}
+
+void XMLTreeNode::removeChild(int position) {
+    children.erase(children.begin() + position);
+    for (size_t i = static_cast<size_t>(position); i < children.size(); ++i) {
+        --children[i]->index;
+    }
+}
