@@ -1,0 +1,45 @@
+#pragma once
+
+#include "String.h"
+
+// An absolute URL: protocol "://" [user ":" password "@"] host [":" port]
+// [path]. Protocol and host are kept in lower case; a missing port is the
+// protocol's default (-1 when it has none).
+class URL : public LmObject {
+public:
+    URL() = default;
+    URL(const String& protocol, const String& host, const String& file);
+    URL(const String& protocol, const String& host, int port, const String& file);
+    // Parses text; raises Exception "Malformed URL".
+    explicit URL(const String& text);
+
+    const String& getProtocol() const { return protocol_; }
+    const String& getHost() const { return host_; }
+    int getPort() const { return port_; }
+    String getFile() const { return file_; }
+    const String& getUser() const { return user_; }
+    const String& getPassword() const { return password_; }
+    bool isValid() const { return !protocol_.isEmpty() && !host_.isEmpty(); }
+
+    // Protocol and host ignoring case, port, and file byte for byte; the
+    // credentials take no part.
+    bool operator==(const URL& other) const;
+
+    String toString() const override;
+
+    // 80 for http, 443 for https, 21 for ftp, else -1.
+    static int defaultPort(const String& protocol);
+    // Parses text and prints it back (raises like the constructor).
+    static String normalize(const String& text);
+
+private:
+    void parse(const String& text);
+    void parseAuthority(String authority);
+
+    String protocol_;
+    String host_;
+    int port_ = -1;
+    String file_;
+    String user_;
+    String password_;
+};

@@ -1,0 +1,208 @@
+#include "net/ClientSocket.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "SystemLog.h"
+
+namespace {
+constexpr const char kSource[] = "net/ClientSocket";
+
+[[noreturn]] void fail(const char* message, int line) {
+    throw SocketException(message, kSource, line);
+}
+
+void logError(const char* operation, int error) {
+    SystemLog::write(String(operation) + ": " + std::strerror(error));
+}
+
+sockaddr_in queryAddress(int fd, bool peer, int line) {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    if ((peer ? getpeername(fd, raw, &size) : getsockname(fd, raw, &size)) < 0) {
+        throw SocketException(std::strerror(errno), kSource, line);
+    }
+    return address;
+}
+
+const char* connectError(int pending) {
+    switch (pending) {
+        case 0:
+        case EISCONN:
+            return nullptr;
+        case ECONNREFUSED:
+        case ECONNRESET:
+            return "EC_CONNECT_REFUSED: connecting refused failed";
+        case ETIMEDOUT:
+            return "EC_CONNECT_TIMEOUT: connecting timeout failed";
+        default:
+            return "EC_CONNECT_FAILED: connecting failed";
+    }
+}
+}  // namespace
+
+ClientSocket::ClientSocket(const SocketAddress& remote)
+    : remote_(std::make_unique<SocketAddress>(remote)) {
+    createDescriptor();
+}
+
+ClientSocket::ClientSocket(const InetAddress& host, int port)
+    : remote_(std::make_unique<SocketAddress>(host, port)) {
+    createDescriptor();
+}
+
+ClientSocket::ClientSocket(const char* host, int port)
+    : remote_(std::make_unique<SocketAddress>(host, port)) {
+    createDescriptor();
+}
+
+ClientSocket::ClientSocket(int connectedFd)
+    : fd_(connectedFd),
+      remote_(std::make_unique<SocketAddress>(queryAddress(connectedFd, true, __LINE__))),
+      local_(std::make_unique<SocketAddress>(queryAddress(connectedFd, false, __LINE__))),
+      owned_(false),
+      state_(kConnected) {}
+
+ClientSocket::~ClientSocket() {
+    ClientSocket::close();
+}
+
+void ClientSocket::createDescriptor() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        fail("cannot get socket fd", __LINE__);
+    }
+}
+
+const InetAddress* ClientSocket::getLocalAddress() const {
+    return state_ == kConnected && local_ ? local_->getInetAddress() : nullptr;
+}
+
+int ClientSocket::open() {
+    if (state_ != kCreated) {
+        return -1;
+    }
+    const InetAddress* host = remote_->getInetAddress();
+    if (host == nullptr || host->getHostAddress().isEmpty()) {
+        fail("EC_INVALID_HOST: invalid remote host", __LINE__);
+    }
+    setNonBlocking(true);
+    const sockaddr_in& raw = remote_->raw();
+    int result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&raw), sizeof raw);
+    if (result < 0 && errno != EINPROGRESS) {
+        logError("ClientSocket::open", errno);
+        fail("EC_CONNECT_FAILED: connecting failed", __LINE__);
+    }
+    setNonBlocking(false);
+    if (result != 0) {
+        awaitConnection();
+    }
+    readLocalAddress();
+    state_ = kConnected;
+    return 0;
+}
+
+void ClientSocket::setNonBlocking(bool on) {
+    int flags = fcntl(fd_, F_GETFL);
+    if (flags >= 0) {
+        fcntl(fd_, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
+    }
+}
+
+void ClientSocket::awaitConnection() {
+    int ready = waitFor(fd_, true, wholeSecondLimit());
+    if (ready == 0) {
+        SystemLog::write("ClientSocket::open: timeouted");
+        fail("EC_CONNECT_TIMEOUT: connecting timeout", __LINE__);
+    }
+    if (ready < 0) {
+        logError("ClientSocket::open", errno);
+        fail("EC_CONNECT_FAILED: connecting failed", __LINE__);
+    }
+    int pending = 0;
+    socklen_t size = sizeof pending;
+    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &size) < 0) {
+        fail("EC_CONNECT_FAILED: connecting failed", __LINE__);
+    }
+    if (const char* message = connectError(pending)) {
+        fail(message, __LINE__);
+    }
+}
+
+void ClientSocket::readLocalAddress() {
+    local_ = std::make_unique<SocketAddress>(queryAddress(fd_, false, __LINE__));
+}
+
+int ClientSocket::waitFor(int fd, bool forWrite, int limitMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs < 0 ? 0 : limitMs);
+    pollfd entry{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    int wait = limitMs;
+    for (;;) {
+        int ready = ::poll(&entry, 1, wait);
+        if (ready >= 0 || errno != EINTR) {
+            return ready;
+        }
+        if (limitMs >= 0) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+    }
+}
+
+int ClientSocket::wholeSecondLimit() const {
+    return timeout_ < 0 ? -1 : timeout_ / 1000 * 1000;
+}
+
+int ClientSocket::waitOrThrow(bool forWrite, const char* operation) {
+    int ready = waitFor(fd_, forWrite, wholeSecondLimit());
+    if (ready < 0) {
+        logError(operation, errno);
+        fail(forWrite ? "EC_WRITE_FAILED: sending data on socket failed"
+                      : "EC_READ_FAILED: reading data from socket failed",
+             __LINE__);
+    }
+    if (ready == 0) {
+        SystemLog::write(String(operation) + ": timeouted");
+        fail(forWrite ? "EC_WRITE_TIMEOUT: sending data on socket timeout"
+                      : "EC_READ_TIMEOUT: reading data from socket timeout",
+             __LINE__);
+    }
+    return ready;
+}
+
+int ClientSocket::read(char* buffer, int size) {
+    if (buffer == nullptr || size < 1) {
+        return -1;
+    }
+    waitOrThrow(false, "ClientSocket::read");
+    return static_cast<int>(::recv(fd_, buffer, static_cast<size_t>(size), 0));
+}
+
+int ClientSocket::write(const char* data, int length) {
+    if (data == nullptr || length < 1) {
+        return -1;
+    }
+    waitOrThrow(true, "ClientSocket::write");
+    // MSG_NOSIGNAL: a peer that went away must give an error, not SIGPIPE.
+    return static_cast<int>(::send(fd_, data, static_cast<size_t>(length), MSG_NOSIGNAL));
+}
+
+void ClientSocket::close() {
+    if (state_ == kClosed) {
+        return;
+    }
+    if (owned_ && fd_ >= 0) {
+        ::close(fd_);
+    }
+    local_.reset();
+    state_ = kClosed;
+}

@@ -1,0 +1,124 @@
+#include "net/HttpHeader.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+bool isNumericText(const String& text) {
+    if (text.isEmpty()) {
+        return false;
+    }
+    for (char c : text.view()) {
+        if ((c < '0' || c > '9') && c != '+' && c != '-') {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+bool HttpHeader::isValidName(const String& name) {
+    return !name.isEmpty() && name.indexOf(':') < 0 && name.indexOf('\r') < 0 &&
+           name.indexOf('\n') < 0;
+}
+
+bool HttpHeader::isValidValue(const String& value) {
+    return !value.isEmpty() && value.indexOf('\r') < 0 && value.indexOf('\n') < 0;
+}
+
+bool HttpHeader::setHeader(const String& name, const String& value) {
+    if (!isValidName(name) || !isValidValue(value)) {
+        return false;
+    }
+    remove(name);
+    append(name, TypedValue(value));
+    return true;
+}
+
+bool HttpHeader::setIntHeader(const String& name, long value) {
+    if (!isValidName(name)) {
+        return false;
+    }
+    remove(name);
+    append(name, TypedValue(value));
+    return true;
+}
+
+bool HttpHeader::addHeader(const String& name, const String& value) {
+    if (!isValidName(name) || !isValidValue(value)) {
+        return false;
+    }
+    append(name, TypedValue(value));
+    return true;
+}
+
+bool HttpHeader::addIntHeader(const String& name, long value) {
+    if (!isValidName(name)) {
+        return false;
+    }
+    append(name, TypedValue(value));
+    return true;
+}
+
+bool HttpHeader::getHeader(const String& name, String& value) const {
+    int index = find(name);
+    if (index < 0) {
+        return false;
+    }
+    value = textAt(index);
+    return true;
+}
+
+bool HttpHeader::getIntHeader(const String& name, int& value) const {
+    int index = find(name);
+    if (index < 0) {
+        return false;
+    }
+    const TypedValue& typed = pairAt(index).getValue();
+    long number = typed.getNumber();
+    if (!typed.isInteger()) {
+        if (!isNumericText(typed.getText())) {
+            return false;
+        }
+        errno = 0;
+        number = std::strtol(typed.getText().c_str(), nullptr, 10);
+        if (errno == ERANGE) {
+            return false;
+        }
+    }
+    // A number beyond int is no usable length; do not let it wrap.
+    if (number < INT_MIN || number > INT_MAX) {
+        return false;
+    }
+    value = static_cast<int>(number);
+    return true;
+}
+
+bool HttpHeader::parse(const String& text) {
+    int position = 0;
+    while (position < text.length()) {
+        int end = text.indexOf("\r\n", position);
+        if (end < 0) {
+            end = text.length();
+        }
+        int colon = text.indexOf(':', position);
+        if (colon < 0 || colon >= end) {
+            return false;
+        }
+        if (!addHeader(text.substring(position, colon).trim(),
+                       text.substring(colon + 1, end).trim())) {
+            return false;
+        }
+        position = end + 2;
+    }
+    return true;
+}
+
+String HttpHeader::getText() const {
+    String text;
+    for (int i = 0; i < size(); ++i) {
+        text.append(nameAt(i)).append(": ").append(textAt(i)).append("\r\n");
+    }
+    return text;
+}

@@ -1,0 +1,102 @@
+#include "net/URL.h"
+
+#include <gtest/gtest.h>
+
+#include "Exception.h"
+
+namespace {
+struct ParseCase {
+    const char* name;
+    const char* text;
+    const char* protocol;
+    const char* host;
+    int port;
+    const char* file;
+    const char* user;
+    const char* password;
+    const char* printed;
+};
+
+class URLParseTest : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(URLParseTest, SplitsAndPrintsBack) {
+    const ParseCase& c = GetParam();
+    URL url{String(c.text)};
+    EXPECT_EQ(url.getProtocol(), c.protocol);
+    EXPECT_EQ(url.getHost(), c.host);
+    EXPECT_EQ(url.getPort(), c.port);
+    EXPECT_EQ(url.getFile(), c.file);
+    EXPECT_EQ(url.getUser(), c.user);
+    EXPECT_EQ(url.getPassword(), c.password);
+    EXPECT_EQ(url.toString(), c.printed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, URLParseTest,
+    testing::Values(
+        ParseCase{"LowerCasesProtocolAndHostOnly", "HTTP://HoSt/Path", "http", "host", 80, "/Path",
+                  "", "", "http://host:80/Path"},
+        ParseCase{"HttpsDefaultPort", "https://h", "https", "h", 443, "", "", "", "https://h:443"},
+        ParseCase{"FtpDefaultPort", "ftp://h/f", "ftp", "h", 21, "/f", "", "", "ftp://h:21/f"},
+        ParseCase{"UnknownProtocolHasNoPort", "gopher://h/", "gopher", "h", -1, "/", "", "",
+                  "gopher://h/"},
+        ParseCase{"ExplicitPort", "http://h:8080/x?a=b", "http", "h", 8080, "/x?a=b", "", "",
+                  "http://h:8080/x?a=b"},
+        ParseCase{"EmptyPortTakesDefault", "http://h:/x", "http", "h", 80, "/x", "", "",
+                  "http://h:80/x"},
+        ParseCase{"PasswordKeepsLaterColons", "http://u:p:q@h:81", "http", "h", 81, "", "u", "p:q",
+                  "http://u:p:q@h:81"},
+        ParseCase{"EmptyPasswordStillPrinted", "http://u:@h/", "http", "h", 80, "/", "u", "",
+                  "http://u:@h:80/"},
+        ParseCase{"RepeatedSlashesCollapse", "http://h/a//b///c", "http", "h", 80, "/a/b/c", "", "",
+                  "http://h:80/a/b/c"},
+        ParseCase{"QueryKeepsItsCase", "http://h/lm-download?path=/A//B", "http", "h", 80,
+                  "/lm-download?path=/A/B", "", "", "http://h:80/lm-download?path=/A/B"}),
+    [](const testing::TestParamInfo<ParseCase>& info) { return info.param.name; });
+
+struct MalformedCase {
+    const char* name;
+    const char* text;
+};
+
+class URLMalformedTest : public testing::TestWithParam<MalformedCase> {};
+
+TEST_P(URLMalformedTest, Raises) {
+    try {
+        URL url{String(GetParam().text)};
+        FAIL() << "parsed " << url.toString();
+    } catch (const IOException&) {
+        FAIL() << "must be a plain Exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.getMessage(), "Malformed URL");
+        EXPECT_EQ(e.getFile(), "net/URL");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, URLMalformedTest,
+    testing::Values(MalformedCase{"NoSchemeSeparator", "http:/h/x"},
+                    MalformedCase{"EndsAfterSeparator", "http://"},
+                    MalformedCase{"UserInfoWithoutColon", "http://user@h/"},
+                    MalformedCase{"LetterInPort", "http://h:8a/x"},
+                    MalformedCase{"PortBeyondRange", "http://h:65536/"},
+                    MalformedCase{"HugePortDoesNotWrap", "http://h:99999999999999999999/"},
+                    MalformedCase{"LineBreakInPath", "http://h/a\r\nX-Evil: 1"}),
+    [](const testing::TestParamInfo<MalformedCase>& info) { return info.param.name; });
+
+TEST(URLTest, EqualityIgnoresCaseOfProtocolAndHostButNotFileOrCredentials) {
+    URL a(String("http://u:p@Host/File"));
+    EXPECT_TRUE(a == URL("HTTP", "HOST", 80, "/File"));
+    EXPECT_FALSE(a == URL("http", "host", 80, "/file"));
+    EXPECT_FALSE(a == URL("http", "host", 81, "/File"));
+}
+
+TEST(URLTest, ComponentConstructorsAndValidity) {
+    EXPECT_EQ(URL("https", "h", "/x").getPort(), 443);
+    EXPECT_EQ(URL("https", "h", 8443, "/x").toString(), "https://h:8443/x");
+    EXPECT_FALSE(URL().isValid());
+    EXPECT_EQ(URL().getPort(), -1);
+    EXPECT_FALSE(URL(String("http://:80/x")).isValid());
+    EXPECT_EQ(URL::normalize("HTTP://Example//a"), "http://example:80/a");
+}
+}  // namespace
