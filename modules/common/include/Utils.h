@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+
+#include "String.h"
+#include "Vector.h"
+
+// Reads a number in base 8, 10 or 16 from the first length bytes of text.
+// Blanks and NULs are skipped; the value wraps in 32-bit signed arithmetic;
+// after a digit followed by a character that is no hex digit, the value read
+// so far is returned. A character that is no digit of the base raises
+// Exception "invalid dec number" / "invalid hex number" / "invalid oct
+// number".
+int parseNumber(const char* text, int length, int base);
+int parseNumber(const String& text, int base = 10);
+
+// Clears out, then appends each maximal run of non-delimiter characters.
+void split(const String& text, const char* delimiters, Vector<String>& out);
+
+// The token after skipping n tokens (runs of delimiters separate them), or
+// null when there are not that many.
+std::unique_ptr<char[]> getToken(const char* text, int n, const char* delimiters);
+
+// True when pattern occurs in buffer.
+bool containsBytes(const char* buffer, int length, const char* pattern, int patternLength);
+
+// printf into a 4096-byte buffer; longer results are cut.
+String formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// True when text is not empty and each character is a decimal digit or one
+// of allowed (which may be null).
+bool isNumber(const char* text, const char* allowed = nullptr);
+
+String currentTime();  // local time, "%H:%M:%S"
+String currentDate();  // local date, "%Y-%m-%d"
+
+const char* separator();      // "/"
+const char* tempDirectory();  // "/tmp"
+
+// Creates a unique file directory + "/" + prefix + "XXXXXX" (no "/" doubled)
+// and returns its open descriptor (close-on-exec) with its path in path, or
+// -1 when it could not be created.
+int createTempFile(const String& prefix, const String& directory, String& path);
+int createTempFile(const String& prefix, String& path);  // in tempDirectory()

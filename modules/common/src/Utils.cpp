@@ -1,0 +1,162 @@
+#include "Utils.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "Exception.h"
+
+namespace {
+constexpr const char kSource[] = "Utils";
+
+// Value of c as a digit of base, or -1; raises for a character that is not.
+int digitValue(char c, int base) {
+    if (base == 16) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            throw Exception("invalid hex number", kSource, __LINE__);
+        }
+        return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+    }
+    bool ok = base == 8 ? (c >= '0' && c <= '7') : (c >= '0' && c <= '9');
+    if (!ok) {
+        throw Exception(base == 8 ? "invalid oct number" : "invalid dec number", kSource, __LINE__);
+    }
+    return c - '0';
+}
+
+bool isHexDigit(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+String formatTime(const char* format) {
+    time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    char buffer[32];
+    size_t n = strftime(buffer, sizeof buffer, format, &local);
+    return String(buffer, static_cast<int>(n));
+}
+}  // namespace
+
+int parseNumber(const char* text, int length, int base) {
+    uint32_t value = 0;  // unsigned so that overflow wraps without UB
+    for (int i = 0; i < length; ++i) {
+        char c = text[i];
+        if (c == ' ' || c == '\0') {
+            continue;
+        }
+        value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(digitValue(c, base));
+        if (i + 1 < length && !isHexDigit(text[i + 1])) {
+            break;
+        }
+    }
+    return static_cast<int>(value);
+}
+
+int parseNumber(const String& text, int base) {
+    return parseNumber(text.data(), text.length(), base);
+}
+
+void split(const String& text, const char* delimiters, Vector<String>& out) {
+    text.split(delimiters, out);
+}
+
+std::unique_ptr<char[]> getToken(const char* text, int n, const char* delimiters) {
+    if (text == nullptr || n < 0) {
+        return nullptr;
+    }
+    std::string_view rest(text);
+    std::string_view delims(delimiters ? delimiters : "");
+    for (int index = 0;; ++index) {
+        size_t begin = rest.find_first_not_of(delims);
+        if (begin == std::string_view::npos) {
+            return nullptr;
+        }
+        rest.remove_prefix(begin);
+        size_t end = std::min(rest.find_first_of(delims), rest.size());
+        if (index == n) {
+            auto token = std::make_unique<char[]>(end + 1);
+            std::memcpy(token.get(), rest.data(), end);
+            token[end] = '\0';
+            return token;
+        }
+        rest.remove_prefix(end);
+    }
+}
+
+bool containsBytes(const char* buffer, int length, const char* pattern, int patternLength) {
+    if (buffer == nullptr || pattern == nullptr || length < 0 || patternLength < 0) {
+        return false;
+    }
+    std::string_view haystack(buffer, static_cast<size_t>(length));
+    return haystack.find(std::string_view(pattern, static_cast<size_t>(patternLength))) !=
+           std::string_view::npos;
+}
+
+String formatString(const char* format, ...) {
+    char buffer[4096];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n < 0) {
+        return String();
+    }
+    return String(buffer, std::min(n, static_cast<int>(sizeof buffer) - 1));
+}
+
+bool isNumber(const char* text, const char* allowed) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    for (const char* p = text; *p; ++p) {
+        bool digit = *p >= '0' && *p <= '9';
+        if (!digit && (allowed == nullptr || std::strchr(allowed, *p) == nullptr)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+String currentTime() {
+    return formatTime("%H:%M:%S");
+}
+
+String currentDate() {
+    return formatTime("%Y-%m-%d");
+}
+
+const char* separator() {
+    return "/";
+}
+
+const char* tempDirectory() {
+    return "/tmp";
+}
+
+int createTempFile(const String& prefix, const String& directory, String& path) {
+    String pattern = directory;
+    if (!pattern.endsWith("/")) {
+        pattern += "/";
+    }
+    pattern += prefix;
+    pattern += "XXXXXX";
+    std::string buffer = pattern.str();
+    int fd = mkostemp(buffer.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        path = String(buffer);
+    }
+    return fd;
+}
+
+int createTempFile(const String& prefix, String& path) {
+    return createTempFile(prefix, String(tempDirectory()), path);
+}
