@@ -1,0 +1,26 @@
+#!/usr/bin/perl
+# firmware_update.pl - shows the progress of a firmware download and keeps
+# its last state in ROOT/tmp/firmware-status (format in LmProgress.pm).
+#
+#   perl firmware_update.pl --action UPDATE --updatePID PID --status download \
+#        --downloaded_size BYTES --total_size BYTES --version VERSION
+#
+# Exit status 0, or 1 for a bad command line; the update client ignores it.
+use strict;
+use warnings;
+use FindBin qw($Bin);
+use lib $Bin;
+use Getopt::Long qw(GetOptions);
+use LmProgress;
+
+my %opt = (action => 'UPDATE', status => '', downloaded_size => 0, total_size => 0,
+    version => '');
+GetOptions(\%opt, 'action=s', 'updatePID=i', 'status=s', 'downloaded_size=i', 'total_size=i',
+    'version=s')
+    && defined $opt{updatePID} && $opt{status} ne ''
+    or die "usage: firmware_update.pl --action UPDATE --updatePID PID --status STATUS"
+        . " [--downloaded_size BYTES --total_size BYTES] [--version VERSION]\n";
+
+LmProgress::report(file => 'firmware-status', subject => "firmware $opt{version}",
+    action => $opt{action}, status => $opt{status},
+    downloaded => $opt{downloaded_size}, total => $opt{total_size});

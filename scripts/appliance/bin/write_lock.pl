@@ -1,0 +1,111 @@
+#!/usr/bin/perl
+# write_lock.pl - the update client's cross-process write lock.
+#
+#   perl write_lock.pl --action LOCK|TRYLOCK|UNLOCK --pid PID --timeout SECONDS
+#
+# The lock is held on behalf of a process id, not of this short-lived script:
+# the owner's pid is kept in ROOT/tmp/write-lock, where ROOT is $REGISTER_DIR
+# (or, when that is unset, the directory above the one holding this script).
+# Every look at or change of that file happens under an flock on
+# ROOT/tmp/write-lock.guard, so concurrent callers never both win.
+#
+#   LOCK     takes the lock for PID, waiting up to SECONDS for another owner
+#            to release it.
+#   TRYLOCK  takes the lock for PID only if it is free at once.
+#   UNLOCK   releases the lock held by PID.
+#
+# A lock whose owner process no longer exists is stale and is taken over.
+# Taking a lock PID already holds succeeds; so does releasing a free lock.
+#
+# Exit status:
+#   0  the lock was obtained (LOCK, TRYLOCK) or released (UNLOCK)
+#   1  the lock is held by another live process (TRYLOCK at once, LOCK after
+#      the time-out)
+#   2  UNLOCK by a process that does not hold the lock
+#   4  bad command line, or the lock files cannot be used
+use strict;
+use warnings;
+use Fcntl qw(:flock O_RDWR O_CREAT);
+use File::Basename qw(dirname);
+use File::Spec;
+use Getopt::Long qw(GetOptions);
+use Time::HiRes qw(sleep time);
+
+my ($action, $pid, $timeout) = ('', 0, 0);
+GetOptions('action=s' => \$action, 'pid=i' => \$pid, 'timeout=i' => \$timeout)
+    or usage();
+$action = uc $action;
+usage() unless $action =~ /^(LOCK|TRYLOCK|UNLOCK)$/ && $pid > 0 && $timeout >= 0;
+
+my $dir = root() . '/tmp';
+mkdir $dir unless -d $dir;
+my $ownerFile = "$dir/write-lock";
+my $guardFile = "$dir/write-lock.guard";
+
+exit unlock() if $action eq 'UNLOCK';
+my $deadline = time + ($action eq 'LOCK' ? $timeout : 0);
+while (1) {
+    exit 0 if try_take();
+    exit 1 if time >= $deadline;
+    sleep 0.1;
+}
+
+sub usage {
+    print STDERR "usage: write_lock.pl --action LOCK|TRYLOCK|UNLOCK --pid PID --timeout SECONDS\n";
+    exit 4;
+}
+
+sub root {
+    return $ENV{REGISTER_DIR} if defined $ENV{REGISTER_DIR};
+    return dirname(dirname(File::Spec->rel2abs($0)));
+}
+
+# Runs code while holding the guard; the guard goes when the handle closes.
+sub guarded {
+    my ($code) = @_;
+    sysopen(my $guard, $guardFile, O_RDWR | O_CREAT, 0600) or fail("$guardFile: $!");
+    flock($guard, LOCK_EX) or fail("$guardFile: $!");
+    my $result = $code->();
+    close $guard;
+    return $result;
+}
+
+sub owner {
+    open(my $in, '<', $ownerFile) or return 0;
+    my $line = <$in> // '';
+    close $in;
+    return $line =~ /^(\d+)/ ? $1 : 0;
+}
+
+sub alive {
+    my ($who) = @_;
+    return $who > 0 && (kill(0, $who) || $!{EPERM});
+}
+
+sub try_take {
+    return guarded(sub {
+        my $current = owner();
+        return 1 if $current == $pid;
+        return 0 if alive($current);
+        open(my $out, '>', "$ownerFile.new") or fail("$ownerFile: $!");
+        print $out "$pid\n";
+        close $out or fail("$ownerFile: $!");
+        rename("$ownerFile.new", $ownerFile) or fail("$ownerFile: $!");
+        return 1;
+    });
+}
+
+sub unlock {
+    return guarded(sub {
+        my $current = owner();
+        return 0 if $current == 0 || !alive($current) && $current != $pid;
+        return 2 if $current != $pid;
+        unlink $ownerFile or fail("$ownerFile: $!");
+        return 0;
+    });
+}
+
+sub fail {
+    print STDERR "write_lock.pl: @_\n";
+    exit 4;
+}

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "RunProgram.h"
+#include "TempRoot.h"
+
+namespace {
+
+const char kPerl[] = "/usr/bin/perl";
+
+std::string script(const char* name) {
+    return sourcePath(std::string("scripts/appliance/bin/") + name);
+}
+
+RunOptions inRoot(const TempRoot& root) {
+    RunOptions options;
+    options.env = {root.registerDirEnv()};
+    return options;
+}
+
+// A process that lives until the object goes: a pid the lock can belong to.
+class LiveProcess {
+public:
+    LiveProcess() : child_("/bin/sleep", {"sleep", "120"}) { child_.start(); }
+    std::string pid() const { return std::to_string(child_.pid()); }
+
+private:
+    ChildProcess child_;
+};
+
+class WriteLockTest : public ::testing::Test {
+protected:
+    Vector<String> lockArguments(const std::string& action, const std::string& pid,
+                                 const std::string& timeout) {
+        return {"env",       String(root_.registerDirEnv()),
+                kPerl,       String(script("write_lock.pl")),
+                "--action",  String(action),
+                "--pid",     String(pid),
+                "--timeout", String(timeout)};
+    }
+
+    int lock(const std::string& action, const std::string& pid, const std::string& timeout = "0") {
+        return runProgram(kPerl,
+                          {script("write_lock.pl"), "--action", action, "--pid", pid, "--timeout",
+                           timeout},
+                          inRoot(root_))
+            .exitStatus;
+    }
+
+    std::string owner() {
+        return root_.exists("tmp/write-lock") ? root_.read("tmp/write-lock") : "";
+    }
+
+    TempRoot root_;
+    LiveProcess a_;
+    LiveProcess b_;
+};
+
+TEST_F(WriteLockTest, SecondOwnerWaitsUntilTheFirstReleases) {
+    ASSERT_EQ(lock("LOCK", a_.pid(), "600"), 0);
+    ChildProcess waiter("/usr/bin/env", lockArguments("LOCK", b_.pid(), "60"));
+    ASSERT_TRUE(waiter.start());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    int status;
+    EXPECT_EQ(waitpid(waiter.pid(), &status, WNOHANG), 0) << "LOCK did not wait";
+    EXPECT_EQ(owner(), a_.pid() + "\n");
+
+    EXPECT_EQ(lock("UNLOCK", a_.pid(), "600"), 0);
+    EXPECT_EQ(waiter.wait(), 0);
+    EXPECT_EQ(owner(), b_.pid() + "\n");
+}
+
+TEST_F(WriteLockTest, TrylockFailsAtOnceAndLockTimesOut) {
+    ASSERT_EQ(lock("LOCK", a_.pid(), "600"), 0);
+    EXPECT_EQ(lock("TRYLOCK", b_.pid(), "600"), 1);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(lock("LOCK", b_.pid(), "1"), 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_EQ(owner(), a_.pid() + "\n");
+}
+
+TEST_F(WriteLockTest, OwnershipRules) {
+    pid_t dead;
+    {
+        ChildProcess gone("/bin/true", {"true"});
+        ASSERT_TRUE(gone.start());
+        dead = gone.pid();
+        gone.wait();
+    }
+    struct Step {
+        const char* what;
+        std::string action;
+        std::string pid;
+        int exitStatus;
+    };
+    const std::vector<Step> steps = {
+        {"releasing a free lock", "UNLOCK", a_.pid(), 0},
+        {"a dead owner takes it", "TRYLOCK", std::to_string(dead), 0},
+        {"a stale lock is taken over", "TRYLOCK", a_.pid(), 0},
+        {"the owner takes it again", "LOCK", a_.pid(), 0},
+        {"another process cannot release it", "UNLOCK", b_.pid(), 2},
+        {"the action word ignores case", "unlock", a_.pid(), 0},
+        {"unknown action", "GRAB", a_.pid(), 4},
+        {"no pid", "LOCK", "0", 4},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(lock(step.action, step.pid), step.exitStatus) << step.what;
+    }
+}
+
+std::map<std::string, std::string> readStatus(const TempRoot& root, const std::string& name) {
+    std::map<std::string, std::string> fields;
+    std::istringstream in(root.read("tmp/" + name));
+    for (std::string line; std::getline(in, line);) {
+        auto eq = line.find('=');
+        fields[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return fields;
+}
+
+TEST(StatusScriptsTest, UpdateStatusPrintsOnePlainLinePerReportAndKeepsTheState) {
+    TempRoot root;
+    struct Report {
+        std::vector<std::string> args;
+        std::string line;  // start of the expected line
+    };
+    const std::vector<Report> reports = {
+        {{"--status", "request"}, "product 5: asking the update servers\n"},
+        {{"--status", "download", "--downloaded_size", "0", "--total_size", "4096"},
+         "product 5: download 0 of 4096 bytes (0%)"},
+        {{"--status", "download", "--downloaded_size", "1024", "--total_size", "4096"},
+         "product 5: download 1024 of 4096 bytes (25%)"},
+    };
+    for (const Report& report : reports) {
+        std::vector<std::string> args{script("update_status.pl"), "--action", "update", "--id",
+                                      "5"};
+        args.insert(args.end(), report.args.begin(), report.args.end());
+        ProgramResult result = runProgram(kPerl, args, inRoot(root));
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.err.rfind(report.line, 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.err.find('\r'), std::string::npos);
+    }
+    auto state = readStatus(root, "update-status");
+    EXPECT_EQ(state["status"], "download");
+    EXPECT_EQ(state["downloaded"], "1024");
+    EXPECT_EQ(state["total"], "4096");
+    EXPECT_EQ(state["percent"], "25");
+    EXPECT_EQ(state["startbytes"], "0");
+
+    runProgram(
+        kPerl,
+        {script("update_status.pl"), "--action", "update", "--id", "5", "--status", "install"},
+        inRoot(root));
+    EXPECT_EQ(readStatus(root, "update-status")["status"], "install");
+}
+
+TEST(StatusScriptsTest, FirmwareUpdateKeepsItsOwnStatusFile) {
+    TempRoot root;
+    ProgramResult result = runProgram(
+        kPerl,
+        {script("firmware_update.pl"), "--action", "UPDATE", "--updatePID", "77", "--status",
+         "download", "--downloaded_size", "50", "--total_size", "200", "--version", "1.2"},
+        inRoot(root));
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err.rfind("firmware 1.2: download 50 of 200 bytes (25%)", 0), 0u)
+        << result.err;
+    auto state = readStatus(root, "firmware-status");
+    EXPECT_EQ(state["subject"], "firmware 1.2");
+    EXPECT_EQ(state["action"], "UPDATE");
+    EXPECT_FALSE(root.exists("tmp/update-status"));
+}
+
+}  // namespace
