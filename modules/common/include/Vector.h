@@ -80,6 +80,6 @@ private:
         }
     }
 
-    int step_;
+    int step_ = 20;
     std::vector<T> items_;
 };
