@@ -1,0 +1,351 @@
+#include "LmUpdateInstaller.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "RunProgram.h"
+#include "SystemLog.h"
+#include "TempRoot.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Member {
+    std::string name;
+    std::string content;
+    int mode = 0644;
+};
+
+class InstallerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root().clear();
+        root().mkdirs("record");
+    }
+    void TearDown() override { root().clear(); }
+
+    static TempRoot& root() { return processRoot(); }
+
+    // A zip archive of the members, placed as ROOT/download/<id>/<ver>/a.zip.
+    std::string makeZip(const std::string& packageDir, const std::vector<Member>& members) {
+        std::string staging = "staging/" + packageDir;
+        std::vector<std::string> args{"-q", "-r", root().file(packageDir) + "/a.zip", "."};
+        for (const Member& m : members) {
+            root().write(staging + "/" + m.name, m.content, m.mode);
+        }
+        root().mkdirs(packageDir);
+        RunOptions options;
+        options.workingDir = root().file(staging);
+        ProgramResult zip = runProgram("/usr/bin/zip", args, options);
+        EXPECT_EQ(zip.exitStatus, 0) << zip.err;
+        root().remove("staging");
+        return root().file(packageDir);
+    }
+
+    // A script that records its argument vector (one per line) in
+    // ROOT/record/<tag>, then runs body. (Argument 0 of a "#!" script is
+    // replaced by its path, so it cannot be recorded here.)
+    std::string recordingScript(const std::string& tag, const std::string& body) {
+        return "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + root().file("record/" + tag) + "\n" + body +
+               "\n";
+    }
+
+    static LmPackageInfo package(const std::string& dir, const char* format = "zip") {
+        LmPackageInfo p;
+        p.path = dir;
+        p.file = "a.zip";
+        p.version = LmVersionInfo("1.0.0.7", "", "");
+        p.product.id = 5;
+        p.product.name = "prod";
+        p.product.desc = "Product Five";
+        p.downloadResult = 1;
+        p.format = format;
+        p.installScript = "install";
+        return p;
+    }
+
+    static int install(Vector<LmPackageInfo>& packages) {
+        LmUpdateInstaller installer(packages);
+        int count = installer.installAll();
+        packages = installer.getPackages();
+        return count;
+    }
+};
+
+TEST_F(InstallerTest, OrdinaryZipIsUnpackedScriptRunAndDownloadDirectoryRemoved) {
+    std::string dir =
+        makeZip("download/5/1_0_0_7",
+                {{"install", recordingScript("install", "cp \"$4/payload\" \"$2\""), 0755},
+                 {"payload", "data"}});
+    root().mkdirs("target");
+    Vector<LmPackageInfo> packages{package(dir)};
+    packages[0].product.installPath = root().file("target");
+
+    EXPECT_EQ(install(packages), 1);
+    EXPECT_EQ(packages[0].runResult, 1);
+    EXPECT_EQ(root().read("record/install"),
+              "-d\n" + root().file("target") + "\n-s\n" + dir + "\n");
+    EXPECT_EQ(root().read("target/payload"), "data");
+    EXPECT_FALSE(root().exists("download/5"));
+}
+
+struct ExitCase {
+    const char* name;
+    const char* body;
+    int counted;
+    int runResult;
+    const char* logLine;  // expected among the logged lines, or nullptr
+};
+
+class InstallerExitTest : public InstallerTest, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(InstallerExitTest, ScriptStatusDecidesTheOutcome) {
+    std::string dir =
+        makeZip("download/5/1_0_0_7", {{"install", recordingScript("s", GetParam().body), 0755}});
+    Vector<LmPackageInfo> packages{package(dir)};
+    SystemLog::setEcho(true);
+    ::testing::internal::CaptureStderr();
+    int count = install(packages);
+    std::string log = ::testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    EXPECT_EQ(count, GetParam().counted);
+    EXPECT_EQ(packages[0].runResult, GetParam().runResult);
+    EXPECT_NE(log.find("Install Product Five ..."), std::string::npos) << log;
+    if (GetParam().logLine) {
+        EXPECT_NE(log.find(GetParam().logLine), std::string::npos) << log;
+    }
+    EXPECT_TRUE(root().exists("record/s"));
+    // After the script the product's download directory goes in every case.
+    EXPECT_FALSE(root().exists("download/5"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, InstallerExitTest,
+    ::testing::Values(ExitCase{"installed", "exit 0", 1, 1, nullptr},
+                      ExitCase{"failed", "exit 2", 0, 0, "Install6 Product Five (1.0.0.7) failed"},
+                      ExitCase{"other", "exit 3", 0, 0, "Install6 Product Five (1.0.0.7) failed"},
+                      ExitCase{"killed", "kill -KILL $$", 0, 0,
+                               "Install7 Product Five (1.0.0.7) failed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstallerTest, ScriptExitingOneDefersAndMovesThePackageBelowTheRoot) {
+    std::string dir =
+        makeZip("download/5/1_0_0_7", {{"install", recordingScript("s", "exit 1"), 0755},
+                                       {"install-package", "#!/bin/sh\nexit 0\n", 0755}});
+    Vector<LmPackageInfo> packages{package(dir)};
+    EXPECT_EQ(install(packages), 1);
+    EXPECT_EQ(packages[0].runResult, -1);
+    std::string target = root().path() + root().file("download/5");
+    EXPECT_EQ(packages[0].path.str(), target + "/1_0_0_7");
+    EXPECT_TRUE(fs::exists(target + "/1_0_0_7/install-package"));
+    EXPECT_FALSE(root().exists("download/5"));
+}
+
+TEST_F(InstallerTest, NonExecutableOrMissingScriptFailsAndNextPackageIsHandled) {
+    std::string first = makeZip("download/5/1_0_0_7", {{"install", "#!/bin/sh\nexit 0\n", 0644}});
+    std::string second = makeZip("download/6/1_0_0_7", {{"other", "x"}});
+    std::string third =
+        makeZip("download/7/1_0_0_7", {{"install", recordingScript("third", "exit 0"), 0755}});
+    Vector<LmPackageInfo> packages{package(first), package(second), package(third)};
+    EXPECT_EQ(install(packages), 1);
+    EXPECT_EQ(packages[0].runResult, 0);
+    EXPECT_EQ(packages[1].runResult, 0);
+    EXPECT_EQ(packages[2].runResult, 1);
+    EXPECT_FALSE(root().exists("download/5"));
+    EXPECT_FALSE(root().exists("download/6"));
+}
+
+TEST_F(InstallerTest, LargePackageGetsOnlyItsScriptsUnpacked) {
+    std::string dir = makeZip(
+        "download/5/1_0_0_7",
+        {{"large_package_flag", ""},
+         {"install", recordingScript("large", "LC_ALL=C ls \"$2\" > " + root().file("record/ls")),
+          0755},
+         {"readme", "r"},
+         {"install-package", "#!/bin/sh\n", 0755},
+         {"payload", "big"}});
+    Vector<LmPackageInfo> packages{package(dir)};
+    packages[0].product.installPath = "";
+    EXPECT_EQ(install(packages), 1);
+    // No installPath: only "-s" and the source directory.
+    EXPECT_EQ(root().read("record/large"), "-s\n" + dir + "\n");
+    EXPECT_EQ(root().read("record/ls"),
+              "a.zip\ninstall\ninstall-package\nlarge_package_flag\nreadme\n");
+}
+
+TEST_F(InstallerTest, CorruptArchiveIsDeletedAndItsDirectoryKept) {
+    root().write("download/5/1_0_0_7/a.zip", "this is not a zip archive");
+    Vector<LmPackageInfo> packages{package(root().file("download/5/1_0_0_7"))};
+    EXPECT_EQ(install(packages), 0);
+    EXPECT_EQ(packages[0].runResult, 0);
+    EXPECT_TRUE(root().exists("download/5/1_0_0_7"));
+    EXPECT_FALSE(root().exists("download/5/1_0_0_7/a.zip"));
+}
+
+struct SkipCase {
+    const char* name;
+    const char* format;
+    int downloadResult;
+};
+
+class InstallerSkipTest : public InstallerTest, public ::testing::WithParamInterface<SkipCase> {};
+
+TEST_P(InstallerSkipTest, PackageIsLeftUntouched) {
+    std::string dir =
+        makeZip("download/5/1_0_0_7", {{"install", recordingScript("s", "exit 0"), 0755}});
+    Vector<LmPackageInfo> packages{package(dir, GetParam().format)};
+    packages[0].downloadResult = GetParam().downloadResult;
+    EXPECT_EQ(install(packages), 0);
+    EXPECT_FALSE(root().exists("record/s"));
+    EXPECT_TRUE(root().exists("download/5/1_0_0_7/a.zip"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, InstallerSkipTest,
+                         ::testing::Values(SkipCase{"notDownloaded", "zip", 0},
+                                           SkipCase{"failedDownload", "zip", -1},
+                                           SkipCase{"unsupportedFormat", "tar", 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstallerTest, FormatIsComparedIgnoringCaseAndBackslashesBecomeSlashes) {
+    std::string dir =
+        makeZip("download/5/1_0_0_7", {{"bin/install", recordingScript("s", "exit 0"), 0755}});
+    Vector<LmPackageInfo> packages{package(dir, "ZiP")};
+    packages[0].installScript = "bin\\install";
+    EXPECT_EQ(install(packages), 1);
+    EXPECT_EQ(root().read("record/s"), "-s\n" + dir + "\n");
+}
+
+TEST_F(InstallerTest, ConstructionFromADocumentReadsTheRootsPackages) {
+    LmUpdateInstaller installer(
+        String("<PackageInfoList><PackageInfo path=\"/d/5/1_0\" file=\"a.zip\">"
+               "<ProductInfo id=\"5\" name=\"p\" desc=\"P\" installPath=\"/opt/p\"/>"
+               "<PlatformInfo arch=\"arm\"/><ExtVersionInfo version=\"1.0\"/>"
+               "<DownloadInfo url=\"u\" result=\"1\"/>"
+               "<RunInfo format=\"zip\" installScript=\"install\" result=\"0\"/></PackageInfo>"
+               "</PackageInfoList>"));
+    ASSERT_EQ(installer.getPackages().size(), 1);
+    EXPECT_EQ(installer.getPackages()[0].product.installPath.str(), "/opt/p");
+    EXPECT_EQ(installer.getPackages()[0].installScript.str(), "install");
+    EXPECT_EQ(LmUpdateInstaller(String("<broken")).getPackages().size(), 0);
+}
+
+struct DeferredCase {
+    const char* name;
+    const char* body;
+    int mode;
+    int result;
+};
+
+class RunInstallPackageTest : public InstallerTest,
+                              public ::testing::WithParamInterface<DeferredCase> {};
+
+TEST_P(RunInstallPackageTest, ResultFollowsTheScript) {
+    root().write("deferred/1_0_0_7/install-package", recordingScript("deferred", GetParam().body),
+                 GetParam().mode);
+    LmPackageInfo p = package(root().file("deferred/1_0_0_7"));
+    p.product.installPath = "/opt/five";
+    EXPECT_EQ(LmUpdateInstaller::runInstallPackage(p), GetParam().result);
+    if (GetParam().mode & 0100) {
+        EXPECT_EQ(root().read("record/deferred"), "-d\n/opt/five\n-s\n" + p.path.str() + "\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, RunInstallPackageTest,
+                         ::testing::Values(DeferredCase{"zero", "exit 0", 0755, 0},
+                                           DeferredCase{"one", "exit 1", 0755, 1},
+                                           DeferredCase{"two", "exit 2", 0755, 2},
+                                           DeferredCase{"three", "exit 3", 0755, -1},
+                                           DeferredCase{"killed", "kill -TERM $$", 0755, -1},
+                                           DeferredCase{"notExecutable", "exit 0", 0644, -1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Image packages need a loop device and the right to mount.
+class ImageInstallerTest : public InstallerTest {
+protected:
+    // An ext2 image holding the given files, as ROOT/download/5/1_0_0_7/a.img.
+    std::string makeImage(const std::vector<Member>& members) {
+        for (const Member& m : members) {
+            root().write("image/" + m.name, m.content, m.mode);
+        }
+        std::string image = root().file("download/5/1_0_0_7/a.img");
+        root().mkdirs("download/5/1_0_0_7");
+        ProgramResult mk = runProgram("/usr/sbin/mke2fs", {"-q", "-F", "-t", "ext2", "-d",
+                                                           root().file("image"), image, "1M"});
+        EXPECT_EQ(mk.exitStatus, 0) << mk.err;
+        root().remove("image");
+        return root().file("download/5/1_0_0_7");
+    }
+
+    // Tries a real loop mount of a tiny image once.
+    static bool canLoopMount() {
+        static const bool possible = [] {
+            if (geteuid() != 0 || access("/usr/sbin/mke2fs", X_OK) != 0) {
+                return false;
+            }
+            TempRoot probe;
+            probe.mkdirs("mnt");
+            ProgramResult mk = runProgram("/usr/sbin/mke2fs",
+                                          {"-q", "-F", "-t", "ext2", probe.file("p.img"), "1M"});
+            if (mk.exitStatus != 0) {
+                return false;
+            }
+            ProgramResult mount =
+                runProgram("/bin/mount", {"-o", "loop", probe.file("p.img"), probe.file("mnt")});
+            if (mount.exitStatus != 0) {
+                return false;
+            }
+            runProgram("/bin/umount", {probe.file("mnt")});
+            return true;
+        }();
+        return possible;
+    }
+
+    LmPackageInfo imagePackage(const std::string& dir) {
+        LmPackageInfo p = package(dir, "IMG");
+        p.file = "a.img";
+        return p;
+    }
+};
+
+TEST_F(ImageInstallerTest, MountFailureKeepsTheDownloadDirectory) {
+    root().write("download/5/1_0_0_7/a.img", "not a file system");
+    Vector<LmPackageInfo> packages{imagePackage(root().file("download/5/1_0_0_7"))};
+    EXPECT_EQ(install(packages), 0);
+    EXPECT_EQ(packages[0].runResult, 0);
+    EXPECT_TRUE(root().exists("download/5/1_0_0_7/a.img"));
+}
+
+struct ImageCase {
+    const char* name;
+    const char* body;
+    int counted;
+};
+
+class ImageExitTest : public ImageInstallerTest, public ::testing::WithParamInterface<ImageCase> {};
+
+TEST_P(ImageExitTest, ScriptRunsOnTheMountedImageWhichIsReleased) {
+    if (!canLoopMount()) {
+        GTEST_SKIP() << "loop-mounting an image needs root, a usable loop device and mke2fs";
+    }
+    std::string dir = makeImage({{"install", recordingScript("img", GetParam().body), 0755}});
+    Vector<LmPackageInfo> packages{imagePackage(dir)};
+    EXPECT_EQ(install(packages), GetParam().counted);
+    EXPECT_EQ(packages[0].runResult, GetParam().counted);
+    EXPECT_EQ(root().read("record/img"), "-s\n" + dir + "/tmp\n");
+    // Unmounted, then the product's download directory removed.
+    EXPECT_FALSE(root().exists("download/5"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, ImageExitTest,
+                         ::testing::Values(ImageCase{"installed", "exit 0", 1},
+                                           ImageCase{"exitOneIsNotDeferral", "exit 1", 0},
+                                           ImageCase{"failed", "exit 2", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,290 @@
+#include "LmUpdateInstaller.h"
+
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "ChildProcess.h"
+#include "InstallRoot.h"
+#include "LmUpdateParser.h"
+#include "SystemLog.h"
+
+namespace {
+
+constexpr const char kUnzip[] = "/usr/bin/unzip";
+constexpr const char kMount[] = "/bin/mount";
+constexpr const char kUmount[] = "/bin/umount";
+constexpr const char kMkdir[] = "/bin/mkdir";
+constexpr const char kMv[] = "/bin/mv";
+
+void log(const String& line) {
+    SystemLog::write(line);
+}
+
+// label + desc + " (" + version + ") failed", the installer's failure lines.
+String labelLine(const char* label, const LmPackageInfo& package) {
+    return String(label) + package.product.desc + " (" + package.version.toString() + ") failed";
+}
+
+String replaceAll(String text, char from, char to) {
+    for (int i = 0; i < text.length(); ++i) {
+        if (text.charAt(i) == from) {
+            text.setCharAt(i, to);
+        }
+    }
+    return text;
+}
+
+// The part after the last "/", unless that "/" is the leading one.
+String argumentZero(const String& path) {
+    int slash = path.lastIndexOf('/');
+    return slash > 0 ? path.substring(slash + 1) : path;
+}
+
+// The directory up to its last "/" ("" when there is none).
+String parentOf(const String& path) {
+    int slash = path.lastIndexOf('/');
+    return slash < 0 ? String() : path.substring(0, slash);
+}
+
+Vector<String> scriptArguments(const String& script, const LmPackageInfo& package,
+                               const String& source) {
+    Vector<String> arguments{argumentZero(script)};
+    if (!package.product.installPath.isEmpty()) {
+        arguments.add("-d");
+        arguments.add(package.product.installPath);
+    }
+    arguments.add("-s");
+    arguments.add(source);
+    return arguments;
+}
+
+// unzip is judged on the raw wait status; a child killed by a signal (even
+// SIGHUP, whose raw status is 1) has not unpacked anything usable.
+bool unzipSucceeded(int status) {
+    return status >= 0 && status < 2 && !WIFSIGNALED(status);
+}
+
+// Removes a directory tree; refuses the file-system root and empty paths,
+// which a damaged package list could otherwise make us delete.
+bool removeTree(const String& directory) {
+    if (directory.isEmpty() || directory == "/") {
+        return false;
+    }
+    std::error_code error;
+    std::filesystem::remove_all(directory.str(), error);
+    return !error;
+}
+
+// The product's download directory: the package directory's parent.
+void removeDownloadDirectory(const String& packageDirectory) {
+    String directory = parentOf(packageDirectory);
+    if (!removeTree(directory)) {
+        log("removing temporary directory: " + directory + " failed");
+    }
+}
+
+int runScript(const LmPackageInfo& package, const String& source,
+              const String& startFailureLine = String(),
+              ChildProcess::StartFailureHook hook = nullptr) {
+    String script = replaceAll(source + "/" + package.installScript, '\\', '/');
+    ChildProcess child(script, scriptArguments(script, package, source));
+    child.setStartFailureLine(startFailureLine);
+    child.setStartFailureHook(std::move(hook));
+    return child.start() ? child.wait() : -1;
+}
+
+// Logs the failure of an install script that did not exit with a status the
+// caller accepts: "Install6 " after an exit, "Install7 " after a signal.
+void logScriptFailure(int status, const LmPackageInfo& package) {
+    log(labelLine(WIFSIGNALED(status) ? "Install7 " : "Install6 ", package));
+}
+
+// Unpacks a zip package: only its scripts when it is a large package, else
+// the whole archive (which is then deleted). False when unpacking failed.
+bool unpackZip(const LmPackageInfo& package) {
+    const String& directory = package.path;
+    String archive = directory + "/" + package.file;
+    int test = ChildProcess::run(
+        kUnzip, {"unzip", "-q", "-o", archive, "large_package_flag", "-d", directory},
+        labelLine("Install 1", package));
+    if (unzipSucceeded(test)) {
+        int status = ChildProcess::run(
+            kUnzip,
+            {"unzip", "-q", "-o", archive, "install", "readme", "install-package", "-d", directory},
+            labelLine("Install 2", package));
+        if (unzipSucceeded(status)) {
+            return true;
+        }
+        log(labelLine("Install 3", package));
+        return false;
+    }
+    int status = ChildProcess::run(kUnzip, {"unzip", "-q", "-o", archive, "-d", directory},
+                                   labelLine("Install4 ", package));
+    std::error_code ignored;
+    std::filesystem::remove(archive.str(), ignored);
+    if (unzipSucceeded(status)) {
+        return true;
+    }
+    log(labelLine("Install5 ", package));
+    return false;
+}
+
+}  // namespace
+
+LmUpdateInstaller::LmUpdateInstaller(const String& document) {
+    LmUpdateParser parser;
+    if (parser.parse(document)) {
+        parser.readPackageInfoList(packages_, true);
+    }
+}
+
+LmUpdateInstaller::LmUpdateInstaller(InputStream& document) {
+    LmUpdateParser parser;
+    if (parser.parse(document)) {
+        parser.readPackageInfoList(packages_, true);
+    }
+}
+
+LmUpdateInstaller::LmUpdateInstaller(Vector<LmPackageInfo> packages)
+    : packages_(std::move(packages)) {}
+
+int LmUpdateInstaller::installAll() {
+    int count = 0;
+    for (LmPackageInfo& package : packages_) {
+        try {
+            if (installPackage(package)) {
+                ++count;
+            }
+        } catch (const Exception& e) {
+            // A damaged record must not stop the packages after it.
+            log("LmUpdate: " + e.getMessage());
+        }
+    }
+    return count;
+}
+
+bool LmUpdateInstaller::installPackage(LmPackageInfo& package) {
+    if (package.downloadResult != 1) {
+        log("LmUpdate: package file of '" + package.product.name + " (" + package.version.version +
+            ") is invalid");
+        return false;
+    }
+    log("Install " + package.product.desc + " ...");
+    if (package.format.equalsIgnoreCase("zip")) {
+        return installZip(package);
+    }
+    if (package.format.equalsIgnoreCase("img")) {
+        return installImage(package);
+    }
+    log("LmUpdate: unsupported package format: " + package.format);
+    return false;
+}
+
+bool LmUpdateInstaller::installZip(LmPackageInfo& package) {
+    if (!unpackZip(package)) {
+        return false;
+    }
+    const String downloaded = package.path;  // deferring changes path
+    int status = runScript(package, package.path);
+    bool counted = false;
+    bool keep = false;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        package.runResult = 1;
+        counted = true;
+    } else if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
+        Deferral deferral = defer(package);
+        counted = deferral != Deferral::Failed;
+        keep = deferral != Deferral::Moved;
+    } else {
+        logScriptFailure(status, package);
+    }
+    if (!keep) {
+        removeDownloadDirectory(downloaded);
+    }
+    return counted;
+}
+
+LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
+    const String directory = package.path;
+    int slash = directory.lastIndexOf('/');
+    String target = installRoot() + parentOf(directory);
+    log("move path " + target + " " + String().append(slash));
+    String deferredPath = target + "/" + replaceAll(package.version.version, '.', '_');
+    if (target == parentOf(directory)) {
+        // With an empty root the package already lies where it is to stay:
+        // removing the target would delete the package itself.
+        package.runResult = -1;
+        package.path = deferredPath;
+        return Deferral::InPlace;
+    }
+    if (!removeTree(target)) {
+        log("rm path " + target + ") failed");
+    }
+    log("rm path " + target + ") success");
+    if (ChildProcess::run(kMkdir, {"mkdir", "-p", target}, "mkdir path " + target + ") failed") !=
+        0) {
+        log("mdir path " + target + ") failed");
+        return Deferral::Failed;
+    }
+    if (ChildProcess::run(kMv, {"mv", "-f", directory, target},
+                          "move path " + directory + ") failed") != 0) {
+        log("move path " + directory + ") failed");
+        return Deferral::Failed;
+    }
+    log("move path " + directory + ") success");
+    package.runResult = -1;
+    package.path = deferredPath;
+    return Deferral::Moved;
+}
+
+bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
+    const String mountPoint = package.path + "/" + "tmp";
+    std::error_code error;
+    std::filesystem::create_directories(mountPoint.str(), error);
+    if (error) {
+        log("LmUpdate: cannot create tmp dir for mount point: " + mountPoint);
+        return false;
+    }
+    ChildProcess::run(kUmount, {"umount", mountPoint}, labelLine("Install 0(umount)", package));
+    String image = package.path + "/" + package.file;
+    if (ChildProcess::run(kMount, {"mount", "-o", "loop", image, mountPoint},
+                          labelLine("Install 1(mount)", package)) != 0) {
+        log(labelLine("Install 2(mount)", package));
+        return false;
+    }
+    // A script that cannot start still must not leave the image mounted.
+    String umountFailure = labelLine("Install 5(umount)", package);
+    int status = runScript(package, mountPoint, labelLine("Install5 ", package),
+                           [&mountPoint, &umountFailure](int) {
+                               ChildProcess::run(kUmount, {"umount", mountPoint}, umountFailure);
+                           });
+    bool counted = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (counted) {
+        package.runResult = 1;
+    } else {
+        logScriptFailure(status, package);
+    }
+    if (ChildProcess::run(kUmount, {"umount", mountPoint},
+                          labelLine("Install 1(umount)", package)) != 0) {
+        log(labelLine("Install 2(umount)", package));
+        return counted;
+    }
+    removeDownloadDirectory(package.path);
+    return counted;
+}
+
+int LmUpdateInstaller::runInstallPackage(const LmPackageInfo& package) {
+    String script = replaceAll(package.path + "/" + "install-package", '\\', '/');
+    ChildProcess child(script, scriptArguments(script, package, package.path));
+    child.setStartFailureLine("execl:" + script);
+    int status = child.start() ? child.wait() : -1;
+    log("install script exit status: " + String().append(status) + "/" +
+        String().append((status >> 8) & 0xff));
+    if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) <= 2) {
+        return WEXITSTATUS(status);
+    }
+    log("Install " + package.product.desc + " (" + package.version.version + ") failed");
+    return -1;
+}
