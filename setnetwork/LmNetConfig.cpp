@@ -1,0 +1,322 @@
+#include "LmNetConfig.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Base64.h"
+#include "Exception.h"
+#include "Utils.h"
+#include "io/File.h"
+#include "io/FileInputStream.h"
+#include "io/FileOutputStream.h"
+#include "xml/XMLFactory.h"
+#include "xml/XMLNode.h"
+
+namespace {
+
+constexpr const char kSource[] = "LmNetConfig";
+constexpr const char kServerList[] = "/ServerList";
+constexpr const char kServerVerify[] = "/ServerVerify";
+constexpr const char kCertParameter[] = "ssl.server.cert";
+
+[[noreturn]] void failErrno(const String& path, int line) {
+    throw IOException(path + ": " + strerror(errno), kSource, line);
+}
+
+// A decimal number from the file; anything unreadable counts as 0.
+int readNumber(const String& text) {
+    try {
+        return parseNumber(text, 10);
+    } catch (const Exception&) {
+        return 0;
+    }
+}
+
+// "name:secret" split at its first ":" at or after position `from`; the
+// secret is taken only when something follows the ":".
+void splitCredentials(const String& decoded, int from, String& name, String& secret) {
+    int colon = decoded.indexOf(':');
+    if (colon < from) {
+        return;
+    }
+    name = decoded.substring(0, colon);
+    if (colon + 1 < decoded.length()) {
+        secret = decoded.substring(colon + 1);
+    }
+}
+
+void readHosts(const XMLNode& list, Vector<LmServer>& out) {
+    String host;
+    for (int i = 0; i < list.getChildCount(); ++i) {
+        if (list.getChild(i)->getAttribute("host", host)) {
+            out.add(LmServer(host));
+        }
+    }
+}
+
+String proxyText(const NetworkSettings& settings) {
+    if (settings.proxyHost.isEmpty() && settings.proxyPort == -1) {
+        return String();
+    }
+    return String(settings.proxyHost).append(':').append(settings.proxyPort);
+}
+
+String credentialsText(const NetworkSettings& settings) {
+    if (settings.proxyUser.isEmpty() && settings.proxyPass.isEmpty()) {
+        return String();
+    }
+    return Base64::encode(settings.proxyUser + ":" + settings.proxyPass);
+}
+
+String orDefault(const String& value, const char* fallback) {
+    return value.isEmpty() ? String(fallback) : value;
+}
+
+// The permission bits the replacement file gets: those of the file it
+// replaces, else what creating it with 0666 would give.
+mode_t replacementMode(const String& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        return status.st_mode & 07777;
+    }
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// A temporary file that is removed unless it was renamed into place.
+class TempFile {
+public:
+    explicit TempFile(const String& target) {
+        File file(target);
+        String directory = file.getParent();
+        if (directory.isEmpty()) {
+            directory = ".";
+        }
+        fd_ = createTempFile("." + file.getName() + ".", directory, path_);
+        if (fd_ < 0) {
+            failErrno(target, __LINE__);
+        }
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        if (!committed_) {
+            ::unlink(path_.c_str());
+        }
+    }
+
+    void write(const String& text, mode_t mode, const String& target) {
+        FileOutputStream out(fd_);  // owns the descriptor from here on
+        try {
+            out.write(text);
+            if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) {
+                failErrno(target, __LINE__);
+            }
+            out.close();
+        } catch (const IOException& e) {
+            if (e.getMessage().startsWith(target.view())) {
+                throw;
+            }
+            throw IOException(target + ": " + e.getMessage(), kSource, __LINE__);
+        }
+    }
+
+    void renameTo(const String& target) {
+        if (::rename(path_.c_str(), target.c_str()) != 0) {
+            failErrno(target, __LINE__);
+        }
+        committed_ = true;
+    }
+
+private:
+    int fd_ = -1;
+    String path_;
+    bool committed_ = false;
+};
+
+}  // namespace
+
+LmNetConfig& LmNetConfig::getInstance() {
+    static LmNetConfig instance;
+    return instance;
+}
+
+int LmNetConfig::load(const char* path) {
+    if (path == nullptr || *path == '\0') {
+        return 0;
+    }
+    // Opened before the path is adopted, so that a file that cannot be
+    // opened never makes a later save write this document elsewhere.
+    FileInputStream in{String(path)};
+    path_ = path;
+    return parser_.parse(in) ? 1 : 0;
+}
+
+bool LmNetConfig::isLoaded() const {
+    return parser_.isParsed();
+}
+
+int LmNetConfig::save() {
+    lastSaveSucceeded_ = false;
+    try {
+        writeDocument(path_, parser_.getTree());
+        FileInputStream in(path_);
+        parser_.parse(in);
+    } catch (const IOException& e) {
+        String message = "LmUpdate: store network settings failed: " + e.getMessage();
+        std::fwrite(message.data(), 1, static_cast<size_t>(message.length()), stdout);
+        return 0;
+    }
+    lastSaveSucceeded_ = true;
+    return 1;
+}
+
+void LmNetConfig::writeDocument(const String& path, const XMLTree& tree) {
+    String text;
+    tree.toString(text);
+    // Bytes that XML cannot carry (control characters, broken UTF-8) would
+    // make the file unreadable and lose every setting on the next load.
+    if (!newXMLParser()->parse(text)) {
+        throw IOException(path + ": a value holds characters that cannot be stored", kSource,
+                          __LINE__);
+    }
+    TempFile temp(path);
+    temp.write(text, replacementMode(path), path);
+    temp.renameTo(path);
+}
+
+bool LmNetConfig::hasNode(const char* path) const {
+    return parser_.getTree().getNode(path) != nullptr;
+}
+
+int LmNetConfig::getSettings(NetworkSettings& out) {
+    out.servers.removeAll();
+    out.originalServers.removeAll();
+    out.user = out.pass = out.proxyHost = out.proxyPass = out.proxyUser = String();
+    std::unique_ptr<XMLNode> serverList;
+    if (isLoaded()) {
+        serverList = parser_.getTree().getNode(kServerList);
+    }
+    if (!serverList) {
+        return -1;
+    }
+    readServerListAttributes(out);
+    readHosts(*serverList, out.servers);
+    if (auto original = parser_.getTree().getNode("/OriginalServerList")) {
+        readHosts(*original, out.originalServers);
+    }
+    if (out.originalServers.isEmpty()) {
+        out.originalServers = out.servers;
+    }
+    return out.servers.size();
+}
+
+void LmNetConfig::readServerListAttributes(NetworkSettings& out) const {
+    const XMLTree& tree = parser_.getTree();
+    String value;
+    if (tree.getAttribute(kServerList, "mac", value) && !value.isEmpty()) {
+        out.mac = value;
+    }
+    tree.getAttribute(kServerList, "type", value);
+    out.type = orDefault(value, "https");
+    tree.getAttribute(kServerList, "isUsingProxy", value);
+    out.isUsingProxy = orDefault(value, "0");
+    out.proxyPort = 0;
+    tree.getAttribute(kServerList, "proxy", value);
+    int colon = value.indexOf(':');
+    out.proxyHost = colon < 0 ? value : value.substring(0, colon);
+    if (colon >= 0) {
+        out.proxyPort = readNumber(value.substring(colon + 1));
+    }
+    tree.getAttribute(kServerList, "proxyuser", value);
+    splitCredentials(Base64::decode(value), 0, out.proxyUser, out.proxyPass);
+    tree.getAttribute(kServerList, "user", value);
+    splitCredentials(Base64::decode(value), 1, out.user, out.pass);
+    tree.getAttribute(kServerList, "timeout", value);
+    out.timeout = readNumber(value);
+}
+
+int LmNetConfig::storeSettings(const NetworkSettings& settings) {
+    if (settings.servers.isEmpty() || !isLoaded() || !hasNode(kServerList)) {
+        return 0;
+    }
+    removeChildren(kServerList);
+    writeServerListAttributes(settings);
+    replaceServers(settings.servers);
+    save();
+    return 1;
+}
+
+void LmNetConfig::removeChildren(const char* path) {
+    while (parser_.getTree().removeNode(path, String(), 0)) {
+    }
+}
+
+void LmNetConfig::writeServerListAttributes(const NetworkSettings& settings) {
+    XMLTree& tree = parser_.getTree();
+    tree.setAttribute(kServerList, "type", orDefault(settings.type, "https"));
+    tree.setAttribute(kServerList, "isUsingProxy", orDefault(settings.isUsingProxy, "0"));
+    tree.setAttribute(kServerList, "proxy", proxyText(settings));
+    tree.setAttribute(kServerList, "proxyuser", credentialsText(settings));
+    tree.setAttribute(kServerList, "timeout", String().append(settings.timeout));
+}
+
+void LmNetConfig::replaceServers(const Vector<LmServer>& servers) {
+    XMLTree& tree = parser_.getTree();
+    for (int i = 0; i < servers.size(); ++i) {
+        tree.addNode(kServerList, "Server");
+        tree.setAttribute("/ServerList/Server", "host", servers[i], i);
+    }
+}
+
+int LmNetConfig::getServerVerify(CertLocation& out) {
+    out.directory = out.file = String();
+    std::unique_ptr<XMLNode> verify;
+    if (isLoaded()) {
+        verify = parser_.getTree().getNode(kServerVerify);
+    }
+    if (!verify) {
+        return -1;
+    }
+    String name;
+    String value;
+    for (int i = 0; i < verify->getChildCount(); ++i) {
+        std::unique_ptr<XMLNode> parameter = verify->getChild(i);
+        parameter->getAttribute("name", name);
+        parameter->getAttribute("value", value);
+        if (name.isEmpty() || value.isEmpty()) {
+            continue;
+        }
+        if (name.equalsIgnoreCase(kCertParameter) && File(value).exists()) {
+            out.file = value;
+            return 1;
+        }
+    }
+    return -1;
+}
+
+int LmNetConfig::setServerVerify(const CertLocation& location) {
+    if (location.file.isEmpty() || !isLoaded()) {
+        return 0;
+    }
+    String certPath = orDefault(location.directory, ".") + "/" + location.file;
+    if (!File(certPath).exists()) {
+        return 0;
+    }
+    XMLTree& tree = parser_.getTree();
+    if (hasNode(kServerVerify)) {
+        removeChildren(kServerVerify);
+    } else {
+        tree.addNode("/", "ServerVerify");
+    }
+    tree.addNode(kServerVerify, "Param");
+    tree.setAttribute("/ServerVerify/Param", "name", kCertParameter);
+    tree.setAttribute("/ServerVerify/Param", "value", certPath);
+    save();
+    return 1;
+}

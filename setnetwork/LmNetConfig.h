@@ -1,0 +1,63 @@
+#pragma once
+
+#include "CertLocation.h"
+#include "LmUpdateParser.h"
+#include "NetworkSettings.h"
+#include "String.h"
+
+class XMLTree;
+
+// The network settings file (conf/network.xml): parses it into a document,
+// copies the settings out of it, writes them back and saves the file. The
+// caller serialises access between processes (tmp/network.lock).
+class LmNetConfig {
+public:
+    LmNetConfig() = default;
+    LmNetConfig(const LmNetConfig&) = delete;
+    LmNetConfig& operator=(const LmNetConfig&) = delete;
+    virtual ~LmNetConfig() = default;
+
+    static LmNetConfig& getInstance();
+
+    // Non-zero when the file parsed; 0 for a null or empty path (nothing
+    // changes). A file that cannot be opened raises IOException (path,
+    // ": ", the system's error text).
+    int load(const char* path);
+    bool isLoaded() const;
+    // Writes the document to the loaded path and reads it back: 1, or 0
+    // after printing "LmUpdate: store network settings failed: " + reason.
+    int save();
+    // Whether the last save (by storeSettings, setServerVerify or save)
+    // wrote the file.
+    bool lastSaveSucceeded() const { return lastSaveSucceeded_; }
+
+    // The number of active servers, or -1 when nothing is loaded or the
+    // document has no ServerList (the other fields of out are then kept).
+    int getSettings(NetworkSettings& out);
+    // 1 when the document was updated and a save attempted; 0 when the
+    // record has no servers or there is no ServerList.
+    int storeSettings(const NetworkSettings& settings);
+    // 1 when a certificate parameter naming an existing file was found.
+    int getServerVerify(CertLocation& out);
+    // 1 when the parameter was written and a save attempted.
+    int setServerVerify(const CertLocation& location);
+
+    // Replaces the file at path with the document text of tree as a whole:
+    // a document that would not read back, or a failed write, leaves the
+    // old file as it was. Raises IOException (path, ": ", the reason).
+    static void writeDocument(const String& path, const XMLTree& tree);
+
+    const String& getPath() const { return path_; }
+    const XMLTree& getTree() const { return parser_.getTree(); }
+
+private:
+    bool hasNode(const char* path) const;
+    void readServerListAttributes(NetworkSettings& out) const;
+    void writeServerListAttributes(const NetworkSettings& settings);
+    void replaceServers(const Vector<LmServer>& servers);
+    void removeChildren(const char* path);
+
+    String path_;
+    LmUpdateParser parser_;
+    bool lastSaveSucceeded_ = false;
+};

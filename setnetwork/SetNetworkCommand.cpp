@@ -1,0 +1,349 @@
+#include "SetNetworkCommand.h"
+
+#include <cstdio>
+
+#include "Exception.h"
+#include "FileLock.h"
+#include "InstallRoot.h"
+#include "LmNetConfig.h"
+#include "Utils.h"
+#include "io/File.h"
+#include "xml/XMLFactory.h"
+
+namespace {
+
+constexpr const char kSettingsFile[] = "conf/network.xml";
+constexpr const char kLockFile[] = "tmp/network.lock";
+constexpr int kDefaultTimeout = 180;
+
+// Values are printed as bytes, never interpreted.
+void print(const String& text) {
+    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
+}
+
+void printLine(const String& text) {
+    print(text);
+    std::fputc('\n', stdout);
+}
+
+bool isSetMode(const CmdLine& cmdLine) {
+    return cmdLine.hasOption("S") || cmdLine.hasOption("set");
+}
+
+// Reads a decimal number; false when the text is not one.
+bool readDecimal(const String& text, int& number) {
+    try {
+        number = parseNumber(text, 10);
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+// Each check handles one option: false (after printing why) rejects it.
+bool checkServer(const CmdLine& cmdLine, NetworkSettings& options) {
+    String value;
+    if (!cmdLine.getOption("server", value)) {
+        return true;
+    }
+    if (value.isEmpty()) {
+        printLine("LmUpdate: no server host is specified!");
+        return false;
+    }
+    Vector<String> hosts;
+    value.split(",", hosts);
+    for (const String& host : hosts) {
+        options.servers.add(LmServer(host));
+    }
+    return true;
+}
+
+// An option that takes one of two words; `label` names it in messages.
+struct Choice {
+    const char* option;
+    const char* label;
+    const char* words[2];
+    bool ignoreCase;
+};
+
+constexpr Choice kTypeChoice{"type", "protocol type", {"http", "https"}, true};
+constexpr Choice kProxyUsageChoice{"isUsingProxy", "isUsingProxy", {"1", "0"}, false};
+
+bool checkChoice(const CmdLine& cmdLine, const Choice& choice, String& field) {
+    String value;
+    if (!cmdLine.getOption(choice.option, value)) {
+        return true;
+    }
+    if (value.isEmpty()) {
+        printLine(String("LmUpdate: no ") + choice.label + " is specified!");
+        return false;
+    }
+    for (const char* word : choice.words) {
+        if (choice.ignoreCase ? value.equalsIgnoreCase(word) : value == word) {
+            field = value;  // as typed, case kept
+            return true;
+        }
+    }
+    printLine(String("LmUpdate: unsupported ") + choice.label + ": '" + value + "'");
+    return false;
+}
+
+// Options that take any value, also an empty one.
+void takeFreeText(const CmdLine& cmdLine, const char* name, String& field) {
+    String value;
+    if (cmdLine.getOption(name, value)) {
+        field = value;
+    }
+}
+
+bool checkProxyPort(const CmdLine& cmdLine, NetworkSettings& options) {
+    String value;
+    if (!cmdLine.getOption("proxyport", value) || value.isEmpty()) {
+        return true;
+    }
+    int port = 0;
+    // Beyond the port range would be stored as a text that reads back as
+    // another port.
+    if (!readDecimal(value, port) || port < 0 || port > 65535) {
+        printLine("LmUpdate: invalid proxyport is specified!");
+        return false;
+    }
+    options.proxyPort = port;
+    return true;
+}
+
+bool checkTimeout(const CmdLine& cmdLine, NetworkSettings& options) {
+    String value;
+    if (!cmdLine.getOption("timeout", value)) {
+        return true;
+    }
+    if (value.isEmpty()) {
+        printLine("LmUpdate: no connection timeout is specified!");
+        return false;
+    }
+    int seconds = 0;
+    if (!readDecimal(value, seconds) || seconds < 0) {
+        printLine("LmUpdate: invalid connection timeout is specified!");
+        return false;
+    }
+    options.timeout = seconds;
+    return true;
+}
+
+String settingsPath() {
+    return installPath(kSettingsFile);
+}
+
+// Loads the settings file when it is there and not empty; false for a
+// missing, empty or unparsable file. An I/O error goes to the caller.
+bool loadSettingsIfUsable() {
+    String path = settingsPath();
+    File file(path);
+    if (!file.exists() || file.length() == 0) {
+        return false;
+    }
+    return LmNetConfig::getInstance().load(path.c_str()) != 0;
+}
+
+int setMode(const CmdLine& cmdLine, bool loaded) {
+    if (!checkOptions(cmdLine)) {
+        return 0;
+    }
+    if (loaded) {
+        return applySettings(false);
+    }
+    int created = createDefaultSettingsFile();
+    if (created == -2) {
+        return 1;
+    }
+    if (created != 0) {
+        return 0;
+    }
+    try {
+        if (LmNetConfig::getInstance().load(settingsPath().c_str()) == 0) {
+            return 0;
+        }
+    } catch (const IOException&) {
+        return 10;
+    }
+    return applySettings(false);
+}
+
+}  // namespace
+
+NetworkSettings& commandOptions() {
+    static NetworkSettings options;
+    return options;
+}
+
+bool parseCommandLine(CmdLine& cmdLine) {
+    cmdLine.parse();
+    if (isSetMode(cmdLine)) {
+        return checkOptions(cmdLine);
+    }
+    if (cmdLine.hasOption("h") || cmdLine.hasOption("help")) {
+        usage();
+        return true;
+    }
+    return false;
+}
+
+void usage() {
+    static const char* const kLines[] = {
+        "Usage: SetNetwork [options...]",
+        "-S/--set:                     Set network settings",
+        "  --server <host1,host2,...>  Host names of update servers",
+        "  --type <https/http>         Protocol type <Default type is https>",
+        "  --isUsingProxy <1 yes/0 no> isUsingProxy <Default type is 0>",
+        "  --proxyserver <proxyserver> proxy server",
+        "  --proxyport <proxyport>     proxy port",
+        "  --proxyuser <user>          Specify proxy user",
+        "  --proxypass <password>      Specify proxy password",
+        "  --timeout <seconds>         Maximum timeout allowed for connection",
+        "-h/--help:                  This help text",
+    };
+    for (const char* line : kLines) {
+        printLine(line);
+    }
+}
+
+bool checkOptions(const CmdLine& cmdLine) {
+    NetworkSettings& options = commandOptions();
+    options.servers.removeAll();
+    if (!checkServer(cmdLine, options) || !checkChoice(cmdLine, kTypeChoice, options.type) ||
+        !checkChoice(cmdLine, kProxyUsageChoice, options.isUsingProxy)) {
+        return false;
+    }
+    takeFreeText(cmdLine, "proxyserver", options.proxyHost);
+    if (!checkProxyPort(cmdLine, options)) {
+        return false;
+    }
+    takeFreeText(cmdLine, "proxyuser", options.proxyUser);
+    takeFreeText(cmdLine, "proxypass", options.proxyPass);
+    return checkTimeout(cmdLine, options);
+}
+
+namespace {
+
+String orDefault(const String& value, const char* fallback) {
+    return value.isEmpty() ? String(fallback) : value;
+}
+
+String joined(const Vector<LmServer>& servers) {
+    String text;
+    for (int i = 0; i < servers.size(); ++i) {
+        if (i > 0) {
+            text.append(',');
+        }
+        text.append(servers[i]);
+    }
+    return text;
+}
+
+// Stores the record; 0 after printing message, 1 when nothing was stored.
+int storeAndReport(const NetworkSettings& settings, const char* message) {
+    LmNetConfig& config = LmNetConfig::getInstance();
+    if (config.storeSettings(settings) == 0) {
+        printLine("LmUpdate: network settings are not changed: no update server is configured");
+        return 1;
+    }
+    if (!config.lastSaveSucceeded()) {
+        printLine("");  // the failure message ends without a newline
+        return 1;
+    }
+    printLine(message);
+    return 0;
+}
+
+}  // namespace
+
+int printSettings() {
+    NetworkSettings settings;
+    LmNetConfig::getInstance().getSettings(settings);
+    printLine("server:     " + joined(settings.originalServers));
+    printLine("type:       " + orDefault(settings.type, "https"));
+    printLine("isUsingProxy:      " + orDefault(settings.isUsingProxy, "0"));
+    printLine("proxyserver:      " + settings.proxyHost);
+    String port("proxyport:      ");
+    if (settings.proxyPort > 0) {
+        port.append("      ").append(settings.proxyPort);
+    }
+    printLine(port);
+    printLine("proxyuser:  " + settings.proxyUser);
+    printLine("proxypass:  " + settings.proxyPass);
+    int timeout = settings.timeout < 1 ? kDefaultTimeout : settings.timeout;
+    printLine(String("timeout:    ").append(timeout));
+    return 0;
+}
+
+int applySettings(bool resetToDefaults) {
+    NetworkSettings current;
+    LmNetConfig::getInstance().getSettings(current);
+    if (resetToDefaults) {
+        current.user = current.pass = current.proxyHost = String();
+        current.proxyPass = current.proxyUser = String();
+        current.isUsingProxy = "0";
+        current.type = "https";
+        current.timeout = kDefaultTimeout;
+        return storeAndReport(current,
+                              "LmUpdate: network settings are changed to default settings");
+    }
+    // Only the servers and the time-out survive when not given; every other
+    // setting comes from the command line or its default.
+    NetworkSettings& options = commandOptions();
+    if (options.servers.isEmpty()) {
+        options.servers = current.servers;
+    }
+    if (options.timeout < 1) {
+        options.timeout = current.timeout >= 1 ? current.timeout : kDefaultTimeout;
+    }
+    return storeAndReport(options, "LmUpdate: network settings are changed");
+}
+
+int createDefaultSettingsFile() {
+    std::unique_ptr<XMLTree> tree = newXMLTree();
+    if (!tree) {
+        return -1;
+    }
+    tree->createNode("LmNetClientSettings");
+    tree->createNode("/ServerList");
+    tree->setAttribute("/ServerList", "type", "https");
+    tree->setAttribute("/ServerList", "isUsingProxy", "0");
+    tree->setAttribute("/ServerList", "proxy", "");
+    tree->setAttribute("/ServerList", "proxyuser", "");
+    tree->setAttribute("/ServerList", "timeout", String().append(kDefaultTimeout));
+    tree->addNode("/ServerList", "Server");
+    tree->setAttribute("/ServerList/Server", "host", "");
+    try {
+        LmNetConfig::writeDocument(settingsPath(), *tree);
+    } catch (const IOException& e) {
+        printLine("LmUpdate: cannot create network settings file: " + e.getMessage());
+        return -2;
+    }
+    return 0;
+}
+
+int setNetwork(int argc, const char* const* argv) {
+    File(installRoot()).mkdirs();
+    FileLock lock(installPath(kLockFile));
+    lock.lock();  // a lock file that cannot be opened means: run unlocked
+    CmdLine cmdLine(argc, argv);
+    if (!parseCommandLine(cmdLine)) {
+        printLine("try 'SetNetwork --help' for more information");
+        return -1;
+    }
+    bool loaded = false;
+    try {
+        loaded = loadSettingsIfUsable();
+    } catch (const IOException& e) {
+        print(e.getMessage());
+        return 1;
+    }
+    if (!isSetMode(cmdLine)) {
+        return 0;  // help
+    }
+    if (cmdLine.getOptionCount() == 1) {
+        return loaded ? printSettings() : 10;
+    }
+    return setMode(cmdLine, loaded);
+}
