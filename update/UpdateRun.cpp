@@ -1,0 +1,237 @@
+#include "UpdateRun.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+#include "DelayPackageActions.h"
+#include "Exception.h"
+#include "InstallRoot.h"
+#include "LmUpdateClient.h"
+#include "LmUpdateInstaller.h"
+#include "LmUpdateStore.h"
+#include "ProgressReporter.h"
+#include "SystemLog.h"
+#include "io/File.h"
+#include "io/FileInputStream.h"
+#include "io/FileOutputStream.h"
+
+namespace {
+
+constexpr const char kTempDirectory[] = "/tmp/lmupdate";
+constexpr int kWriteLockTimeout = 600;
+
+void log(const String& line) {
+    SystemLog::write(line);
+}
+
+// Makes each missing directory of path below /tmp with mode 0700, refusing
+// a component that is a symbolic link or not a directory: the lock path
+// has a fixed name in a directory anybody can write to.
+bool makeLockDirectories(const String& directory) {
+    String path;
+    Vector<String> parts;
+    directory.split("/", parts);
+    for (const String& part : parts) {
+        path += "/";
+        path += part;
+        struct stat info;
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+                return false;
+            }
+            if (::lstat(path.c_str(), &info) != 0) {
+                return false;
+            }
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The install lock: an exclusive record lock on the install lock file,
+// waited for without limit, released when the object goes. The file is
+// opened without following a symbolic link and closed on exec, so the
+// install scripts do not inherit it.
+class InstallLock {
+public:
+    explicit InstallLock(const String& path) {
+        int slash = path.lastIndexOf('/');
+        if (slash > 0 && makeLockDirectories(path.substring(0, slash))) {
+            fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        }
+        if (fd_ < 0) {
+            log("LmUpdate: cannot open install lock: " + path);
+            return;
+        }
+        struct flock whole = {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        while (::fcntl(fd_, F_SETLKW, &whole) != 0 && errno == EINTR) {
+        }
+    }
+    ~InstallLock() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    InstallLock(const InstallLock&) = delete;
+    InstallLock& operator=(const InstallLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// The write lock of this process, released when the object goes.
+class WriteLock {
+public:
+    WriteLock() : held_(lockWrite(getpid(), kWriteLockTimeout) == 0) {}
+    ~WriteLock() {
+        if (held_) {
+            unlockWrite(getpid());
+        }
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
+
+void writeNewPackages(const Vector<LmPackageInfo>& packages) {
+    FileOutputStream out(installPath(kNewPackagesFile), FileOutputStream::kTruncate);
+    writePackageList(out, packages);
+    out.close();
+}
+
+// Steps 1 and 2: ask and download. A result to return at once, or 1 when
+// there are packages to install.
+int requestAndDownload(LmUpdateClient& client, int32_t id, int plainDownload, int throttleKB,
+                       int pauseSeconds) {
+    try {
+        if (client.update(id, plainDownload, throttleKB, pauseSeconds) < 0) {
+            return client.getHttpStatus() == 401 ? -8 : -5;
+        }
+    } catch (const Exception& e) {
+        log(e.getMessage());
+        return -5;
+    }
+    return client.getPackages().isEmpty() ? 0 : 1;
+}
+
+// Enters installed packages in the inventory and deferred ones in the
+// deferred list; false when the inventory refused a product.
+bool recordResults(const Vector<LmPackageInfo>& packages) {
+    for (const LmPackageInfo& package : packages) {
+        if (package.runResult == 1) {
+            LmProduct product{package.version, package.product};
+            if (!LmUpdateStore::instance().registerProduct(package.product.id, product)) {
+                return false;
+            }
+        } else if (package.runResult == -1) {
+            addDelayPackage(package, 0);
+        }
+    }
+    return true;
+}
+
+// Installs the packages of conf/lm-newpkgs (under both locks) and records
+// the outcome.
+int installAndRecord(int32_t id, int announced) {
+    std::unique_ptr<LmUpdateInstaller> installer;
+    try {
+        FileInputStream in(installPath(kNewPackagesFile));
+        installer = std::make_unique<LmUpdateInstaller>(in);
+        if (installer->installAll() <= 0) {
+            return -6;
+        }
+    } catch (const Exception& e) {
+        log(e.getMessage());
+        return -6;
+    }
+    try {
+        writeNewPackages(installer->getPackages());
+    } catch (const Exception&) {
+        // The run's outcome does not depend on this record.
+    }
+    try {
+        if (!recordResults(installer->getPackages())) {
+            return -2;
+        }
+    } catch (const Exception& e) {
+        log(e.getMessage());
+        return -2;
+    }
+    log("Torvane LmUpdater sucessfully downloaded and installed " + String().append(announced) +
+        " update(s)");
+    return id == LmUpdateClient::kSelfProductId ? 1 : 2;
+}
+
+int installUnderLocks(int32_t id, int announced) {
+    InstallLock installLock(installLockPath());
+    WriteLock writeLock;
+    if (!writeLock.held()) {
+        return -12;
+    }
+    return installAndRecord(id, announced);
+}
+
+int runUpdateSteps(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
+                   const String& downloadDir) {
+    LmUpdateClient client;
+    if (!downloadDir.isEmpty()) {
+        client.setDownloadDir(downloadDir);
+    }
+    int result = requestAndDownload(client, id, plainDownload, throttleKB, pauseSeconds);
+    if (result != 1) {
+        return result;
+    }
+    try {
+        writeNewPackages(client.getPackages());
+    } catch (const Exception& e) {
+        log(e.getMessage());
+    }
+    ProgressReporter::reportInstall(id);
+    return installUnderLocks(id, client.getPackages().size());
+}
+
+}  // namespace
+
+String installLockPath() {
+    return String("/tmp/") + installRoot() + "/" + "logs/install.lock";
+}
+
+int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
+              const String& downloadDir) {
+    try {
+        return runUpdateSteps(id, plainDownload, throttleKB, pauseSeconds, downloadDir);
+    } catch (const Exception& e) {
+        log(e.getMessage());
+    } catch (const std::bad_alloc&) {
+        log("Out of memory");
+    }
+    return -6;
+}
+
+int clearTempFiles() {
+    File directory(kTempDirectory);
+    if (!directory.exists()) {
+        return 1;
+    }
+    return directory.deleteRecursively() ? 1 : 0;
+}
+
+void onNetworkTimeout() {
+    log("socket connect or read or write timeout!!!");
+    if (clearTempFiles() == 0) {
+        log("failed to clear tmp files");
+    }
+    std::exit(-9);
+}
