@@ -10,6 +10,8 @@ class InetAddress {
 public:
     // address in network byte order.
     explicit InetAddress(uint32_t address);
+    // An address whose name is already known (no look-up needed).
+    InetAddress(uint32_t address, const String& hostName);
 
     // Resolves a host name or dotted number; null when it does not resolve.
     // A name (not a dotted number) is kept as the host name.

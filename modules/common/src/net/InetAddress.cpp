@@ -22,6 +22,9 @@ struct AddrInfoDeleter {
 
 InetAddress::InetAddress(uint32_t address) : address_(address), text_(dottedText(address)) {}
 
+InetAddress::InetAddress(uint32_t address, const String& hostName)
+    : address_(address), text_(dottedText(address)), hostName_(hostName) {}
+
 std::unique_ptr<InetAddress> InetAddress::byName(const char* host) {
     if (host == nullptr || *host == '\0') {
         return nullptr;

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <memory>
+
+#include "String.h"
+#include "net/ClientSocket.h"
+#include "net/HttpRequest.h"
+#include "net/HttpResponse.h"
+
+// One HTTP/1.0 request exchange with a server, directly or through an HTTP
+// proxy. Configure, call sendAndReceive once, then close and delete.
+class HttpConnection {
+public:
+    HttpConnection() = default;
+    virtual ~HttpConnection() = default;
+    HttpConnection(const HttpConnection&) = delete;
+    HttpConnection& operator=(const HttpConnection&) = delete;
+
+    // Connects to the target, or to the proxy when one is set (and, when
+    // tunnelling, opens a CONNECT tunnel). Raises the socket's exceptions.
+    virtual void open();
+
+    void setProxy(const String& host, int port);
+    void setProxyCredentials(const String& user, const String& password);
+    // Kept for callers; never sent.
+    void setServerCredentials(const String& user, const String& password);
+    void setTimeout(int milliseconds) { timeout_ = milliseconds; }
+    void setKeepAlive(bool keepAlive) { keepAlive_ = keepAlive; }
+    void setTunnel(bool tunnel) { tunnel_ = tunnel; }
+
+    // Completes the request's headers (they stay in request), connects,
+    // writes the request and its body and reads the response head into
+    // response. False when the request did not go out (not connected, both
+    // post data and a post file, a missing post file, a failed write); true
+    // otherwise, the response then telling what came back (status -1: no
+    // head could be read). Socket and TLS failures raise.
+    bool sendAndReceive(HttpRequest& request, HttpResponse& response);
+    void close();
+
+    bool isConnected() const { return connected_; }
+    int getTimeout() const { return timeout_; }
+    const String& getServerUser() const { return serverUser_; }
+    const String& getServerPassword() const { return serverPassword_; }
+    ClientSocket* getSocket() const { return socket_.get(); }
+
+protected:
+    // Host and port the socket connects to: the proxy's or the target's.
+    const String& connectHost() const { return useProxy_ ? proxyHost_ : host_; }
+    int connectPort() const { return useProxy_ ? proxyPort_ : port_; }
+    bool usesProxy() const { return useProxy_; }
+    // Takes the new socket (replacing any earlier one) and gives it the
+    // time-out when one is set.
+    ClientSocket* installSocket(std::unique_ptr<ClientSocket> socket);
+    void updateConnected() { connected_ = socket_ && socket_->isConnected(); }
+    // CONNECT through the proxy over the open socket; true on status 200.
+    bool setUpTunnel();
+
+private:
+    void completeHeaders(HttpRequest& request) const;
+    bool addBodyLength(HttpRequest& request) const;
+    bool writeAll(const String& text);
+    bool writeAll(const char* data, int length);
+    bool writeBody(const HttpRequest& request);
+    String proxyAuthorization() const;
+
+    String host_;
+    int port_ = -1;
+    bool useProxy_ = false;
+    String proxyHost_;
+    int proxyPort_ = -1;
+    String proxyUser_;
+    String proxyPassword_;
+    String serverUser_;
+    String serverPassword_;
+    std::unique_ptr<ClientSocket> socket_;
+    int timeout_ = -1;
+    bool connected_ = false;
+    bool keepAlive_ = true;
+    bool tunnel_ = false;
+};

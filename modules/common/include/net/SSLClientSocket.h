@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+
+#include "net/ClientSocket.h"
+#include "net/SSLClient.h"
+
+// A client socket whose reads and writes go through a TLS session. open
+// makes the plain TCP connection; handshake then starts TLS over it.
+class SSLClientSocket : public ClientSocket {
+public:
+    explicit SSLClientSocket(const SocketAddress& remote);
+    SSLClientSocket(const InetAddress& host, int port);
+    SSLClientSocket(const char* host, int port);
+    explicit SSLClientSocket(int connectedFd);
+    ~SSLClientSocket() override;
+
+    int open() override;
+    // TLS write: the count written, 0 when it must be retried, -1 for no
+    // data or length < 1.
+    int write(const char* data, int length) override;
+    // TLS read: the count, 0 at the end of the session, -1 when nothing could
+    // be read or for no buffer or size < 1.
+    int read(char* buffer, int size) override;
+    // Ends the TLS session, then closes like a plain socket; only when
+    // connected.
+    void close() override;
+
+    // Turns peer verification on with these locations (process-wide); -1
+    // when file is null.
+    int setVerifyLocations(const char* directory, const char* file);
+    // Only when connected (else -1); 0 on success, failures raise.
+    int handshake();
+
+    SSLClient* getClient() const { return client_.get(); }
+
+private:
+    unsigned alarmSeconds() const;
+
+    std::unique_ptr<SSLClient> client_;
+};

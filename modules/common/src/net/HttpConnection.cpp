@@ -1,0 +1,177 @@
+#include "net/HttpConnection.h"
+
+#include "Base64.h"
+#include "SystemLog.h"
+#include "io/File.h"
+#include "io/FileInputStream.h"
+
+namespace {
+constexpr int kFileBlock = 1024;
+
+// The tunnel request goes to the system log; the credentials must not.
+String withoutCredentials(const String& text) {
+    const String marker("Proxy-authorization: Basic ");
+    int start = text.indexOf(marker.view());
+    if (start < 0) {
+        return text;
+    }
+    int end = text.indexOf("\r\n", start);
+    return text.substring(0, start + marker.length()) + "****" + text.substring(end);
+}
+}  // namespace
+
+void HttpConnection::setProxy(const String& host, int port) {
+    proxyHost_ = host;
+    proxyPort_ = port;
+    useProxy_ = true;
+}
+
+void HttpConnection::setProxyCredentials(const String& user, const String& password) {
+    proxyUser_ = user;
+    proxyPassword_ = password;
+}
+
+void HttpConnection::setServerCredentials(const String& user, const String& password) {
+    serverUser_ = user;
+    serverPassword_ = password;
+}
+
+ClientSocket* HttpConnection::installSocket(std::unique_ptr<ClientSocket> socket) {
+    socket_ = std::move(socket);
+    connected_ = false;
+    if (timeout_ > 0) {
+        socket_->setTimeout(timeout_);
+    }
+    return socket_.get();
+}
+
+void HttpConnection::open() {
+    ClientSocket* socket =
+        installSocket(std::make_unique<ClientSocket>(connectHost().c_str(), connectPort()));
+    socket->open();
+    updateConnected();
+    if (useProxy_ && tunnel_) {
+        setUpTunnel();
+    }
+}
+
+void HttpConnection::close() {
+    if (connected_) {
+        socket_->close();
+        connected_ = false;
+    }
+}
+
+String HttpConnection::proxyAuthorization() const {
+    return "Basic " + Base64::encode(proxyUser_ + ":" + proxyPassword_);
+}
+
+bool HttpConnection::setUpTunnel() {
+    ClientSocket tunnel(socket_->getFD());
+    tunnel.setTimeout(timeout_);
+    String text("CONNECT ");
+    text.append(host_).append(':').append(port_).append(" HTTP/1.0\r\n");
+    text.append("User-Agent: Mozilla/4.0\r\n");
+    if (!proxyUser_.isEmpty()) {
+        text.append("Proxy-authorization: ").append(proxyAuthorization()).append("\r\n");
+    }
+    text.append("\r\n");
+    bool sent = tunnel.write(text.c_str(), text.length()) == text.length();
+    SystemLog::write(withoutCredentials(text));
+    HttpResponse response;
+    if (sent) {
+        response.read(&tunnel);
+    }
+    SystemLog::write(response.getText());
+    return response.getStatus() == 200;
+}
+
+void HttpConnection::completeHeaders(HttpRequest& request) const {
+    HttpHeader& headers = request.getHeaders();
+    if (keepAlive_) {
+        headers.addHeader(useProxy_ ? "Proxy-Connection" : "Connection", "Keep-Alive");
+    }
+    if (useProxy_ && !tunnel_ && !proxyUser_.isEmpty()) {
+        headers.addHeader("Proxy-authorization", proxyAuthorization());
+    }
+}
+
+bool HttpConnection::addBodyLength(HttpRequest& request) const {
+    const String& data = request.getPostData();
+    const String& path = request.getPostFile();
+    if (!data.isEmpty() && !path.isEmpty()) {
+        SystemLog::write("Post both data buffer and file");
+        return false;
+    }
+    if (!path.isEmpty()) {
+        File file(path);
+        long size = file.exists() ? file.length() : -1;
+        // Only a regular file has a length to announce and bytes to send.
+        if (size < 0) {
+            SystemLog::write("invalid post file path");
+            return false;
+        }
+        request.getHeaders().addIntHeader("Content-Length", size);
+    } else if (!data.isEmpty()) {
+        request.getHeaders().addIntHeader("Content-Length", data.length());
+    }
+    return true;
+}
+
+bool HttpConnection::sendAndReceive(HttpRequest& request, HttpResponse& response) {
+    host_ = request.getURL().getHost();
+    port_ = request.getURL().getPort();
+    completeHeaders(request);
+    open();
+    if (!connected_ || !addBodyLength(request)) {
+        return false;
+    }
+    if (request.getHeaders().find("Keep-Alive") < 0) {
+        request.getHeaders().addHeader("Connection", "close");
+    }
+    if (!writeAll(request.getRequestText()) || !writeBody(request)) {
+        SystemLog::write("HttpConnection: sending the request failed");
+        return false;
+    }
+    response.read(socket_.get());
+    return true;
+}
+
+bool HttpConnection::writeAll(const String& text) {
+    return writeAll(text.c_str(), text.length());
+}
+
+// A socket may take fewer bytes than offered; a request cut short would be
+// silently corrupt, so keep going until all is sent or a write fails.
+bool HttpConnection::writeAll(const char* data, int length) {
+    if (length < 1) {
+        return false;
+    }
+    int sent = 0;
+    while (sent < length) {
+        int count = socket_->write(data + sent, length - sent);
+        if (count <= 0) {
+            return false;
+        }
+        sent += count;
+    }
+    return true;
+}
+
+bool HttpConnection::writeBody(const HttpRequest& request) {
+    if (!request.getPostData().isEmpty()) {
+        return writeAll(request.getPostData());
+    }
+    if (request.getPostFile().isEmpty()) {
+        return true;
+    }
+    FileInputStream in(request.getPostFile());
+    char block[kFileBlock];
+    bool written = true;
+    int count = 0;
+    while (written && (count = in.read(block, kFileBlock)) > 0) {
+        written = writeAll(block, count);
+    }
+    in.close();
+    return written;
+}

@@ -1,0 +1,98 @@
+#include "net/SSLClientSocket.h"
+
+#include "net/AlarmGuard.h"
+#include "net/SSLSettings.h"
+
+namespace {
+constexpr const char kSource[] = "net/SSLClientSocket";
+
+[[noreturn]] void fail(const char* message, int line) {
+    throw SocketException(message, kSource, line);
+}
+}  // namespace
+
+SSLClientSocket::SSLClientSocket(const SocketAddress& remote)
+    : ClientSocket(remote), client_(std::make_unique<SSLClient>()) {}
+
+SSLClientSocket::SSLClientSocket(const InetAddress& host, int port)
+    : ClientSocket(host, port), client_(std::make_unique<SSLClient>()) {}
+
+SSLClientSocket::SSLClientSocket(const char* host, int port)
+    : ClientSocket(host, port), client_(std::make_unique<SSLClient>()) {}
+
+SSLClientSocket::SSLClientSocket(int connectedFd)
+    : ClientSocket(connectedFd), client_(std::make_unique<SSLClient>()) {}
+
+SSLClientSocket::~SSLClientSocket() {
+    client_.reset();
+}
+
+int SSLClientSocket::open() {
+    return ClientSocket::open();
+}
+
+unsigned SSLClientSocket::alarmSeconds() const {
+    return getTimeout() < 1000 ? 0U : static_cast<unsigned>(getTimeout() / 1000);
+}
+
+int SSLClientSocket::setVerifyLocations(const char* directory, const char* file) {
+    if (!client_ || file == nullptr) {
+        return -1;
+    }
+    SSLSettings::setVerifyLocations(String(directory), String(file));
+    return 0;
+}
+
+int SSLClientSocket::handshake() {
+    if (!isConnected()) {
+        return -1;
+    }
+    AlarmGuard alarm(alarmSeconds());
+    return client_->handshake(getFD(), getTimeout(), getRemoteAddress());
+}
+
+int SSLClientSocket::read(char* buffer, int size) {
+    if (buffer == nullptr || size < 1) {
+        return -1;
+    }
+    int ready = waitFor(getFD(), true, wholeSecondLimit());
+    if (ready == 0) {
+        fail("EC_READ_TIMEOUT: SSLClintSocket: reading data from socket timeout", __LINE__);
+    }
+    if (ready < 0) {
+        fail("EC_READ_FAILED: SSLClintSocket: reading data from socket failed", __LINE__);
+    }
+    AlarmGuard alarm(alarmSeconds());
+    int result = client_->read(buffer, size);
+    if (result < 0 && AlarmGuard::expired()) {
+        fail("EC_READ_TIMEOUT: SSLClintSocket: reading data from socket timeout", __LINE__);
+    }
+    return result;
+}
+
+int SSLClientSocket::write(const char* data, int length) {
+    if (data == nullptr || length < 1) {
+        return -1;
+    }
+    int ready = waitFor(getFD(), true, wholeSecondLimit());
+    if (ready == 0) {
+        fail("EC_WRITE_TIMEOUT: SSLClintSocket: sending data on socket timeout", __LINE__);
+    }
+    if (ready < 0) {
+        fail("EC_WRITE_FAILED: SSLClintSocket: sending data on socket failed", __LINE__);
+    }
+    AlarmGuard alarm(alarmSeconds());
+    int result = client_->write(data, length);
+    if (result <= 0 && AlarmGuard::expired()) {
+        fail("EC_WRITE_TIMEOUT: SSLClintSocket: sending data on socket timeout", __LINE__);
+    }
+    return result;
+}
+
+void SSLClientSocket::close() {
+    if (!isConnected()) {
+        return;
+    }
+    client_->end();
+    ClientSocket::close();
+}
