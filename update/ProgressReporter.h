@@ -18,11 +18,12 @@ public:
     static void reportFirmwareProgress(long pid, long downloadedSize, long totalSize,
                                        const String& version);
 
-    // The command lines the reports run, at most kMaxCommand characters.
-    static String requestCommand(long id);
-    static String downloadCommand(long id, long downloadedSize, long totalSize);
-    static String installCommand(long id);
-    static String firmwareCommand(long pid, long downloadedSize, long totalSize,
+    // The command lines the reports run for installation root root, at
+    // most kMaxCommand characters.
+    static String requestCommand(const String& root, long id);
+    static String downloadCommand(const String& root, long id, long downloadedSize, long totalSize);
+    static String installCommand(const String& root, long id);
+    static String firmwareCommand(const String& root, long pid, long downloadedSize, long totalSize,
                                   const String& version);
 
     // Longer command lines are cut to this length.
