@@ -1,0 +1,162 @@
+#include "RegistrationActions.h"
+
+#include <cstdio>
+
+#include "LmUpdateStore.h"
+#include "SystemLog.h"
+#include "Utils.h"
+
+namespace {
+
+constexpr char kNoProducts[] = "No any products exist in inventory";
+
+void print(const String& text) {
+    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
+    std::fflush(stdout);
+}
+
+void printLine(const char* text) {
+    print(String(text).append('\n'));
+}
+
+// An option counts as given only with a non-empty value.
+bool given(const OptionLookup& options, const char* name, String& value) {
+    value.clear();
+    return options(name, value) && !value.isEmpty();
+}
+
+void copyIfGiven(const OptionLookup& options, const char* name, String& field) {
+    String value;
+    if (given(options, name, value)) {
+        field = value;
+    }
+}
+
+bool readId(const OptionLookup& options, int32_t& id) {
+    String text;
+    if (!given(options, "id", text)) {
+        printLine("LmUpdate: no product id is specified!");
+        return false;
+    }
+    try {
+        id = parseNumber(text, 10);
+        return true;
+    } catch (const Exception&) {
+        printLine("LmUpdate: invalid product id is specified!");
+        return false;
+    }
+}
+
+bool readFullProduct(const OptionLookup& options, LmProduct& product) {
+    copyIfGiven(options, "desc", product.info.desc);
+    copyIfGiven(options, "lang-code", product.info.langCode);
+    copyIfGiven(options, "oem", product.info.OEM);
+    copyIfGiven(options, "serialno", product.info.serialNo);
+    copyIfGiven(options, "parent", product.info.parent);
+    if (!given(options, "path", product.info.installPath)) {
+        printLine("LmUpdate: no product install path is specified!");
+        return false;
+    }
+    String version;
+    if (!given(options, "version", version)) {
+        printLine("LmUpdate: no product version is specified!");
+        return false;
+    }
+    String status;
+    String desc;
+    given(options, "version-status", status);
+    given(options, "version-desc", desc);
+    product.version = LmVersionInfo(version, status, desc);
+    return true;
+}
+
+// The product's listing followed by its version text in parentheses.
+String describe(const LmProductInfo& info, const String& versionText) {
+    return info.toString() + " (" + versionText + ")";
+}
+
+// Listing, version line and last-update text of one product.
+String listing(const LmProduct& product) {
+    return product.info.toString() + "Version:     " + product.version.version + "\n" +
+           getLastUpdateInfo(product.info.id);
+}
+
+}  // namespace
+
+bool parseProductArgs(const OptionLookup& options, LmProduct& product, bool full) {
+    if (!readId(options, product.info.id)) {
+        return false;
+    }
+    if (!given(options, "name", product.info.name)) {
+        printLine("LmUpdate: no product name is specified!");
+        return false;
+    }
+    return !full || readFullProduct(options, product);
+}
+
+int registerAction(const LmProduct& product) {
+    LmUpdateStore& store = LmUpdateStore::instance();
+    Vector<LmProduct> installed(0, 20);
+    LmProduct existing;
+    if (store.getInstalledProducts(installed) > 0 && store.findProduct(product.info.id, existing)) {
+        store.removeProduct(product.info.id);
+    }
+    const String text = describe(product.info, product.version.version);
+    if (!store.addProduct(product)) {
+        SystemLog::write("LmUpdate: register product failed: " + text);
+        return kRegisterFailed;
+    }
+    SystemLog::write("LmUpdate: register product successful: " + text);
+    return 0;
+}
+
+int deregisterAction(const LmProduct& product) {
+    LmUpdateStore& store = LmUpdateStore::instance();
+    LmProduct existing;
+    const bool found = store.findProduct(product.info.id, existing);
+    if (found && store.removeProduct(product.info.id)) {
+        SystemLog::write("LmUpdate: deregister product successful: " +
+                         describe(existing.info, existing.version.version));
+        return 0;
+    }
+    const String version = found ? existing.version.version : String();
+    SystemLog::write("LmUpdate: deregister product failed: " + describe(product.info, version));
+    return kDeregisterFailed;
+}
+
+int listProducts(int32_t id) {
+    LmUpdateStore& store = LmUpdateStore::instance();
+    if (id != 0) {
+        LmProduct product;
+        if (!store.findProduct(id, product)) {
+            print(kNoProducts);
+            return kNothingToList;
+        }
+        print(listing(product));
+        return 0;
+    }
+    Vector<LmProduct> products(0, 20);
+    if (store.getInstalledProducts(products) < 1) {
+        print(kNoProducts);
+        return kNothingToList;
+    }
+    String text("Installed Torvane products: \n");
+    for (const LmProduct& product : products) {
+        text.append('\n').append(listing(product));
+    }
+    print(text);
+    return 0;
+}
+
+int printProductVersion(const String& idText) {
+    Vector<LmProduct> products(0, 20);
+    LmUpdateStore::instance().getInstalledProducts(products);
+    for (const LmProduct& product : products) {
+        if (String().append(product.info.id) == idText) {
+            print(product.version.version + "\n");
+            return 0;
+        }
+    }
+    printLine("0");
+    return 0;
+}
