@@ -131,17 +131,37 @@ public:
                          const String& name, const std::function<void(int32_t)>& progress);
 
 private:
-    int requestUpdateFrom(int32_t id, const NetworkSettings& settings, const String& host,
-                          String& body);
+    // What one server's attempt came to.
+    enum class Attempt { kAnswered, kNextServer, kStop };
+    enum class Download { kStored, kBrokeOff, kNextServer, kGiveUp };
+    // Progress and pacing state of one transfer.
+    struct TransferCounters {
+        int32_t steps = 0;    // progress reports made, 0 to 20
+        int32_t percent = 0;  // last whole percentage logged
+        int64_t sincePause = 0;
+    };
+
+    Attempt requestUpdateFrom(int32_t id, const NetworkSettings& settings, const String& host,
+                              String& body);
     int handleRedirect(int code);
-    bool downloadFrom(long id, const String& name, const String& url, const String& localFile,
-                      int32_t size, const NetworkSettings& settings, const String& host);
+    bool downloadPackage(LmPackageInfo& package);
+    bool acceptPackage(LmPackageInfo& package, const String& localFile);
+    Download downloadFrom(long id, const String& name, const String& url, const String& localFile,
+                          int32_t size, const NetworkSettings& settings, const String& host);
     bool fetchSessionId(const NetworkSettings& settings, const String& host, const String& url,
                         String& sessionId);
     int32_t checkResume(long id, const String& url, const String& localFile, int32_t size);
     void keepPartialFile(long id, const String& url, const String& localFile, int32_t size);
-    bool downloadPackage(LmPackageInfo& package);
-    bool acceptPackage(LmPackageInfo& package, const String& localFile);
+    Download receiveFile(HttpConnection& connection, HttpResponse& response, long id,
+                         const String& name, const String& localFile, int32_t size,
+                         int32_t resumeFrom);
+    Download receiveBody(HttpConnection& connection, HttpResponse& response, long id,
+                         const String& name, const String& localFile, int32_t size, int32_t from);
+    void reportStep(TransferCounters& counters, int32_t received, int32_t size,
+                    const std::function<void(int32_t)>& progress) const;
+    void logPercentage(TransferCounters& counters, int32_t received, int32_t size,
+                       const String& name) const;
+    void pace(TransferCounters& counters, int chunk) const;
 
     String downloadDir_ = "/download/lmupdate";
     Vector<String> serverOverride_{0, 20};
