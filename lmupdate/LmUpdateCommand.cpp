@@ -8,6 +8,7 @@
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
+#include "LmUpdateClient.h"
 #include "LmUpdateStore.h"
 #include "RegistrationActions.h"
 #include "SystemLog.h"
@@ -100,6 +101,23 @@ int notAvailable(const ActionRequest& request) {
     return kUsageError;
 }
 
+// A session of its own for one server action, downloading where asked.
+int sessionAction(const ActionRequest& request, int (LmUpdateClient::*action)()) {
+    LmUpdateClient client;
+    if (!request.downloadDir.isEmpty()) {
+        client.setDownloadDir(request.downloadDir);
+    }
+    return (client.*action)();
+}
+
+int pingAction(const ActionRequest& request) {
+    return sessionAction(request, &LmUpdateClient::ping);
+}
+
+int verifyAction(const ActionRequest& request) {
+    return sessionAction(request, &LmUpdateClient::verify);
+}
+
 const ActionSpec kActions[] = {
     // name, reads the inventory, talks to servers, handler
     {"init", false, false, initAction},
@@ -110,8 +128,8 @@ const ActionSpec kActions[] = {
     {"deregister", true, false, deregisterProductAction},
     {"list", true, false, listAction},
     {"product-version", true, false, productVersionAction},
-    {"ping", false, true, notAvailable},
-    {"verify", true, true, notAvailable},
+    {"ping", false, true, pingAction},
+    {"verify", true, true, verifyAction},
 };
 
 // Options of the actions and the global options.
