@@ -212,6 +212,7 @@ RecordedRequest toRequest(const Json& record) {
     r.requestLine = record["request_line"].text;
     r.method = record["method"].text;
     r.target = record["target"].text;
+    r.path = record["path"].text;
     r.version = record["version"].text;
     for (const Json& pair : record["headers"].items) {
         if (pair.items.size() == 2) {

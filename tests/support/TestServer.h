@@ -9,6 +9,7 @@ struct RecordedRequest {
     std::string requestLine;  // "POST /lm/update HTTP/1.0"
     std::string method;
     std::string target;  // as sent: a path with query, an absolute URI, or host:port
+    std::string path;    // the target's path and query ("/lm-update", "/control?act=ping")
     std::string version;
     std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
     std::string body;                                          // bytes as received
@@ -23,7 +24,8 @@ struct RecordedRequest {
 // The project's test update server (tests/support/update_server.py), started
 // on 127.0.0.1 with an ephemeral port and stopped by the destructor.
 //
-// The configuration is a JSON text:
+// Routes match the path and query of the request target (an absolute URI
+// is reduced to them). The configuration is a JSON text:
 //   { "routes": { "<METHOD> <path?query>": answer-or-list-of-answers, ... },
 //     "default": answer }                       // else 404
 // A route key's method may be "*". A request whose exact key has no route is

@@ -82,7 +82,8 @@ class Recorder:
     def record(self, request, tls, proxied):
         line = json.dumps({
             "request_line": request["line"], "method": request["method"],
-            "target": request["target"], "version": request["version"],
+            "target": request["target"], "path": origin_form(request["target"]),
+            "version": request["version"],
             "headers": request["headers"], "body": request["body"],
             "tls": tls, "proxied": proxied, "time": time.time(),
         })
@@ -243,7 +244,7 @@ class Server:
                 return
             self.recorder.record(request, self.tls is not None, False)
             serve_answer(conn, request, self.config.answer_for(request["method"],
-                                                               request["target"]))
+                                                               origin_form(request["target"])))
         except (OSError, ssl.SSLError, ValueError) as e:
             print("connection: %r" % (e,), file=sys.stderr, flush=True)
         finally:
@@ -285,6 +286,13 @@ class Server:
         given = header_value(request["headers"], "proxy-authorization") or ""
         expected = "Basic " + base64.b64encode(self.proxy_auth.encode("latin-1")).decode()
         return given.strip() == expected
+
+
+def origin_form(target):
+    """The path and query of a target; clients may send absolute URIs."""
+    if "://" not in target:
+        return target
+    return split_absolute(target)[2]
 
 
 def split_absolute(target):
