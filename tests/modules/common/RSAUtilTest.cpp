@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <string>
 
+#include <unistd.h>
+
+#include "DebugLog.h"
 #include "TempRoot.h"
 
 namespace {
@@ -123,6 +126,24 @@ TEST_F(RSAUtilTest, MissingOrUnknownKeysGiveEmptyResults) {
     unsigned char plain[128];
     EXPECT_LE(unknown.privateDecrypt(String("00AB"), plain, sizeof plain), 0);
     EXPECT_LE(unknown.publicDecrypt(String("00AB"), plain, sizeof plain), 0);
+}
+
+TEST_F(RSAUtilTest, FailuresReachTheDebugLog) {
+    std::string logFile = root_->file("rsatest-" + std::to_string(getpid()) + ".log");
+    Log::getDebugLog().open(String(logFile));
+    Log::setDebugEnabled(true);
+    testing::internal::CaptureStderr();
+    RSAUtil rsa(path("other.pem"), String(), String(), false);  // not a private key
+    std::string errors = testing::internal::GetCapturedStderr();
+    Log::setDebugEnabled(false);
+    Log::getDebugLog().open(String());
+    EXPECT_FALSE(rsa.hasPrivateKey());
+    EXPECT_NE(errors, "");
+    EXPECT_NE(root_->read(logFile.substr(logFile.rfind('/') + 1)).find("\tdebug\t"),
+              std::string::npos);
+    std::string base = logFile.substr(logFile.rfind('/') + 1);
+    unlink(("/tmp/" + base + ".lock").c_str());
+    unlink(("/tmp/" + base + ".rlock").c_str());
 }
 
 TEST_F(RSAUtilTest, GarbageCiphertextFails) {
