@@ -3,15 +3,19 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <iterator>
 
+#include "DelayPackageActions.h"
 #include "Exception.h"
+#include "FirmwareSession.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
 #include "LmUpdateClient.h"
 #include "LmUpdateStore.h"
 #include "RegistrationActions.h"
 #include "SystemLog.h"
+#include "UpdateRun.h"
 #include "Utils.h"
 #include "io/File.h"
 
@@ -95,12 +99,6 @@ int productVersionAction(const ActionRequest& request) {
     return printProductVersion(request.value);
 }
 
-// Placeholder for the actions of the update session and the installer.
-int notAvailable(const ActionRequest& request) {
-    printLine("LmUpdate: " + request.name + " is not available yet");
-    return kUsageError;
-}
-
 // A session of its own for one server action, downloading where asked.
 int sessionAction(const ActionRequest& request, int (LmUpdateClient::*action)()) {
     LmUpdateClient client;
@@ -118,12 +116,66 @@ int verifyAction(const ActionRequest& request) {
     return sessionAction(request, &LmUpdateClient::verify);
 }
 
+// The pacing options shared by --update and --firmware.
+bool pacingOptions(const CmdLine& cmd, int& throttleKB, int& pauseSeconds) {
+    return numberOption(cmd, "throttle", 0, throttleKB) &&
+           numberOption(cmd, "pause", 0, pauseSeconds);
+}
+
+// True when word is one of the listed action words (ignoring case).
+bool isOneOf(const String& word, std::initializer_list<const char*> words) {
+    for (const char* candidate : words) {
+        if (word.equalsIgnoreCase(candidate)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int updateAction(const ActionRequest& request) {
+    int id = 0;
+    int throttleKB = 0;
+    int pauseSeconds = 0;
+    if (!request.options.hasOption("id") || !numberOption(request.options, "id", 0, id) ||
+        !pacingOptions(request.options, throttleKB, pauseSeconds)) {
+        printLine(kTryHelp);
+        return kUsageError;
+    }
+    int plainDownload = request.options.hasOption("plain") ? 1 : 0;
+    return runUpdate(id, plainDownload, throttleKB, pauseSeconds, request.downloadDir);
+}
+
+int delayAction(const ActionRequest& request) {
+    int id = 0;
+    if (!isOneOf(request.value, {"install", "status", "remove"}) ||
+        !numberOption(request.options, "id", 0, id)) {
+        printLine(kTryHelp);
+        return kUsageError;
+    }
+    String action = request.value;
+    int removeFiles = request.options.hasOption("keep-files") ? 0 : 1;
+    return delayPackageAction(id, action, removeFiles);
+}
+
+int firmwareCommandAction(const ActionRequest& request) {
+    int throttleKB = 0;
+    int pauseSeconds = 0;
+    if (!isOneOf(request.value, {"get_update_info", "update"}) ||
+        !pacingOptions(request.options, throttleKB, pauseSeconds)) {
+        printLine(kTryHelp);
+        return kUsageError;
+    }
+    String argument;
+    request.options.getOption("arg", argument);
+    return firmwareAction(request.value, argument, throttleKB, pauseSeconds, request.downloadDir);
+}
+
 const ActionSpec kActions[] = {
     // name, reads the inventory, talks to servers, handler
     {"init", false, false, initAction},
-    {"update", true, true, notAvailable},
-    {"delay", true, false, notAvailable},
-    {"firmware", true, true, notAvailable},
+    {"update", true, true, updateAction},
+    {"delay", true, false, delayAction},
+    {"firmware", true, true, firmwareCommandAction},
     {"register", true, false, registerProductAction},
     {"deregister", true, false, deregisterProductAction},
     {"list", true, false, listAction},
