@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RunProgram.h"
+#include "TempRoot.h"
+
+namespace {
+
+// Runs with REGISTER_DIR naming the root.
+RunOptions inRoot(const TempRoot& root) {
+    RunOptions options;
+    options.env = {root.registerDirEnv()};
+    return options;
+}
+
+class LmUpdateListTest : public testing::Test {
+protected:
+    void SetUp() override {
+        root_.makeStandardDirs();
+        ASSERT_EQ(run({"--init"}).exitStatus, 0);
+    }
+
+    ProgramResult run(const std::vector<std::string>& args) const {
+        return runProgram(lmUpdateExe(), args, inRoot(root_));
+    }
+
+    std::string updaterListing() const {
+        return "ProductID:   1000\nProductName: Updater\nInstallpath: " + root_.path() +
+               "\nDescription: Torvane Updater\nVersion:     1.0.0.0\n";
+    }
+
+    TempRoot root_;
+};
+
+TEST_F(LmUpdateListTest, ListsEveryProductWithLastUpdate) {
+    root_.write("conf/lm-lastupdate",
+                "<LmUpdate><UpdateInfo><Entry ProductID=\"1000\" LastUpdate=\"2026-12-01\" "
+                "LastSuccessUpdate=\"2026-11-30\" LastUpdateStatus=\"failed\" "
+                "UpdateMessage=\"timeout\"/></UpdateInfo></LmUpdate>");
+    ASSERT_EQ(run({"--register", "--id", "2000", "--name", "P", "--path", "/p", "--version", "v7"})
+                  .exitStatus,
+              0);
+    ProgramResult result = run({"--list"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "Installed Torvane products: \n\n" + updaterListing() +
+                              "LastUpdate: 2026-12-01\nLastSuccessUpdate: 2026-11-30\n"
+                              "LastUpdateStatus: failed\nUpdateMessage: timeout\n"
+                              "\nProductID:   2000\nProductName: P\nInstallpath: /p\n"
+                              "Version:     v7\n");
+}
+
+TEST_F(LmUpdateListTest, ListsOneProduct) {
+    ProgramResult result = run({"--list", "--id", "1000"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, updaterListing());
+}
+
+struct NothingCase {
+    const char* name;
+    const char* inventory;  // null: keep the default one
+    std::vector<std::string> args;
+};
+
+class ListNothingTest : public LmUpdateListTest, public testing::WithParamInterface<NothingCase> {};
+
+TEST_P(ListNothingTest, PrintsNoProductsWithoutLineEnd) {
+    if (GetParam().inventory != nullptr) {
+        root_.write("conf/lm-inventory", GetParam().inventory);
+    }
+    ProgramResult result = run(GetParam().args);
+    EXPECT_EQ(result.exitStatus, 255);
+    EXPECT_EQ(result.out, "No any products exist in inventory");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2E, ListNothingTest,
+    testing::Values(
+        NothingCase{"UnknownId", nullptr, {"--list", "--id", "77"}},
+        NothingCase{"NoProducts",
+                    "<LmUpdateClientSettings><Inventory><PlatformInfo/><Products/></Inventory>"
+                    "</LmUpdateClientSettings>",
+                    {"--list"}},
+        NothingCase{"UnparsableInventory", "<LmUpdateClientSettings>", {"--list"}},
+        NothingCase{"UnknownEntryChild",
+                    "<LmUpdateClientSettings><Inventory><Products><InstalledProduct>"
+                    "<ProductInfo id=\"1\"/><Odd/></InstalledProduct></Products></Inventory>"
+                    "</LmUpdateClientSettings>",
+                    {"--list"}}),
+    [](const testing::TestParamInfo<NothingCase>& info) { return info.param.name; });
+
+TEST_F(LmUpdateListTest, BadIdIsAUsageError) {
+    for (const char* id : {"abc", ""}) {
+        std::vector<std::string> args = {"--list", "--id"};
+        if (*id != '\0') {
+            args.push_back(id);
+        }
+        ProgramResult result = run(args);
+        EXPECT_EQ(result.exitStatus, 255) << id;
+        EXPECT_EQ(result.out, "try 'LmUpdate --help' for more information\n") << id;
+    }
+}
+
+}  // namespace
