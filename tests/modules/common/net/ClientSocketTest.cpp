@@ -1,0 +1,214 @@
+#include "net/ClientSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "LocalServer.h"
+
+namespace {
+std::string messageOf(ClientSocket& socket, int (ClientSocket::*operation)()) {
+    try {
+        (socket.*operation)();
+    } catch (const SocketException& e) {
+        return e.getMessage().str();
+    }
+    return "no exception";
+}
+
+std::string openMessage(ClientSocket& socket) {
+    return messageOf(socket, &ClientSocket::open);
+}
+
+std::string readMessage(ClientSocket& socket) {
+    char buffer[16];
+    try {
+        socket.read(buffer, sizeof buffer);
+    } catch (const SocketException& e) {
+        return e.getMessage().str();
+    }
+    return "no exception";
+}
+
+// A raw non-blocking client connection; closed by the destructor.
+struct RawConnection {
+    explicit RawConnection(int port) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    ~RawConnection() { ::close(fd); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+    int fd = -1;
+};
+
+TEST(ClientSocketTest, ConnectsReadsWritesAndSeesPeerClose) {
+    std::string received;
+    LocalServer server([&](int fd) {
+        received = readHead(fd);
+        sendAll(fd, "pong");
+    });
+    ClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(2000);
+    EXPECT_EQ(socket.getLocalAddress(), nullptr);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(socket.getState(), ClientSocket::kConnected);
+    ASSERT_NE(socket.getLocalAddress(), nullptr);
+    EXPECT_EQ(socket.getLocalAddress()->getHostAddress(), "127.0.0.1");
+    EXPECT_EQ(socket.write("ping\r\n\r\n", 8), 8);
+    char buffer[16] = {};
+    std::string reply;
+    int n = 0;
+    while ((n = socket.read(buffer, sizeof buffer)) > 0) {
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(n, 0);  // the server closed
+    EXPECT_EQ(reply, "pong");
+    server.stop();
+    EXPECT_EQ(received, "ping\r\n\r\n");
+}
+
+TEST(ClientSocketTest, OpenOnlyFromTheCreatedState) {
+    LocalServer server([](int fd) { readUntilClosed(fd); });
+    ClientSocket socket("127.0.0.1", server.port());
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(socket.open(), -1);
+    socket.close();
+    EXPECT_EQ(socket.getState(), ClientSocket::kClosed);
+    EXPECT_EQ(socket.getLocalAddress(), nullptr);
+    EXPECT_EQ(socket.open(), -1);
+}
+
+TEST(ClientSocketTest, ArgumentGuardsReturnMinusOneWithoutWaiting) {
+    LocalServer server([](int fd) { readUntilClosed(fd); });
+    ClientSocket socket("127.0.0.1", server.port());
+    socket.open();
+    char buffer[4];
+    EXPECT_EQ(socket.read(buffer, 0), -1);
+    EXPECT_EQ(socket.read(nullptr, 4), -1);
+    EXPECT_EQ(socket.write(nullptr, 4), -1);
+    EXPECT_EQ(socket.write("x", 0), -1);
+}
+
+TEST(ClientSocketTest, UnresolvableHostFailsAtOpenWithoutConnecting) {
+    ClientSocket socket("", 80);
+    EXPECT_EQ(socket.getRemoteAddress(), nullptr);
+    EXPECT_EQ(openMessage(socket), "EC_INVALID_HOST: invalid remote host");
+    EXPECT_EQ(socket.getState(), ClientSocket::kCreated);
+}
+
+TEST(ClientSocketTest, RefusedConnection) {
+    ClientSocket socket("127.0.0.1", closedPort());
+    socket.setTimeout(2000);
+    // A non-blocking connect learns of the refusal while under way.
+    EXPECT_EQ(openMessage(socket), "EC_CONNECT_REFUSED: connecting refused failed");
+    EXPECT_EQ(socket.getState(), ClientSocket::kCreated);
+}
+
+TEST(ClientSocketTest, ConnectTimesOutWhenTheBacklogIsFull) {
+    int port = 0;
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    port = ntohs(address.sin_port);
+    // Never accepted: these fill the queue, so later SYNs go unanswered.
+    std::vector<std::unique_ptr<RawConnection>> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(std::make_unique<RawConnection>(port));
+    }
+    usleep(100000);
+
+    ClientSocket socket("127.0.0.1", port);
+    socket.setTimeout(1000);
+    EXPECT_EQ(openMessage(socket), "EC_CONNECT_TIMEOUT: connecting timeout");
+    ::close(listener);
+}
+
+TEST(ClientSocketTest, ReadTimesOutAgainstASilentServer) {
+    LocalServer server([](int fd) { readUntilClosed(fd); });
+    ClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(1000);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(readMessage(socket), "EC_READ_TIMEOUT: reading data from socket timeout");
+    // Still usable for close after a raise.
+    socket.close();
+    EXPECT_EQ(socket.getState(), ClientSocket::kClosed);
+}
+
+TEST(ClientSocketTest, LargeWriteReportsWhatWasSent) {
+    std::string received;
+    LocalServer server([&](int fd) { received = readUntilClosed(fd); });
+    std::string data(100000, 'x');
+    size_t total = 0;
+    {
+        ClientSocket socket("127.0.0.1", server.port());
+        socket.setTimeout(2000);
+        socket.open();
+        while (total < data.size()) {
+            int n = socket.write(data.data() + total, static_cast<int>(data.size() - total));
+            ASSERT_GT(n, 0);
+            total += static_cast<size_t>(n);
+        }
+    }
+    server.stop();
+    EXPECT_EQ(received.size(), total);
+}
+
+TEST(ClientSocketTest, AdoptedDescriptorStaysOpenAfterClose) {
+    LocalServer server([](int fd) { readUntilClosed(fd); });
+    ClientSocket owner("127.0.0.1", server.port());
+    ASSERT_EQ(owner.open(), 0);
+    {
+        ClientSocket adopted(owner.getFD());
+        EXPECT_EQ(adopted.getState(), ClientSocket::kConnected);
+        EXPECT_EQ(adopted.open(), -1);
+        ASSERT_NE(adopted.getRemoteAddress(), nullptr);
+        EXPECT_EQ(adopted.getRemoteAddress()->getHostAddress(), "127.0.0.1");
+        EXPECT_EQ(adopted.write("a", 1), 1);
+        adopted.close();
+    }
+    EXPECT_NE(fcntl(owner.getFD(), F_GETFD), -1);
+    EXPECT_EQ(owner.write("b", 1), 1);
+}
+
+TEST(ClientSocketTest, AdoptingANonSocketRaisesTheSystemError) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    try {
+        ClientSocket adopted(fds[0]);
+        ADD_FAILURE() << "adopted a pipe";
+    } catch (const SocketException& e) {
+        EXPECT_EQ(e.getMessage(), strerror(ENOTSOCK));
+    }
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST(InetAddressTest, NamesAndDottedNumbers) {
+    auto byNumber = InetAddress::byName("127.0.0.1");
+    ASSERT_NE(byNumber, nullptr);
+    EXPECT_EQ(byNumber->getHostAddress(), "127.0.0.1");
+    EXPECT_EQ(byNumber->getAddress(), htonl(INADDR_LOOPBACK));
+    auto byName = InetAddress::byName("localhost");
+    ASSERT_NE(byName, nullptr);
+    EXPECT_EQ(byName->getHostAddress(), "127.0.0.1");
+    EXPECT_EQ(byName->getHostName(), "localhost");
+    EXPECT_EQ(InetAddress::byName(""), nullptr);
+    EXPECT_EQ(InetAddress(htonl(INADDR_LOOPBACK), "x.a.b").getHostName(), "x.a.b");
+}
+}  // namespace
