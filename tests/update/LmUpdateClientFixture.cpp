@@ -1,0 +1,114 @@
+#include "LmUpdateClientFixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <sstream>
+
+std::string LmUpdateClientFixture::refusingHost() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+    ::close(fd);  // nothing listens there any more
+    return "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+}
+
+void LmUpdateClientFixture::useServers(const std::vector<std::string>& hosts,
+                                       const std::string& attributes, const std::string& extra) {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<LmNetClientSettings>\n"
+        "<ServerList " +
+        attributes + " mac=\"" + kMac + "\">\n";
+    for (const auto& host : hosts) {
+        xml += "<Server host=\"" + host + "\"/>\n";
+    }
+    xml += "</ServerList>\n" + extra + "</LmNetClientSettings>\n";
+    root().write("conf/network.xml", xml);
+    ASSERT_NE(LmNetConfig::getInstance().load(root().file("conf/network.xml").c_str()), 0);
+}
+
+void LmUpdateClientFixture::addProduct(int id, const std::string& version,
+                                       const std::string& serial, const std::string& parent,
+                                       const std::string& installPath) {
+    LmProduct product;
+    product.info.id = id;
+    product.info.name = String("product" + std::to_string(id));
+    product.info.desc = String("Product " + std::to_string(id));
+    product.info.serialNo = String(serial);
+    product.info.parent = String(parent);
+    product.info.installPath = String(installPath);
+    product.version = LmVersionInfo(String(version), "release", "");
+    LmUpdateStore& store = LmUpdateStore::instance();
+    store.removeProduct(id);
+    ASSERT_TRUE(store.addProduct(product));
+    ASSERT_TRUE(store.save());
+}
+
+LmUpdateClientFixture::Output LmUpdateClientFixture::capture(const std::function<void()>& f) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    f();
+    std::fflush(stdout);
+    Output output;
+    output.log = testing::internal::GetCapturedStderr();
+    output.out = testing::internal::GetCapturedStdout();
+    return output;
+}
+
+std::vector<std::string> LmUpdateClientFixture::progressLines() {
+    std::vector<std::string> lines;
+    if (!root().exists("tmp/progress")) {
+        return lines;
+    }
+    std::istringstream in(root().read("tmp/progress"));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string LmUpdateClientFixture::response(int code, const std::string& inner,
+                                            const std::string& rootName) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + rootName + ">\n<Result code=\"" +
+           std::to_string(code) + "\" status=\"x\"/>\n" + inner + "</" + rootName + ">\n";
+}
+
+std::string LmUpdateClientFixture::serverList(const std::vector<std::string>& hosts) {
+    std::string xml = "<ServerList>\n";
+    for (const auto& host : hosts) {
+        xml += "<Server host=\"" + host + "\"/>\n";
+    }
+    return xml + "</ServerList>\n";
+}
+
+std::string LmUpdateClientFixture::package(int id, const std::string& desc,
+                                           const std::string& version, const std::string& url,
+                                           const std::string& md5, long size) {
+    return "<PackageInfo>\n<ProductInfo id=\"" + std::to_string(id) + "\" name=\"p\" desc=\"" +
+           desc +
+           "\"/>\n<PlatformInfo arch=\"arm\" os=\"linux\" vendor=\"v\" version=\"1\"/>\n"
+           "<ExtVersionInfo version=\"" +
+           version + "\" status=\"release\" desc=\"\"/>\n<DownloadInfo url=\"" + url + "\" md5=\"" +
+           md5 + "\" size=\"" + std::to_string(size) +
+           "\" time=\"\" result=\"0\"/>\n<RunInfo format=\"zip\" installScript=\"install.sh\" "
+           "result=\"0\"/>\n</PackageInfo>\n";
+}
+
+std::string LmUpdateClientFixture::config(
+    const std::vector<std::pair<std::string, std::string>>& routes) {
+    std::string json = "{\"routes\": {";
+    for (size_t i = 0; i < routes.size(); ++i) {
+        json += (i ? ", " : "") + jsonString(routes[i].first) + ": " + routes[i].second;
+    }
+    return json + "}}";
+}
+
+std::string LmUpdateClientFixture::answer(const std::string& body, int status) {
+    return "{\"status\": " + std::to_string(status) + ", \"body\": " + jsonString(body) + "}";
+}

@@ -1,0 +1,331 @@
+// The update session's conversation with the update servers, against the
+// test update server.
+#include <gtest/gtest.h>
+
+#include "LmUpdateClientFixture.h"
+
+namespace {
+
+class LmUpdateClientRequestTest : public LmUpdateClientFixture {};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(LmUpdateClientRequestTest, UpdateRequestPostsTheDocumentWithProductHeaders) {
+    addProduct(5, "2.0.0.1");
+    TestServer server(config({{"POST /lm-update", answer(response(200))}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    int result = 0;
+    Output output = capture([&] { result = client.update(5, 0, 0, 0); });
+
+    EXPECT_EQ(result, 0);
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const RecordedRequest& request = requests[0];
+    EXPECT_EQ(request.requestLine, "POST http://" + host(server) + "/lm-update HTTP/1.0");
+    EXPECT_EQ(request.header("X-Lm-Update-Protocol-Version"), "1.0");
+    EXPECT_FALSE(request.hasHeader("X-Lm-Self-Update-Protocol-Version"));
+    EXPECT_EQ(request.header("X-Lm-Update-MAC"), kMac);
+    EXPECT_EQ(request.header("X-Lm-Content-Compression"), "deflate");
+    String document;
+    ASSERT_TRUE(LmUpdateStore::instance().buildRequest(5, document));
+    EXPECT_EQ(request.body, document.str());
+    EXPECT_TRUE(contains(output.log, "Connecting to " + host(server) + "...\n"));
+    EXPECT_TRUE(contains(output.log, "Torvane products and components are up-to-date"));
+    ASSERT_EQ(progressLines().size(), 1u);
+    EXPECT_EQ(progressLines()[0], "--action update --id 5 --status request");
+}
+
+TEST_F(LmUpdateClientRequestTest, SelfUpdateUsesItsOwnPathAndHeader) {
+    TestServer server(
+        config({{"POST /lm-self-update", answer(response(200, "", "LMSELFUPDATERESPONSE"))}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/lm-self-update");
+    EXPECT_EQ(requests[0].header("X-Lm-Self-Update-Protocol-Version"), "1.0");
+    EXPECT_FALSE(requests[0].hasHeader("X-Lm-Update-Protocol-Version"));
+    EXPECT_TRUE(contains(output.log, "Torvane LmUpdate is up-to-date"));
+}
+
+TEST_F(LmUpdateClientRequestTest, RefusingFirstServerIsReportedAndTheSecondTried) {
+    TestServer second(config({{"POST /lm-self-update", answer(response(200))}}));
+    TestServer third(config({{"POST /lm-self-update", answer(response(200))}}));
+    std::string dead = refusingHost();
+    useServers({dead, host(second), host(third)});
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+
+    EXPECT_EQ(output.out, "EC_LMUPDATE_CONNECT_REFUSED\n");
+    EXPECT_TRUE(contains(output.log, "Connecting to " + dead + " failed: EC_CONNECT_REFUSED"));
+    EXPECT_EQ(second.requests().size(), 1u);
+    EXPECT_EQ(third.requests().size(), 0u);
+}
+
+TEST_F(LmUpdateClientRequestTest, RefusedThroughAProxyIsTheProxysFailure) {
+    TestServer server(config({{"POST /lm-self-update", answer(response(200))}}));
+    std::string dead = refusingHost();
+    useServers({host(server)},
+               "type=\"http\" timeout=\"10\" isUsingProxy=\"1\" proxy=\"" + dead + "\"");
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    EXPECT_EQ(output.out, "EC_LMUPDATE_PROXY_FAILED\n");
+}
+
+TEST_F(LmUpdateClientRequestTest, UnauthorizedLeavesStatus401AndNoLineEnd) {
+    TestServer server(config({{"POST /lm-self-update", answer("no", 401)}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+
+    EXPECT_EQ(client.getHttpStatus(), 401);
+    EXPECT_EQ(output.out, "EC_LMUPDATE_UPDATE_ERROR");
+    EXPECT_TRUE(contains(output.log, "LmUpdate: http response: 401"));
+}
+
+TEST_F(LmUpdateClientRequestTest, RequestsGoThroughAnAuthenticatingProxy) {
+    TestServer origin(config({{"POST /lm-self-update", answer(response(200))}}));
+    TestServer::Options options;
+    options.proxy = true;
+    options.proxyAuth = "pu:pp";
+    TestServer proxy("{}", options);
+    // proxyuser is base64("pu:pp")
+    useServers({host(origin)}, "type=\"http\" timeout=\"10\" isUsingProxy=\"1\" proxy=\"" +
+                                   host(proxy) + "\" proxyuser=\"cHU6cHA=\"");
+    LmUpdateClient client;
+    capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+    ASSERT_EQ(proxy.requests().size(), 1u);
+    EXPECT_EQ(proxy.requests()[0].header("Proxy-authorization"), "Basic cHU6cHA=");
+    EXPECT_EQ(origin.requests().size(), 1u);
+}
+
+// What a faulty server does to one update request.
+struct FaultCase {
+    const char* name;
+    std::string answer;
+    int result;           // of update()
+    const char* out;      // standard output
+    const char* logLine;  // a line the log must hold
+};
+
+class LmUpdateClientFaultTest : public LmUpdateClientFixture,
+                                public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(LmUpdateClientFaultTest, EndsWithTheRightReport) {
+    const FaultCase& c = GetParam();
+    TestServer server(config({{"POST /lm-self-update", c.answer}}));
+    useServers({host(server)}, "type=\"http\" timeout=\"1\"");
+    LmUpdateClient client;
+    int result = 0;
+    Output output = capture([&] { result = client.update(1000, 0, 0, 0); });
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(output.out, c.out);
+    EXPECT_TRUE(contains(output.log, c.logLine)) << output.log;
+}
+
+const std::string kUpToDate = LmUpdateClientFixture::response(200);
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, LmUpdateClientFaultTest,
+    testing::Values(
+        FaultCase{"Garbage", R"({"garbage": "this is not HTTP at all\r\n\r\n"})", -1,
+                  "EC_LMUPDATE_UPDATE_ERROR", "LmUpdate: http response: -1"},
+        FaultCase{"NotFound", R"({"status": 404, "body": "gone"})", -1, "EC_LMUPDATE_UPDATE_ERROR",
+                  "LmUpdate: http response: 404"},
+        FaultCase{"Silence", R"({"silent": true})", -1, "EC_LMUPDATE_READ_TIMEOUT\n",
+                  "failed: EC_READ_TIMEOUT"},
+        FaultCase{"ShortBody", "{\"body\": " + jsonString(kUpToDate) + ", \"close_after\": 20}", 0,
+                  "", "LmUpdate: invalid update response format: "},
+        FaultCase{"LongerThanContentLength",
+                  "{\"body\": " + jsonString(kUpToDate + "trailing junk") +
+                      ", \"content_length\": " + std::to_string(kUpToDate.size()) + "}",
+                  0, "", "Torvane LmUpdate is up-to-date"},
+        FaultCase{"NoContentLengthReadToTheEnd",
+                  "{\"body\": " + jsonString(kUpToDate) + ", \"content_length\": -1}", 0, "",
+                  "Torvane LmUpdate is up-to-date"},
+        FaultCase{"OverMemoryCap", R"({"body_repeat": "x", "body_count": 16777217})", -1,
+                  "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body too large"},
+        FaultCase{"OverMemoryCapWithoutLength",
+                  R"({"body_repeat": "x", "body_count": 16777217, "content_length": -1})", -1,
+                  "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body too large"},
+        FaultCase{"Result500",
+                  "{\"body\": " + jsonString(LmUpdateClientFixture::response(500)) + "}", 0, "",
+                  "Torvane LmUpdate is up-to-date"},
+        FaultCase{
+            "UnknownRoot",
+            "{\"body\": " + jsonString(LmUpdateClientFixture::response(201, "", "Other")) + "}", 0,
+            "", "LmUpdate: Unknown update response type: Other"}),
+    [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+TEST_F(LmUpdateClientRequestTest, UnusableSettingsAreABadConfiguration) {
+    root().write("conf/network.xml", "this is no XML");
+    EXPECT_EQ(LmNetConfig::getInstance().load(root().file("conf/network.xml").c_str()), 0);
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    EXPECT_EQ(output.out, "EC_LMUPDATE_BAD_CONFIG\n");
+    EXPECT_TRUE(contains(output.log, "LmUpdate: read server settings failed"));
+}
+
+TEST_F(LmUpdateClientRequestTest, UnbuildableRequestStopsAtTheFirstServer) {
+    TestServer first("{}");
+    TestServer second("{}");
+    useServers({host(first), host(second)});
+    root().write(kInventoryFile,
+                 "<?xml version=\"1.0\"?>\n<Inventory>\n<Products/>\n</Inventory>\n");
+    loadInventory();  // no platform: no request document
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    EXPECT_EQ(output.out, "EC_LMUPDATE_BAD_CONFIG\n");
+    EXPECT_TRUE(contains(output.log, "Cannot obtain product data for request"));
+    EXPECT_EQ(first.requests().size() + second.requests().size(), 0u);
+}
+
+// --- Redirects --------------------------------------------------------------
+
+TEST_F(LmUpdateClientRequestTest, Redirect210PutsTheNewServerFirstInTheSettings) {
+    TestServer target(config({{"POST /lm-self-update", answer(response(200))}}));
+    TestServer first(
+        config({{"POST /lm-self-update", answer(response(210, serverList({host(target)})))}}));
+    useServers({host(first)});
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+
+    EXPECT_TRUE(contains(output.log, "Redirect to new update server"));
+    EXPECT_EQ(target.requests().size(), 1u);
+    LmNetConfig stored;
+    ASSERT_NE(stored.load(root().file("conf/network.xml").c_str()), 0);
+    NetworkSettings settings;
+    ASSERT_EQ(stored.getSettings(settings), 2);
+    EXPECT_EQ(settings.servers[0], String(host(target)));
+    EXPECT_EQ(settings.servers[1], String(host(first)));
+}
+
+TEST_F(LmUpdateClientRequestTest, Redirect211LeavesTheSettingsFileAlone) {
+    TestServer target(config({{"POST /lm-self-update", answer(response(200))}}));
+    TestServer first(
+        config({{"POST /lm-self-update", answer(response(211, serverList({host(target)})))}}));
+    useServers({host(first)});
+    std::string before = root().read("conf/network.xml");
+    LmUpdateClient client;
+    capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+
+    EXPECT_EQ(target.requests().size(), 1u);
+    EXPECT_EQ(first.requests().size(), 1u);
+    EXPECT_EQ(root().read("conf/network.xml"), before);
+    ASSERT_EQ(client.getServerOverride().size(), 1);
+    EXPECT_EQ(client.getServerOverride()[0], String(host(target)));
+}
+
+TEST_F(LmUpdateClientRequestTest, RedirectLoopEndsAtTheLimit) {
+    TestServer server("{}");
+    server.setConfig(
+        config({{"POST /lm-self-update", answer(response(211, serverList({host(server)})))}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+
+    EXPECT_EQ(server.requests().size(), 1u + LmUpdateClient::kMaxRedirects);
+    EXPECT_EQ(output.out, "EC_LMUPDATE_UPDATE_ERROR\n");
+    EXPECT_TRUE(contains(output.log, "LmUpdate: too many redirects"));
+}
+
+// --- Ping and verify --------------------------------------------------------
+
+TEST_F(LmUpdateClientRequestTest, PingPrintsTheBodyOfTheFirstServerThatAnswers) {
+    TestServer server(config({{"GET /control?act=ping", answer("pong\n")}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.ping(), 0); });
+    EXPECT_EQ(output.out, "pong\n");
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].header("X-Lm-Update-MAC"), kMac);
+}
+
+TEST_F(LmUpdateClientRequestTest, PingStopsAtTheFirstTransportFailure) {
+    TestServer unused(config({{"GET /control?act=ping", answer("pong\n")}}));
+    useServers({refusingHost(), host(unused)});
+    LmUpdateClient client;
+    capture([&] { EXPECT_EQ(client.ping(), -22); });
+    EXPECT_EQ(unused.requests().size(), 0u);
+}
+
+TEST_F(LmUpdateClientRequestTest, VerifySendsTheParentsIdentityWhenTheSerialIsEmpty) {
+    addProduct(7, "3.1.0.0", "SN-7");
+    addProduct(1000, "1.2.0.0", "", "abc,7");
+    TestServer server(config({{"GET /lm-verify", answer("")}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.verify(), 0); });
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const RecordedRequest& request = requests[0];
+    EXPECT_EQ(request.path, "/lm-verify");
+    EXPECT_EQ(request.header("X-Lm-Update-ProductId"), "7");
+    EXPECT_EQ(request.header("X-Lm-Update-ProductVersion"), "3.1.0.0");
+    EXPECT_EQ(request.header("X-Lm-Update-SerialNo"), "SN-7");
+    EXPECT_EQ(request.header("Connection"), "close");
+    EXPECT_TRUE(contains(output.log, "invalid dec number"));
+}
+
+TEST_F(LmUpdateClientRequestTest, VerifyResultByStatus) {
+    TestServer denied(config({{"GET /lm-verify", answer("", 401)}}));
+    TestServer missing(config({{"GET /lm-verify", answer("", 404)}}));
+    useServers({host(missing), host(denied)});
+    LmUpdateClient client;
+    capture([&] { EXPECT_EQ(client.verify(), -8); });
+    EXPECT_EQ(client.getHttpStatus(), 401);
+
+    useServers({host(missing)});
+    capture([&] { EXPECT_EQ(client.verify(), -9); });
+}
+
+TEST_F(LmUpdateClientRequestTest, SetDownloadDirAcceptsOnlyExistingPaths) {
+    LmUpdateClient client;
+    EXPECT_EQ(client.getDownloadDir(), "/download/lmupdate");
+    EXPECT_EQ(client.setDownloadDir(String(root().file("nowhere"))), -1);
+    EXPECT_EQ(client.setDownloadDir(""), -1);
+    EXPECT_EQ(client.getDownloadDir(), "/download/lmupdate");
+    EXPECT_EQ(client.setDownloadDir(String(root().file("download"))), 0);
+    EXPECT_EQ(client.getDownloadDir(), String(root().file("download")));
+}
+
+// The error-name table, row by row.
+struct ErrorCase {
+    const char* message;
+    const char* proxy;  // isUsingProxy
+    const char* name;
+    int code;
+};
+
+class LmUpdateClientErrorTableTest : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(LmUpdateClientErrorTableTest, MapsTheMessagesBeginning) {
+    NetworkSettings settings;
+    settings.isUsingProxy = GetParam().proxy;
+    EXPECT_EQ(LmUpdateClient::errorNameFor(GetParam().message, settings), GetParam().name);
+    EXPECT_EQ(LmUpdateClient::errorCodeFor(GetParam().message, settings), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LmUpdateClientErrorTableTest,
+    testing::Values(ErrorCase{"EC_INVALID_HOST: x", "0", "EC_LMUPDATE_INVALID_HOST", -20},
+                    ErrorCase{"EC_PROXY_FAILED: http tunnel failed", "1",
+                              "EC_LMUPDATE_PROXY_FAILED", -21},
+                    ErrorCase{"EC_CONNECT_REFUSED: x", "0", "EC_LMUPDATE_CONNECT_REFUSED", -22},
+                    ErrorCase{"EC_CONNECT_REFUSED: x", "1", "EC_LMUPDATE_PROXY_FAILED", -21},
+                    ErrorCase{"EC_CONNECT_TIMEOUT: x", "0", "EC_LMUPDATE_CONNECT_TIMEOUT", -23},
+                    ErrorCase{"EC_READ_FAILED: x", "0", "EC_LMUPDATE_READ_FAILED", -24},
+                    ErrorCase{"EC_READ_TIMEOUT: x", "0", "EC_LMUPDATE_READ_TIMEOUT", -25},
+                    ErrorCase{"EC_WRITE_FAILED: x", "0", "EC_LMUPDATE_WRITE_FAILED", -26},
+                    ErrorCase{"EC_WRITE_TIMEOUT: x", "0", "EC_LMUPDATE_WRITE_TIMEOUT", -27},
+                    ErrorCase{"EC_CONNECT_FAILED: x", "0", "EC_LMUPDATE_CONNECT_FAILED", -28},
+                    ErrorCase{"file size is incorrect", "0", "", -9},
+                    ErrorCase{"xEC_READ_FAILED", "0", "", -9}));
+
+}  // namespace
