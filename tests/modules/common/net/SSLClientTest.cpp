@@ -1,0 +1,540 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/x509.h>
+
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "LocalServer.h"
+#include "RunProgram.h"
+#include "TempRoot.h"
+#include "TestServer.h"
+#include "net/HttpsConnection.h"
+#include "net/SSLClientSocket.h"
+#include "net/SSLException.h"
+#include "net/SSLSettings.h"
+
+namespace {
+const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+
+struct Files {
+    TestCertificates main;     // CA and a server certificate for localhost
+    std::string otherCa;       // a CA that signed nothing here
+    std::string wildcardCert;  // CN *.a.b, signed by the main CA
+    std::string wildcardKey;
+    std::string clientCombined;  // client certificate and key in one PEM file
+    std::string clientDer;
+    std::string clientKeyDer;
+    std::string clientCert;
+    std::string clientKeyEncrypted;  // pass phrase "secret"
+};
+
+void openssl(const std::vector<std::string>& args) {
+    ProgramResult result = runProgram("/usr/bin/openssl", args);
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+}
+
+// A certificate for subject signed by the main CA.
+void signedCertificate(const Files& f, const std::string& dir, const std::string& name,
+                       const std::string& subject) {
+    openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/" + name + ".key", "-out",
+             dir + "/" + name + ".csr", "-subj", subject});
+    openssl({"x509", "-req", "-in", dir + "/" + name + ".csr", "-CA", f.main.caCert, "-CAkey",
+             f.main.caKey, "-CAcreateserial", "-days", "30", "-out", dir + "/" + name + ".pem"});
+}
+
+class SSLTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        root_ = new TempRoot;
+        const std::string dir = root_->path();
+        files_.main = makeTestCertificates(dir);
+        files_.otherCa = dir + "/other-ca.pem";
+        openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/other-ca.key",
+                 "-out", files_.otherCa, "-days", "30", "-subj", "/CN=Other CA"});
+        signedCertificate(files_, dir, "wildcard", "/CN=*.a.b");
+        files_.wildcardCert = dir + "/wildcard.pem";
+        files_.wildcardKey = dir + "/wildcard.key";
+        signedCertificate(files_, dir, "client", "/CN=appliance");
+        files_.clientCert = dir + "/client.pem";
+        files_.clientCombined = dir + "/client-combined.pem";
+        root_->write("client-combined.pem", root_->read("client.pem") + root_->read("client.key"));
+        files_.clientDer = dir + "/client.der";
+        files_.clientKeyDer = dir + "/client-key.der";
+        files_.clientKeyEncrypted = dir + "/client-enc.key";
+        openssl({"x509", "-in", files_.clientCert, "-outform", "DER", "-out", files_.clientDer});
+        openssl(
+            {"pkey", "-in", dir + "/client.key", "-outform", "DER", "-out", files_.clientKeyDer});
+        openssl({"pkey", "-in", dir + "/client.key", "-aes128", "-passout", "pass:secret", "-out",
+                 files_.clientKeyEncrypted});
+    }
+    static void TearDownTestSuite() {
+        delete root_;
+        root_ = nullptr;
+    }
+
+    void SetUp() override {
+        SSLSettings::reset();
+        SSLClient::startup();
+    }
+    void TearDown() override { SSLSettings::reset(); }
+
+    // A TLS server for one connection: handshake, read a request, answer.
+    std::unique_ptr<LocalServer> tlsServer(SSL_CTX* context,
+                                           const std::string& answer = okResponse("secure")) {
+        return std::make_unique<LocalServer>([this, context, answer](int fd) {
+            ServerSession ssl = acceptTls(context, fd);
+            if (!ssl) {
+                return;
+            }
+            handshakes_++;
+            received_ = readTlsRequest(ssl.get());
+            sendTls(ssl.get(), answer);
+            SSL_shutdown(ssl.get());
+        });
+    }
+
+    ServerContext serverContext() {
+        return makeServerContext(files_.main.serverCert, files_.main.serverKey);
+    }
+
+    // The message of the SSLException a handshake over socket raises.
+    static std::string handshakeFailure(SSLClientSocket& socket) {
+        try {
+            socket.handshake();
+        } catch (const IOException& e) {
+            return e.getMessage().str();
+        }
+        return "no exception";
+    }
+
+    static std::string bodyOf(HttpResponse& response) {
+        std::string body;
+        char buffer[256];
+        int n = 0;
+        while (response.getBody() && (n = response.getBody()->read(buffer, sizeof buffer)) > 0) {
+            body.append(buffer, static_cast<size_t>(n));
+        }
+        return body;
+    }
+
+    static TempRoot* root_;
+    static Files files_;
+    std::string received_;
+    int handshakes_ = 0;
+};
+
+TempRoot* SSLTest::root_ = nullptr;
+Files SSLTest::files_;
+
+TEST_F(SSLTest, DefaultsAcceptAnyCertificateAndExchange) {
+    ServerContext context = makeServerContext(files_.wildcardCert, files_.wildcardKey);
+    auto server = tlsServer(context.get());
+    HttpsConnection connection;
+    connection.setTimeout(2000);
+    HttpRequest request(URL("https", "127.0.0.1", server->port(), "/x"));
+    HttpResponse response;
+    ASSERT_TRUE(connection.sendAndReceive(request, response));
+    EXPECT_EQ(response.getStatus(), 200);
+    connection.close();
+    server->stop();
+    EXPECT_EQ(received_.rfind("GET https://127.0.0.1:" + std::to_string(server->port()) +
+                                  "/x HTTP/1.0\r\nAccept: */*\r\n",
+                              0),
+              0u)
+        << received_;
+}
+
+TEST_F(SSLTest, ResponseBodyArrivesAndCleanCloseEndsIt) {
+    ServerContext context = serverContext();
+    auto server = tlsServer(context.get(), okResponse("secure body"));
+    HttpsConnection connection;
+    connection.setTimeout(2000);
+    HttpRequest request(URL("https", "127.0.0.1", server->port(), "/"));
+    HttpResponse response;
+    ASSERT_TRUE(connection.sendAndReceive(request, response));
+    EXPECT_EQ(response.getStatus(), 200);
+    EXPECT_EQ(bodyOf(response), "secure body");
+    char byte = 0;
+    EXPECT_EQ(connection.getSocket()->read(&byte, 0), -1);
+    EXPECT_EQ(connection.getSocket()->read(&byte, 1), 0);  // shut down cleanly
+}
+
+TEST_F(SSLTest, VerificationWithTheRightCaPasses) {
+    ServerContext context = serverContext();
+    auto server = tlsServer(context.get());
+    HttpsConnection connection;
+    connection.setTimeout(2000);
+    connection.setVerification("", files_.main.caCert.c_str());
+    HttpRequest request(URL("https", "127.0.0.1", server->port(), "/ok"));
+    HttpResponse response;
+    ASSERT_TRUE(connection.sendAndReceive(request, response));
+    EXPECT_EQ(response.getStatus(), 200);
+    EXPECT_TRUE(SSLSettings::getVerifyPeer());
+    auto* socket = static_cast<SSLClientSocket*>(connection.getSocket());
+    EXPECT_EQ(socket->getClient()->getVerifyResult(), 0);
+}
+
+TEST_F(SSLTest, VerificationWithAWrongCaFailsBeforeAnythingIsSent) {
+    ServerContext context = serverContext();
+    auto server = tlsServer(context.get());
+    HttpsConnection connection;
+    connection.setTimeout(2000);
+    connection.setVerification("", files_.otherCa.c_str());
+    HttpRequest request(URL("https", "127.0.0.1", server->port(), "/"));
+    HttpResponse response;
+    try {
+        connection.sendAndReceive(request, response);
+        ADD_FAILURE() << "handshake passed";
+    } catch (const SSLException& e) {
+        EXPECT_NE(e.getMessage().indexOf("certificate verify failed"), -1) << e.getMessage();
+    }
+    EXPECT_FALSE(connection.isConnected());
+    server->stop();
+    EXPECT_EQ(handshakes_, 0);
+    EXPECT_EQ(received_, "");
+}
+
+TEST_F(SSLTest, VerifyLocationsThatCannotBeLoaded) {
+    ServerContext context = serverContext();
+    auto server = tlsServer(context.get());
+    SSLClientSocket socket("127.0.0.1", server->port());
+    socket.setTimeout(2000);
+    EXPECT_EQ(socket.setVerifyLocations("", nullptr), -1);
+    EXPECT_EQ(socket.setVerifyLocations(nullptr, "/nonexistent/ca.pem"), 0);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(handshakeFailure(socket),
+              "SSL: invalid certificate verify locations: , /nonexistent/ca.pem");
+}
+
+struct HostCase {
+    const char* name;
+    const char* host;
+    bool passes;
+};
+
+class SSLHostCheckTest : public SSLTest, public testing::WithParamInterface<HostCase> {};
+
+TEST_P(SSLHostCheckTest, WildcardCertificate) {
+    const HostCase& c = GetParam();
+    SSLSettings::setHostCheck(SSLSettings::kRequireMatch);
+    ServerContext context = makeServerContext(files_.wildcardCert, files_.wildcardKey);
+    auto server = tlsServer(context.get());
+    SSLClientSocket socket(InetAddress(kLoopback, c.host), server->port());
+    socket.setTimeout(2000);
+    ASSERT_EQ(socket.open(), 0);
+    if (c.passes) {
+        EXPECT_EQ(socket.handshake(), 0);
+    } else {
+        EXPECT_EQ(handshakeFailure(socket),
+                  std::string("SSL: certificate subject name '*.a.b' does not match target host "
+                              "name '") +
+                      c.host + "'");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, SSLHostCheckTest,
+                         testing::Values(HostCase{"OneLabelInFront", "x.a.b", true},
+                                         HostCase{"TwoLabelsInFront", "y.x.a.b", false},
+                                         HostCase{"BareDomain", "a.b", false},
+                                         HostCase{"OtherDomain", "x.a.c", false}),
+                         [](const testing::TestParamInfo<HostCase>& info) {
+                             return info.param.name;
+                         });
+
+TEST_F(SSLTest, HostCheckOneOnlyReportsAndTwoUsesTheResolvedName) {
+    ServerContext context = serverContext();
+    {
+        SSLSettings::setHostCheck(SSLSettings::kCheckOnly);
+        auto server = tlsServer(context.get());
+        SSLClientSocket socket(InetAddress(kLoopback, "elsewhere.example"), server->port());
+        socket.setTimeout(2000);
+        ASSERT_EQ(socket.open(), 0);
+        EXPECT_EQ(socket.handshake(), 0);
+    }
+    {
+        SSLSettings::setHostCheck(SSLSettings::kRequireMatch);
+        auto server = tlsServer(context.get());
+        SSLClientSocket socket("localhost", server->port());
+        socket.setTimeout(2000);
+        ASSERT_EQ(socket.open(), 0);
+        EXPECT_EQ(socket.handshake(), 0);
+    }
+}
+
+struct ClientCertCase {
+    const char* name;
+    std::string Files::*certificate;
+    const char* certificateType;
+    std::string Files::*key;  // null: no key file
+    const char* keyType;
+    const char* password;
+    const char* failure;  // null when the server accepts the client
+};
+
+class SSLClientCertificateTest : public SSLTest,
+                                 public testing::WithParamInterface<ClientCertCase> {};
+
+TEST_P(SSLClientCertificateTest, LoadsAndPresents) {
+    const ClientCertCase& c = GetParam();
+    ServerContext context = serverContext();
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    SSL_CTX_load_verify_locations(context.get(), files_.main.caCert.c_str(), nullptr);
+    std::string clientName;
+    LocalServer server([&](int fd) {
+        ServerSession ssl = acceptTls(context.get(), fd);
+        if (!ssl) {
+            return;
+        }
+        X509* peer = SSL_get1_peer_certificate(ssl.get());
+        char name[64] = "";
+        X509_NAME_get_text_by_NID(X509_get_subject_name(peer), NID_commonName, name, sizeof name);
+        clientName = name;
+        X509_free(peer);
+        // Under TLS 1.3 the client learns of a refused certificate only
+        // when it reads, so answer something.
+        sendTls(ssl.get(), "hello");
+        SSL_shutdown(ssl.get());
+    });
+    if (c.certificate != nullptr) {
+        SSLSettings::setCertificate((files_.*c.certificate).c_str(), c.certificateType);
+        SSLSettings::setPrivateKey(c.key ? (files_.*c.key).c_str() : "", c.keyType);
+        SSLSettings::setKeyPassword(c.password);
+    }
+    SSLClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(2000);
+    ASSERT_EQ(socket.open(), 0);
+    std::string outcome;
+    try {
+        socket.handshake();
+        char buffer[8] = "";
+        int n = socket.read(buffer, sizeof buffer);
+        outcome = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "nothing";
+    } catch (const IOException& e) {
+        outcome = e.getMessage().str();
+    }
+    socket.close();
+    server.stop();
+    if (c.failure == nullptr) {
+        EXPECT_EQ(outcome, "hello");
+        EXPECT_EQ(clientName, "appliance");
+    } else {
+        EXPECT_NE(outcome.find(c.failure), std::string::npos) << outcome;
+        EXPECT_EQ(clientName, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, SSLClientCertificateTest,
+    testing::Values(
+        ClientCertCase{"PemWithKeyInCertificateFile", &Files::clientCombined, "PEM", nullptr, "PEM",
+                       "", nullptr},
+        ClientCertCase{"UnknownTypeMeansPem", &Files::clientCombined, "xyz", nullptr, "", "",
+                       nullptr},
+        ClientCertCase{"DerInLowerCase", &Files::clientDer, "der", &Files::clientKeyDer, "DER", "",
+                       nullptr},
+        ClientCertCase{"EncryptedKeyWithPassword", &Files::clientCert, "PEM",
+                       &Files::clientKeyEncrypted, "PEM", "secret", nullptr},
+        ClientCertCase{"EncryptedKeyWithWrongPassword", &Files::clientCert, "PEM",
+                       &Files::clientKeyEncrypted, "PEM", "wrong",
+                       "SSL: load client certificate failed"},
+        ClientCertCase{"KeyOfAnotherCertificate", &Files::clientCert, "PEM", &Files::wildcardKey,
+                       "PEM", "", "SSL: load client certificate failed"},
+        ClientCertCase{"EngineCertificateNotImplemented", &Files::clientCert, "ENG", nullptr, "PEM",
+                       "", "SSL: load client certificate failed"},
+        // The refusal arrives after the client's side of the handshake: the
+        // session then ends without data.
+        ClientCertCase{"NoCertificateIsRefusedByServer", nullptr, "", nullptr, "", "", "nothing"}),
+    [](const testing::TestParamInfo<ClientCertCase>& info) { return info.param.name; });
+
+TEST_F(SSLTest, HandshakeTimesOutAgainstASilentServer) {
+    struct sigaction before {};
+    sigaction(SIGALRM, nullptr, &before);
+    LocalServer server([](int fd) { readUntilClosed(fd); });
+    SSLClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(1000);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(handshakeFailure(socket), "EC_CONNECT_TIMEOUT: SSL: connection timeout");
+    struct sigaction after {};
+    sigaction(SIGALRM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);  // the guard restored it
+    EXPECT_EQ(alarm(0), 0u);                         // and left no alarm behind
+}
+
+TEST_F(SSLTest, ReadTimesOutWhenTheServerGoesSilent) {
+    ServerContext context = serverContext();
+    LocalServer server([&](int fd) {
+        ServerSession ssl = acceptTls(context.get(), fd);
+        char byte = 0;
+        if (ssl) {
+            SSL_read(ssl.get(), &byte, 1);  // until the client goes away
+        }
+    });
+    SSLClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(1000);
+    ASSERT_EQ(socket.open(), 0);
+    ASSERT_EQ(socket.handshake(), 0);
+    char buffer[16];
+    try {
+        socket.read(buffer, sizeof buffer);
+        ADD_FAILURE() << "read returned";
+    } catch (const SocketException& e) {
+        EXPECT_EQ(e.getMessage(),
+                  "EC_READ_TIMEOUT: SSLClintSocket: reading data from socket timeout");
+    }
+}
+
+TEST_F(SSLTest, HandshakeOnlyWhenConnected) {
+    SSLClientSocket socket("127.0.0.1", closedPort());
+    EXPECT_EQ(socket.handshake(), -1);
+    char byte = 0;
+    EXPECT_EQ(socket.read(&byte, 0), -1);
+    EXPECT_EQ(socket.write(nullptr, 1), -1);
+}
+
+TEST_F(SSLTest, VersionOneMeansTls10Only) {
+    ServerContext context = serverContext();
+    SSL_CTX_set_min_proto_version(context.get(), TLS1_VERSION);
+    SSL_CTX_set_security_level(context.get(), 0);
+    int negotiated = 0;
+    LocalServer server([&](int fd) {
+        ServerSession ssl = acceptTls(context.get(), fd);
+        if (ssl) {
+            negotiated = SSL_version(ssl.get());
+            SSL_shutdown(ssl.get());
+        }
+    });
+    SSLSettings::setVersion(SSLSettings::kTLSv1);
+    SSLClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(2000);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(socket.handshake(), 0);
+    socket.close();
+    server.stop();
+    EXPECT_EQ(negotiated, TLS1_VERSION);
+}
+
+TEST_F(SSLTest, SettingsTheLibraryCannotHonourFailClearly) {
+    struct Case {
+        const char* name;
+        void (*configure)();
+        const char* message;
+    };
+    const Case cases[] = {
+        {"SSLv2", [] { SSLSettings::setVersion(SSLSettings::kSSLv2); },
+         "SSL: SSLv2 is not supported by this OpenSSL version"},
+        {"SSLv3", [] { SSLSettings::setVersion(SSLSettings::kSSLv3); },
+         "SSL: SSLv3 is not supported by this OpenSSL version"},
+        {"BadCipherList", [] { SSLSettings::setCipherList("NO-SUCH-CIPHER"); },
+         "SSL: failed setting cipher list"},
+        {"MissingCertificateFile", [] { SSLSettings::setCertificate("/nonexistent.pem", "PEM"); },
+         "SSL: load client certificate failed"},
+    };
+    ServerContext context = serverContext();
+    for (const Case& c : cases) {
+        SSLSettings::reset();
+        c.configure();
+        LocalServer server([](int fd) { readUntilClosed(fd); });
+        SSLClientSocket socket("127.0.0.1", server.port());
+        socket.setTimeout(2000);
+        ASSERT_EQ(socket.open(), 0);
+        EXPECT_EQ(handshakeFailure(socket), c.message) << c.name;
+    }
+}
+
+TEST_F(SSLTest, TunnelThroughAProxy) {
+    ServerContext context = serverContext();
+    std::string connect;
+    LocalServer proxy([&](int fd) {
+        connect = readHead(fd);
+        sendAll(fd, "HTTP/1.0 200 Connection established\r\n\r\n");
+        ServerSession ssl = acceptTls(context.get(), fd);  // plays the target
+        if (ssl) {
+            received_ = readTlsRequest(ssl.get());
+            sendTls(ssl.get(), okResponse("tunnelled"));
+            SSL_shutdown(ssl.get());
+        }
+    });
+    HttpsConnection connection;
+    connection.setTimeout(2000);
+    connection.setProxy("127.0.0.1", proxy.port());
+    connection.setProxyCredentials("user", "pass");
+    HttpRequest request(URL(String("https://update.example.invalid/lm/update")));
+    HttpResponse response;
+    ASSERT_TRUE(connection.sendAndReceive(request, response));
+    EXPECT_EQ(response.getStatus(), 200);
+    EXPECT_EQ(bodyOf(response), "tunnelled");
+    connection.close();
+    proxy.stop();
+    EXPECT_EQ(connect,
+              "CONNECT update.example.invalid:443 HTTP/1.0\r\n"
+              "User-Agent: Mozilla/4.0\r\n"
+              "Proxy-authorization: Basic dXNlcjpwYXNz\r\n\r\n");
+    EXPECT_EQ(received_.rfind("GET https://update.example.invalid:443/lm/update HTTP/1.0\r\n", 0),
+              0u);
+    EXPECT_NE(received_.find("Proxy-Connection: Keep-Alive\r\n"), std::string::npos);
+    EXPECT_EQ(received_.find("Proxy-authorization"), std::string::npos);
+}
+
+TEST_F(SSLTest, RefusedTunnelFailsTheExchange) {
+    LocalServer proxy([](int fd) {
+        readHead(fd);
+        sendAll(fd, "HTTP/1.0 403 Forbidden\r\n\r\n");
+    });
+    HttpsConnection connection;
+    connection.setTimeout(2000);
+    connection.setProxy("127.0.0.1", proxy.port());
+    HttpRequest request(URL(String("https://update.example.invalid/")));
+    HttpResponse response;
+    try {
+        connection.sendAndReceive(request, response);
+        ADD_FAILURE() << "no exception";
+    } catch (const IOException& e) {
+        EXPECT_EQ(e.getMessage(), "EC_PROXY_FAILED: http tunnel failed");
+    }
+}
+
+struct MatchCase {
+    const char* host;
+    const char* commonName;
+    bool matches;
+};
+
+TEST(SSLClientHostMatchTest, Rules) {
+    const MatchCase cases[] = {
+        {"x.a.b", "*.a.b", true},
+        {"y.x.a.b", "*.a.b", false},
+        {"a.b", "*.a.b", false},
+        {"xa.b", "*.a.b", false},
+        {"x.a.b.c", "*.a.b", false},
+        {"host.example", "host.example", true},
+        {"Host.example", "host.example", false},  // byte for byte
+        {"", "host", false},
+        {"ab", "ab", false},      // names under 3 bytes never match
+        {"x.ab", "*.ab", false},  // "*." needs a further "."
+        {"x.a.b", "x*.a.b", false},
+    };
+    for (const MatchCase& c : cases) {
+        EXPECT_EQ(SSLClient::hostMatches(c.host, c.commonName), c.matches)
+            << c.host << " vs " << c.commonName;
+    }
+}
+
+TEST(SSLClientVersionTest, VersionText) {
+    struct Case {
+        unsigned long number;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0x0090812fUL, " OpenSSL/0.9.8r"}, {0x0090800fUL, " OpenSSL/0.9.8"},
+        {0x00905000UL, " OpenSSL/0.9.8"},  {0x1000214fUL, " OpenSSL/1.0.2t"},
+        {0x30000130UL, " OpenSSL/3.0.19"}, {0x30200000UL, " OpenSSL/3.2.0"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SSLClient::formatVersion(c.number), c.text) << std::hex << c.number;
+    }
+    EXPECT_EQ(SSLClient::getVersionText(), SSLClient::formatVersion(OpenSSL_version_num()));
+}
+}  // namespace
