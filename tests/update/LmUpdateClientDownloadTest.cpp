@@ -1,0 +1,381 @@
+// Package download with resume, pacing, progress reports and MD5 checks,
+// against the test update server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+
+#include "LmUpdateClientFixture.h"
+#include "MD5.h"
+
+namespace {
+
+constexpr int kProduct = 5;
+constexpr const char* kUrl = "pkgs/a.zip";
+constexpr const char* kPackageDir = "download/5/2_1_0_7";
+constexpr const char* kLocalFile = "download/5/2_1_0_7/a.zip";
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string pattern(int size) {
+    std::string bytes;
+    for (int i = 0; i < size; ++i) {
+        bytes += static_cast<char>('A' + (i * 7) % 26);
+    }
+    return bytes;
+}
+
+class LmUpdateClientDownloadTest : public LmUpdateClientFixture {
+protected:
+    void SetUp() override {
+        LmUpdateClientFixture::SetUp();
+        addProduct(kProduct, "2.0.0.0", "SN5", "", "/opt/p5");
+        useContent(pattern(10000));
+    }
+
+    // The package file the server offers, and its digest in capitals.
+    void useContent(const std::string& bytes) {
+        content_ = bytes;
+        root().write("served/a.zip", bytes);
+        String digest;
+        ASSERT_TRUE(MD5::fileDigest(String(root().file("served/a.zip")), digest));
+        md5_ = digest.str();
+    }
+
+    std::string announcement(const std::string& url = kUrl, const std::string& md5 = "") const {
+        return answer(response(
+            201, "<PackageInfoList>\n" +
+                     package(kProduct, "Pkg Five", "2.1.0.7", url, md5.empty() ? md5_ : md5,
+                             static_cast<long>(content_.size())) +
+                     "</PackageInfoList>\n"));
+    }
+
+    // A download answer serving the file, with extra JSON fields.
+    std::string fileAnswer(const std::string& extra = "") const {
+        return "{\"body_file\": " + jsonString(root().file("served/a.zip")) + extra + "}";
+    }
+
+    std::string serve(const std::string& downloadAnswer, const std::string& md5 = "") const {
+        return config(
+            {{"POST /lm-update", announcement(kUrl, md5)}, {"GET /lm-download", downloadAnswer}});
+    }
+
+    int runUpdate(LmUpdateClient& client, Output* output = nullptr, int plain = 0, int throttle = 0,
+                  int pause = 0) {
+        client.setDownloadDir(String(root().file("download")));
+        int result = 0;
+        Output captured =
+            capture([&] { result = client.update(kProduct, plain, throttle, pause); });
+        if (output) {
+            *output = captured;
+        }
+        return result;
+    }
+
+    static bool partialRecord(LmPartialFileInfo& out) {
+        LmUpdateStore store;
+        return store.load(installPath(kPartialFilesFile)) && store.getPartialFile(kProduct, out);
+    }
+
+    static std::vector<RecordedRequest> downloads(const TestServer& server) {
+        std::vector<RecordedRequest> out;
+        for (auto& request : server.requests()) {
+            if (request.path.rfind("/lm-download", 0) == 0) {
+                out.push_back(request);
+            }
+        }
+        return out;
+    }
+
+    std::string content_;
+    std::string md5_;
+};
+
+TEST_F(LmUpdateClientDownloadTest, WholePackageIsStoredAndVerified) {
+    TestServer server(serve(fileAnswer()));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), 1) << output.log;
+
+    EXPECT_EQ(root().read(kLocalFile), content_);
+    const LmPackageInfo& package = client.getPackages()[0];
+    EXPECT_EQ(package.downloadResult, 1);
+    EXPECT_EQ(package.path, String(root().file(kPackageDir)));
+    EXPECT_EQ(package.file, "a.zip");
+    EXPECT_EQ(package.product.installPath, "/opt/p5");
+    auto requests = downloads(server);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, std::string("/lm-download?path=") + kUrl);
+    EXPECT_EQ(requests[0].header("X-Lm-Update-ProductId"), "5");
+    EXPECT_EQ(requests[0].header("X-Lm-Update-SerialNo"), "SN5");
+    EXPECT_FALSE(requests[0].hasHeader("Range"));
+    EXPECT_TRUE(contains(output.log, "LmUpdate: md5: " + String(md5_).toLowerCase().str()));
+    EXPECT_TRUE(contains(output.log, "Download Pkg Five (10000 of 10000)"));
+}
+
+TEST_F(LmUpdateClientDownloadTest, ProgressReportsAreAtMostTwentyOnePerTransfer) {
+    useContent(pattern(100000));
+    TestServer server(serve(fileAnswer(", \"chunk_size\": 700")));
+    useServers({host(server)});
+    LmUpdateClient client;
+    ASSERT_EQ(runUpdate(client), 1);
+
+    std::vector<std::string> lines = progressLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "--action update --id 5 --status request");
+    std::vector<std::string> reports(lines.begin() + 1, lines.end());
+    EXPECT_LE(reports.size(), 21u);
+    EXPECT_EQ(reports.front(),
+              "--action update --id 5 --status download --downloaded_size 0 --total_size 100000");
+    EXPECT_EQ(reports.back(),
+              "--action update --id 5 --status download --downloaded_size 100000 "
+              "--total_size 100000");
+    std::regex line(
+        "--action update --id 5 --status download --downloaded_size (\\d+) "
+        "--total_size 100000");
+    long previous = -1;
+    for (const auto& text : reports) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(text, match, line)) << text;
+        long size = std::stol(match[1]);
+        EXPECT_GT(size, previous);
+        previous = size;
+    }
+}
+
+TEST_F(LmUpdateClientDownloadTest, WrongDigestRemovesTheProductDirectory) {
+    TestServer server(serve(fileAnswer(), std::string(32, '0')));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+
+    EXPECT_FALSE(root().exists("download/5"));
+    EXPECT_TRUE(contains(output.log,
+                         std::string("LmUpdate: invalid md5 in downloading file: ") + kUrl + "\n"));
+    EXPECT_TRUE(contains(output.log, "EC_LMUPDATE_PACKAGE_ERROR"));
+    EXPECT_EQ(client.getPackages()[0].downloadResult, 0);
+}
+
+TEST_F(LmUpdateClientDownloadTest, DeferredPackageIsNotFetched) {
+    LmPackageInfo delayed;
+    delayed.product.id = kProduct;
+    delayed.url = kUrl;
+    delayed.md5 = String(md5_);
+    Vector<LmPackageInfo> list;
+    list.add(delayed);
+    ASSERT_EQ(savePackages(list, installPath(kDelayPackagesFile)), 0);
+    TestServer server(serve(fileAnswer()));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+
+    EXPECT_TRUE(contains(output.log, "EC_LMUPDATE_DELAY_PACKAGE"));
+    EXPECT_TRUE(downloads(server).empty());
+}
+
+TEST_F(LmUpdateClientDownloadTest, FileNameThatWouldLeaveTheDirectoryIsRefused) {
+    TestServer server(config({{"POST /lm-update", announcement("pkgs/..")}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
+    EXPECT_TRUE(downloads(server).empty());
+}
+
+TEST_F(LmUpdateClientDownloadTest, AbsoluteUrlIsFetchedAsItStands) {
+    TestServer files(config({{"GET /direct/a.zip", fileAnswer()}}));
+    TestServer server(config({{"POST /lm-update", announcement(files.url("/direct/a.zip"))}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    EXPECT_EQ(runUpdate(client), 1);
+    EXPECT_EQ(files.requests().size(), 1u);
+}
+
+TEST_F(LmUpdateClientDownloadTest, PlainDownloadSendsTheSessionId) {
+    TestServer server(config({{"POST /lm-update", announcement()},
+                              {"GET /lm-sessionid", answer("S-42")},
+                              {"GET /lm-download", fileAnswer()}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    EXPECT_EQ(runUpdate(client, nullptr, 1), 1);
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].path, "/lm-sessionid");
+    EXPECT_EQ(requests[1].header("X-Lm-Update-URL"), kUrl);
+    EXPECT_EQ(requests[2].header("X-Lm-Update-SessionID"), "S-42");
+}
+
+TEST_F(LmUpdateClientDownloadTest, FailedSessionIdEndsTheDownloadWithoutOtherServers) {
+    TestServer other(serve(fileAnswer()));
+    TestServer server(
+        config({{"POST /lm-update", announcement()}, {"GET /lm-sessionid", answer("", 403)}}));
+    useServers({host(server), host(other)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output, 1), -1);
+    EXPECT_EQ(client.getHttpStatus(), 403);
+    EXPECT_TRUE(other.requests().empty());
+    EXPECT_TRUE(contains(output.out, "EC_LMUPDATE_UPDATE_ERROR\n"));
+}
+
+TEST_F(LmUpdateClientDownloadTest, NextServerAfterNotFoundOrBadLength) {
+    TestServer good(serve(fileAnswer()));
+    TestServer lying(serve(fileAnswer(", \"content_length\": 9999")));
+    TestServer missing(serve(answer("no", 404)));
+    useServers({host(missing), host(lying), host(good)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), 1);
+    EXPECT_TRUE(contains(output.log, "Download 'Pkg Five' not found"));
+    EXPECT_TRUE(contains(output.log, "Download 'Pkg Five' failed with code 404"));
+    EXPECT_TRUE(contains(output.log, "LmUpdate: invalid file length in response"));
+    EXPECT_EQ(downloads(good).size(), 1u);
+}
+
+TEST_F(LmUpdateClientDownloadTest, NoServerDeliversRemovesTheDirectory) {
+    TestServer server(serve(answer("no", 401)));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_TRUE(contains(output.log, "Download 'Pkg Five' unauthorized"));
+    EXPECT_TRUE(contains(output.log, std::string("LmUpdate: downloading file failed: ") + kUrl));
+    EXPECT_EQ(output.out, "EC_LMUPDATE_UPDATE_ERROR\n");
+    EXPECT_FALSE(root().exists("download/5"));
+    EXPECT_EQ(client.getHttpStatus(), 401);
+}
+
+TEST_F(LmUpdateClientDownloadTest, BodyBeyondTheAnnouncedSizeIsNotWritten) {
+    // The head promises the right length but the server keeps sending.
+    root().write("served/long.zip", content_ + std::string(5000, 'Z'));
+    TestServer server(serve("{\"body_file\": " + jsonString(root().file("served/long.zip")) +
+                            ", \"content_length\": 10000}"));
+    useServers({host(server)});
+    LmUpdateClient client;
+    EXPECT_EQ(runUpdate(client), 1);
+    EXPECT_EQ(root().size(kLocalFile), 10000);
+}
+
+TEST_F(LmUpdateClientDownloadTest, ThrottledTransferPausesAfterEachAllowance) {
+    useContent(pattern(3072));
+    TestServer server(serve(fileAnswer()));
+    useServers({host(server)});
+    LmUpdateClient client;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(runUpdate(client, nullptr, 0, 1, 1), 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// --- Resume -----------------------------------------------------------------
+
+class LmUpdateClientResumeTest : public LmUpdateClientDownloadTest {
+protected:
+    // A first run that breaks off after 3000 bytes.
+    void breakOffAt3000(TestServer& server) {
+        server.setConfig(serve(fileAnswer(", \"close_after\": 3000")));
+        LmUpdateClient client;
+        Output output;
+        EXPECT_EQ(runUpdate(client, &output), -1);
+        EXPECT_TRUE(contains(output.log, "file size is incorrect")) << output.log;
+        EXPECT_EQ(root().size(kLocalFile), 3000);
+    }
+};
+
+TEST_F(LmUpdateClientResumeTest, BrokenTransferResumesWithRange) {
+    TestServer server("{}");
+    useServers({host(server)});
+    breakOffAt3000(server);
+    LmPartialFileInfo record;
+    ASSERT_TRUE(partialRecord(record));
+    EXPECT_EQ(record.actualSize, 3000);
+    EXPECT_EQ(record.size, 10000);
+    EXPECT_EQ(record.url, kUrl);
+
+    server.setConfig(serve(fileAnswer()));
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), 1) << output.log;
+    auto requests = downloads(server);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].header("Range"), "bytes=3000-");
+    EXPECT_TRUE(contains(output.log, "enter partial download!!!"));
+    EXPECT_EQ(root().read(kLocalFile), content_);
+    EXPECT_FALSE(partialRecord(record));
+}
+
+TEST_F(LmUpdateClientResumeTest, WholeAnswerToARangeRequestStartsOver) {
+    TestServer server("{}");
+    useServers({host(server)});
+    breakOffAt3000(server);
+
+    server.setConfig(serve(fileAnswer(", \"ignore_range\": true")));
+    LmUpdateClient client;
+    EXPECT_EQ(runUpdate(client), 1);
+    auto requests = downloads(server);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].header("Range"), "bytes=3000-");
+    EXPECT_EQ(root().read(kLocalFile), content_);
+}
+
+TEST_F(LmUpdateClientResumeTest, RecordOfAChangedFileIsDiscarded) {
+    TestServer server("{}");
+    useServers({host(server)});
+    breakOffAt3000(server);
+    root().write(kLocalFile, content_.substr(0, 2000));  // shrunk since
+
+    server.setConfig(serve(fileAnswer()));
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), 1);
+    auto requests = downloads(server);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[1].hasHeader("Range"));
+    EXPECT_TRUE(contains(output.log, "info in LMUPDATE_PARTIAL_FILE did not match real one"));
+    LmPartialFileInfo record;
+    EXPECT_FALSE(partialRecord(record));
+    EXPECT_EQ(root().read(kLocalFile), content_);
+}
+
+TEST_F(LmUpdateClientResumeTest, ListedProductNeverLeavesARecord) {
+    root().write(
+        kPartialConfigFile,
+        "<?xml version=\"1.0\"?>\n<SizeLimit MinSize=\"0\">\n<P id=\"5\"/>\n</SizeLimit>\n");
+    TestServer server("{}");
+    useServers({host(server)});
+    breakOffAt3000(server);
+    LmPartialFileInfo record;
+    EXPECT_FALSE(partialRecord(record));
+
+    server.setConfig(serve(fileAnswer()));
+    LmUpdateClient client;
+    EXPECT_EQ(runUpdate(client), 1);
+    auto requests = downloads(server);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[1].hasHeader("Range"));
+}
+
+TEST_F(LmUpdateClientResumeTest, PackageBelowMinSizeNeverLeavesARecord) {
+    root().write(kPartialConfigFile, "<?xml version=\"1.0\"?>\n<SizeLimit MinSize=\"20000\"/>\n");
+    TestServer server("{}");
+    useServers({host(server)});
+    breakOffAt3000(server);
+    LmPartialFileInfo record;
+    EXPECT_FALSE(partialRecord(record));
+}
+
+TEST_F(LmUpdateClientResumeTest, UnexpectedPartialAnswerIsNotFound) {
+    TestServer server(serve("{\"status\": 206, \"body\": \"x\"}"));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_TRUE(contains(output.log, "Download 'Pkg Five' failed with code 206"));
+}
+
+}  // namespace
