@@ -7,15 +7,16 @@
 
 #include "Exception.h"
 
-#if __has_include("Log.h")  // TODO(bring-up): include directly once Log lands
 #include "Log.h"
-#define LM_XML_HAVE_LOG 1
-#endif
 #include "io/InputStream.h"
 
 namespace {
 
 constexpr int kChunkSize = 1024;
+// Every element keeps its absolute path, so memory grows with the square of
+// the nesting depth: a hostile document must not nest without limit. Real
+// documents nest a handful of levels.
+constexpr int kMaxDepth = 256;
 
 struct ExpatParserDeleter {
     void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
@@ -52,11 +53,17 @@ public:
 private:
     static void XMLCALL onStart(void* self, const XML_Char* name, const XML_Char** attributes) {
         auto* run = static_cast<ExpatRun*>(self);
+        if (++run->depth_ > kMaxDepth) {
+            run->tooDeep_ = true;
+            XML_StopParser(run->parser_.get(), XML_FALSE);
+            return;
+        }
         run->guard([&] { run->tree_.startElement(name, attributes); });
     }
 
     static void XMLCALL onEnd(void* self, const XML_Char* /*name*/) {
         auto* run = static_cast<ExpatRun*>(self);
+        --run->depth_;
         run->guard([&] { run->tree_.endElement(); });
     }
 
@@ -71,17 +78,18 @@ private:
     }
 
     void logError() {
-        String message(XML_ErrorString(XML_GetErrorCode(parser_.get())));
+        String message(tooDeep_ ? "elements nested too deeply"
+                                : XML_ErrorString(XML_GetErrorCode(parser_.get())));
         message.append(" at line ")
             .append(static_cast<long>(XML_GetCurrentLineNumber(parser_.get())));
-#ifdef LM_XML_HAVE_LOG
-        Log::getInstance().log(message, 3);
-#endif
+        Log::getInstance().log(message, Log::kDebug);
     }
 
     ExpatXMLTree& tree_;
     ExpatParserPtr parser_;
     std::exception_ptr failure_;
+    int depth_ = 0;
+    bool tooDeep_ = false;
 };
 
 bool parseStream(ExpatXMLTree& tree, InputStream& in) {
