@@ -124,6 +124,23 @@ TEST_F(UpdateCommandTest, LargePackageUnpacksOnlyItsScripts) {
     EXPECT_TRUE(root_.exists("record/install5"));
 }
 
+// The install lock has a fixed name in /tmp: a symbolic link planted there
+// must not make the run create the file it points to.
+TEST_F(UpdateCommandTest, InstallLockDoesNotFollowAPlantedSymbolicLink) {
+    std::filesystem::create_directories(lockDirectory() + "/logs");
+    std::filesystem::create_symlink(root_.file("victim"), lockDirectory() + "/logs/install.lock");
+    ServedFile zip = package(5, 0);
+    startServer(config({
+        textRoute("POST /lm-update",
+                  updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+        fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
+    }));
+    ProgramResult r = update(5);
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    EXPECT_FALSE(root_.exists("victim")) << "the lock was opened through the link";
+    EXPECT_TRUE(std::filesystem::is_symlink(lockDirectory() + "/logs/install.lock"));
+}
+
 struct FailureCase {
     const char* name;
     int downloadStatus;  // answer to the download request

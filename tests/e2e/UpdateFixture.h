@@ -6,6 +6,7 @@
 // run with REGISTER_DIR naming the root.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,14 @@ protected:
         writeRecordingScript("write_lock.pl");
         ASSERT_EQ(lmUpdate({"--init"}).exitStatus, 0);
     }
+
+    // The install lock lives in "/tmp/" + root + "/logs/".
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(lockDirectory(), ignored);
+    }
+
+    std::string lockDirectory() const { return "/tmp/" + root_.path(); }
 
     // Appends its arguments as one line to ROOT/record/<name>; the write lock
     // exits with the number in ROOT/lock-exit when that file exists.
