@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 #include "Exception.h"
@@ -182,6 +183,9 @@ int delayPackageAction(int32_t id, String& action, int removeFiles) {
     } catch (const Exception& e) {
         log("LmUpdate: " + e.getMessage());
         return -1;
+    } catch (const std::exception& e) {
+        log(e.what());
+        return -1;
     }
 }
 
@@ -202,6 +206,8 @@ int addDelayPackage(const LmPackageInfo& package, int removeFiles) {
         savePackages(list, path);
     } catch (const Exception& e) {
         log("LmUpdate: " + e.getMessage());
+    } catch (const std::exception& e) {
+        log(e.what());
     }
     return 0;
 }

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <memory>
-#include <new>
 
 #include "Exception.h"
 #include "InstallRoot.h"
@@ -394,8 +394,8 @@ int firmwareAction(const String& action, const String& argument, int throttleKB,
     } catch (const Exception& e) {
         log(e.getMessage());
         return -5;
-    } catch (const std::bad_alloc&) {
-        log("Out of memory");
+    } catch (const std::exception& e) {
+        log(e.what());
         return -5;
     }
 }

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <new>
+#include <exception>
 
 #include "DelayPackageActions.h"
 #include "Exception.h"
@@ -214,8 +214,9 @@ int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
         return runUpdateSteps(id, plainDownload, throttleKB, pauseSeconds, downloadDir);
     } catch (const Exception& e) {
         log(e.getMessage());
-    } catch (const std::bad_alloc&) {
-        log("Out of memory");
+    } catch (const std::exception& e) {
+        // Only the library's own failures are expected; none may escape.
+        log(e.what());
     }
     return -6;
 }
