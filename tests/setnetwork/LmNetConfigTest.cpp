@@ -1,0 +1,333 @@
+#include "LmNetConfig.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Base64.h"
+#include "TempRoot.h"
+#include "io/File.h"
+
+namespace {
+
+const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+std::string b64(const char* text) {
+    return Base64::encode(String(text)).str();
+}
+
+std::vector<std::string> hosts(const Vector<LmServer>& servers) {
+    std::vector<std::string> out;
+    for (const LmServer& server : servers) {
+        out.push_back(server.str());
+    }
+    return out;
+}
+
+class LmNetConfigTest : public testing::Test {
+protected:
+    // Writes the settings file and loads it into config_.
+    void load(const std::string& document) {
+        root_.write("conf/network.xml", document);
+        ASSERT_EQ(config_.load(path().c_str()), 1) << document;
+    }
+    std::string path() const { return root_.file("conf/network.xml"); }
+    std::string file() const { return root_.read("conf/network.xml"); }
+
+    TempRoot root_;
+    LmNetConfig config_;
+};
+
+struct ReadCase {
+    const char* name;
+    std::string serverListAttributes;
+    std::string type, isUsingProxy, proxyHost;
+    int proxyPort;
+    std::string proxyUser, proxyPass, user, pass;
+    int timeout;
+};
+
+class LmNetConfigReadTest : public LmNetConfigTest, public testing::WithParamInterface<ReadCase> {};
+
+TEST_P(LmNetConfigReadTest, ReadsServerListAttributes) {
+    const ReadCase& c = GetParam();
+    load("<LmNetClientSettings><ServerList " + c.serverListAttributes +
+         "><Server host=\"a\"/></ServerList></LmNetClientSettings>");
+    NetworkSettings s;
+    s.user = s.pass = s.proxyHost = s.proxyUser = s.proxyPass = "stale";
+    ASSERT_EQ(config_.getSettings(s), 1);
+    EXPECT_EQ(s.type.str(), c.type);
+    EXPECT_EQ(s.isUsingProxy.str(), c.isUsingProxy);
+    EXPECT_EQ(s.proxyHost.str(), c.proxyHost);
+    EXPECT_EQ(s.proxyPort, c.proxyPort);
+    EXPECT_EQ(s.proxyUser.str(), c.proxyUser);
+    EXPECT_EQ(s.proxyPass.str(), c.proxyPass);
+    EXPECT_EQ(s.user.str(), c.user);
+    EXPECT_EQ(s.pass.str(), c.pass);
+    EXPECT_EQ(s.timeout, c.timeout);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Attributes, LmNetConfigReadTest,
+    testing::Values(
+        ReadCase{"NoAttributes", "", "https", "0", "", 0, "", "", "", "", 0},
+        ReadCase{"EmptyValuesGiveDefaults", "type=\"\" isUsingProxy=\"\" proxy=\"\" timeout=\"\"",
+                 "https", "0", "", 0, "", "", "", "", 0},
+        ReadCase{"KeptAsWritten", "TYPE=\"HTTP\" isusingproxy=\"1\" timeout=\"60\"", "HTTP", "1",
+                 "", 0, "", "", "", "", 60},
+        ReadCase{"ProxyColonZero", "proxy=\":0\"", "https", "0", "", 0, "", "", "", "", 0},
+        ReadCase{"ProxyWithoutPort", "proxy=\"px\"", "https", "0", "px", 0, "", "", "", "", 0},
+        ReadCase{"ProxyPortLetters", "proxy=\"px:ab\"", "https", "0", "px", 0, "", "", "", "", 0},
+        ReadCase{"ProxyPortTrailingText", "proxy=\"px:80x\"", "https", "0", "px", 80, "", "", "",
+                 "", 0},
+        ReadCase{"ProxyFirstColonSplits", "proxy=\"px:81:2\"", "https", "0", "px", 81, "", "", "",
+                 "", 0},
+        ReadCase{"ProxyUserAndPass", "proxyuser=\"" + b64("u:p:q") + "\"", "https", "0", "", 0, "u",
+                 "p:q", "", "", 0},
+        ReadCase{"ProxyUserLeadingColon", "proxyuser=\"" + b64(":pw") + "\"", "https", "0", "", 0,
+                 "", "pw", "", "", 0},
+        ReadCase{"ProxyUserWithoutPass", "proxyuser=\"" + b64("u:") + "\"", "https", "0", "", 0,
+                 "u", "", "", "", 0},
+        ReadCase{"ProxyUserWithoutColon", "proxyuser=\"" + b64("nocolon") + "\"", "https", "0", "",
+                 0, "", "", "", "", 0},
+        ReadCase{"UserAndPass", "user=\"" + b64("me:secret") + "\"", "https", "0", "", 0, "", "",
+                 "me", "secret", 0},
+        ReadCase{"UserLeadingColonGivesNeither", "user=\"" + b64(":pw") + "\"", "https", "0", "", 0,
+                 "", "", "", "", 0},
+        ReadCase{"TimeoutNotANumber", "timeout=\"soon\"", "https", "0", "", 0, "", "", "", "", 0},
+        ReadCase{"NegativeTimeout", "timeout=\"-5\"", "https", "0", "", 0, "", "", "", "", 0}),
+    [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LmNetConfigTest, ServerEntriesComeFromEveryChildWithAHost) {
+    load(
+        "<R><ServerList mac=\"00:11\"><Server host=\"a\"/><Other host=\"\"/><NoHost/>"
+        "<X HOST=\"c\"/></ServerList></R>");
+    NetworkSettings s;
+    ASSERT_EQ(config_.getSettings(s), 3);
+    EXPECT_EQ(hosts(s.servers), (std::vector<std::string>{"a", "", "c"}));
+    EXPECT_EQ(hosts(s.originalServers), hosts(s.servers));
+    EXPECT_EQ(s.mac, "00:11");
+}
+
+TEST_F(LmNetConfigTest, OriginalServerListIsReadSeparately) {
+    load(
+        "<R><ServerList><Server host=\"new\"/></ServerList>"
+        "<OriginalServerList><Server host=\"o1\"/><Server host=\"o2\"/></OriginalServerList></R>");
+    NetworkSettings s;
+    ASSERT_EQ(config_.getSettings(s), 1);
+    EXPECT_EQ(hosts(s.servers), (std::vector<std::string>{"new"}));
+    EXPECT_EQ(hosts(s.originalServers), (std::vector<std::string>{"o1", "o2"}));
+}
+
+TEST_F(LmNetConfigTest, WithoutServerListOnlyTheListsAndCredentialsAreReset) {
+    load("<R><Other/></R>");
+    NetworkSettings s;
+    s.type = "http";
+    s.isUsingProxy = "1";
+    s.proxyPort = 8;
+    s.timeout = 9;
+    s.mac = "m";
+    s.proxyUser = "u";
+    s.servers.add(LmServer("x"));
+    EXPECT_EQ(config_.getSettings(s), -1);
+    EXPECT_EQ(s.type, "http");
+    EXPECT_EQ(s.isUsingProxy, "1");
+    EXPECT_EQ(s.proxyPort, 8);
+    EXPECT_EQ(s.timeout, 9);
+    EXPECT_EQ(s.mac, "m");
+    EXPECT_EQ(s.proxyUser, "");
+    EXPECT_TRUE(s.servers.isEmpty());
+}
+
+TEST_F(LmNetConfigTest, NothingLoadedGivesMinusOne) {
+    NetworkSettings s;
+    EXPECT_FALSE(config_.isLoaded());
+    EXPECT_EQ(config_.getSettings(s), -1);
+    EXPECT_EQ(config_.load(nullptr), 0);
+    EXPECT_EQ(config_.load(""), 0);
+    root_.write("conf/network.xml", "<R><unclosed>");
+    EXPECT_EQ(config_.load(path().c_str()), 0);
+    EXPECT_FALSE(config_.isLoaded());
+    EXPECT_EQ(config_.getSettings(s), -1);
+}
+
+TEST_F(LmNetConfigTest, MissingFileRaisesWithThePath) {
+    try {
+        config_.load(root_.file("conf/missing.xml").c_str());
+        FAIL() << "no exception";
+    } catch (const IOException& e) {
+        EXPECT_EQ(e.getMessage().str(),
+                  root_.file("conf/missing.xml") + ": No such file or directory");
+    }
+}
+
+TEST_F(LmNetConfigTest, StoreWithoutServersChangesNothing) {
+    const std::string doc = "<R><ServerList timeout=\"5\"><Server host=\"a\"/></ServerList></R>";
+    load(doc);
+    NetworkSettings s;
+    s.timeout = 60;
+    EXPECT_EQ(config_.storeSettings(s), 0);
+    EXPECT_EQ(file(), doc);
+}
+
+TEST_F(LmNetConfigTest, StoreWithoutServerListChangesNothing) {
+    const std::string doc = "<R/>";
+    load(doc);
+    NetworkSettings s;
+    s.servers.add(LmServer("a"));
+    EXPECT_EQ(config_.storeSettings(s), 0);
+    EXPECT_EQ(file(), doc);
+}
+
+TEST_F(LmNetConfigTest, StoreReplacesChildrenAndKeepsWhatItDoesNotOwn) {
+    load(
+        "<LmNetClientSettings><ServerList mac=\"m1\" timeout=\"7\" user=\"dTpw\" extra=\"x\">"
+        "<Server host=\"old\"/><Foreign/><Server host=\"old2\"/></ServerList>"
+        "<OriginalServerList><Server host=\"orig\"/></OriginalServerList>"
+        "<ServerVerify><Param name=\"ssl.server.cert\" value=\"/c.pem\"/></ServerVerify>"
+        "</LmNetClientSettings>");
+    NetworkSettings s;
+    s.type = "http";
+    s.proxyHost = "proxy";
+    s.proxyPort = 3128;
+    s.proxyUser = "u";
+    s.proxyPass = "p";
+    s.timeout = 30;
+    s.servers.add(LmServer("s1"));
+    s.servers.add(LmServer("s2"));
+    EXPECT_EQ(config_.storeSettings(s), 1);
+    EXPECT_TRUE(config_.lastSaveSucceeded());
+    EXPECT_EQ(file(),
+              kDeclaration +
+                  "<LmNetClientSettings>\n"
+                  "<ServerList mac=\"m1\" timeout=\"30\" user=\"dTpw\" extra=\"x\" type=\"http\" "
+                  "isUsingProxy=\"0\" proxy=\"proxy:3128\" proxyuser=\"" +
+                  b64("u:p") +
+                  "\">\n"
+                  "<Server host=\"s1\"/>\n<Server host=\"s2\"/>\n</ServerList>\n"
+                  "<OriginalServerList>\n<Server host=\"orig\"/>\n</OriginalServerList>\n"
+                  "<ServerVerify>\n<Param name=\"ssl.server.cert\" value=\"/c.pem\"/>\n"
+                  "</ServerVerify>\n</LmNetClientSettings>\n");
+    // The document in memory is what the file holds.
+    NetworkSettings back;
+    ASSERT_EQ(config_.getSettings(back), 2);
+    EXPECT_EQ(hosts(back.originalServers), (std::vector<std::string>{"orig"}));
+    EXPECT_EQ(back.proxyHost, "proxy");
+    EXPECT_EQ(back.proxyPass, "p");
+}
+
+struct ProxyCase {
+    const char* name;
+    const char* host;
+    int port;
+    const char* user;
+    const char* pass;
+    std::string proxy;
+    std::string proxyuser;
+};
+
+class LmNetConfigProxyTest : public LmNetConfigTest,
+                             public testing::WithParamInterface<ProxyCase> {};
+
+TEST_P(LmNetConfigProxyTest, WritesProxyAttributes) {
+    const ProxyCase& c = GetParam();
+    load("<R><ServerList/></R>");
+    NetworkSettings s;
+    s.proxyHost = c.host;
+    s.proxyPort = c.port;
+    s.proxyUser = c.user;
+    s.proxyPass = c.pass;
+    s.timeout = 180;
+    s.servers.add(LmServer("a"));
+    ASSERT_EQ(config_.storeSettings(s), 1);
+    EXPECT_EQ(file(), kDeclaration + "<R>\n<ServerList type=\"https\" isUsingProxy=\"0\" proxy=\"" +
+                          c.proxy + "\" proxyuser=\"" + c.proxyuser +
+                          "\" timeout=\"180\">\n<Server host=\"a\"/>\n</ServerList>\n</R>\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, LmNetConfigProxyTest,
+    testing::Values(ProxyCase{"NoHostPortMinusOne", "", -1, "", "", "", ""},
+                    ProxyCase{"NoHostPortZero", "", 0, "", "", ":0", ""},
+                    ProxyCase{"HostAndPort", "p.example", 8080, "", "", "p.example:8080", ""},
+                    ProxyCase{"OnlyPassword", "", -1, "", "pw", "", b64(":pw")},
+                    ProxyCase{"Escaped", "a&b\"<>", 1, "", "", "a&amp;b&quot;&lt;&gt;:1", ""}),
+    [](const testing::TestParamInfo<ProxyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LmNetConfigTest, AValueXmlCannotCarryLeavesTheFileAsItWas) {
+    const std::string doc = "<R><ServerList><Server host=\"a\"/></ServerList></R>";
+    load(doc);
+    NetworkSettings s;
+    s.servers.add(LmServer("bad\x01host"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(config_.storeSettings(s), 1);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "LmUpdate: store network settings failed: " + path() +
+                  ": a value holds characters that cannot be stored");
+    EXPECT_FALSE(config_.lastSaveSucceeded());
+    EXPECT_EQ(file(), doc);
+    Vector<String> names;
+    ASSERT_TRUE(File(root_.file("conf")).list(names));
+    EXPECT_EQ(names.size(), 1);  // no temporary file left behind
+}
+
+TEST_F(LmNetConfigTest, SaveKeepsThePermissionsAndLeavesNoTemporaryFile) {
+    load("<R><ServerList/></R>");
+    ASSERT_EQ(chmod(path().c_str(), 0640), 0);
+    ASSERT_EQ(config_.save(), 1);
+    struct stat status {};
+    ASSERT_EQ(stat(path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    Vector<String> names;
+    ASSERT_TRUE(File(root_.file("conf")).list(names));
+    EXPECT_EQ(names.size(), 1);
+}
+
+TEST_F(LmNetConfigTest, SaveIntoAVanishedDirectoryReportsThePath) {
+    load("<R><ServerList/></R>");
+    root_.remove("conf");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(config_.save(), 0);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "LmUpdate: store network settings failed: " + path() + ": No such file or directory");
+    EXPECT_FALSE(root_.exists("conf"));
+}
+
+TEST_F(LmNetConfigTest, ServerVerifyIsWrittenAndFoundOnlyForExistingFiles) {
+    root_.write("certs/ca.pem", "pem");
+    load("<R><ServerList/><ServerVerify><Param name=\"x\" value=\"y\"/></ServerVerify></R>");
+    CertLocation missing{String(root_.file("certs")), String("none.pem")};
+    EXPECT_EQ(config_.setServerVerify(missing), 0);
+    CertLocation location{String(root_.file("certs")), String("ca.pem")};
+    ASSERT_EQ(config_.setServerVerify(location), 1);
+    EXPECT_EQ(file(), kDeclaration +
+                          "<R>\n<ServerList/>\n<ServerVerify>\n<Param "
+                          "name=\"ssl.server.cert\" value=\"" +
+                          root_.file("certs/ca.pem") + "\"/>\n</ServerVerify>\n</R>\n");
+    CertLocation found{String("stale"), String("stale")};
+    EXPECT_EQ(config_.getServerVerify(found), 1);
+    EXPECT_EQ(found.directory, "");
+    EXPECT_EQ(found.file.str(), root_.file("certs/ca.pem"));
+}
+
+TEST_F(LmNetConfigTest, ServerVerifySkipsParametersWhoseFileIsMissing) {
+    root_.write("ca.pem", "pem");
+    load(
+        "<R><ServerVerify><Param name=\"SSL.Server.Cert\" value=\"/nonexistent/x.pem\"/>"
+        "<Param name=\"ssl.server.cert\" value=\"\"/>"
+        "<Param name=\"ssl.server.cert\" value=\"" +
+        root_.file("ca.pem") + "\"/></ServerVerify></R>");
+    CertLocation found;
+    EXPECT_EQ(config_.getServerVerify(found), 1);
+    EXPECT_EQ(found.file.str(), root_.file("ca.pem"));
+    load("<R/>");
+    EXPECT_EQ(config_.getServerVerify(found), -1);
+    EXPECT_EQ(found.file, "");
+}
+
+}  // namespace
