@@ -6,10 +6,10 @@
 struct RunOptions {
     // "NAME=value" sets a variable on top of this process's environment;
     // a bare "NAME" removes it.
-    std::vector<std::string> env;
-    std::string stdinText;    // written to the child's standard input, then closed
-    int timeoutSeconds = 60;  // then the child is killed and the test fails
-    std::string workingDir;   // empty: this process's
+    std::vector<std::string> env{};
+    std::string stdinText{};   // written to the child's standard input, then closed
+    int timeoutSeconds = 60;   // then the child is killed and the test fails
+    std::string workingDir{};  // empty: this process's
 };
 
 struct ProgramResult {
