@@ -73,13 +73,16 @@ TEST(FileLockTest, ExitOfHolderReleasesLock) {
         held.lock();
         ssize_t n = write(ready[1], "H", 1);
         usleep(200 * 1000);
-        _exit(n == 1 ? 0 : 1);  // exits without unlocking
+        n += write(ready[1], "E", 1);
+        _exit(n == 2 ? 0 : 1);  // exits without unlocking
     }
     ASSERT_EQ(readByte(ready[0], 10000), 'H');
     FileLock mine(path);
-    mine.lock();  // returns once the child is gone
+    mine.lock();  // granted only once the child is gone
+    EXPECT_EQ(readByte(ready[0], 0), 'E');
     int status = 0;
-    EXPECT_EQ(waitpid(child, &status, WNOHANG), child);
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     close(ready[0]);
     close(ready[1]);
 }
