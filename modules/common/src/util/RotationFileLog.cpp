@@ -1,9 +1,5 @@
 #include "RotationFileLog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,17 +9,12 @@
 namespace {
 constexpr long kKiB = 1024;
 
-// Creates the lock file when missing, then opens lock on it shared, so that
-// processes of other users can take it too.
+// The lock file is created with 0600 when missing, then widened to 0666 so
+// that processes of other users can take the lock too.
 void openLockFile(FileLock& lock, const String& path) {
-    if (lock.isOpen()) {
-        return;
+    if (!lock.isOpen()) {
+        lock.open(path, true);
     }
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    lock.open(path, true);
 }
 
 // The numeric suffix k of name ".k", or -1.
