@@ -10,7 +10,7 @@
 // after a digit followed by a character that is no hex digit, the value read
 // so far is returned. A character that is no digit of the base raises
 // Exception "invalid dec number" / "invalid hex number" / "invalid oct
-// number".
+// number"; another base raises "invalid number base".
 int parseNumber(const char* text, int length, int base);
 int parseNumber(const String& text, int base = 10);
 

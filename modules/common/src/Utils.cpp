@@ -47,6 +47,12 @@ String formatTime(const char* format) {
 }  // namespace
 
 int parseNumber(const char* text, int length, int base) {
+    if (base != 8 && base != 10 && base != 16) {
+        throw Exception("invalid number base", kSource, __LINE__);
+    }
+    if (text == nullptr) {
+        return 0;
+    }
     uint32_t value = 0;  // unsigned so that overflow wraps without UB
     for (int i = 0; i < length; ++i) {
         char c = text[i];

@@ -62,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadNumberCase{"HexDigitInDecimal", "1a", 10, "invalid dec number"},
                       BadNumberCase{"LetterInHex", "g", 16, "invalid hex number"},
                       BadNumberCase{"EightInOctal", "18", 8, "invalid oct number"},
-                      BadNumberCase{"Minus", "-1", 10, "invalid dec number"}),
+                      BadNumberCase{"Minus", "-1", 10, "invalid dec number"},
+                      BadNumberCase{"UnknownBase", "1", 2, "invalid number base"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(SplitTest, DropsEmptyPieces) {
