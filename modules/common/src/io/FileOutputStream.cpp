@@ -61,7 +61,8 @@ void FileOutputStream::close() {
     setClosed();
     int fd = fd_;
     fd_ = -1;
-    if (fd > STDERR_FILENO && ::close(fd) != 0) {
+    bool standard = fd == STDOUT_FILENO || fd == STDERR_FILENO;
+    if (fd >= 0 && !standard && ::close(fd) != 0) {
         failErrno(__LINE__);
     }
 }
