@@ -177,6 +177,16 @@ TEST_F(StoreTest, AddExistingProductChangesNothing) {
     EXPECT_EQ(root().read(kInventoryFile), before);
 }
 
+TEST_F(StoreTest, AddWithoutProductsElementAddsNothing) {
+    const std::string document =
+        "<LmUpdateClientSettings><Inventory><PlatformInfo/></Inventory></LmUpdateClientSettings>";
+    root().write(kInventoryFile, document);
+    LmUpdateStore store;
+    EXPECT_FALSE(loaded(store).addProduct(product(5, "x", "1.0")));
+    EXPECT_FALSE(store.removeProduct(5));
+    EXPECT_EQ(root().read(kInventoryFile), document);
+}
+
 TEST_F(StoreTest, AddWritesEveryAttributeAndVersionKind) {
     writeInventory("");
     LmUpdateStore store;
