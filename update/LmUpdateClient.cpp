@@ -102,6 +102,33 @@ void closeQuietly(HttpConnection* connection) {
     }
 }
 
+// An HTTPS connection, checking the server against the configured
+// certificate when asked to and when one is configured.
+std::unique_ptr<HttpConnection> newSecureConnection(bool verified) {
+    auto connection = std::make_unique<HttpsConnection>();
+    CertLocation location;
+    if (verified && LmNetConfig::getInstance().getServerVerify(location) > 0) {
+        connection->setVerification(location.directory, location.file);
+    }
+    return connection;
+}
+
+// Proxy, credentials and time-out from the settings.
+void configureConnection(HttpConnection& connection, const NetworkSettings& settings) {
+    if (settings.isUsingProxy == "1") {
+        if (!settings.proxyHost.isEmpty()) {
+            connection.setProxy(settings.proxyHost, settings.proxyPort);
+        }
+        if (!settings.proxyUser.isEmpty()) {
+            connection.setProxyCredentials(settings.proxyUser, settings.proxyPass);
+        }
+    }
+    if (!settings.user.isEmpty()) {
+        connection.setServerCredentials(settings.user, settings.pass);
+    }
+    connection.setTimeout(settings.timeout > 0 ? settings.timeout * 1000 : kDefaultTimeoutMs);
+}
+
 void writeToStdout(const String& text) {
     std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
     std::fflush(stdout);
@@ -303,29 +330,9 @@ std::unique_ptr<HttpConnection> LmUpdateClient::openConnection(int kind) {
                  (kind == kDownloadConnection && plainDownload_ == 1);
     bool verified = (settings.type.equalsIgnoreCase("https") && kind == kSessionConnection) ||
                     (kind == kDownloadConnection && plainDownload_ == 0);
-    std::unique_ptr<HttpConnection> connection;
-    if (plain) {
-        connection = std::make_unique<HttpConnection>();
-    } else {
-        auto secure = std::make_unique<HttpsConnection>();
-        CertLocation location;
-        if (verified && LmNetConfig::getInstance().getServerVerify(location) > 0) {
-            secure->setVerification(location.directory, location.file);
-        }
-        connection = std::move(secure);
-    }
-    if (settings.isUsingProxy == "1") {
-        if (!settings.proxyHost.isEmpty()) {
-            connection->setProxy(settings.proxyHost, settings.proxyPort);
-        }
-        if (!settings.proxyUser.isEmpty()) {
-            connection->setProxyCredentials(settings.proxyUser, settings.proxyPass);
-        }
-    }
-    if (!settings.user.isEmpty()) {
-        connection->setServerCredentials(settings.user, settings.pass);
-    }
-    connection->setTimeout(settings.timeout > 0 ? settings.timeout * 1000 : kDefaultTimeoutMs);
+    std::unique_ptr<HttpConnection> connection =
+        plain ? std::make_unique<HttpConnection>() : newSecureConnection(verified);
+    configureConnection(*connection, settings);
     return connection;
 }
 
@@ -395,24 +402,10 @@ LmUpdateClient::Attempt LmUpdateClient::requestUpdateFrom(int32_t id,
                                                           const String& host, String& body) {
     auto connection = openConnection(kSessionConnection);
     try {
-        bool self = id == kSelfProductId;
-        HttpRequest request(
-            URL(sessionUrl(settings, host, self ? "/lm-self-update" : "/lm-update")));
-        addTextHeader(request,
-                      self ? "X-Lm-Self-Update-Protocol-Version" : "X-Lm-Update-Protocol-Version",
-                      "1.0");
-        addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
-        String document;
-        if (!LmUpdateStore::instance().buildRequest(id, document)) {
-            log("Cannot obtain product data for request");
-            reportError("EC_LMUPDATE_BAD_CONFIG");
+        HttpRequest request;
+        if (!buildUpdateRequest(id, settings, host, request)) {
             return Attempt::kStop;
         }
-        request.setMethod("POST");
-        addTextHeader(request, "X-Lm-Content-Compression", "deflate");
-        request.setPostData(document);
-        log("Update Request: ");
-        log(document);
         HttpResponse response;
         if (connection == nullptr || !connection->sendAndReceive(request, response)) {
             log("Connecting to " + host + " failed");
@@ -422,27 +415,11 @@ LmUpdateClient::Attempt LmUpdateClient::requestUpdateFrom(int32_t id,
         logExchange(request, response);
         log("Processing update list");
         httpStatus_ = response.getStatus();
-        if (httpStatus_ != 200) {
-            log("LmUpdate: http response: " + String().append(httpStatus_));
-            log("EC_LMUPDATE_UPDATE_ERROR");
-            writeToStdout("EC_LMUPDATE_UPDATE_ERROR");
-            return Attempt::kNextServer;
+        Attempt attempt = takeUpdateAnswer(response, body);
+        if (attempt == Attempt::kAnswered) {
+            connection->close();
         }
-        if (response.getBody() == nullptr) {
-            log("LmUpdate: no data is available in response");
-            reportError("EC_LMUPDATE_CONNECT_ERROR");
-            return Attempt::kNextServer;
-        }
-        body.clear();
-        if (!readBody(response, body)) {
-            body.clear();
-            reportError("EC_LMUPDATE_CONNECT_ERROR");
-            return Attempt::kNextServer;
-        }
-        log("Update response:");
-        log(body);
-        connection->close();
-        return Attempt::kAnswered;
+        return attempt;
     } catch (const Exception& e) {
         closeQuietly(connection.get());
         log("Connecting to " + host + " failed: " + e.getMessage());
@@ -452,6 +429,49 @@ LmUpdateClient::Attempt LmUpdateClient::requestUpdateFrom(int32_t id,
         }
         return Attempt::kNextServer;
     }
+}
+
+bool LmUpdateClient::buildUpdateRequest(int32_t id, const NetworkSettings& settings,
+                                        const String& host, HttpRequest& request) {
+    bool self = id == kSelfProductId;
+    request.setURL(URL(sessionUrl(settings, host, self ? "/lm-self-update" : "/lm-update")));
+    addTextHeader(request,
+                  self ? "X-Lm-Self-Update-Protocol-Version" : "X-Lm-Update-Protocol-Version",
+                  "1.0");
+    addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
+    String document;
+    if (!LmUpdateStore::instance().buildRequest(id, document)) {
+        log("Cannot obtain product data for request");
+        reportError("EC_LMUPDATE_BAD_CONFIG");
+        return false;
+    }
+    request.setMethod("POST");
+    addTextHeader(request, "X-Lm-Content-Compression", "deflate");
+    request.setPostData(document);
+    log("Update Request: ");
+    log(document);
+    return true;
+}
+
+LmUpdateClient::Attempt LmUpdateClient::takeUpdateAnswer(HttpResponse& response, String& body) {
+    if (httpStatus_ != 200) {
+        log("LmUpdate: http response: " + String().append(httpStatus_));
+        log("EC_LMUPDATE_UPDATE_ERROR");
+        writeToStdout("EC_LMUPDATE_UPDATE_ERROR");
+        return Attempt::kNextServer;
+    }
+    body.clear();
+    if (response.getBody() == nullptr) {
+        log("LmUpdate: no data is available in response");
+    } else if (!readBody(response, body)) {
+        body.clear();
+    } else {
+        log("Update response:");
+        log(body);
+        return Attempt::kAnswered;
+    }
+    reportError("EC_LMUPDATE_CONNECT_ERROR");
+    return Attempt::kNextServer;
 }
 
 int LmUpdateClient::handleResponse(const String& body) {

@@ -143,6 +143,9 @@ private:
 
     Attempt requestUpdateFrom(int32_t id, const NetworkSettings& settings, const String& host,
                               String& body);
+    bool buildUpdateRequest(int32_t id, const NetworkSettings& settings, const String& host,
+                            HttpRequest& request);
+    Attempt takeUpdateAnswer(HttpResponse& response, String& body);
     int handleRedirect(int code);
     bool downloadPackage(LmPackageInfo& package);
     bool acceptPackage(LmPackageInfo& package, const String& localFile);
