@@ -463,10 +463,15 @@ int SSLClient::write(const char* data, int length) {
 
 void SSLClient::end() {
     if (ssl_) {
-        SigPipeGuard noSigPipe;
-        SSL_shutdown(ssl_.get());
+        // A session that never finished its handshake has nothing to close.
+        if (SSL_is_init_finished(ssl_.get())) {
+            SigPipeGuard noSigPipe;
+            SSL_shutdown(ssl_.get());
+        }
         SSL_set_connect_state(ssl_.get());
         ssl_.reset();
     }
     context_.reset();
+    // Leave no stale entry for the next OpenSSL user of this thread.
+    ERR_clear_error();
 }

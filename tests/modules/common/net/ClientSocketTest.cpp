@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "LocalServer.h"
+#include "SystemLog.h"
 
 namespace {
 std::string messageOf(ClientSocket& socket, int (ClientSocket::*operation)()) {
@@ -144,7 +145,12 @@ TEST(ClientSocketTest, ReadTimesOutAgainstASilentServer) {
     ClientSocket socket("127.0.0.1", server.port());
     socket.setTimeout(1000);
     ASSERT_EQ(socket.open(), 0);
+    SystemLog::setEcho(true);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(readMessage(socket), "EC_READ_TIMEOUT: reading data from socket timeout");
+    std::string log = testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    EXPECT_NE(log.find("ClientSocket::read: timeouted"), std::string::npos) << log;
     // Still usable for close after a raise.
     socket.close();
     EXPECT_EQ(socket.getState(), ClientSocket::kClosed);

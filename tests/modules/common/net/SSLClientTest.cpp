@@ -9,6 +9,7 @@
 
 #include "LocalServer.h"
 #include "RunProgram.h"
+#include "SystemLog.h"
 #include "TempRoot.h"
 #include "TestServer.h"
 #include "net/HttpsConnection.h"
@@ -159,7 +160,14 @@ TEST_F(SSLTest, ResponseBodyArrivesAndCleanCloseEndsIt) {
     EXPECT_EQ(bodyOf(response), "secure body");
     char byte = 0;
     EXPECT_EQ(connection.getSocket()->read(&byte, 0), -1);
-    EXPECT_EQ(connection.getSocket()->read(&byte, 1), 0);  // shut down cleanly
+    SystemLog::setEcho(true);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(connection.getSocket()->read(&byte, 1), 0);
+    std::string log = testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    EXPECT_NE(log.find("SSL: read failed: the connection was shut down by peer cleanly"),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(SSLTest, VerificationWithTheRightCaPasses) {
