@@ -154,7 +154,12 @@ int LmNetConfig::load(const char* path) {
     // opened never makes a later save write this document elsewhere.
     FileInputStream in{String(path)};
     path_ = path;
-    return parser_.parse(in) ? 1 : 0;
+    try {
+        return parser_.parse(in) ? 1 : 0;
+    } catch (const IOException& e) {
+        // A read error (a directory, a device failing) names the file too.
+        throw IOException(path_ + ": " + e.getMessage(), kSource, __LINE__);
+    }
 }
 
 bool LmNetConfig::isLoaded() const {

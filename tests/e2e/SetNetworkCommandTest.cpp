@@ -1,0 +1,367 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "SetNetworkFixture.h"
+
+namespace {
+
+const std::string kUsage =
+    "Usage: SetNetwork [options...]\n"
+    "-S/--set:                     Set network settings\n"
+    "  --server <host1,host2,...>  Host names of update servers\n"
+    "  --type <https/http>         Protocol type <Default type is https>\n"
+    "  --isUsingProxy <1 yes/0 no> isUsingProxy <Default type is 0>\n"
+    "  --proxyserver <proxyserver> proxy server\n"
+    "  --proxyport <proxyport>     proxy port\n"
+    "  --proxyuser <user>          Specify proxy user\n"
+    "  --proxypass <password>      Specify proxy password\n"
+    "  --timeout <seconds>         Maximum timeout allowed for connection\n"
+    "-h/--help:                  This help text\n";
+
+const std::string kDefaultDocument = settingsDocument(
+    "<ServerList type=\"https\" isUsingProxy=\"0\" proxy=\"\" proxyuser=\"\" timeout=\"180\">",
+    {""});
+
+// The printed settings, label by label.
+std::string printed(const std::string& servers, const std::string& type,
+                    const std::string& isUsingProxy, const std::string& proxyHost,
+                    const std::string& port, const std::string& user, const std::string& pass,
+                    const std::string& timeout) {
+    return "server:     " + servers + "\ntype:       " + type +
+           "\nisUsingProxy:      " + isUsingProxy + "\nproxyserver:      " + proxyHost +
+           "\nproxyport:      " + (port.empty() ? "" : "      " + port) + "\nproxyuser:  " + user +
+           "\nproxypass:  " + pass + "\ntimeout:    " + timeout + "\n";
+}
+
+using SetNetworkCommandTest = SetNetworkFixture;
+
+TEST_F(SetNetworkCommandTest, WithoutAnActionOptionPointsToHelp) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"--foo"}, {"word"}, {"-", "--server", "a"}}) {
+        ProgramResult r = run(args);
+        EXPECT_EQ(r.exitStatus, 255);
+        EXPECT_EQ(r.out, kTryHelp);
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_FALSE(hasSettings());
+    EXPECT_TRUE(root_.exists("tmp/network.lock"));  // even then the lock was taken
+}
+
+TEST_F(SetNetworkCommandTest, HelpPrintsTheUsageLines) {
+    for (const char* option : {"-h", "--help", "-help", "--h"}) {
+        ProgramResult r = run({option});
+        EXPECT_EQ(r.exitStatus, 0) << option;
+        EXPECT_EQ(r.out, kUsage) << option;
+    }
+    EXPECT_FALSE(hasSettings());
+}
+
+TEST_F(SetNetworkCommandTest, PrintModeWithoutAUsableFileExits10) {
+    for (const char* content : {"", "<LmNetClientSettings><ServerList>", "not xml"}) {
+        if (*content != '\0') {
+            writeSettings(content);
+        }
+        ProgramResult r = run({"-S"});
+        EXPECT_EQ(r.exitStatus, 10) << content;
+        EXPECT_EQ(r.out, "") << content;
+    }
+    EXPECT_EQ(settings(), "not xml");  // print mode never writes
+    root_.remove(kSettings);
+    EXPECT_EQ(run({"--set"}).exitStatus, 10);
+    EXPECT_FALSE(hasSettings());
+}
+
+TEST_F(SetNetworkCommandTest, PrintModePrintsTheDefaultDocument) {
+    writeSettings(kDefaultDocument);
+    ProgramResult r = run({"-S"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, printed("", "https", "0", "", "", "", "", "180"));
+}
+
+TEST_F(SetNetworkCommandTest, PrintModePrintsEverySetting) {
+    // "dTpwJXM=" is the Base64 form of "u:p%s".
+    writeSettings(
+        settingsDocument("<ServerList type=\"http\" isUsingProxy=\"1\" proxy=\"px&amp;1:3128\" "
+                         "proxyuser=\"dTpwJXM=\" timeout=\"42\">",
+                         {"s1", "s2"}));
+    ProgramResult r = run({"-S", "extra"});  // the word is the value of S
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, printed("s1,s2", "http", "1", "px&1", "3128", "u", "p%s", "42"));
+}
+
+TEST_F(SetNetworkCommandTest, PrintModeShowsTheOriginalServerList) {
+    writeSettings(settingsDocument("<ServerList proxy=\"px\" timeout=\"0\">", {"active"},
+                                   "<OriginalServerList>\n<Server host=\"o1\"/>\n<Server "
+                                   "host=\"o2\"/>\n</OriginalServerList>\n"));
+    ProgramResult r = run({"--S"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, printed("o1,o2", "https", "0", "px", "", "", "", "180"));
+}
+
+TEST_F(SetNetworkCommandTest, SetModeCreatesTheDefaultDocumentThenStores) {
+    ProgramResult r = run({"-S", "--server", "a"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    EXPECT_EQ(settings(), settingsDocument("<ServerList type=\"https\" isUsingProxy=\"0\" "
+                                           "proxy=\":0\" proxyuser=\"\" timeout=\"180\">",
+                                           {"a"}));
+}
+
+TEST_F(SetNetworkCommandTest, SetModeReplacesAnUnusableFile) {
+    for (const char* content : {"", "<broken", "<LmNetClientSettings/>x"}) {
+        writeSettings(content);
+        ProgramResult r = run({"-S", "--server", "b", "--timeout", "9"});
+        EXPECT_EQ(r.exitStatus, 0) << content;
+        EXPECT_EQ(r.out, kChanged);
+        EXPECT_EQ(settings(), settingsDocument("<ServerList type=\"https\" isUsingProxy=\"0\" "
+                                               "proxy=\":0\" proxyuser=\"\" timeout=\"9\">",
+                                               {"b"}))
+            << content;
+    }
+}
+
+TEST_F(SetNetworkCommandTest, SetAndHelpTogetherIsSetModeWithNothingGiven) {
+    ProgramResult r = run({"-S", "-h"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    EXPECT_EQ(settings(), settingsDocument("<ServerList type=\"https\" isUsingProxy=\"0\" "
+                                           "proxy=\":0\" proxyuser=\"\" timeout=\"180\">",
+                                           {""}));
+}
+
+TEST_F(SetNetworkCommandTest, ApplyCarriesOnlyServersAndTimeout) {
+    const std::string after =
+        "<OriginalServerList>\n<Server host=\"orig\"/>\n</OriginalServerList>\n"
+        "<ServerVerify>\n<Param name=\"ssl.server.cert\" value=\"/etc/ca.pem\"/>\n"
+        "</ServerVerify>\n";
+    writeSettings(
+        settingsDocument("<ServerList mac=\"00:0a\" type=\"http\" isUsingProxy=\"1\" "
+                         "proxy=\"px:8080\" proxyuser=\"dTpw\" timeout=\"77\">",
+                         {"s1", "s2"}, after));
+    ProgramResult r = run({"-S", "--timeout", "60"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    EXPECT_EQ(settings(), settingsDocument("<ServerList mac=\"00:0a\" type=\"https\" "
+                                           "isUsingProxy=\"0\" proxy=\":0\" proxyuser=\"\" "
+                                           "timeout=\"60\">",
+                                           {"s1", "s2"}, after));
+
+    r = run({"-S", "--server", "n1,n2", "--type", "HTTP"});  // time-out carried over
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(settings(), settingsDocument("<ServerList mac=\"00:0a\" type=\"HTTP\" "
+                                           "isUsingProxy=\"0\" proxy=\":0\" proxyuser=\"\" "
+                                           "timeout=\"60\">",
+                                           {"n1", "n2"}, after));
+    // The printed list stays the original one.
+    EXPECT_EQ(run({"-S"}).out, printed("orig", "HTTP", "0", "", "", "", "", "60"));
+}
+
+TEST_F(SetNetworkCommandTest, TimeoutZeroKeepsTheStoredOneOr180) {
+    writeSettings(settingsDocument("<ServerList timeout=\"33\">", {"a"}));
+    EXPECT_EQ(run({"-S", "--timeout", "0"}).exitStatus, 0);
+    EXPECT_NE(settings().find("timeout=\"33\""), std::string::npos);
+    writeSettings(settingsDocument("<ServerList timeout=\"junk\">", {"a"}));
+    EXPECT_EQ(run({"-S", "--timeout", "0"}).exitStatus, 0);
+    EXPECT_NE(settings().find("timeout=\"180\""), std::string::npos);
+}
+
+struct AcceptCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string serverListTag;
+    std::vector<std::string> hosts;
+};
+
+class SetNetworkAcceptTest : public SetNetworkFixture,
+                             public testing::WithParamInterface<AcceptCase> {};
+
+TEST_P(SetNetworkAcceptTest, StoresTheOptions) {
+    const AcceptCase& c = GetParam();
+    writeSettings(kDefaultDocument);
+    std::vector<std::string> args{"-S"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ProgramResult r = run(args);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    EXPECT_EQ(settings(), settingsDocument(c.serverListTag, c.hosts));
+}
+
+std::string tag(const std::string& type, const std::string& isUsingProxy, const std::string& proxy,
+                const std::string& proxyuser, const std::string& timeout) {
+    return "<ServerList type=\"" + type + "\" isUsingProxy=\"" + isUsingProxy + "\" proxy=\"" +
+           proxy + "\" proxyuser=\"" + proxyuser + "\" timeout=\"" + timeout + "\">";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SetNetworkAcceptTest,
+    testing::Values(
+        AcceptCase{"EmptyPiecesDropped",
+                   {"--server", "a,,b,"},
+                   tag("https", "0", ":0", "", "180"),
+                   {"a", "b"}},
+        AcceptCase{"BlanksKept", {"--server", " a"}, tag("https", "0", ":0", "", "180"), {" a"}},
+        AcceptCase{"TypeKeepsCase", {"--type", "HtTpS"}, tag("HtTpS", "0", ":0", "", "180"), {""}},
+        AcceptCase{"ProxyComplete",
+                   {"--isUsingProxy", "1", "--proxyserver", "px", "--proxyport", "3128",
+                    "--proxyuser", "u", "--proxypass", "p"},
+                   tag("https", "1", "px:3128", "dTpw", "180"),
+                   {""}},
+        AcceptCase{"ProxyPortTrailingText",
+                   {"--proxyport", "80x"},
+                   tag("https", "0", ":80", "", "180"),
+                   {""}},
+        AcceptCase{"ProxyPortEmptyIsIgnored",
+                   {"--proxyport", "--timeout", "5"},
+                   tag("https", "0", ":0", "", "5"),
+                   {""}},
+        AcceptCase{
+            "ProxyPortLastIsIgnored", {"--proxyport"}, tag("https", "0", ":0", "", "180"), {""}},
+        AcceptCase{
+            "TimeoutTrailingText", {"--timeout", "180s"}, tag("https", "0", ":0", "", "180"), {""}},
+        AcceptCase{"OneDashOptions",
+                   {"-server", "x", "-timeout", "7"},
+                   tag("https", "0", ":0", "", "7"),
+                   {"x"}},
+        AcceptCase{"EscapedServer",
+                   {"--server", "a&b,c<d,e>f,g\"h"},
+                   tag("https", "0", ":0", "", "180"),
+                   {"a&amp;b", "c&lt;d", "e&gt;f", "g&quot;h"}},
+        AcceptCase{"EscapedProxyServer",
+                   {"--proxyserver", "p&<>\"q"},
+                   tag("https", "0", "p&amp;&lt;&gt;&quot;q:0", "", "180"),
+                   {""}}),
+    [](const testing::TestParamInfo<AcceptCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SetNetworkCommandTest, EscapedValuesReadBackUnchanged) {
+    ASSERT_EQ(run({"-S", "--server", "a&b,c<d>\"", "--proxyserver", "p&<>\"q", "--proxyuser",
+                   "u\"&", "--proxypass", "<pw>"})
+                  .exitStatus,
+              0);
+    EXPECT_EQ(run({"-S"}).out,
+              printed("a&b,c<d>\"", "https", "0", "p&<>\"q", "", "u\"&", "<pw>", "180"));
+}
+
+struct RejectCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+};
+
+class SetNetworkRejectTest : public SetNetworkFixture,
+                             public testing::WithParamInterface<RejectCase> {};
+
+TEST_P(SetNetworkRejectTest, PrintsTheMessageAndLeavesTheFileAlone) {
+    const RejectCase& c = GetParam();
+    const std::string doc = settingsDocument("<ServerList timeout=\"5\">", {"keep"});
+    writeSettings(doc);
+    std::vector<std::string> args{"-S"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ProgramResult r = run(args);
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_EQ(r.out, c.message + "\n" + kTryHelp);
+    EXPECT_EQ(settings(), doc);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SetNetworkRejectTest,
+    testing::Values(
+        RejectCase{"ServerEmpty", {"--server", ""}, "LmUpdate: no server host is specified!"},
+        RejectCase{"ServerLast", {"--server"}, "LmUpdate: no server host is specified!"},
+        RejectCase{
+            "TypeEmpty", {"--type", "--server", "a"}, "LmUpdate: no protocol type is specified!"},
+        RejectCase{
+            "TypeUnsupported", {"--type", "ftp"}, "LmUpdate: unsupported protocol type: 'ftp'"},
+        RejectCase{"TypeVerbatim",
+                   {"--type", "%s%n\\x"},
+                   "LmUpdate: unsupported protocol type: '%s%n\\x'"},
+        RejectCase{"ProxyFlagEmpty", {"--isUsingProxy"}, "LmUpdate: no isUsingProxy is specified!"},
+        RejectCase{"ProxyFlagWord",
+                   {"--isUsingProxy", "yes"},
+                   "LmUpdate: unsupported isUsingProxy: 'yes'"},
+        RejectCase{
+            "ProxyPortLetters", {"--proxyport", "8a"}, "LmUpdate: invalid proxyport is specified!"},
+        RejectCase{"ProxyPortWrapsToMinusOne",
+                   {"--proxyport", "4294967295"},
+                   "LmUpdate: invalid proxyport is specified!"},
+        RejectCase{"ProxyPortOutOfRange",
+                   {"--proxyport", "65536"},
+                   "LmUpdate: invalid proxyport is specified!"},
+        RejectCase{"TimeoutEmpty", {"--timeout"}, "LmUpdate: no connection timeout is specified!"},
+        RejectCase{"TimeoutLetters",
+                   {"--timeout", "soon"},
+                   "LmUpdate: invalid connection timeout is specified!"},
+        RejectCase{"TimeoutWrapsNegative",
+                   {"--timeout", "4294967295"},
+                   "LmUpdate: invalid connection timeout is specified!"},
+        RejectCase{"FirstFailureWins",
+                   {"--timeout", "x", "--server", ""},
+                   "LmUpdate: no server host is specified!"}),
+    [](const testing::TestParamInfo<RejectCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SetNetworkCommandTest, ASettingsFileThatCannotBeReadExits1) {
+    root_.mkdirs(kSettings);  // a directory where the file should be
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-S"}, {"-S", "--server", "a"}}) {
+        ProgramResult r = run(args);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.out, root_.file(kSettings) + ": Is a directory");
+    }
+    ProgramResult help = run({"-h"});  // loaded after the options, also for help
+    EXPECT_EQ(help.exitStatus, 1);
+    EXPECT_EQ(help.out, kUsage + root_.file(kSettings) + ": Is a directory");
+}
+
+TEST_F(SetNetworkCommandTest, AnUnreadableSettingsFileExits1) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root reads any file";
+    }
+    writeSettings(kDefaultDocument);
+    ASSERT_EQ(chmod(root_.file(kSettings).c_str(), 0), 0);
+    ProgramResult r = run({"-S"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, root_.file(kSettings) + ": Permission denied");
+}
+
+TEST_F(SetNetworkCommandTest, WithoutConfTheDefaultFileCannotBeCreated) {
+    root_.remove("conf");
+    ProgramResult r = run({"-S", "--server", "a"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "LmUpdate: cannot create network settings file: " + root_.file(kSettings) +
+                         ": No such file or directory\n");
+    EXPECT_FALSE(root_.exists("conf"));
+}
+
+TEST_F(SetNetworkCommandTest, AValueXmlCannotCarryIsNotStored) {
+    writeSettings(kDefaultDocument);
+    ProgramResult r = run({"-S", "--server", "bad\x01", "--proxyserver", "\xff"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "LmUpdate: store network settings failed: " + root_.file(kSettings) +
+                         ": a value holds characters that cannot be stored\n");
+    EXPECT_EQ(settings(), kDefaultDocument);
+}
+
+TEST_F(SetNetworkCommandTest, NothingToStoreIsReportedAsAFailure) {
+    const std::string doc = std::string(kDeclaration) + "<LmNetClientSettings/>\n";
+    writeSettings(doc);
+    ProgramResult r = run({"-S", "--timeout", "60"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out,
+              "LmUpdate: network settings are not changed: no update server is configured\n");
+    EXPECT_EQ(settings(), doc);
+}
+
+TEST_F(SetNetworkCommandTest, CreatesAMissingInstallationRootButNothingElse) {
+    RunOptions options;
+    options.env = {"REGISTER_DIR=" + root_.file("new/root")};
+    ProgramResult r = runProgram(setNetworkExe(), {"-S"}, options);
+    EXPECT_EQ(r.exitStatus, 10);
+    EXPECT_TRUE(root_.exists("new/root"));
+    EXPECT_FALSE(root_.exists("new/root/tmp"));
+    EXPECT_FALSE(root_.exists("new/root/conf"));
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FileLock.h"
+#include "SetNetworkFixture.h"
+
+extern char** environ;
+
+namespace {
+
+// SetNetwork started in the background with its output in a file; killed
+// and reaped if the test ends before it does.
+class BackgroundRun {
+public:
+    BackgroundRun(const TempRoot& root, std::vector<std::string> args, const std::string& out) {
+        args.insert(args.begin(), setNetworkExe());
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        std::string env = root.registerDirEnv();
+        std::vector<char*> envp{env.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    BackgroundRun(const BackgroundRun&) = delete;
+    BackgroundRun& operator=(const BackgroundRun&) = delete;
+    ~BackgroundRun() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool running() {
+        int status = 0;
+        return waitpid(pid_, &status, WNOHANG) == 0;
+    }
+    // The exit status, or -1 when it did not end within the limit.
+    int wait(std::chrono::seconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+using SetNetworkLockTest = SetNetworkFixture;
+
+TEST_F(SetNetworkLockTest, ASecondProcessWaitsForTheLock) {
+    FileLock lock(String(root_.file("tmp/network.lock")));
+    ASSERT_TRUE(lock.isOpen());
+    lock.lock();
+
+    BackgroundRun second(root_, {"-S", "--server", "a"}, root_.file("out.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(second.running());
+    EXPECT_FALSE(hasSettings());  // nothing done while it waits
+
+    lock.close();
+    EXPECT_EQ(second.wait(std::chrono::seconds(30)), 0);
+    EXPECT_EQ(root_.read("out.txt"), kChanged);
+    EXPECT_TRUE(hasSettings());
+}
+
+TEST_F(SetNetworkLockTest, EvenHelpWaitsForTheLock) {
+    FileLock lock(String(root_.file("tmp/network.lock")));
+    lock.lock();
+    BackgroundRun help(root_, {"-h"}, root_.file("out.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(help.running());
+    lock.close();
+    EXPECT_EQ(help.wait(std::chrono::seconds(30)), 0);
+}
+
+TEST_F(SetNetworkLockTest, WithoutTmpItRunsUnlocked) {
+    root_.remove("tmp");
+    ProgramResult r = run({"-S", "--server", "a"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    EXPECT_FALSE(root_.exists("tmp"));
+}
+
+TEST_F(SetNetworkLockTest, TheLockFileIsCreatedOwnerOnlyAndKept) {
+    EXPECT_EQ(run({"-h"}).exitStatus, 0);
+    struct stat status {};
+    ASSERT_EQ(stat(root_.file("tmp/network.lock").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0077, 0u);
+}
+
+}  // namespace
