@@ -329,3 +329,52 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorCase{"xEC_READ_FAILED", "0", "", -9}));
 
 }  // namespace
+
+namespace {
+
+class LmUpdateClientSecureTest : public LmUpdateClientFixture {
+protected:
+    void SetUp() override {
+        LmUpdateClientFixture::SetUp();
+        certificates_ = makeTestCertificates(certificateDir_.path());
+        TestServer::Options options;
+        options.tlsCert = certificates_.serverCert;
+        options.tlsKey = certificates_.serverKey;
+        server_ = std::make_unique<TestServer>(
+            config({{"POST /lm-self-update", answer(response(200))}}), options);
+    }
+
+    // Settings for HTTPS, verifying the server against caFile.
+    void useSecureServer(const std::string& caFile) {
+        useServers({host(*server_)}, "type=\"https\" timeout=\"10\"",
+                   "<ServerVerify>\n<Param name=\"ssl.server.cert\" value=\"" + caFile +
+                       "\"/>\n</ServerVerify>\n");
+    }
+
+    TempRoot certificateDir_;
+    TestCertificates certificates_;
+    std::unique_ptr<TestServer> server_;
+};
+
+TEST_F(LmUpdateClientSecureTest, HttpsRequestToAVerifiedServer) {
+    useSecureServer(certificates_.caCert);
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+    EXPECT_TRUE(
+        contains(output.log, "Connecting to " + host(*server_) + " via secure connection...\n"));
+    auto requests = server_->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].tls);
+}
+
+TEST_F(LmUpdateClientSecureTest, ServerSignedByAnotherAuthorityIsRefused) {
+    TempRoot otherDir;
+    TestCertificates other = makeTestCertificates(otherDir.path());
+    useSecureServer(other.caCert);
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    EXPECT_TRUE(server_->requests().empty());
+    EXPECT_TRUE(contains(output.log, "Connecting to " + host(*server_) + " failed: "));
+}
+
+}  // namespace
