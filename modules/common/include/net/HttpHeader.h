@@ -28,4 +28,9 @@ public:
 
     static bool isValidName(const String& name);
     static bool isValidValue(const String& value);
+
+private:
+    // Validates (numbers need a valid name only), then appends, first
+    // removing the earlier header of that name when replacing.
+    bool put(const String& name, const TypedValue& value, bool replace);
 };

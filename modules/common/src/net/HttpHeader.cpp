@@ -27,38 +27,31 @@ bool HttpHeader::isValidValue(const String& value) {
     return !value.isEmpty() && value.indexOf('\r') < 0 && value.indexOf('\n') < 0;
 }
 
-bool HttpHeader::setHeader(const String& name, const String& value) {
-    if (!isValidName(name) || !isValidValue(value)) {
+bool HttpHeader::put(const String& name, const TypedValue& value, bool replace) {
+    if (!isValidName(name) || (!value.isInteger() && !isValidValue(value.getText()))) {
         return false;
     }
-    remove(name);
-    append(name, TypedValue(value));
+    if (replace) {
+        remove(name);
+    }
+    append(name, value);
     return true;
+}
+
+bool HttpHeader::setHeader(const String& name, const String& value) {
+    return put(name, TypedValue(value), true);
 }
 
 bool HttpHeader::setIntHeader(const String& name, long value) {
-    if (!isValidName(name)) {
-        return false;
-    }
-    remove(name);
-    append(name, TypedValue(value));
-    return true;
+    return put(name, TypedValue(value), true);
 }
 
 bool HttpHeader::addHeader(const String& name, const String& value) {
-    if (!isValidName(name) || !isValidValue(value)) {
-        return false;
-    }
-    append(name, TypedValue(value));
-    return true;
+    return put(name, TypedValue(value), false);
 }
 
 bool HttpHeader::addIntHeader(const String& name, long value) {
-    if (!isValidName(name)) {
-        return false;
-    }
-    append(name, TypedValue(value));
-    return true;
+    return put(name, TypedValue(value), false);
 }
 
 bool HttpHeader::getHeader(const String& name, String& value) const {

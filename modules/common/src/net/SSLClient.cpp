@@ -138,6 +138,26 @@ bool keyMatchesCertificate(SSL_CTX* context) {
     return true;
 }
 
+// The outcome of one OpenSSL I/O call, read before anything can disturb it.
+struct IoOutcome {
+    int result = 0;
+    int error = SSL_ERROR_NONE;
+    int savedErrno = 0;
+};
+
+// Runs call on ssl with SIGPIPE held off (OpenSSL writes with plain write).
+template <class Call>
+IoOutcome runIo(SSL* ssl, Call call) {
+    ERR_clear_error();
+    SigPipeGuard noSigPipe;
+    errno = 0;
+    IoOutcome outcome;
+    outcome.result = call(ssl);
+    outcome.savedErrno = errno;
+    outcome.error = SSL_get_error(ssl, outcome.result);
+    return outcome;
+}
+
 // Restores the descriptor's blocking mode when the handshake is over.
 class NonBlockingScope {
 public:
@@ -309,21 +329,13 @@ void SSLClient::createSession(int fd) {
 void SSLClient::connect(int limitMs) {
     NonBlockingScope nonBlocking(fd_);
     for (;;) {
-        int result = 0;
-        int error = 0;
-        int savedErrno = 0;
-        {
-            SigPipeGuard noSigPipe;
-            errno = 0;
-            result = SSL_connect(ssl_.get());
-            savedErrno = errno;
-            error = SSL_get_error(ssl_.get(), result);
-        }
-        if (result == 1) {
+        IoOutcome outcome = runIo(ssl_.get(), [](SSL* ssl) { return SSL_connect(ssl); });
+        if (outcome.result == 1) {
             return;
         }
+        int error = outcome.error;
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-            fail("SSL: " + failureText(savedErrno), __LINE__);
+            fail("SSL: " + failureText(outcome.savedErrno), __LINE__);
         }
         pollfd entry{fd_, static_cast<short>(error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
         int ready = ::poll(&entry, 1, limitMs);
@@ -394,28 +406,19 @@ int SSLClient::read(char* buffer, int size) {
     if (!ssl_) {
         return -1;
     }
-    ERR_clear_error();
-    int result = 0;
-    int error = 0;
-    int savedErrno = 0;
-    {
-        SigPipeGuard noSigPipe;
-        errno = 0;
-        result = SSL_read(ssl_.get(), buffer, size);
-        savedErrno = errno;
-        error = SSL_get_error(ssl_.get(), result);
-    }
+    IoOutcome outcome = runIo(ssl_.get(), [&](SSL* ssl) { return SSL_read(ssl, buffer, size); });
+    const int result = outcome.result;
     if (result > 0) {
         return result;
     }
     if (result == 0) {
         SystemLog::write(
-            error == SSL_ERROR_ZERO_RETURN
+            outcome.error == SSL_ERROR_ZERO_RETURN
                 ? String("SSL: read failed: the connection was shut down by peer cleanly")
-                : "SSL: read failed: " + failureText(savedErrno));
+                : "SSL: read failed: " + failureText(outcome.savedErrno));
         return 0;
     }
-    switch (error) {
+    switch (outcome.error) {
         case SSL_ERROR_NONE:
         case SSL_ERROR_ZERO_RETURN:
             return result;
@@ -425,7 +428,7 @@ int SSLClient::read(char* buffer, int size) {
         default:
             throw IOException(String("EC_READ_FAILED: SSL read failed: ") +
                                   errorText(ERR_get_error()) + " errno " +
-                                  String().append(savedErrno),
+                                  String().append(outcome.savedErrno),
                               kSource, __LINE__);
     }
 }
@@ -434,30 +437,22 @@ int SSLClient::write(const char* data, int length) {
     if (!ssl_) {
         return -1;
     }
-    ERR_clear_error();
-    int result = 0;
-    int error = 0;
-    int savedErrno = 0;
-    {
-        SigPipeGuard noSigPipe;
-        errno = 0;
-        result = SSL_write(ssl_.get(), data, length);
-        savedErrno = errno;
-        error = SSL_get_error(ssl_.get(), result);
-    }
+    IoOutcome outcome = runIo(ssl_.get(), [&](SSL* ssl) { return SSL_write(ssl, data, length); });
+    const int result = outcome.result;
     if (result >= 0) {
         return result;
     }
-    switch (error) {
+    switch (outcome.error) {
         case SSL_ERROR_WANT_READ:
         case SSL_ERROR_WANT_WRITE:
             return 0;
         case SSL_ERROR_SYSCALL:
-            fail(
-                String("EC_WRITE_FAILED: SSL write failed in SYSCALL, errno = ").append(savedErrno),
-                __LINE__);
+            fail(String("EC_WRITE_FAILED: SSL write failed in SYSCALL, errno = ")
+                     .append(outcome.savedErrno),
+                 __LINE__);
         default:
-            fail(String("EC_WRITE_FAILED: SSL write failed, error = ").append(error), __LINE__);
+            fail(String("EC_WRITE_FAILED: SSL write failed, error = ").append(outcome.error),
+                 __LINE__);
     }
 }
 
