@@ -1,11 +1,14 @@
 #include "LmNetConfig.h"
 
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "Base64.h"
 #include "Exception.h"
@@ -76,31 +79,48 @@ String orDefault(const String& value, const char* fallback) {
     return value.isEmpty() ? String(fallback) : value;
 }
 
-// The permission bits the replacement file gets: those of the file it
-// replaces, else what creating it with 0666 would give.
-mode_t replacementMode(const String& path) {
+// The file a save replaces: symbolic links resolved (a settings file kept
+// elsewhere through a link stays there), and the permission bits and owner
+// the replacement takes over.
+struct Target {
+    String path;
+    mode_t mode = 0;
+    bool exists = false;
+    uid_t owner = 0;
+    gid_t group = 0;
+};
+
+Target describeTarget(const String& path) {
+    Target target;
+    char resolved[PATH_MAX];
+    target.path = ::realpath(path.c_str(), resolved) != nullptr ? String(resolved) : path;
     struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-        return status.st_mode & 07777;
+    if (::stat(target.path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        target.exists = true;
+        target.mode = status.st_mode & 07777;
+        target.owner = status.st_uid;
+        target.group = status.st_gid;
+    } else {
+        mode_t mask = ::umask(0);  // what creating it with 0666 would give
+        ::umask(mask);
+        target.mode = 0666 & ~mask;
     }
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    return target;
 }
 
-// A temporary file that is removed unless it was renamed into place.
+// A temporary file beside the target, removed unless it was renamed into
+// place. Errors name `shownPath`, the path the caller knows.
 class TempFile {
 public:
-    explicit TempFile(const String& target) {
-        File file(target);
+    TempFile(const Target& target, const String& shownPath) : target_(target), shown_(shownPath) {
+        File file(target.path);
         String directory = file.getParent();
-        if (directory.isEmpty()) {
-            directory = ".";
+        int fd = createTempFile("." + file.getName() + ".", directory.isEmpty() ? "." : directory,
+                                path_);
+        if (fd < 0) {
+            failErrno(shown_, __LINE__);
         }
-        fd_ = createTempFile("." + file.getName() + ".", directory, path_);
-        if (fd_ < 0) {
-            failErrno(target, __LINE__);
-        }
+        out_ = std::make_unique<FileOutputStream>(fd);
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
@@ -110,32 +130,41 @@ public:
         }
     }
 
-    void write(const String& text, mode_t mode, const String& target) {
-        FileOutputStream out(fd_);  // owns the descriptor from here on
+    void write(const String& text) {
         try {
-            out.write(text);
-            if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) {
-                failErrno(target, __LINE__);
+            out_->write(text);
+            int fd = out_->getFD();
+            if (::fchmod(fd, target_.mode) != 0) {
+                failErrno(shown_, __LINE__);
             }
-            out.close();
+            if (target_.exists) {
+                // Only root may give a file away; anyone else keeps it.
+                (void)!::fchown(fd, target_.owner, target_.group);
+            }
+            if (::fsync(fd) != 0) {
+                failErrno(shown_, __LINE__);
+            }
+            out_->close();
         } catch (const IOException& e) {
-            if (e.getMessage().startsWith(target.view())) {
+            if (e.getMessage().startsWith(shown_.view())) {
                 throw;
             }
-            throw IOException(target + ": " + e.getMessage(), kSource, __LINE__);
+            throw IOException(shown_ + ": " + e.getMessage(), kSource, __LINE__);
         }
     }
 
-    void renameTo(const String& target) {
-        if (::rename(path_.c_str(), target.c_str()) != 0) {
-            failErrno(target, __LINE__);
+    void commit() {
+        if (::rename(path_.c_str(), target_.path.c_str()) != 0) {
+            failErrno(shown_, __LINE__);
         }
         committed_ = true;
     }
 
 private:
-    int fd_ = -1;
+    const Target& target_;
+    String shown_;
     String path_;
+    std::unique_ptr<FileOutputStream> out_;
     bool committed_ = false;
 };
 
@@ -169,6 +198,9 @@ bool LmNetConfig::isLoaded() const {
 int LmNetConfig::save() {
     lastSaveSucceeded_ = false;
     try {
+        if (path_.isEmpty()) {
+            throw IOException("no settings file is loaded", kSource, __LINE__);
+        }
         writeDocument(path_, parser_.getTree());
         FileInputStream in(path_);
         parser_.parse(in);
@@ -190,9 +222,10 @@ void LmNetConfig::writeDocument(const String& path, const XMLTree& tree) {
         throw IOException(path + ": a value holds characters that cannot be stored", kSource,
                           __LINE__);
     }
-    TempFile temp(path);
-    temp.write(text, replacementMode(path), path);
-    temp.renameTo(path);
+    Target target = describeTarget(path);
+    TempFile temp(target, path);
+    temp.write(text);
+    temp.commit();
 }
 
 bool LmNetConfig::hasNode(const char* path) const {

@@ -331,3 +331,30 @@ TEST_F(LmNetConfigTest, ServerVerifySkipsParametersWhoseFileIsMissing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LmNetConfigTest, SaveThroughASymbolicLinkUpdatesTheLinkedFile) {
+    root_.write("persistent/network.xml", "<R><ServerList/></R>");
+    root_.mkdirs("conf");
+    ASSERT_EQ(symlink(root_.file("persistent/network.xml").c_str(), path().c_str()), 0);
+    ASSERT_EQ(config_.load(path().c_str()), 1);
+    NetworkSettings s;
+    s.servers.add(LmServer("a"));
+    ASSERT_EQ(config_.storeSettings(s), 1);
+    ASSERT_TRUE(config_.lastSaveSucceeded());
+    struct stat status {};
+    ASSERT_EQ(lstat(path().c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_NE(root_.read("persistent/network.xml").find("<Server host=\"a\"/>"), std::string::npos);
+}
+
+TEST_F(LmNetConfigTest, SaveWithNothingLoadedWritesNothing) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(config_.save(), 0);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "LmUpdate: store network settings failed: no settings file is loaded");
+}
+
+}  // namespace
