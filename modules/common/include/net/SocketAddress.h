@@ -11,7 +11,7 @@ class SocketAddress {
 public:
     SocketAddress(const InetAddress& host, int port);
     // Resolves host at once; when it does not resolve, getInetAddress() is
-    // null and the address is left unspecified.
+    // null and the address is left as INADDR_ANY.
     SocketAddress(const char* host, int port);
     explicit SocketAddress(const sockaddr_in& raw);
     SocketAddress(const SocketAddress& other);
