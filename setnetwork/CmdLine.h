@@ -28,6 +28,6 @@ public:
 private:
     int argc_;
     const char* const* argv_;
-    Vector<String> names_{0, 20};
-    Vector<String> values_{0, 20};  // index-aligned with names_
+    Vector<String> names_;
+    Vector<String> values_;  // index-aligned with names_
 };

@@ -15,7 +15,7 @@ struct NetworkSettings {
     String proxyPass;
     String user;  // for the update servers, with pass
     String pass;
-    int timeout = -1;                         // connection time-out in seconds
-    Vector<LmServer> servers{0, 20};          // the active list, in order
-    Vector<LmServer> originalServers{0, 20};  // the list as first configured
+    int timeout = -1;                  // connection time-out in seconds
+    Vector<LmServer> servers;          // the active list, in order
+    Vector<LmServer> originalServers;  // the list as first configured
 };
