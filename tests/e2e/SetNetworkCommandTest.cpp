@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <string>
@@ -313,6 +315,22 @@ TEST_F(SetNetworkCommandTest, ASettingsFileThatCannotBeReadExits1) {
     ProgramResult help = run({"-h"});  // loaded after the options, also for help
     EXPECT_EQ(help.exitStatus, 1);
     EXPECT_EQ(help.out, kUsage + root_.file(kSettings) + ": Is a directory");
+}
+
+TEST_F(SetNetworkCommandTest, ASettingsFileThatCannotBeOpenedExits1) {
+    // Opening a socket fails even for root.
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = root_.file(kSettings);
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ProgramResult r = run({"-S", "--server", "a"});
+    close(fd);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, path + ": No such device or address");
 }
 
 TEST_F(SetNetworkCommandTest, AnUnreadableSettingsFileExits1) {
