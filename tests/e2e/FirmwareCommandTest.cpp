@@ -2,6 +2,7 @@
 // get_update_info, and the download of a stored answer's firmware file.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "UpdateFixture.h"
@@ -130,6 +131,10 @@ struct StoredCase {
     std::string version;
     int exitStatus;
 };
+
+void PrintTo(const StoredCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FirmwareStoredAnswerTest : public FirmwareCommandTest,
                                  public testing::WithParamInterface<StoredCase> {};

@@ -1,6 +1,7 @@
 // Whole update runs of LmUpdate --update against the test update server.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "UpdateFixture.h"
@@ -148,6 +149,10 @@ struct FailureCase {
     const char* lockExit;  // "" for none
     int exitStatus;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class UpdateFailureTest : public UpdateCommandTest,
                           public testing::WithParamInterface<FailureCase> {};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "InstallRoot.h"
@@ -96,6 +97,10 @@ struct StatusCase {
     std::vector<int32_t> shown;
 };
 
+void PrintTo(const StatusCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DelayStatusTest : public DelayPackageActionsTest,
                         public ::testing::WithParamInterface<StatusCase> {};
 
@@ -152,6 +157,10 @@ struct InstallCase {
     int result;
     bool registered;
 };
+
+void PrintTo(const InstallCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DelayInstallTest : public DelayPackageActionsTest,
                          public ::testing::WithParamInterface<InstallCase> {};

@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "InstallRoot.h"
 #include "RunProgram.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
@@ -103,6 +106,10 @@ struct ExitCase {
     const char* logLine;  // expected among the logged lines, or nullptr
 };
 
+void PrintTo(const ExitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class InstallerExitTest : public InstallerTest, public ::testing::WithParamInterface<ExitCase> {};
 
 TEST_P(InstallerExitTest, ScriptStatusDecidesTheOutcome) {
@@ -194,6 +201,10 @@ struct SkipCase {
     int downloadResult;
 };
 
+void PrintTo(const SkipCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class InstallerSkipTest : public InstallerTest, public ::testing::WithParamInterface<SkipCase> {};
 
 TEST_P(InstallerSkipTest, PackageIsLeftUntouched) {
@@ -241,6 +252,10 @@ struct DeferredCase {
     int mode;
     int result;
 };
+
+void PrintTo(const DeferredCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RunInstallPackageTest : public InstallerTest,
                               public ::testing::WithParamInterface<DeferredCase> {};
@@ -327,6 +342,10 @@ struct ImageCase {
     int counted;
 };
 
+void PrintTo(const ImageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ImageExitTest : public ImageInstallerTest, public ::testing::WithParamInterface<ImageCase> {};
 
 TEST_P(ImageExitTest, ScriptRunsOnTheMountedImageWhichIsReleased) {
@@ -347,5 +366,41 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ImageExitTest,
                                            ImageCase{"exitOneIsNotDeferral", "exit 1", 0},
                                            ImageCase{"failed", "exit 2", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// With an empty installation root the deferral target is the package's own
+// download directory: the package must stay there, not be deleted. The root
+// is read once per process, so this runs in a fresh process of its own.
+TEST(InstallerEmptyRootDeathTest, DeferralKeepsThePackageInPlace) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempRoot scratch;
+    std::string dir = scratch.file("download/5/1_0_0_7");
+    scratch.writeScript("staging/install", "exit 1\n");
+    scratch.mkdirs("download/5/1_0_0_7");
+    RunOptions options;
+    options.workingDir = scratch.file("staging");
+    ASSERT_EQ(runProgram("/usr/bin/zip", {"-q", dir + "/a.zip", "install"}, options).exitStatus, 0);
+    EXPECT_EXIT(
+        {
+            unsetenv("REGISTER_DIR");
+            LmPackageInfo p;
+            p.path = dir;
+            p.file = "a.zip";
+            p.version = LmVersionInfo("1.0.0.7", "", "");
+            p.product.id = 5;
+            p.downloadResult = 1;
+            p.format = "zip";
+            p.installScript = "install";
+            LmUpdateInstaller installer(Vector<LmPackageInfo>{p});
+            bool ok = installRoot().isEmpty() && installer.installAll() == 1 &&
+                      installer.getPackages()[0].runResult == -1 &&
+                      installer.getPackages()[0].path.str() == dir && fs::exists(dir + "/install");
+            std::exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
 
 }  // namespace

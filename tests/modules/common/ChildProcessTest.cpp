@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -46,6 +47,10 @@ struct ExitCase {
     const char* body;
     int exitStatus;
 };
+
+void PrintTo(const ExitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ChildProcessExitTest : public ChildProcessTest,
                              public ::testing::WithParamInterface<ExitCase> {};
@@ -87,6 +92,10 @@ struct StartFailureCase {
     mode_t mode;
     int exitStatus;
 };
+
+void PrintTo(const StartFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ChildProcessStartFailureTest : public ChildProcessTest,
                                      public ::testing::WithParamInterface<StartFailureCase> {};
