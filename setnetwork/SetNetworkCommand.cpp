@@ -1,6 +1,7 @@
 #include "SetNetworkCommand.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "Exception.h"
 #include "FileLock.h"
@@ -15,6 +16,14 @@ namespace {
 constexpr const char kSettingsFile[] = "conf/network.xml";
 constexpr const char kLockFile[] = "tmp/network.lock";
 constexpr int kDefaultTimeout = 180;
+
+// Exit statuses besides 0 (the low byte of the entry's result).
+constexpr int kStatusFileError = 1;  // the settings file could not be read or written
+constexpr int kStatusNoSettings = 10;
+constexpr int kStatusBadCommandLine = -1;  // 255
+
+// createDefaultSettingsFile's result when the file could not be written.
+constexpr int kDefaultFileNotWritten = -2;
 
 // Values are printed as bytes, never interpreted.
 void print(const String& text) {
@@ -130,6 +139,37 @@ bool checkTimeout(const CmdLine& cmdLine, NetworkSettings& options) {
     return true;
 }
 
+String orDefault(const String& value, const char* fallback) {
+    return value.isEmpty() ? String(fallback) : value;
+}
+
+String joined(const Vector<LmServer>& servers) {
+    String text;
+    for (int i = 0; i < servers.size(); ++i) {
+        if (i > 0) {
+            text.append(',');
+        }
+        text.append(servers[i]);
+    }
+    return text;
+}
+
+// Stores the record: 0 after printing message, or the file-error status
+// when nothing was stored.
+int storeAndReport(const NetworkSettings& settings, const char* message) {
+    LmNetConfig& config = LmNetConfig::getInstance();
+    if (config.storeSettings(settings) == 0) {
+        printLine("LmUpdate: network settings are not changed: no update server is configured");
+        return kStatusFileError;
+    }
+    if (!config.lastSaveSucceeded()) {
+        printLine("");  // the failure message ends without a newline
+        return kStatusFileError;
+    }
+    printLine(message);
+    return 0;
+}
+
 String settingsPath() {
     return installPath(kSettingsFile);
 }
@@ -153,8 +193,8 @@ int setMode(const CmdLine& cmdLine, bool loaded) {
         return applySettings(false);
     }
     int created = createDefaultSettingsFile();
-    if (created == -2) {
-        return 1;
+    if (created == kDefaultFileNotWritten) {
+        return kStatusFileError;
     }
     if (created != 0) {
         return 0;
@@ -164,7 +204,7 @@ int setMode(const CmdLine& cmdLine, bool loaded) {
             return 0;
         }
     } catch (const IOException&) {
-        return 10;
+        return kStatusNoSettings;
     }
     return applySettings(false);
 }
@@ -222,40 +262,6 @@ bool checkOptions(const CmdLine& cmdLine) {
     takeFreeText(cmdLine, "proxypass", options.proxyPass);
     return checkTimeout(cmdLine, options);
 }
-
-namespace {
-
-String orDefault(const String& value, const char* fallback) {
-    return value.isEmpty() ? String(fallback) : value;
-}
-
-String joined(const Vector<LmServer>& servers) {
-    String text;
-    for (int i = 0; i < servers.size(); ++i) {
-        if (i > 0) {
-            text.append(',');
-        }
-        text.append(servers[i]);
-    }
-    return text;
-}
-
-// Stores the record; 0 after printing message, 1 when nothing was stored.
-int storeAndReport(const NetworkSettings& settings, const char* message) {
-    LmNetConfig& config = LmNetConfig::getInstance();
-    if (config.storeSettings(settings) == 0) {
-        printLine("LmUpdate: network settings are not changed: no update server is configured");
-        return 1;
-    }
-    if (!config.lastSaveSucceeded()) {
-        printLine("");  // the failure message ends without a newline
-        return 1;
-    }
-    printLine(message);
-    return 0;
-}
-
-}  // namespace
 
 int printSettings() {
     NetworkSettings settings;
@@ -318,7 +324,7 @@ int createDefaultSettingsFile() {
         LmNetConfig::writeDocument(settingsPath(), *tree);
     } catch (const IOException& e) {
         printLine("LmUpdate: cannot create network settings file: " + e.getMessage());
-        return -2;
+        return kDefaultFileNotWritten;
     }
     return 0;
 }
@@ -330,20 +336,20 @@ int setNetwork(int argc, const char* const* argv) {
     CmdLine cmdLine(argc, argv);
     if (!parseCommandLine(cmdLine)) {
         printLine("try 'SetNetwork --help' for more information");
-        return -1;
+        return kStatusBadCommandLine;
     }
     bool loaded = false;
     try {
         loaded = loadSettingsIfUsable();
     } catch (const IOException& e) {
         print(e.getMessage());
-        return 1;
+        return kStatusFileError;
     }
     if (!isSetMode(cmdLine)) {
         return 0;  // help
     }
     if (cmdLine.getOptionCount() == 1) {
-        return loaded ? printSettings() : 10;
+        return loaded ? printSettings() : kStatusNoSettings;
     }
     return setMode(cmdLine, loaded);
 }
