@@ -18,8 +18,9 @@ TEST(UpdateRunTest, InstallLockPathInsertsTheRootAsItStands) {
 }
 
 // "/tmp/lmupdate" is the session's fixed scratch directory; the test only
-// touches it when nobody else has one.
-TEST(UpdateRunTest, ClearTempFilesRemovesTheSessionsTemporaryDirectory) {
+// touches it when nobody else has one, and in one test so that its steps
+// never race each other.
+TEST(UpdateRunDeathTest, TempFilesAreClearedAlsoWhenANetworkTimeoutEndsTheProcess) {
     if (fs::exists("/tmp/lmupdate")) {
         GTEST_SKIP() << "/tmp/lmupdate exists already; not touching another run's files";
     }
@@ -28,13 +29,10 @@ TEST(UpdateRunTest, ClearTempFilesRemovesTheSessionsTemporaryDirectory) {
     std::ofstream("/tmp/lmupdate/a/b/file") << "x";
     EXPECT_EQ(clearTempFiles(), 1);
     EXPECT_FALSE(fs::exists("/tmp/lmupdate"));
-}
 
-TEST(UpdateRunDeathTest, NetworkTimeoutEndsTheProcessWithMinusNine) {
-    if (fs::exists("/tmp/lmupdate")) {
-        GTEST_SKIP() << "/tmp/lmupdate exists already; not touching another run's files";
-    }
+    fs::create_directories("/tmp/lmupdate/c");
     EXPECT_EXIT(onNetworkTimeout(), testing::ExitedWithCode(247), "");
+    EXPECT_FALSE(fs::exists("/tmp/lmupdate"));
 }
 
 }  // namespace
