@@ -47,26 +47,30 @@ public:
         }
     }
 
-    bool running() {
-        int status = 0;
-        return waitpid(pid_, &status, WNOHANG) == 0;
-    }
-    // The exit status, or -1 when it did not end within the limit.
+    bool running() { return !reaped(); }
+    // The exit status, or -1 when it did not end within the limit or was
+    // killed.
     int wait(std::chrono::seconds limit) {
         auto deadline = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
+        while (!reaped()) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return -1;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
     }
 
 private:
+    bool reaped() {
+        if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) {
+            pid_ = -1;
+        }
+        return pid_ <= 0;
+    }
+
     pid_t pid_ = -1;
+    int status_ = -1;
 };
 
 using SetNetworkLockTest = SetNetworkFixture;
