@@ -2,6 +2,8 @@
 // test update server.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 #include "RunProgram.h"
@@ -23,6 +25,11 @@ struct PingCase {
     int exitStatus;
     const char* out;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const PingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LmUpdatePingTest : public testing::TestWithParam<PingCase> {};
 

@@ -2,6 +2,8 @@
 // the test update server.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 #include "RunProgram.h"
@@ -17,6 +19,11 @@ struct VerifyCase {
     int exitStatus;
     size_t secondRequests;  // requests the second server gets
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const VerifyCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LmUpdateVerifyTest : public testing::TestWithParam<VerifyCase> {
 protected:

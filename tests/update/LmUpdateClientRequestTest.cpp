@@ -2,6 +2,8 @@
 // test update server.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "LmUpdateClientFixture.h"
 
 namespace {
@@ -112,6 +114,11 @@ struct FaultCase {
     const char* out;      // standard output
     const char* logLine;  // a line the log must hold
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LmUpdateClientFaultTest : public LmUpdateClientFixture,
                                 public testing::WithParamInterface<FaultCase> {};
@@ -302,6 +309,11 @@ struct ErrorCase {
     const char* name;
     int code;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ErrorCase& c, std::ostream* out) {
+    *out << c.message;
+}
 
 class LmUpdateClientErrorTableTest : public testing::TestWithParam<ErrorCase> {};
 

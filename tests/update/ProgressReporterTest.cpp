@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 #include <string>
 
@@ -14,6 +16,11 @@ struct Case {
     String command;
     const char* expected;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ProgressCommandTest : public testing::TestWithParam<Case> {};
 
