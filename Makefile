@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo asan format clean
+.PHONY: all deps build test demo bench asan format clean
 
 all: build
 
@@ -21,6 +21,9 @@ test: build
 
 demo: build
 	sh scripts/demo $(BUILD)
+
+bench: build
+	$(BUILD)/benchmarks/lm_benchmarks
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:

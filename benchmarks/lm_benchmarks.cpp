@@ -1,0 +1,69 @@
+// Throughput of the hot paths of an update run: digesting a downloaded
+// package, parsing an update response, and the Base64 credentials codec.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "Base64.h"
+#include "LmUpdateParser.h"
+#include "MD5.h"
+#include "Vector.h"
+
+namespace {
+
+void BM_Md5(benchmark::State& state) {
+    std::vector<char> data(static_cast<size_t>(state.range(0)), 'x');
+    for (auto _ : state) {
+        MD5 md5;
+        md5.update(data.data(), data.size());
+        String hex;
+        md5.finalHex(hex);
+        benchmark::DoNotOptimize(hex);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_Md5)->Arg(1024)->Arg(1 << 20);
+
+std::string updateResponse(int packages) {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<LmUpdateResponse>"
+        "<Result code=\"201\" status=\"ok\"/><PackageInfoList>";
+    for (int i = 0; i < packages; ++i) {
+        std::string id = std::to_string(2000 + i);
+        text += "<PackageInfo path=\"\" file=\"\"><ProductInfo id=\"" + id + "\" name=\"P" + id +
+                "\" desc=\"Product " + id +
+                "\"/><PlatformInfo arch=\"armv7l\" os=\"Linux\" vendor=\"V\" version=\"5.10\"/>"
+                "<LmVersionInfo major=\"2\" minor=\"3\" patchLevel=\"4\" buildNum=\"5\"/>"
+                "<DownloadInfo url=\"pkg/" +
+                id +
+                ".zip\" md5=\"0123456789abcdef0123456789abcdef\""
+                " size=\"123456\"/><RunInfo format=\"zip\" installScript=\"install.sh\"/>"
+                "</PackageInfo>";
+    }
+    return text + "</PackageInfoList></LmUpdateResponse>\n";
+}
+
+void BM_ParseUpdateResponse(benchmark::State& state) {
+    const String text(updateResponse(static_cast<int>(state.range(0))));
+    for (auto _ : state) {
+        LmUpdateParser parser;
+        parser.parse(text);
+        Vector<LmPackageInfo> packages(0, 20);
+        benchmark::DoNotOptimize(parser.readPackageInfoList(packages, false));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * text.length());
+}
+BENCHMARK(BM_ParseUpdateResponse)->Arg(1)->Arg(50);
+
+void BM_Base64RoundTrip(benchmark::State& state) {
+    const String credentials("update-user:a rather long proxy password 0123456789");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Base64::decode(Base64::encode(credentials)));
+    }
+}
+BENCHMARK(BM_Base64RoundTrip);
+
+}  // namespace
+
+BENCHMARK_MAIN();
