@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 
 #include "TempRoot.h"
@@ -16,6 +17,10 @@ struct PathCase {
     const char* path;
     const char* expected;
 };
+
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << '"' << c.path << "\" -> \"" << c.expected << '"';
+}
 
 class ParentTest : public ::testing::TestWithParam<PathCase> {};
 
@@ -104,6 +109,14 @@ TEST(FileTest, MkdirsCreatesParentsAndCreateNewFileOnlyOnce) {
     EXPECT_TRUE(deep.isDirectory());
     EXPECT_TRUE(deep.mkdirs());  // already there
     EXPECT_FALSE(deep.mkdir());
+
+    // A trailing "/" makes the parent step create the directory itself.
+    File trailing(String(root.file("t/u/")));
+    EXPECT_TRUE(trailing.mkdirs());
+    EXPECT_TRUE(root.exists("t/u"));
+    root.write("plain", "x");
+    EXPECT_FALSE(File(String(root.file("plain/sub"))).mkdirs());
+    EXPECT_FALSE(File(String(root.file("plain/"))).mkdirs());  // a file, not a directory
 
     File created(deep.getPath(), "new");
     EXPECT_TRUE(created.createNewFile());

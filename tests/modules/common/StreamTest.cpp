@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "Exception.h"
 #include "TempRoot.h"
@@ -105,33 +107,73 @@ TEST(FileInputStreamTest, PipeIsNotMarkableAndSkipsByReading) {
     close(fds[1]);
 }
 
+// Every operation but close of a closed stream raises the same error.
+void expectAllRefused(InputStream& in) {
+    char buffer[1];
+    const std::pair<const char*, std::function<void()>> operations[] = {
+        {"read", [&] { in.read(); }},
+        {"read buffer", [&] { in.read(buffer, 1); }},
+        {"available", [&] { in.available(); }},
+        {"skip", [&] { in.skip(1); }},
+        {"markSupported", [&] { in.markSupported(); }},
+        {"mark", [&] { in.mark(1); }},
+        {"reset", [&] { in.reset(); }},
+    };
+    for (const auto& [name, operation] : operations) {
+        EXPECT_EQ(ioError(operation), "Stream is already closed") << name;
+    }
+}
+
+void expectAllRefused(OutputStream& out) {
+    const std::pair<const char*, std::function<void()>> operations[] = {
+        {"write byte", [&] { out.write('a'); }},
+        {"write text", [&] { out.write("text"); }},
+        {"write buffer", [&] { out.write("ab", 2); }},
+        {"flush", [&] { out.flush(); }},
+    };
+    for (const auto& [name, operation] : operations) {
+        EXPECT_EQ(ioError(operation), "Stream is already closed") << name;
+    }
+}
+
+TEST(FileInputStreamTest, AvailableBeyondIntRangeIsTheLargestInt) {
+    TempRoot root;
+    root.write("big", "");
+    ASSERT_EQ(truncate(root.file("big").c_str(), 3LL << 30), 0);  // sparse
+    FileInputStream in(String(root.file("big")));
+    EXPECT_EQ(in.available(), INT_MAX);
+    EXPECT_EQ(in.skip((3L << 30) - 10), (3L << 30) - 10);
+    EXPECT_EQ(in.available(), 10);
+}
+
 TEST(StreamTest, ClosedStreamsRefuseEverything) {
     TempRoot root;
     root.write("f", "x");
     FileInputStream in(String(root.file("f")));
     in.close();
     in.close();  // a second close does nothing
-    const std::string closed = "Stream is already closed";
-    char buffer[1];
-    EXPECT_EQ(ioError([&] { in.read(); }), closed);
-    EXPECT_EQ(ioError([&] { in.read(buffer, 1); }), closed);
-    EXPECT_EQ(ioError([&] { in.available(); }), closed);
-    EXPECT_EQ(ioError([&] { in.skip(1); }), closed);
+    expectAllRefused(in);
+
+    FileInputStream other(String(root.file("f")));
+    BufferedInputStream buffered(other);
+    buffered.close();
+    expectAllRefused(buffered);
+    EXPECT_EQ(other.read(), 'x');
 
     FileOutputStream out(String(root.file("g")), FileOutputStream::kTruncate);
     out.close();
-    EXPECT_EQ(ioError([&] { out.write('a'); }), closed);
-    EXPECT_EQ(ioError([&] { out.write("text"); }), closed);
+    expectAllRefused(out);
 
     StringOutputStream text;
     text.write("abc");
     text.close();
     EXPECT_EQ(text.getString(), "");
-    EXPECT_EQ(ioError([&] { text.write('a'); }), closed);
+    expectAllRefused(text);
 
-    BufferedInputStream buffered(in);
-    buffered.close();
-    EXPECT_EQ(ioError([&] { buffered.read(); }), closed);
+    StringOutputStream sink;
+    BufferedOutputStream bufferedOut(sink, 4);
+    bufferedOut.close();
+    expectAllRefused(bufferedOut);
 }
 
 TEST(StreamTest, BaseClassOperationsAreUnimplemented) {
@@ -235,6 +277,20 @@ TEST(BufferedInputStreamTest, SkipWithMarkKeepsBytesForReset) {
     EXPECT_EQ(in.read(), 0);
     EXPECT_EQ(in.skip(1000), 255);
     EXPECT_EQ(in.read(), -1);
+}
+
+TEST(BufferedInputStreamTest, SkipWithMarkLosesNoBufferedBytes) {
+    std::string data;
+    for (int i = 0; i < 10000; ++i) {
+        data += static_cast<char>('a' + i % 23);
+    }
+    TrickleInputStream source(data, 4096);
+    BufferedInputStream in(source, 4096);
+    in.mark(100);
+    // Reads through more than one 1024-byte chunk of a full buffer, beyond
+    // the mark limit.
+    EXPECT_EQ(in.skip(5000), 5000);
+    EXPECT_EQ(in.read(), static_cast<unsigned char>(data[5000]));
 }
 
 TEST(BufferedInputStreamTest, CloseLeavesWrappedStreamOpen) {

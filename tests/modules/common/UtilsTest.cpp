@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <regex>
 #include <string>
 
@@ -18,6 +19,10 @@ struct NumberCase {
     int base;
     int expected;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* os) {
+    *os << testing::PrintToString(c.text) << " base " << c.base << " -> " << c.expected;
+}
 
 class ParseNumberTest : public ::testing::TestWithParam<NumberCase> {};
 
@@ -43,6 +48,10 @@ struct BadNumberCase {
     int base;
     const char* message;
 };
+
+void PrintTo(const BadNumberCase& c, std::ostream* os) {
+    *os << '"' << c.text << "\" base " << c.base << " -> " << c.message;
+}
 
 class ParseBadNumberTest : public ::testing::TestWithParam<BadNumberCase> {};
 

@@ -18,12 +18,14 @@ public:
     int read() override;
     int read(char* buffer, int length) override;
     long skip(long count) override;
-    bool markSupported() override { return true; }
+    bool markSupported() override;
     void mark(int readLimit) override;
     void reset() override;
 
 private:
     void fill();
+    // Forgets the mark and shrinks a grown buffer back to its initial size.
+    void dropMark();
     int buffered() const { return count_ - position_; }
 
     std::vector<char> buffer_;

@@ -57,5 +57,7 @@ public:
     String toString() const override { return path_; }
 
 private:
+    bool madeDirectory() const;
+
     String path_;
 };

@@ -28,22 +28,27 @@ BufferedInputStream::BufferedInputStream(InputStream& in, int size)
 
 BufferedInputStream::~BufferedInputStream() = default;
 
+void BufferedInputStream::dropMark() {
+    markPosition_ = -1;
+    position_ = count_ = 0;
+    buffer_.resize(static_cast<size_t>(initialSize_));
+}
+
+// Makes room behind the buffered bytes, keeping those since the mark while
+// the mark limit allows, then reads once from the wrapped stream.
 void BufferedInputStream::fill() {
     int size = static_cast<int>(buffer_.size());
     if (markPosition_ < 0) {
         position_ = count_ = 0;
     } else if (position_ - markPosition_ > markLimit_) {
-        markPosition_ = -1;
-        position_ = count_ = 0;
-        buffer_.resize(static_cast<size_t>(initialSize_));
+        dropMark();
     } else if (markPosition_ == 0 && count_ == size) {
         int grown = std::min(size * 2, markLimit_);
-        if (grown <= size) {
-            // The mark limit is used up: no byte more can be kept for reset.
-            markPosition_ = -1;
-            position_ = count_ = 0;
-        } else {
+        if (grown > size) {
             buffer_.resize(static_cast<size_t>(grown));
+        } else {
+            // The mark limit is used up: no byte more can be kept for reset.
+            dropMark();
         }
     } else if (markPosition_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + markPosition_,
@@ -122,15 +127,22 @@ long BufferedInputStream::skip(long count) {
     }
     // Read through the buffer so that reset can still return to the mark.
     while (skipped < count) {
-        fill();
         if (buffered() <= 0) {
-            break;
+            fill();
+            if (buffered() <= 0) {
+                break;
+            }
         }
         long n = std::min({static_cast<long>(buffered()), count - skipped, kSkipChunk});
         position_ += static_cast<int>(n);
         skipped += n;
     }
     return skipped;
+}
+
+bool BufferedInputStream::markSupported() {
+    checkOpen();
+    return true;
 }
 
 void BufferedInputStream::mark(int readLimit) {

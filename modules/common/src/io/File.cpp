@@ -124,14 +124,17 @@ bool File::mkdir() const {
 }
 
 bool File::mkdirs() const {
-    if (exists()) {
-        return true;
-    }
-    if (mkdir()) {
+    if (exists() || madeDirectory()) {
         return true;
     }
     String parent = getParent();
-    return !parent.isEmpty() && File(parent).mkdirs() && mkdir();
+    return !parent.isEmpty() && File(parent).mkdirs() && madeDirectory();
+}
+
+// A directory that another process made meanwhile, or that a trailing "/"
+// made the parent step create already, counts as made.
+bool File::madeDirectory() const {
+    return mkdir() || (errno == EEXIST && isDirectory());
 }
 
 bool File::createNewFile() const {

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "Exception.h"
@@ -66,7 +68,8 @@ int FileInputStream::available() {
     if (end < 0 || lseek(fd_, current, SEEK_SET) < 0) {
         failErrno(__LINE__);
     }
-    return end > current ? static_cast<int>(end - current) : 0;
+    // A count beyond the int range is reported as the largest int.
+    return static_cast<int>(std::clamp<off_t>(end - current, 0, INT_MAX));
 }
 
 void FileInputStream::close() {

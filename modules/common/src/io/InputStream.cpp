@@ -60,9 +60,14 @@ long InputStream::skip(long count) {
 }
 
 bool InputStream::markSupported() {
+    checkOpen();
     return false;
 }
 
-void InputStream::mark(int) {}
+void InputStream::mark(int) {
+    checkOpen();
+}
 
-void InputStream::reset() {}
+void InputStream::reset() {
+    checkOpen();
+}

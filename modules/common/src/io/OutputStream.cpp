@@ -19,7 +19,9 @@ void OutputStream::close() {
     throw IOException("Unimplemented", kSource, __LINE__);
 }
 
-void OutputStream::flush() {}
+void OutputStream::flush() {
+    checkOpen();
+}
 
 void OutputStream::write(int) {
     throw IOException("Unimplemented", kSource, __LINE__);
