@@ -130,9 +130,12 @@ TEST_F(LogTest, FileLogResetStartsAnEmptyFile) {
 }
 
 TEST_F(LogTest, UnwritableFileLosesLinesQuietly) {
-    FileLog log{String(root_.file("no/such/dir/x.log"))};
-    log.write("lost");  // must not throw
-    SUCCEED();
+    FileLog log;
+    EXPECT_FALSE(log.open(String(root_.file("no/such/dir/x.log"))));
+    testing::internal::CaptureStderr();
+    EXPECT_NO_THROW(log.write("lost"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(exists(root_.file("no")));
 }
 
 TEST_F(LogTest, ProcessLogAccessors) {
@@ -160,15 +163,27 @@ TEST_F(LogTest, DebugLogCollectsProcessLogLines) {
     EXPECT_TRUE(std::regex_match(text, std::regex(kStamp + "debug\tkept\n"))) << text;
 }
 
-TEST_F(LogTest, LockFilesAreSharedInTmp) {
-    std::string path = logPath();
-    RotationFileLog log{String(path)};
+// Both lock files of the log at path exist in /tmp, open to every user.
+void expectLockFilesFor(const std::string& path) {
     std::string base = path.substr(path.rfind('/') + 1);
     for (const char* suffix : {".lock", ".rlock"}) {
         struct stat status {};
-        ASSERT_EQ(stat(("/tmp/" + base + suffix).c_str(), &status), 0) << suffix;
-        EXPECT_EQ(status.st_mode & 0777, 0666u) << suffix;
+        ASSERT_EQ(stat(("/tmp/" + base + suffix).c_str(), &status), 0) << base << suffix;
+        EXPECT_EQ(status.st_mode & 0777, 0666u) << base << suffix;
     }
+}
+
+TEST_F(LogTest, LockFilesAreSharedInTmp) {
+    std::string path = logPath();
+    RotationFileLog log{String(path)};
+    expectLockFilesFor(path);
+}
+
+TEST_F(LogTest, OpeningAnotherFileTakesItsOwnLockFiles) {
+    RotationFileLog log{String(logPath("first.log"))};
+    std::string second = logPath("second.log");
+    ASSERT_TRUE(log.open(String(second)));
+    expectLockFilesFor(second);
 }
 
 // One line of exactly length bytes with its newline.
@@ -266,27 +281,33 @@ void appendLines(const std::string& path, int child, int lines) {
     }
 }
 
+// Runs children processes, each appending lines to the log at path, and
+// waits for all of them.
+void appendInChildren(const std::string& path, int children, int lines) {
+    std::vector<pid_t> pids;
+    for (int c = 0; c < children; ++c) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            appendLines(path, c, lines);
+            _exit(0);
+        }
+        pids.push_back(pid);
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+}
+
 TEST_F(LogTest, ProcessesShareOneRotatingLogWithoutLosingLines) {
     constexpr int kChildren = 4;
     constexpr int kLines = 300;
     Log::setMaxLogSize(2);
     Log::setRotatedFileCount(200);
     std::string path = logPath("shared.log");
-    std::vector<pid_t> children;
-    for (int c = 0; c < kChildren; ++c) {
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            appendLines(path, c, kLines);
-            _exit(0);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(appendInChildren(path, kChildren, kLines));
 
     std::regex line(kStamp + "child([0-9]) line([0-9]+) x+");
     std::map<std::string, int> seen;
@@ -317,20 +338,7 @@ TEST_F(LogTest, ProcessesRespectTheRotatedFileCount) {
     Log::setMaxLogSize(1);
     Log::setRotatedFileCount(3);
     std::string path = logPath("small.log");
-    std::vector<pid_t> children;
-    for (int c = 0; c < 3; ++c) {
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            appendLines(path, c, 200);
-            _exit(0);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    }
+    ASSERT_NO_FATAL_FAILURE(appendInChildren(path, 3, 200));
     for (int suffix = 1; suffix <= 3; ++suffix) {
         EXPECT_TRUE(exists(path + "." + std::to_string(suffix))) << suffix;
     }

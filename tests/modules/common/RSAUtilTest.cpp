@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include <unistd.h>
@@ -15,7 +16,7 @@ namespace {
 class RSAUtilTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        root_ = new TempRoot();
+        root_ = std::make_unique<TempRoot>();
         std::string dir = root_->path();
         std::string commands =
             "cd '" + dir +
@@ -29,16 +30,13 @@ protected:
         ASSERT_EQ(std::system(commands.c_str()), 0);
         root_->write("other.pem", "not a key at all\n");
     }
-    static void TearDownTestSuite() {
-        delete root_;
-        root_ = nullptr;
-    }
+    static void TearDownTestSuite() { root_.reset(); }
     static String path(const char* name) { return String(root_->file(name)); }
 
-    static TempRoot* root_;
+    static std::unique_ptr<TempRoot> root_;
 };
 
-TempRoot* RSAUtilTest::root_ = nullptr;
+std::unique_ptr<TempRoot> RSAUtilTest::root_;
 
 const unsigned char kMessage[] = "attack at dawn";
 constexpr int kMessageLength = 14;

@@ -51,6 +51,11 @@ int RotationFileLog::rotatedFileCount() const {
 }
 
 bool RotationFileLog::open(const String& path) {
+    if (path != getFileName()) {
+        // Writers of the new file serialise on its own lock files.
+        writeLock_.close();
+        rotationLock_.close();
+    }
     bool opened = FileLog::open(path);
     if (opened) {
         String base = File(path).getName();
