@@ -11,21 +11,14 @@
 template <class T>
 class Vector : public LmObject {
 public:
-    explicit Vector(int initialCapacity = 0, int step = 20)
-        : step_(step > 0 ? step : 20) {
+    explicit Vector(int initialCapacity = 0, int step = 20) : step_(step > 0 ? step : 20) {
         items_.reserve(initialCapacity > 0 ? static_cast<size_t>(initialCapacity) : 0);
     }
     Vector(std::initializer_list<T> items) : items_(items) {}
 
     void grow() { items_.reserve(items_.capacity() + static_cast<size_t>(step_)); }
-    void add(const T& item) {
-        growIfFull();
-        items_.push_back(item);
-    }
-    void add(T&& item) {
-        growIfFull();
-        items_.push_back(std::move(item));
-    }
+    void add(const T& item) { place(size(), item); }
+    void add(T&& item) { place(size(), std::move(item)); }
     int capacity() const { return static_cast<int>(items_.capacity()); }
     void removeAll() { items_.clear(); }
     T& elementAt(int index) {
@@ -38,8 +31,7 @@ public:
     }
     void insertAt(const T& item, int index) {
         check(index, size() + 1);
-        growIfFull();
-        items_.insert(items_.begin() + index, item);
+        place(index, item);
     }
     T& lastElement() { return elementAt(size() - 1); }
     const T& lastElement() const { return elementAt(size() - 1); }
@@ -74,10 +66,17 @@ private:
             throw ArrayIndexException("Vector", __LINE__);
         }
     }
-    void growIfFull() {
-        if (items_.size() == items_.capacity()) {
-            grow();
+    // Inserts at index, growing a full vector by the step first.
+    template <class U>
+    void place(int index, U&& item) {
+        if (items_.size() < items_.capacity()) {
+            items_.insert(items_.begin() + index, std::forward<U>(item));
+            return;
         }
+        // item may be an element of this vector, whose storage grow() frees.
+        T copy(std::forward<U>(item));
+        grow();
+        items_.insert(items_.begin() + index, std::move(copy));
     }
 
     int step_ = 20;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "Vector.h"
 
 TEST(StringTest, NullPointerGivesEmptyString) {
@@ -18,8 +20,13 @@ TEST(StringTest, CapacityIsSmallestMultipleOfFortyAboveLength) {
 
 TEST(StringTest, AppendsNumbersAndFlagsInPrintfForm) {
     String s;
-    s.append(-5).append(' ').append(1234567890123L).append(' ').append(0.5).append(' ').append(
-        true);
+    s.append(-5)
+        .append(' ')
+        .append(1234567890123L)
+        .append(' ')
+        .append(0.5)
+        .append(' ')
+        .append(true);
     EXPECT_EQ(s, "-5 1234567890123 0.5 true");
     EXPECT_EQ(String().append(1e20), "1e+20");
 }
@@ -58,6 +65,20 @@ TEST(VectorTest, GrowsByStepNotByDoubling) {
         v.add(i);
     }
     EXPECT_EQ(v.capacity(), 40);
+}
+
+TEST(VectorTest, AddingItsOwnElementToAFullVector) {
+    Vector<String> v;
+    for (int i = 0; i < 20; ++i) {
+        v.add(String(std::string(64, static_cast<char>('a' + i))));
+    }
+    ASSERT_EQ(v.size(), v.capacity());
+    v.add(v[0]);  // the growth frees the storage that v[0] lives in
+    v.insertAt(v[1], 0);
+    EXPECT_EQ(v.capacity(), 40);
+    EXPECT_EQ(v.lastElement(), String(std::string(64, 'a')));
+    EXPECT_EQ(v[0], String(std::string(64, 'b')));
+    EXPECT_EQ(v.size(), 22);
 }
 
 TEST(VectorTest, CheckedIndicesAndCopies) {
