@@ -40,6 +40,7 @@ bool toStatus(const String& digits, int& status) {
 
 int HttpResponse::readLine(ClientSocket& socket, char* buffer) {
     int stored = 0;
+    bool cut = false;
     for (;;) {
         char byte = 0;
         int got = socket.read(&byte, 1);
@@ -52,12 +53,18 @@ int HttpResponse::readLine(ClientSocket& socket, char* buffer) {
         if (got < 0) {
             return got;
         }
-        if (byte == '\n' || stored == kMaxLine) {
+        if (byte == '\n') {
+            break;
+        }
+        if (stored == kMaxLine) {
+            cut = true;  // the byte is dropped, and the line with it
             break;
         }
         buffer[stored++] = byte;
     }
-    if (stored > 0 && stored < kMaxLine && buffer[stored - 1] == '\r') {
+    // A cut line keeps its full length so that the caller sees it as too
+    // long, whatever its last stored byte.
+    if (!cut && stored > 0 && buffer[stored - 1] == '\r') {
         --stored;
     }
     buffer[stored] = '\0';

@@ -460,6 +460,9 @@ void SSLClient::end() {
     if (ssl_) {
         // A session that never finished its handshake has nothing to close.
         if (SSL_is_init_finished(ssl_.get())) {
+            // The close notice is offered, not insisted on: a peer that
+            // stopped reading must not hold the close up for ever.
+            NonBlockingScope nonBlocking(fd_);
             SigPipeGuard noSigPipe;
             SSL_shutdown(ssl_.get());
         }

@@ -116,6 +116,20 @@ TEST(ClientSocketTest, RefusedConnection) {
     EXPECT_EQ(socket.getState(), ClientSocket::kCreated);
 }
 
+TEST(ClientSocketTest, ConnectErrorReportedAtOnce) {
+    // No TCP connection to a broadcast address: connect itself says so.
+    ClientSocket socket(InetAddress(htonl(INADDR_BROADCAST)), 80);
+    socket.setTimeout(1000);
+    SystemLog::setEcho(true);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(openMessage(socket), "EC_CONNECT_FAILED: connecting failed");
+    std::string log = testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    EXPECT_NE(log.find("ClientSocket::open: "), std::string::npos) << log;
+    EXPECT_EQ(log.find("timeouted"), std::string::npos) << log;
+    EXPECT_EQ(socket.getState(), ClientSocket::kCreated);
+}
+
 TEST(ClientSocketTest, ConnectTimesOutWhenTheBacklogIsFull) {
     int port = 0;
     int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -77,6 +77,16 @@ INSTANTIATE_TEST_SUITE_P(
                  -1, -1, ""},
         ReadCase{"StatusLineOfExactlyTheLimit",
                  "HTTP/1.0 200 " + std::string(8192 - 13, 'x') + "\r\n\r\n", false, -1, -1, ""},
+        // 8191 bytes and CR LF fill the line buffer with the CR, which
+        // still goes.
+        ReadCase{"StatusLineJustUnderTheLimit",
+                 "HTTP/1.0 200 " + std::string(8191 - 13, 'x') + "\r\n\r\n", true, 200, -1, ""},
+        ReadCase{"HeaderLineJustUnderTheLimit",
+                 "HTTP/1.0 200 OK\r\nX: " + std::string(8191 - 3, 'y') + "\r\nA: 1\r\n\r\n", true,
+                 200, -1, ""},
+        ReadCase{"HeaderLineOfExactlyTheLimit",
+                 "HTTP/1.0 200 OK\r\nX: " + std::string(8192 - 3, 'y') + "\r\n\r\n", false, -1, -1,
+                 ""},
         ReadCase{"OverlongHeaderLine",
                  "HTTP/1.0 200 OK\r\nX: " + std::string(9000, 'y') + "\r\n\r\n", false, -1, -1, ""},
         ReadCase{"EndlessBlankLines", std::string(2000, '\n') + "HTTP/1.0 200 OK\r\n\r\n", false,

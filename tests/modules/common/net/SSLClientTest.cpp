@@ -1,9 +1,15 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/x509.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -392,6 +398,84 @@ TEST_F(SSLTest, ReadTimesOutWhenTheServerGoesSilent) {
         EXPECT_EQ(e.getMessage(),
                   "EC_READ_TIMEOUT: SSLClintSocket: reading data from socket timeout");
     }
+}
+
+// A TLS server that completes the handshake and then never reads, holding
+// the connection until the client is done (or 30 s pass).
+class SilentTlsServer {
+public:
+    explicit SilentTlsServer(SSL_CTX* context)
+        : clientDone_(released_.get_future().share()), server_([this, context](int fd) {
+              ServerSession ssl = acceptTls(context, fd);
+              gaveUp_ = clientDone_.wait_for(std::chrono::seconds(30)) != std::future_status::ready;
+          }) {}
+    ~SilentTlsServer() { release(); }
+    SilentTlsServer(const SilentTlsServer&) = delete;
+    SilentTlsServer& operator=(const SilentTlsServer&) = delete;
+
+    int port() const { return server_.port(); }
+    // True when the client kept the server waiting for the whole 30 s.
+    bool gaveUp() const { return gaveUp_; }
+    void release() {
+        if (!releasedOnce_) {
+            releasedOnce_ = true;
+            released_.set_value();
+        }
+        server_.stop();
+    }
+
+private:
+    std::promise<void> released_;
+    bool releasedOnce_ = false;
+    std::shared_future<void> clientDone_;
+    std::atomic<bool> gaveUp_{false};
+    LocalServer server_;
+};
+
+TEST_F(SSLTest, WriteTimesOutWhenTheServerStopsReading) {
+    ServerContext context = serverContext();
+    SilentTlsServer server(context.get());
+    SSLClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(1000);
+    ASSERT_EQ(socket.open(), 0);
+    ASSERT_EQ(socket.handshake(), 0);
+    const std::string chunk(65536, 'w');
+    std::string message = "no exception";
+    try {
+        for (int i = 0; i < 4096; ++i) {
+            socket.write(chunk.data(), static_cast<int>(chunk.size()));
+        }
+    } catch (const SocketException& e) {
+        message = e.getMessage().str();
+    }
+    EXPECT_EQ(message, "EC_WRITE_TIMEOUT: SSLClintSocket: sending data on socket timeout");
+    socket.close();
+    EXPECT_FALSE(server.gaveUp());
+}
+
+TEST_F(SSLTest, CloseDoesNotWaitToSendTheCloseNotice) {
+    ServerContext context = serverContext();
+    SilentTlsServer server(context.get());
+    SSLClientSocket socket("127.0.0.1", server.port());
+    ASSERT_EQ(socket.open(), 0);
+    ASSERT_EQ(socket.handshake(), 0);
+    // Fill the way to the server so that not even the close notice fits.
+    // A fixed send buffer keeps the kernel from growing it meanwhile.
+    const int fd = socket.getFD();
+    const int sendBuffer = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const std::string junk(65536, 'j');
+    for (int round = 0; round < 3; ++round) {
+        while (::send(fd, junk.data(), junk.size(), MSG_NOSIGNAL) > 0) {
+        }
+        usleep(50000);
+    }
+    fcntl(fd, F_SETFL, flags);
+    socket.close();
+    EXPECT_EQ(socket.getState(), ClientSocket::kClosed);
+    EXPECT_FALSE(server.gaveUp());
 }
 
 TEST_F(SSLTest, HandshakeOnlyWhenConnected) {
