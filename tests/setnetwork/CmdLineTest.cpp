@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,13 @@ struct ParseCase {
     std::vector<const char*> args;  // after argv[0]
     Options expected;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name << ":";
+    for (const char* arg : c.args) {
+        *os << " '" << arg << "'";
+    }
+}
 
 class CmdLineParseTest : public testing::TestWithParam<ParseCase> {};
 

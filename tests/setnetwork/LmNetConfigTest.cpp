@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ struct ReadCase {
     std::string proxyUser, proxyPass, user, pass;
     int timeout;
 };
+
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name << ": <ServerList " << c.serverListAttributes << ">";
+}
 
 class LmNetConfigReadTest : public LmNetConfigTest, public testing::WithParamInterface<ReadCase> {};
 
@@ -228,6 +233,10 @@ struct ProxyCase {
     std::string proxy;
     std::string proxyuser;
 };
+
+void PrintTo(const ProxyCase& c, std::ostream* os) {
+    *os << c.name << ": proxy=\"" << c.proxy << "\" proxyuser=\"" << c.proxyuser << "\"";
+}
 
 class LmNetConfigProxyTest : public LmNetConfigTest,
                              public testing::WithParamInterface<ProxyCase> {};

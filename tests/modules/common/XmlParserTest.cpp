@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "TempRoot.h"
@@ -21,6 +22,10 @@ struct StreamCase {
     std::string content;
     bool parses;
 };
+
+void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.content.size() << " bytes)";
+}
 
 class XmlStreamParseTest : public testing::TestWithParam<StreamCase> {};
 

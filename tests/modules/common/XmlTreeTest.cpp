@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "io/StringOutputStream.h"
@@ -40,11 +41,12 @@ TEST(XmlTreeTest, BuildsTheDefaultSettingsDocumentAsSixLines) {
     auto tree = newXMLTree();
     ASSERT_TRUE(tree->createNode("LmNetClientSettings"));
     ASSERT_TRUE(tree->createNode("/ServerList"));
-    for (const char* name : {"type", "isUsingProxy", "proxy", "proxyuser", "timeout"}) {
-        String value = String(name) == "type" ? "https" : String(name) == "isUsingProxy" ? "0" : "";
-        if (String(name) == "timeout") {
-            value = "180";
-        }
+    const char* const attributes[][2] = {{"type", "https"},
+                                         {"isUsingProxy", "0"},
+                                         {"proxy", ""},
+                                         {"proxyuser", ""},
+                                         {"timeout", "180"}};
+    for (const auto& [name, value] : attributes) {
         ASSERT_TRUE(tree->setAttribute("/ServerList", name, value));
     }
     ASSERT_TRUE(tree->addNode("/ServerList", "Server"));
@@ -80,6 +82,10 @@ struct PathCase {
     int index;
     const char* expectedId;  // "" when nothing may be found
 };
+
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.name << ": \"" << c.path << "\" index " << c.index;
+}
 
 class XmlPathTest : public testing::TestWithParam<PathCase> {};
 
@@ -261,6 +267,10 @@ struct EscapeCase {
     const char* name;
     const char* value;
 };
+
+void PrintTo(const EscapeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class XmlEscapeTest : public testing::TestWithParam<EscapeCase> {};
 
