@@ -14,33 +14,27 @@ namespace {
 constexpr const char kProducts[] = "/Inventory/Products";
 constexpr int32_t kUpdaterId = 1000;
 
-void appendProductInfo(XMLTree& entry, const LmProductInfo& info) {
+// ProductInfo under the root of `entry`. Request documents leave out the
+// install path; the inventory keeps it.
+void appendProductInfo(XMLTree& entry, const LmProductInfo& info, bool withInstallPath) {
     entry.addNode("/", "ProductInfo");
+    LmDocumentWriter::setAttributes(
+        entry, "ProductInfo", {{"id", decimal(info.id)}, {"name", info.name}, {"desc", info.desc}});
+    if (withInstallPath) {
+        entry.setAttribute("ProductInfo", "installPath", info.installPath);
+    }
     LmDocumentWriter::setAttributes(entry, "ProductInfo",
-                                    {{"id", decimal(info.id)},
-                                     {"name", info.name},
-                                     {"desc", info.desc},
-                                     {"installPath", info.installPath},
-                                     {"serialNo", info.serialNo},
+                                    {{"serialNo", info.serialNo},
                                      {"parent", info.parent},
                                      {"langCode", info.langCode},
                                      {"OEM", info.OEM}});
 }
 
-// One product of a request document; installPath is not sent.
+// One product of a request document.
 void appendRequestProduct(XMLTree& tree, const LmProduct& product, bool requested) {
     std::unique_ptr<XMLTree> entry =
         LmDocumentWriter::appendElement(tree, "/Inventory/Products", "InstalledProduct");
-    entry->addNode("/", "ProductInfo");
-    const LmProductInfo& info = product.info;
-    LmDocumentWriter::setAttributes(*entry, "ProductInfo",
-                                    {{"id", decimal(info.id)},
-                                     {"name", info.name},
-                                     {"desc", info.desc},
-                                     {"serialNo", info.serialNo},
-                                     {"parent", info.parent},
-                                     {"langCode", info.langCode},
-                                     {"OEM", info.OEM}});
+    appendProductInfo(*entry, product.info, false);
     if (requested) {
         entry->setAttribute("ProductInfo", "dependency", "true");
     }
@@ -97,6 +91,9 @@ bool LmUpdateStore::load(const String& path) {
         return false;
     }
     path_ = path;
+    // The old document must not outlive a failed open: a later save would
+    // write it into the newly bound file.
+    parser_.clear();
     FileInputStream in(path_);
     return parser_.parse(in);
 }
@@ -140,7 +137,7 @@ bool LmUpdateStore::addProduct(const LmProduct& product) {
     if (!entry) {
         return false;
     }
-    appendProductInfo(*entry, product.info);
+    appendProductInfo(*entry, product.info, true);
     LmDocumentWriter::appendVersion(*entry, product.version);
     entry.reset();
     return save();

@@ -104,6 +104,21 @@ TEST_F(StoreTest, LoadReportsMissingAndEmptyPaths) {
     EXPECT_FALSE(store.addProduct(product(5, "x", "1.0")));
 }
 
+// A store rebound to a file that cannot be opened must not keep the old
+// document: saving it would overwrite the new file with the old content.
+TEST_F(StoreTest, FailedLoadDropsThePreviousDocument) {
+    ASSERT_EQ(createDefaultInventory(), 0);
+    LmUpdateStore store;
+    loaded(store);
+    EXPECT_THROW(store.load(installPath(kPartialFilesFile)), IOException);
+    EXPECT_FALSE(store.isLoaded());
+    Vector<LmProduct> products(0, 20);
+    EXPECT_EQ(store.getInstalledProducts(products), -1);
+    EXPECT_FALSE(store.addProduct(product(5, "x", "1.0")));
+    EXPECT_FALSE(store.setPartialFile(5, LmPartialFileInfo()));
+    EXPECT_FALSE(root().exists(kPartialFilesFile));
+}
+
 TEST_F(StoreTest, SelfUpdateRequestForDefaultInventory) {
     ASSERT_EQ(createDefaultInventory(), 0);
     const PlatformInfo platform = PlatformDetector::detect();

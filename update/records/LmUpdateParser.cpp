@@ -163,12 +163,17 @@ LmPartialFileInfo readPartialFile(const XMLNode& node) {
     return info;
 }
 
-void appendParameter(const XMLNode& node, String& out) {
-    String name;
+// key + ":" + value as one line, when the node has both attributes.
+void appendPair(const XMLNode& node, const char* keyName, const char* valueName, String& out) {
+    String key;
     String value;
-    if (node.getAttribute(String("name"), name) && node.getAttribute(String("value"), value)) {
-        out.append(name).append(':').append(value).append('\n');
+    if (node.getAttribute(String(keyName), key) && node.getAttribute(String(valueName), value)) {
+        out.append(key).append(':').append(value).append('\n');
     }
+}
+
+void appendParameter(const XMLNode& node, String& out) {
+    appendPair(node, "name", "value", out);
 }
 
 String lastPathSegment(const String& url) {
@@ -203,27 +208,25 @@ void describePackages(const Vector<LmPackageInfo>& packages, String& out) {
 }
 
 void describeServices(const XMLNode& root, String& out) {
-    forEachChild(root, [&](const XMLNode& entry) {
-        String service;
-        String productID;
-        if (entry.getAttribute(String("service"), service) &&
-            entry.getAttribute(String("productID"), productID)) {
-            out.append(service).append(':').append(productID).append('\n');
-        }
-    });
+    forEachChild(root,
+                 [&](const XMLNode& entry) { appendPair(entry, "service", "productID", out); });
 }
 
 }  // namespace
 
 LmUpdateParser::LmUpdateParser() : parser_(newXMLParser()) {}
 
-bool LmUpdateParser::parse(InputStream& in) {
+void LmUpdateParser::clear() {
     parser_ = newXMLParser();
+}
+
+bool LmUpdateParser::parse(InputStream& in) {
+    clear();
     return parser_->parse(in);
 }
 
 bool LmUpdateParser::parse(const String& text) {
-    parser_ = newXMLParser();
+    clear();
     return parser_->parse(text);
 }
 

@@ -30,6 +30,8 @@ public:
     bool parse(InputStream& in);
     // The same for a document held in memory (a response body).
     bool parse(const String& text);
+    // Drops the document: every read fails until the next parse.
+    void clear();
 
     // The current parser and its document; never null.
     XMLParser& getParser() { return *parser_; }
