@@ -36,6 +36,9 @@ public:
 
 private:
     unsigned alarmSeconds() const;
+    // Waits for the descriptor to take data; raises the read or write
+    // time-out or failure.
+    void awaitWritable(bool reading);
 
     std::unique_ptr<SSLClient> client_;
 };

@@ -9,6 +9,18 @@ constexpr const char kSource[] = "net/SSLClientSocket";
 [[noreturn]] void fail(const char* message, int line) {
     throw SocketException(message, kSource, line);
 }
+
+// The messages of a TLS read or write that waited in vain or failed.
+struct Failures {
+    const char* timeout;
+    const char* failed;
+};
+constexpr Failures kReadFailures = {
+    "EC_READ_TIMEOUT: SSLClintSocket: reading data from socket timeout",
+    "EC_READ_FAILED: SSLClintSocket: reading data from socket failed"};
+constexpr Failures kWriteFailures = {
+    "EC_WRITE_TIMEOUT: SSLClintSocket: sending data on socket timeout",
+    "EC_WRITE_FAILED: SSLClintSocket: sending data on socket failed"};
 }  // namespace
 
 SSLClientSocket::SSLClientSocket(const SocketAddress& remote)
@@ -51,21 +63,29 @@ int SSLClientSocket::handshake() {
     return client_->handshake(getFD(), getTimeout(), getRemoteAddress());
 }
 
+// TLS reads wait for the descriptor to be writable, like writes: what the
+// session has already buffered is then delivered without waiting for the
+// peer.
+void SSLClientSocket::awaitWritable(bool reading) {
+    const Failures& failures = reading ? kReadFailures : kWriteFailures;
+    int ready = waitFor(getFD(), true, wholeSecondLimit());
+    if (ready == 0) {
+        fail(failures.timeout, __LINE__);
+    }
+    if (ready < 0) {
+        fail(failures.failed, __LINE__);
+    }
+}
+
 int SSLClientSocket::read(char* buffer, int size) {
     if (buffer == nullptr || size < 1) {
         return -1;
     }
-    int ready = waitFor(getFD(), true, wholeSecondLimit());
-    if (ready == 0) {
-        fail("EC_READ_TIMEOUT: SSLClintSocket: reading data from socket timeout", __LINE__);
-    }
-    if (ready < 0) {
-        fail("EC_READ_FAILED: SSLClintSocket: reading data from socket failed", __LINE__);
-    }
+    awaitWritable(true);
     AlarmGuard alarm(alarmSeconds());
     int result = client_->read(buffer, size);
     if (result < 0 && AlarmGuard::expired()) {
-        fail("EC_READ_TIMEOUT: SSLClintSocket: reading data from socket timeout", __LINE__);
+        fail(kReadFailures.timeout, __LINE__);
     }
     return result;
 }
@@ -74,17 +94,11 @@ int SSLClientSocket::write(const char* data, int length) {
     if (data == nullptr || length < 1) {
         return -1;
     }
-    int ready = waitFor(getFD(), true, wholeSecondLimit());
-    if (ready == 0) {
-        fail("EC_WRITE_TIMEOUT: SSLClintSocket: sending data on socket timeout", __LINE__);
-    }
-    if (ready < 0) {
-        fail("EC_WRITE_FAILED: SSLClintSocket: sending data on socket failed", __LINE__);
-    }
+    awaitWritable(false);
     AlarmGuard alarm(alarmSeconds());
     int result = client_->write(data, length);
     if (result <= 0 && AlarmGuard::expired()) {
-        fail("EC_WRITE_TIMEOUT: SSLClintSocket: sending data on socket timeout", __LINE__);
+        fail(kWriteFailures.timeout, __LINE__);
     }
     return result;
 }

@@ -37,6 +37,11 @@ struct ReadCase {
     std::string body;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.sent.size() << " bytes, " << (c.accepted ? "accepted" : "refused")
+        << ")";
+}
+
 class ResponseReadTest : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ResponseReadTest, ReadsHeadThenBodyStream) {

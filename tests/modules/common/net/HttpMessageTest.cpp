@@ -14,6 +14,10 @@ struct StatusCase {
     const char* reason;
 };
 
+void PrintTo(const StatusCase& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.line)) << (c.accepted ? " accepted" : " refused");
+}
+
 class StatusLineTest : public testing::TestWithParam<StatusCase> {};
 
 TEST_P(StatusLineTest, ParsesOrLeavesUntouched) {

@@ -229,6 +229,10 @@ struct HostCase {
     bool passes;
 };
 
+void PrintTo(const HostCase& c, std::ostream* os) {
+    *os << "host " << c.host << (c.passes ? " passes" : " fails");
+}
+
 class SSLHostCheckTest : public SSLTest, public testing::WithParamInterface<HostCase> {};
 
 TEST_P(SSLHostCheckTest, WildcardCertificate) {
@@ -287,6 +291,11 @@ struct ClientCertCase {
     const char* password;
     const char* failure;  // null when the server accepts the client
 };
+
+void PrintTo(const ClientCertCase& c, std::ostream* os) {
+    *os << c.name << " (certificate type \"" << c.certificateType << "\", key type \"" << c.keyType
+        << "\")";
+}
 
 class SSLClientCertificateTest : public SSLTest,
                                  public testing::WithParamInterface<ClientCertCase> {};

@@ -17,6 +17,10 @@ struct ParseCase {
     const char* printed;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.text));
+}
+
 class URLParseTest : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(URLParseTest, SplitsAndPrintsBack) {
@@ -58,6 +62,10 @@ struct MalformedCase {
     const char* name;
     const char* text;
 };
+
+void PrintTo(const MalformedCase& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.text));
+}
 
 class URLMalformedTest : public testing::TestWithParam<MalformedCase> {};
 
