@@ -68,18 +68,6 @@ bool matches(const LmPackageInfo& package, int32_t id) {
     return package.product.id != -1 && (id == 0 || package.product.id == id);
 }
 
-// The deferred package's product directory: its path up to the last "/".
-void removePackageFiles(const LmPackageInfo& package) {
-    int slash = package.path.lastIndexOf('/');
-    String directory = slash < 0 ? String() : package.path.substring(0, slash);
-    // Never the file-system root, whatever a damaged list says.
-    bool removed = !directory.isEmpty() && directory != "/" &&
-                   (!File(directory).exists() || File(directory).deleteRecursively());
-    if (!removed) {
-        log("removing temporary directory: " + directory + " failed");
-    }
-}
-
 int removeDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
     log("LmUpdate: remove delay package id: " + decimalText(id));
     if (list.isEmpty()) {
@@ -90,7 +78,7 @@ int removeDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
         if (matches(package, id)) {
             package.product.id = -1;
             if (removeFiles != 0) {
-                removePackageFiles(package);
+                LmUpdateInstaller::removeProductDirectory(package.path);
             }
         }
     }

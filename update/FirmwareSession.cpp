@@ -217,6 +217,37 @@ struct FirmwareDownload {
     }
 };
 
+// Sends the firmware request and writes a 200 answer's body verbatim to
+// standard output: 0, -5 for another status or no body, -9 when sending
+// failed. Transport exceptions pass through.
+int exchangeFirmwareRequest(HttpConnection& connection, HttpRequest& request, const String& host,
+                            int& httpStatus) {
+    HttpResponse response;
+    if (!connection.sendAndReceive(request, response)) {
+        log("Connecting to " + host + " failed");
+        return -9;
+    }
+    log(request.getRequestText());
+    log(response.getText());
+    log("Processing update list");
+    httpStatus = response.getStatus();
+    if (httpStatus != 200) {
+        log("LmUpdate: http response: " + decimalText(httpStatus));
+        return -5;
+    }
+    if (response.getBody() == nullptr) {
+        log("LmUpdate: no data is available in response");
+        return -5;
+    }
+    String body;
+    if (!LmUpdateClient::readBody(response, body)) {
+        return -5;
+    }
+    writeToStandardOutput(body);
+    connection.close();
+    return 0;
+}
+
 }  // namespace
 
 int LmUpdateClient::requestFirmwareUpdate(int32_t productId) {
@@ -225,51 +256,32 @@ int LmUpdateClient::requestFirmwareUpdate(int32_t productId) {
         return -2;
     }
     Vector<String> servers = serversToTry(settings);
-    std::unique_ptr<HttpConnection> connection = openConnection(kSessionConnection);
-    if (servers.isEmpty() || !connection) {
+    if (servers.isEmpty()) {
         return -2;
     }
     // Only the first server is asked for firmware.
     const String& host = servers[0];
-    HttpRequest request = newRequest(sessionUrl(settings, host, "/lm-firmware-update"), "POST");
-    request.getHeaders().setHeader("X-Lm-Update-Protocol-Version", "1.0");
-    request.getHeaders().setHeader("X-Lm-Update-MAC", settings.mac);
-    String document;
-    if (!LmUpdateStore::instance().buildRequest(productId, document)) {
-        log("Cannot obtain product data for request");
-        return -2;
-    }
-    request.getHeaders().setHeader("X-Lm-Content-Compression", "deflate");
-    request.setPostData(document);
-    log("Update Request: ");
-    log(document);
+    std::unique_ptr<HttpConnection> connection;
     try {
-        HttpResponse response;
-        if (!connection->sendAndReceive(request, response)) {
-            log("Connecting to " + host + " failed");
-            return -9;
+        connection = openConnection(kSessionConnection);
+        if (!connection) {
+            return -2;
         }
-        log(request.getRequestText());
-        log(response.getText());
-        log("Processing update list");
-        httpStatus_ = response.getStatus();
-        if (httpStatus_ != 200) {
-            log("LmUpdate: http response: " + decimalText(httpStatus_));
-            return -5;
+        HttpRequest request = newRequest(sessionUrl(settings, host, "/lm-firmware-update"), "POST");
+        request.getHeaders().setHeader("X-Lm-Update-Protocol-Version", "1.0");
+        request.getHeaders().setHeader("X-Lm-Update-MAC", settings.mac);
+        String document;
+        if (!LmUpdateStore::instance().buildRequest(productId, document)) {
+            log("Cannot obtain product data for request");
+            return -2;
         }
-        if (response.getBody() == nullptr) {
-            log("LmUpdate: no data is available in response");
-            return -5;
-        }
-        String body;
-        if (!readBody(response, body)) {
-            return -5;
-        }
-        writeToStandardOutput(body);
-        connection->close();
-        return 0;
+        request.getHeaders().setHeader("X-Lm-Content-Compression", "deflate");
+        request.setPostData(document);
+        log("Update Request: ");
+        log(document);
+        return exchangeFirmwareRequest(*connection, request, host, httpStatus_);
     } catch (const Exception& e) {
-        connection->close();
+        connection.reset();  // closes it
         log("Connecting to " + host + " failed: " + e.getMessage());
         return errorCodeFor(e.getMessage(), settings);
     }

@@ -77,12 +77,19 @@ bool removeTree(const String& directory) {
     return !error;
 }
 
-// The product's download directory: the package directory's parent.
-void removeDownloadDirectory(const String& packageDirectory) {
-    String directory = parentOf(packageDirectory);
-    if (!removeTree(directory)) {
-        log("removing temporary directory: " + directory + " failed");
-    }
+// True when removing directory would also remove path: directory is path
+// itself or one of its parents, however the two are spelt ("//a", "a/../a",
+// links). An empty or "/" installation root makes the deferral target such
+// a parent of the package.
+bool encloses(const String& directory, const String& path) {
+    auto normal = [](const String& text) {
+        std::error_code error;
+        std::filesystem::path absolute = std::filesystem::absolute(text.str(), error);
+        std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
+        return (error ? absolute : canonical).lexically_normal();
+    };
+    std::filesystem::path relative = normal(path).lexically_relative(normal(directory));
+    return !relative.empty() && *relative.begin() != "..";
 }
 
 int runScript(const LmPackageInfo& package, const String& source,
@@ -131,20 +138,24 @@ bool unpackZip(const LmPackageInfo& package) {
     return false;
 }
 
-}  // namespace
-
-LmUpdateInstaller::LmUpdateInstaller(const String& document) {
+// The packages of a package-list document (its root's children); none when
+// it is not well formed.
+template <typename Document>
+void readPackageList(Document& document, Vector<LmPackageInfo>& packages) {
     LmUpdateParser parser;
     if (parser.parse(document)) {
-        parser.readPackageInfoList(packages_, true);
+        parser.readPackageInfoList(packages, true);
     }
 }
 
+}  // namespace
+
+LmUpdateInstaller::LmUpdateInstaller(const String& document) {
+    readPackageList(document, packages_);
+}
+
 LmUpdateInstaller::LmUpdateInstaller(InputStream& document) {
-    LmUpdateParser parser;
-    if (parser.parse(document)) {
-        parser.readPackageInfoList(packages_, true);
-    }
+    readPackageList(document, packages_);
 }
 
 LmUpdateInstaller::LmUpdateInstaller(Vector<LmPackageInfo> packages)
@@ -201,7 +212,7 @@ bool LmUpdateInstaller::installZip(LmPackageInfo& package) {
         logScriptFailure(status, package);
     }
     if (!keep) {
-        removeDownloadDirectory(downloaded);
+        removeProductDirectory(downloaded);
     }
     return counted;
 }
@@ -211,12 +222,16 @@ LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
     int slash = directory.lastIndexOf('/');
     String target = installRoot() + parentOf(directory);
     log("move path " + target + " " + String().append(slash));
-    String deferredPath = target + "/" + replaceAll(package.version.version, '.', '_');
-    if (target == parentOf(directory)) {
-        // With an empty root the package already lies where it is to stay:
-        // removing the target would delete the package itself.
+    if (slash <= 0) {
+        // The target would be the installation root itself, which the next
+        // step empties.
+        log("LmUpdate: cannot defer a package without a parent directory: " + directory);
+        return Deferral::Failed;
+    }
+    if (encloses(target, directory)) {
+        // The package already lies where it is to stay (an empty or "/"
+        // root): removing the target would delete the package itself.
         package.runResult = -1;
-        package.path = deferredPath;
         return Deferral::InPlace;
     }
     if (!removeTree(target)) {
@@ -235,7 +250,7 @@ LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
     }
     log("move path " + directory + ") success");
     package.runResult = -1;
-    package.path = deferredPath;
+    package.path = target + "/" + replaceAll(package.version.version, '.', '_');
     return Deferral::Moved;
 }
 
@@ -271,7 +286,7 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
         log(labelLine("Install 2(umount)", package));
         return counted;
     }
-    removeDownloadDirectory(package.path);
+    removeProductDirectory(package.path);
     return counted;
 }
 
@@ -287,4 +302,13 @@ int LmUpdateInstaller::runInstallPackage(const LmPackageInfo& package) {
     }
     log("Install " + package.product.desc + " (" + package.version.version + ") failed");
     return -1;
+}
+
+bool LmUpdateInstaller::removeProductDirectory(const String& packageDirectory) {
+    String directory = parentOf(packageDirectory);
+    if (removeTree(directory)) {
+        return true;
+    }
+    log("removing temporary directory: " + directory + " failed");
+    return false;
 }

@@ -28,6 +28,11 @@ public:
     // the script exited, -1 when it failed otherwise or was killed.
     static int runInstallPackage(const LmPackageInfo& package);
 
+    // Removes the directory holding a package directory (the product's
+    // download or deferral directory) with everything under it; logs and
+    // returns false when that fails. Never removes "/" or an empty path.
+    static bool removeProductDirectory(const String& packageDirectory);
+
     const Vector<LmPackageInfo>& getPackages() const { return packages_; }
     Vector<LmPackageInfo>& getPackages() { return packages_; }
 

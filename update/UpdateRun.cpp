@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <utility>
 
 #include "DelayPackageActions.h"
 #include "Exception.h"
@@ -29,63 +30,74 @@ void log(const String& line) {
     SystemLog::write(line);
 }
 
-// Makes each missing directory of path below /tmp with mode 0700, refusing
-// a component that is a symbolic link or not a directory: the lock path
-// has a fixed name in a directory anybody can write to.
-bool makeLockDirectories(const String& directory) {
-    String path;
-    Vector<String> parts;
-    directory.split("/", parts);
-    for (const String& part : parts) {
-        path += "/";
-        path += part;
-        struct stat info;
-        if (::lstat(path.c_str(), &info) != 0) {
-            if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-                return false;
-            }
-            if (::lstat(path.c_str(), &info) != 0) {
-                return false;
-            }
-        }
-        if (!S_ISDIR(info.st_mode)) {
-            return false;
+// An open descriptor, closed when the object goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
     }
-    return true;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Opens (creating) the file at an absolute path without following a
+// symbolic link anywhere on the way: the install lock has a fixed name in a
+// directory anybody can write to. Each directory is made (0700) when
+// missing and opened relative to its parent, so nothing can be swapped in
+// between. -1 when that fails.
+int openWithoutLinks(const String& path) {
+    Vector<String> parts;
+    path.split("/", parts);
+    if (parts.isEmpty()) {
+        return -1;
+    }
+    Descriptor directory(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int i = 0; i + 1 < parts.size() && directory.get() >= 0; ++i) {
+        const char* name = parts[i].c_str();
+        if (::mkdirat(directory.get(), name, 0700) != 0 && errno != EEXIST) {
+            return -1;
+        }
+        directory = Descriptor(
+            ::openat(directory.get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    if (directory.get() < 0) {
+        return -1;
+    }
+    return ::openat(directory.get(), parts.lastElement().c_str(),
+                    O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
 // The install lock: an exclusive record lock on the install lock file,
 // waited for without limit, released when the object goes. The file is
-// opened without following a symbolic link and closed on exec, so the
-// install scripts do not inherit it.
+// closed on exec, so the install scripts do not inherit it.
 class InstallLock {
 public:
-    explicit InstallLock(const String& path) {
-        int slash = path.lastIndexOf('/');
-        if (slash > 0 && makeLockDirectories(path.substring(0, slash))) {
-            fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        }
-        if (fd_ < 0) {
+    explicit InstallLock(const String& path) : file_(openWithoutLinks(path)) {
+        if (file_.get() < 0) {
             log("LmUpdate: cannot open install lock: " + path);
             return;
         }
         struct flock whole = {};
         whole.l_type = F_WRLCK;
         whole.l_whence = SEEK_SET;
-        while (::fcntl(fd_, F_SETLKW, &whole) != 0 && errno == EINTR) {
+        while (::fcntl(file_.get(), F_SETLKW, &whole) != 0 && errno == EINTR) {
         }
     }
-    ~InstallLock() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    InstallLock(const InstallLock&) = delete;
-    InstallLock& operator=(const InstallLock&) = delete;
 
 private:
-    int fd_ = -1;
+    Descriptor file_;  // closing it releases the lock
 };
 
 // The write lock of this process, released when the object goes.

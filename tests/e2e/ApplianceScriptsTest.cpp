@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <sstream>
@@ -115,6 +116,16 @@ TEST_F(WriteLockTest, OwnershipRules) {
     for (const Step& step : steps) {
         EXPECT_EQ(lock(step.action, step.pid), step.exitStatus) << step.what;
     }
+}
+
+// With an empty root the lock files lie in /tmp, where anybody may plant a
+// link: the script must refuse it rather than create or lock its target.
+TEST_F(WriteLockTest, PlantedLinkIsNotFollowed) {
+    root_.mkdirs("tmp");
+    ASSERT_EQ(symlink(root_.file("victim").c_str(), root_.file("tmp/write-lock.guard").c_str()), 0);
+    EXPECT_EQ(lock("LOCK", a_.pid()), 4);
+    EXPECT_FALSE(root_.exists("victim"));
+    EXPECT_FALSE(root_.exists("tmp/write-lock"));
 }
 
 std::map<std::string, std::string> readStatus(const TempRoot& root, const std::string& name) {

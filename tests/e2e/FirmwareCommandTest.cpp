@@ -1,6 +1,10 @@
 // LmUpdate --firmware against the test update server: the answer of
 // get_update_info, and the download of a stored answer's firmware file.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <ostream>
 #include <string>
@@ -12,6 +16,19 @@ namespace {
 const char kFirmware[] =
     "firmware image bytes, repeated. firmware image bytes, repeated. "
     "firmware image bytes, repeated. firmware image bytes, repeated.";
+
+// A port on 127.0.0.1 that nothing listens on (just released by us).
+int closedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
 
 // The path of a request target, which may be an absolute URI.
 std::string pathOf(const RecordedRequest& request) {
@@ -114,6 +131,13 @@ TEST_F(FirmwareCommandTest, PartlyDownloadedFileIsResumed) {
     auto requests = server_->requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].header("Range"), "bytes=40-");
+    // A resumed file starts with a progress report from where it stands.
+    std::string reports = record("firmware_update.pl");
+    EXPECT_NE(reports.find("--downloaded_size 40 --total_size " + std::to_string(file.size) +
+                           " --version 3.1"),
+              std::string::npos)
+        << reports;
+    EXPECT_EQ(reports.find("--downloaded_size 0 "), std::string::npos) << reports;
 }
 
 TEST_F(FirmwareCommandTest, CompleteFileIsAcceptedWithoutADownload) {
@@ -166,6 +190,70 @@ INSTANTIATE_TEST_SUITE_P(
                                "3.1", 251},
                     StoredCase{"noResultCode", "<LmUpdateResponse/>", "3.1", 251}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct DownloadCase {
+    const char* name;
+    std::string sessionAnswer;   // of GET /lm-sessionid
+    std::string downloadAnswer;  // of GET /lm-download?path=fw/f.bin; "" for the file
+    int exitStatus;
+    long long bytesLeft;  // size of the local file afterwards, -1 for none
+};
+
+void PrintTo(const DownloadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FirmwareDownloadFailureTest : public FirmwareCommandTest,
+                                    public testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(FirmwareDownloadFailureTest, ResultCodeOfTheAnswer) {
+    const DownloadCase& c = GetParam();
+    ServedFile file = storeAnswer();
+    std::string download = c.downloadAnswer.empty()
+                               ? fileRoute("GET /lm-download?path=fw/f.bin", file)
+                               : "\"GET /lm-download?path=fw/f.bin\": " + c.downloadAnswer;
+    startServer(config({"\"GET /lm-sessionid\": " + c.sessionAnswer, download}));
+    ProgramResult r = firmware("update", "3.1");
+    EXPECT_EQ(r.exitStatus, c.exitStatus) << r.out << r.err;
+    EXPECT_EQ(root_.size(localFile()), c.bytesLeft);
+    // Every answer ends the operation: no second server, no retry.
+    EXPECT_LE(server_->requests().size(), 2u);
+}
+
+const char kSessionId[] = R"({"status": 200, "body": "SID42"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FirmwareDownloadFailureTest,
+    testing::Values(
+        DownloadCase{"sessionIdRefused", R"({"status": 500, "body": "no"})", "", 256 - 15, -1},
+        DownloadCase{"unauthorized", kSessionId, R"({"status": 401, "body": "no"})", 256 - 8, -1},
+        DownloadCase{"notFound", kSessionId, R"({"status": 404, "body": "no"})", 256 - 17, -1},
+        DownloadCase{"otherStatus", kSessionId, R"({"status": 503, "body": "no"})", 256 - 5, -1},
+        DownloadCase{"sizeMismatch", kSessionId,
+                     R"({"status": 200, "body": "short", "content_length": 5})", 256 - 5, -1},
+        // A body that ends early is kept for the next run to resume.
+        DownloadCase{
+            "shortBody", kSessionId,
+            std::string(R"({"status": 200, "body": ")") + kFirmware + R"(", "close_after": 10})",
+            256 - 9, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Only the first server is asked for firmware, even when it refuses.
+TEST_F(FirmwareCommandTest, GetUpdateInfoAsksOnlyTheFirstServer) {
+    startServer(config({textRoute("POST /lm-firmware-update", updateResponse(200))}));
+    std::string settings = root_.read("conf/network.xml");
+    std::string live = "127.0.0.1:" + std::to_string(server_->port());
+    std::string refused = "127.0.0.1:" + std::to_string(closedPort());
+    auto at = settings.find("<Server host=\"" + live + "\"");
+    ASSERT_NE(at, std::string::npos) << settings;
+    settings.insert(at, "<Server host=\"" + refused + "\"/>");
+    root_.write("conf/network.xml", settings);
+
+    ProgramResult r = firmware("get_update_info", "");
+    EXPECT_EQ(r.exitStatus, 256 - 22) << r.out << r.err;
+    EXPECT_EQ(r.out, "") << "no error name is printed";
+    EXPECT_TRUE(server_->requests().empty());
+}
 
 TEST_F(FirmwareCommandTest, UnknownActionWordIsAUsageError) {
     EXPECT_EQ(firmware("flash", "3.1").exitStatus, 255);

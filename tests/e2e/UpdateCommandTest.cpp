@@ -125,11 +125,31 @@ TEST_F(UpdateCommandTest, LargePackageUnpacksOnlyItsScripts) {
     EXPECT_TRUE(root_.exists("record/install5"));
 }
 
-// The install lock has a fixed name in /tmp: a symbolic link planted there
-// must not make the run create the file it points to.
-TEST_F(UpdateCommandTest, InstallLockDoesNotFollowAPlantedSymbolicLink) {
-    std::filesystem::create_directories(lockDirectory() + "/logs");
-    std::filesystem::create_symlink(root_.file("victim"), lockDirectory() + "/logs/install.lock");
+struct LinkCase {
+    const char* name;
+    bool linkedDirectory;  // the link replaces ".../logs", else ".../logs/install.lock"
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class InstallLockLinkTest : public UpdateCommandTest,
+                            public testing::WithParamInterface<LinkCase> {};
+
+// The install lock has a fixed name in /tmp: a symbolic link planted there,
+// for the file or a directory on its way, must not make the run create or
+// lock anything where it points.
+TEST_P(InstallLockLinkTest, PlantedSymbolicLinkIsNotFollowed) {
+    std::string logs = lockDirectory() + "/logs";
+    std::string victim = root_.file("victim");
+    std::filesystem::create_directories(GetParam().linkedDirectory ? lockDirectory() : logs);
+    if (GetParam().linkedDirectory) {
+        root_.mkdirs("victim");
+        std::filesystem::create_directory_symlink(victim, logs);
+    } else {
+        std::filesystem::create_symlink(victim, logs + "/install.lock");
+    }
     ServedFile zip = package(5, 0);
     startServer(config({
         textRoute("POST /lm-update",
@@ -138,8 +158,32 @@ TEST_F(UpdateCommandTest, InstallLockDoesNotFollowAPlantedSymbolicLink) {
     }));
     ProgramResult r = update(5);
     EXPECT_EQ(r.exitStatus, 2) << r.err;
-    EXPECT_FALSE(root_.exists("victim")) << "the lock was opened through the link";
-    EXPECT_TRUE(std::filesystem::is_symlink(lockDirectory() + "/logs/install.lock"));
+    EXPECT_NE(r.err.find("LmUpdate: cannot open install lock: "), std::string::npos) << r.err;
+    if (GetParam().linkedDirectory) {
+        EXPECT_FALSE(root_.exists("victim/install.lock")) << "the lock was made through the link";
+    } else {
+        EXPECT_FALSE(root_.exists("victim")) << "the lock was opened through the link";
+        EXPECT_TRUE(std::filesystem::is_symlink(logs + "/install.lock"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, InstallLockLinkTest,
+                         testing::Values(LinkCase{"lockFile", false}, LinkCase{"directory", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Without a planted link the lock file is made, with its directories private.
+TEST_F(UpdateCommandTest, InstallLockIsMadeBelowTmp) {
+    ServedFile zip = package(5, 0);
+    startServer(config({
+        textRoute("POST /lm-update",
+                  updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+        fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
+    }));
+    ASSERT_EQ(update(5).exitStatus, 2);
+    std::string logs = lockDirectory() + "/logs";
+    EXPECT_TRUE(std::filesystem::is_regular_file(logs + "/install.lock"));
+    EXPECT_EQ(std::filesystem::status(logs).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
 }
 
 struct FailureCase {

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -367,25 +369,78 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ImageExitTest,
                                            ImageCase{"failed", "exit 2", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A script that cannot start: its child releases the mount itself, so the
+// installer's own umount fails and the download directory is kept.
+TEST_F(ImageInstallerTest, ScriptThatCannotStartStillReleasesTheMount) {
+    if (!canLoopMount()) {
+        GTEST_SKIP() << "loop-mounting an image needs root, a usable loop device and mke2fs";
+    }
+    std::string dir = makeImage({{"readme", "no install script here"}});
+    Vector<LmPackageInfo> packages{imagePackage(dir)};
+    SystemLog::setEcho(true);
+    ::testing::internal::CaptureStderr();
+    int count = install(packages);
+    std::string log = ::testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(packages[0].runResult, 0);
+    for (const char* line :
+         {"Install5 Product Five (1.0.0.7) failed", "Install6 Product Five (1.0.0.7) failed",
+          "Install 2(umount)Product Five (1.0.0.7) failed"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+    std::ifstream mounts("/proc/mounts");
+    std::string mounted((std::istreambuf_iterator<char>(mounts)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(mounted.find(dir + "/tmp"), std::string::npos) << "still mounted";
+    EXPECT_TRUE(root().exists("download/5/1_0_0_7/a.img"));
+}
+
 }  // namespace
 
 namespace {
 
-// With an empty installation root the deferral target is the package's own
-// download directory: the package must stay there, not be deleted. The root
-// is read once per process, so this runs in a fresh process of its own.
-TEST(InstallerEmptyRootDeathTest, DeferralKeepsThePackageInPlace) {
+struct RootCase {
+    const char* name;
+    const char* registerDir;  // nullptr: unset; "@": ROOT/root below the scratch directory
+    bool relativePackage;     // the package directory has no parent in its path
+    bool deferred;
+};
+
+void PrintTo(const RootCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class InstallerRootDeathTest : public ::testing::TestWithParam<RootCase> {};
+
+// Where the deferral target is the package's own download directory (an
+// empty or "/" root) the package must stay there, not be deleted; where it
+// would be the installation root itself nothing may be removed. The root is
+// read once per process, so each case runs in a fresh process of its own.
+TEST_P(InstallerRootDeathTest, DeferralNeverDeletesThePackageOrTheRoot) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const RootCase& c = GetParam();
     TempRoot scratch;
-    std::string dir = scratch.file("download/5/1_0_0_7");
+    scratch.write("root/keep", "x");
+    std::string dir = c.relativePackage ? "pkg" : scratch.file("download/5/1_0_0_7");
     scratch.writeScript("staging/install", "exit 1\n");
-    scratch.mkdirs("download/5/1_0_0_7");
+    scratch.mkdirs(c.relativePackage ? "pkg" : "download/5/1_0_0_7");
     RunOptions options;
     options.workingDir = scratch.file("staging");
-    ASSERT_EQ(runProgram("/usr/bin/zip", {"-q", dir + "/a.zip", "install"}, options).exitStatus, 0);
+    std::string packageDir = c.relativePackage ? scratch.file(dir) : dir;
+    std::string archive = packageDir + "/a.zip";
+    std::string unpackedScript = packageDir + "/install";
+    ASSERT_EQ(runProgram("/usr/bin/zip", {"-q", archive, "install"}, options).exitStatus, 0);
     EXPECT_EXIT(
         {
-            unsetenv("REGISTER_DIR");
+            if (c.registerDir == nullptr) {
+                unsetenv("REGISTER_DIR");
+            } else {
+                std::string root = *c.registerDir == '@' ? scratch.file("root") : c.registerDir;
+                setenv("REGISTER_DIR", root.c_str(), 1);
+            }
+            if (c.relativePackage && chdir(scratch.path().c_str()) != 0) {
+                std::exit(2);
+            }
             LmPackageInfo p;
             p.path = dir;
             p.file = "a.zip";
@@ -395,12 +450,21 @@ TEST(InstallerEmptyRootDeathTest, DeferralKeepsThePackageInPlace) {
             p.format = "zip";
             p.installScript = "install";
             LmUpdateInstaller installer(Vector<LmPackageInfo>{p});
-            bool ok = installRoot().isEmpty() && installer.installAll() == 1 &&
-                      installer.getPackages()[0].runResult == -1 &&
-                      installer.getPackages()[0].path.str() == dir && fs::exists(dir + "/install");
+            int count = installer.installAll();
+            const LmPackageInfo& after = installer.getPackages()[0];
+            bool ok = count == (c.deferred ? 1 : 0) && after.runResult == (c.deferred ? -1 : 0) &&
+                      after.path.str() == dir && fs::exists(unpackedScript) &&
+                      fs::exists(scratch.file("root/keep"));
             std::exit(ok ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Roots, InstallerRootDeathTest,
+                         ::testing::Values(RootCase{"emptyRoot", nullptr, false, true},
+                                           RootCase{"slashRoot", "/", false, true},
+                                           RootCase{"doubleSlashRoot", "//", false, true},
+                                           RootCase{"packageWithoutParent", "@", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

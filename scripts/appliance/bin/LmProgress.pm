@@ -25,6 +25,7 @@ use strict;
 use warnings;
 use File::Basename qw(dirname);
 use File::Spec;
+use File::Temp qw(tempfile);
 use Time::HiRes qw(time);
 
 sub root {
@@ -50,10 +51,14 @@ sub write_state {
     my ($path, %state) = @_;
     my $dir = dirname($path);
     mkdir $dir unless -d $dir;
-    open(my $out, '>', "$path.$$") or return;
+    # A unique new file, never a guessable name: with an empty root this is
+    # /tmp, where a planted link could otherwise redirect the write.
+    my ($out, $new) = eval { tempfile('.status.XXXXXX', DIR => $dir) };
+    return unless $out;
+    chmod 0644, $new;
     print $out "$_=$state{$_}\n" for sort keys %state;
-    close $out or return;
-    rename("$path.$$", $path) or unlink "$path.$$";
+    close $out or return unlink $new;
+    rename($new, $path) or unlink $new;
 }
 
 sub human {

@@ -25,9 +25,10 @@
 #   4  bad command line, or the lock files cannot be used
 use strict;
 use warnings;
-use Fcntl qw(:flock O_RDWR O_CREAT);
+use Fcntl qw(:flock O_RDWR O_CREAT O_NOFOLLOW);
 use File::Basename qw(dirname);
 use File::Spec;
+use File::Temp qw(tempfile);
 use Getopt::Long qw(GetOptions);
 use Time::HiRes qw(sleep time);
 
@@ -63,7 +64,8 @@ sub root {
 # Runs code while holding the guard; the guard goes when the handle closes.
 sub guarded {
     my ($code) = @_;
-    sysopen(my $guard, $guardFile, O_RDWR | O_CREAT, 0600) or fail("$guardFile: $!");
+    # With an empty root the files lie in /tmp: never follow a planted link.
+    sysopen(my $guard, $guardFile, O_RDWR | O_CREAT | O_NOFOLLOW, 0600) or fail("$guardFile: $!");
     flock($guard, LOCK_EX) or fail("$guardFile: $!");
     my $result = $code->();
     close $guard;
@@ -87,10 +89,12 @@ sub try_take {
         my $current = owner();
         return 1 if $current == $pid;
         return 0 if alive($current);
-        open(my $out, '>', "$ownerFile.new") or fail("$ownerFile: $!");
+        my ($out, $new) = eval { tempfile('write-lock.XXXXXX', DIR => $dir) };
+        fail("$dir: $@") unless $out;
+        chmod 0644, $new;
         print $out "$pid\n";
-        close $out or fail("$ownerFile: $!");
-        rename("$ownerFile.new", $ownerFile) or fail("$ownerFile: $!");
+        close $out or fail("$new: $!");
+        rename($new, $ownerFile) or fail("$ownerFile: $!");
         return 1;
     });
 }
