@@ -154,12 +154,21 @@ String joined(const Vector<LmServer>& servers) {
     return text;
 }
 
+// Why storeSettings stored nothing: no server to store, or a document
+// without the element that holds the settings.
+String nothingStoredReason(const NetworkSettings& settings) {
+    if (settings.servers.isEmpty()) {
+        return "no update server is configured";
+    }
+    return "no server list in " + LmNetConfig::getInstance().getPath();
+}
+
 // Stores the record: 0 after printing message, or the file-error status
 // when nothing was stored.
 int storeAndReport(const NetworkSettings& settings, const char* message) {
     LmNetConfig& config = LmNetConfig::getInstance();
     if (config.storeSettings(settings) == 0) {
-        printLine("LmUpdate: network settings are not changed: no update server is configured");
+        printLine("LmUpdate: network settings are not changed: " + nothingStoredReason(settings));
         return kStatusFileError;
     }
     if (!config.lastSaveSucceeded()) {

@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,10 @@ struct AcceptCase {
     std::vector<std::string> hosts;
 };
 
+void PrintTo(const AcceptCase& c, std::ostream* os) {
+    *os << c.name << commandLine(c.args);
+}
+
 class SetNetworkAcceptTest : public SetNetworkFixture,
                              public testing::WithParamInterface<AcceptCase> {};
 
@@ -252,6 +257,10 @@ struct RejectCase {
     std::vector<std::string> args;
     std::string message;
 };
+
+void PrintTo(const RejectCase& c, std::ostream* os) {
+    *os << c.name << commandLine(c.args);
+}
 
 class SetNetworkRejectTest : public SetNetworkFixture,
                              public testing::WithParamInterface<RejectCase> {};
@@ -363,13 +372,26 @@ TEST_F(SetNetworkCommandTest, AValueXmlCannotCarryIsNotStored) {
 }
 
 TEST_F(SetNetworkCommandTest, NothingToStoreIsReportedAsAFailure) {
-    const std::string doc = std::string(kDeclaration) + "<LmNetClientSettings/>\n";
-    writeSettings(doc);
-    ProgramResult r = run({"-S", "--timeout", "60"});
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.out,
-              "LmUpdate: network settings are not changed: no update server is configured\n");
-    EXPECT_EQ(settings(), doc);
+    struct Case {
+        std::string document;
+        std::vector<std::string> args;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {settingsDocument("<ServerList timeout=\"5\">", {}),
+         {"-S", "--timeout", "60"},
+         "no update server is configured"},
+        {std::string(kDeclaration) + "<LmNetClientSettings/>\n",
+         {"-S", "--server", "a"},
+         "no server list in " + root_.file(kSettings)},
+    };
+    for (const Case& c : cases) {
+        writeSettings(c.document);
+        ProgramResult r = run(c.args);
+        EXPECT_EQ(r.exitStatus, 1) << c.reason;
+        EXPECT_EQ(r.out, "LmUpdate: network settings are not changed: " + c.reason + "\n");
+        EXPECT_EQ(settings(), c.document);
+    }
 }
 
 TEST_F(SetNetworkCommandTest, CreatesAMissingInstallationRootButNothingElse) {

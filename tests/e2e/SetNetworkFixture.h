@@ -13,16 +13,29 @@ inline constexpr char kTryHelp[] = "try 'SetNetwork --help' for more information
 inline constexpr char kChanged[] = "LmUpdate: network settings are changed\n";
 inline constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
+// The arguments for a test listing, each after a blank; empty ones and
+// those with blanks in quotes.
+inline std::string commandLine(const std::vector<std::string>& args) {
+    std::string text;
+    for (const std::string& arg : args) {
+        text += arg.empty() || arg.find(' ') != std::string::npos ? " '" + arg + "'" : " " + arg;
+    }
+    return text;
+}
+
 // Drives the built SetNetwork in a fresh installation root with conf/ and
 // tmp/.
 class SetNetworkFixture : public testing::Test {
 protected:
     SetNetworkFixture() { root_.makeStandardDirs(); }
 
+    // The command writes to standard output only.
     ProgramResult run(const std::vector<std::string>& args) {
         RunOptions options;
         options.env = {root_.registerDirEnv()};
-        return runProgram(setNetworkExe(), args, options);
+        ProgramResult result = runProgram(setNetworkExe(), args, options);
+        EXPECT_EQ(result.err, "") << commandLine(args);
+        return result;
     }
     void writeSettings(const std::string& document) { root_.write(kSettings, document); }
     std::string settings() const { return root_.read(kSettings); }

@@ -18,19 +18,24 @@ extern char** environ;
 
 namespace {
 
-// SetNetwork started in the background with its output in a file; killed
-// and reaped if the test ends before it does.
+// SetNetwork started in the background with exactly the environment env
+// and its output in a file; killed and reaped if the test ends before it
+// does.
 class BackgroundRun {
 public:
-    BackgroundRun(const TempRoot& root, std::vector<std::string> args, const std::string& out) {
+    BackgroundRun(std::vector<std::string> env, std::vector<std::string> args,
+                  const std::string& out) {
         args.insert(args.begin(), setNetworkExe());
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
-        std::string env = root.registerDirEnv();
-        std::vector<char*> envp{env.data(), nullptr};
+        std::vector<char*> envp;
+        for (std::string& variable : env) {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -80,7 +85,7 @@ TEST_F(SetNetworkLockTest, ASecondProcessWaitsForTheLock) {
     ASSERT_TRUE(lock.isOpen());
     lock.lock();
 
-    BackgroundRun second(root_, {"-S", "--server", "a"}, root_.file("out.txt"));
+    BackgroundRun second({root_.registerDirEnv()}, {"-S", "--server", "a"}, root_.file("out.txt"));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(second.running());
     EXPECT_FALSE(hasSettings());  // nothing done while it waits
@@ -94,11 +99,27 @@ TEST_F(SetNetworkLockTest, ASecondProcessWaitsForTheLock) {
 TEST_F(SetNetworkLockTest, EvenHelpWaitsForTheLock) {
     FileLock lock(String(root_.file("tmp/network.lock")));
     lock.lock();
-    BackgroundRun help(root_, {"-h"}, root_.file("out.txt"));
+    BackgroundRun help({root_.registerDirEnv()}, {"-h"}, root_.file("out.txt"));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(help.running());
     lock.close();
     EXPECT_EQ(help.wait(std::chrono::seconds(30)), 0);
+}
+
+TEST_F(SetNetworkLockTest, WithoutRegisterDirTheLockIsBelowTheFileSystemRoot) {
+    // Like every run of the command, this leaves /tmp/network.lock behind:
+    // removing it could let a concurrent run of this test go unlocked.
+    FileLock lock(String("/tmp/network.lock"));
+    if (!lock.isOpen()) {
+        GTEST_SKIP() << "/tmp/network.lock cannot be opened";
+    }
+    lock.lock();
+    BackgroundRun help({}, {"-h"}, root_.file("out.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(help.running());
+    lock.close();
+    EXPECT_EQ(help.wait(std::chrono::seconds(30)), 0);
+    EXPECT_EQ(root_.read("out.txt").rfind("Usage: SetNetwork [options...]\n", 0), 0u);
 }
 
 TEST_F(SetNetworkLockTest, WithoutTmpItRunsUnlocked) {
