@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "TempRoot.h"
 
 namespace {
@@ -13,6 +15,11 @@ struct VendorCase {
     bool redHat;
     const char* vendor;
 };
+
+void PrintTo(const VendorCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.system << (c.montaVista ? ", mvl-release" : "")
+        << (c.redHat ? ", redhat-release" : "") << ")";
+}
 
 class VendorTest : public testing::TestWithParam<VendorCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "InstallRoot.h"
@@ -46,6 +47,13 @@ Options without(Options options, const std::string& name) {
 Options with(Options options, const std::string& name, const std::string& value) {
     options[name] = value;
     return options;
+}
+
+void PrintTo(const ArgsCase& c, std::ostream* os) {
+    *os << c.name << (c.full ? " (full):" : ":");
+    for (const auto& [name, value] : c.options) {
+        *os << " --" << name << " '" << value << "'";
+    }
 }
 
 class ParseProductArgsTest : public testing::TestWithParam<ArgsCase> {};
@@ -175,6 +183,10 @@ struct VersionCase {
     const char* idText;
     const char* output;
 };
+
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << c.name << " \"" << c.idText << "\"";
+}
 
 class PrintVersionTest : public RegistrationTest,
                          public testing::WithParamInterface<VersionCase> {};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -45,6 +46,10 @@ struct ResultCase {
     int code;
     const char* status;
 };
+
+void PrintTo(const ResultCase& c, std::ostream* os) {
+    *os << c.name << ": " << c.document;
+}
 
 class ResultCodeTest : public testing::TestWithParam<ResultCase> {};
 
@@ -196,6 +201,10 @@ struct SizeLimitCase {
     std::vector<long> ids;
 };
 
+void PrintTo(const SizeLimitCase& c, std::ostream* os) {
+    *os << c.name << ": " << c.document;
+}
+
 class SizeLimitTest : public testing::TestWithParam<SizeLimitCase> {};
 
 TEST_P(SizeLimitTest, ReadsLimitAndIds) {
@@ -288,6 +297,10 @@ struct DescribeCase {
     const char* text;
 };
 
+void PrintTo(const DescribeCase& c, std::ostream* os) {
+    *os << c.name << ": " << c.document;
+}
+
 class DescribeTest : public testing::TestWithParam<DescribeCase> {};
 
 TEST_P(DescribeTest, RendersDocument) {
@@ -307,6 +320,10 @@ INSTANTIATE_TEST_SUITE_P(
                      true, "lmregisterresponse-CurrentTime:2026-01-01\na:1\nc:x\n"},
         DescribeCase{"VerifyResponseWithoutTime", "<LmVerifyResponse/>", true,
                      "LmVerifyResponse-CurrentTime:\n"},
+        DescribeCase{"RegisterInfo",
+                     "<LmRegisterInfo><P name=\"serial\" value=\"S1\"/><P value=\"v\"/>"
+                     "</LmRegisterInfo>",
+                     true, "serial:S1\n"},
         DescribeCase{"ParameterList",
                      "<LmVerifyConfig><P name=\"k\" value=\"v\"/><P name=\"only\"/>"
                      "<P name=\"e\" value=\"\"/></LmVerifyConfig>",

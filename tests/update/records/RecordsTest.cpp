@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "LmPackageInfo.h"
 #include "LmPartialFileInfo.h"
 #include "LmProduct.h"
@@ -17,6 +19,10 @@ struct VersionCase {
     bool numeric;
     bool set;
 };
+
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << c.name << " \"" << c.text << "\"";
+}
 
 class VersionTextTest : public testing::TestWithParam<VersionCase> {};
 
