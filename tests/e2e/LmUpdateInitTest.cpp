@@ -2,25 +2,13 @@
 
 #include <string>
 
-#include "RunProgram.h"
-#include "TempRoot.h"
+#include "LmUpdateRun.h"
 
 namespace {
 
-// Runs with REGISTER_DIR naming the root.
-RunOptions inRoot(const TempRoot& root) {
-    RunOptions options;
-    options.env = {root.registerDirEnv()};
-    return options;
-}
-
-ProgramResult lmUpdate(const TempRoot& root, const std::vector<std::string>& args) {
-    return runProgram(lmUpdateExe(), args, inRoot(root));
-}
-
 TEST(LmUpdateInitTest, CreatesMissingFilesOnce) {
     TempRoot root;
-    ProgramResult first = lmUpdate(root, {"--init"});
+    ProgramResult first = runLmUpdate(root, {"--init"});
     EXPECT_EQ(first.exitStatus, 0);
     EXPECT_EQ(first.out,
               "created: conf/lm-inventory\ncreated: conf/lm-partial-files\n"
@@ -32,7 +20,7 @@ TEST(LmUpdateInitTest, CreatesMissingFilesOnce) {
     EXPECT_NE(root.read("conf/lm-inventory").find("installPath=\"" + root.path() + "\""),
               std::string::npos);
 
-    ProgramResult second = lmUpdate(root, {"--init"});
+    ProgramResult second = runLmUpdate(root, {"--init"});
     EXPECT_EQ(second.exitStatus, 0);
     EXPECT_EQ(second.out, "");
 }
@@ -40,7 +28,7 @@ TEST(LmUpdateInitTest, CreatesMissingFilesOnce) {
 TEST(LmUpdateInitTest, KeepsExistingFiles) {
     TempRoot root;
     root.write("conf/lm-inventory", "<mine/>");
-    ProgramResult result = lmUpdate(root, {"--init"});
+    ProgramResult result = runLmUpdate(root, {"--init"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.out, "created: conf/lm-partial-files\ncreated: conf/lm-delay-packages\n");
     EXPECT_EQ(root.read("conf/lm-inventory"), "<mine/>");
@@ -49,7 +37,7 @@ TEST(LmUpdateInitTest, KeepsExistingFiles) {
 TEST(LmUpdateInitTest, FailedCreationExitsOne) {
     TempRoot root;
     root.write("conf", "not a directory");
-    ProgramResult result = lmUpdate(root, {"--init"});
+    ProgramResult result = runLmUpdate(root, {"--init"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "");
 }

@@ -1,19 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
-#include "RunProgram.h"
-#include "TempRoot.h"
+#include "LmUpdateRun.h"
 
 namespace {
-
-// Runs with REGISTER_DIR naming the root.
-RunOptions inRoot(const TempRoot& root) {
-    RunOptions options;
-    options.env = {root.registerDirEnv()};
-    return options;
-}
 
 class LmUpdateListTest : public testing::Test {
 protected:
@@ -23,7 +16,7 @@ protected:
     }
 
     ProgramResult run(const std::vector<std::string>& args) const {
-        return runProgram(lmUpdateExe(), args, inRoot(root_));
+        return runLmUpdate(root_, args);
     }
 
     std::string updaterListing() const {
@@ -63,6 +56,13 @@ struct NothingCase {
     std::vector<std::string> args;
 };
 
+void PrintTo(const NothingCase& c, std::ostream* os) {
+    *os << c.name;
+    for (const std::string& arg : c.args) {
+        *os << " " << arg;
+    }
+}
+
 class ListNothingTest : public LmUpdateListTest, public testing::WithParamInterface<NothingCase> {};
 
 TEST_P(ListNothingTest, PrintsNoProductsWithoutLineEnd) {
@@ -98,7 +98,7 @@ TEST_F(LmUpdateListTest, BadIdIsAUsageError) {
         }
         ProgramResult result = run(args);
         EXPECT_EQ(result.exitStatus, 255) << id;
-        EXPECT_EQ(result.out, "try 'LmUpdate --help' for more information\n") << id;
+        EXPECT_EQ(result.out, kTryHelp) << id;
     }
 }
 

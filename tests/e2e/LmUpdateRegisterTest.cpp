@@ -1,21 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
-#include "RunProgram.h"
-#include "TempRoot.h"
+#include "LmUpdateRun.h"
 
 namespace {
-
-// Runs with REGISTER_DIR naming the root.
-RunOptions inRoot(const TempRoot& root) {
-    RunOptions options;
-    options.env = {root.registerDirEnv()};
-    return options;
-}
-
-const std::string kTryHelp = "try 'LmUpdate --help' for more information\n";
 
 class LmUpdateRegisterTest : public testing::Test {
 protected:
@@ -25,7 +16,7 @@ protected:
     }
 
     ProgramResult run(const std::vector<std::string>& args) const {
-        return runProgram(lmUpdateExe(), args, inRoot(root_));
+        return runLmUpdate(root_, args);
     }
 
     std::string list() const { return run({"--list"}).out; }
@@ -45,6 +36,20 @@ TEST_F(LmUpdateRegisterTest, RegisterListsTheProductAtTheEnd) {
               "ProductID:   2000\nProductName: Prod\nInstallpath: /opt/prod\n"
               "Description: A product\nParentIDs:   1000\nSerialNo:    SN1\n"
               "Version:     2.1.0.7\n");
+}
+
+// Option texts are stored as attribute values: markup characters in them
+// must not break the inventory for every later command.
+TEST_F(LmUpdateRegisterTest, MarkupInTextsRoundTrips) {
+    ASSERT_EQ(run({"--register", "--id", "7", "--name", "A&B \"q\" <x>", "--path", "/p'q",
+                   "--version", "1.0", "--desc", "50% > 4"})
+                  .exitStatus,
+              0);
+    ProgramResult listed = run({"--list", "--id", "7"});
+    EXPECT_EQ(listed.exitStatus, 0);
+    EXPECT_EQ(listed.out,
+              "ProductID:   7\nProductName: A&B \"q\" <x>\nInstallpath: /p'q\n"
+              "Description: 50% > 4\nVersion:     1.0.0.0\n");
 }
 
 // The command replaces the whole entry: nothing of the old one is kept.
@@ -82,6 +87,13 @@ struct OptionErrorCase {
     std::vector<std::string> args;
     const char* message;
 };
+
+void PrintTo(const OptionErrorCase& c, std::ostream* os) {
+    *os << c.name << ":";
+    for (const std::string& arg : c.args) {
+        *os << " " << arg;
+    }
+}
 
 class RegisterOptionErrorTest : public LmUpdateRegisterTest,
                                 public testing::WithParamInterface<OptionErrorCase> {};
