@@ -67,6 +67,15 @@ void log(const String& line) {
     SystemLog::write(line);
 }
 
+String decimal(long number) {
+    return String().append(number);
+}
+
+// "Download <name> (<received> of <size>)"
+String downloadLine(const String& name, int32_t received, int32_t size) {
+    return "Download " + name + " (" + decimal(received) + " of " + decimal(size) + ")";
+}
+
 bool isHttp(const NetworkSettings& settings) {
     return settings.type.equalsIgnoreCase("http");
 }
@@ -143,19 +152,15 @@ bool containsIgnoreCase(const Vector<LmServer>& servers, const String& host) {
     return false;
 }
 
-// Parent ids of a product: those that parse as decimal numbers, in order.
-Vector<int32_t> parentIds(const String& parents) {
-    Vector<String> entries;
-    parents.split(",", entries);
-    Vector<int32_t> ids;
-    for (int i = 0; i < entries.size(); ++i) {
-        try {
-            ids.add(parseNumber(entries[i], 10));
-        } catch (const Exception& e) {
-            log(e.getMessage());
-        }
+// The entry of a parent-id list as a product id; a text that does not
+// parse is logged and gives -1.
+int32_t readParentId(const String& entry) {
+    try {
+        return parseNumber(entry, 10);
+    } catch (const Exception& e) {
+        log(e.getMessage());
+        return -1;
     }
-    return ids;
 }
 
 String replaceAll(const String& text, char from, char to) {
@@ -165,7 +170,7 @@ String replaceAll(const String& text, char from, char to) {
 }
 
 String productDirectory(const String& downloadDir, long id) {
-    return downloadDir + "/" + String().append(id);
+    return downloadDir + "/" + decimal(id);
 }
 
 void removeProductDirectory(const String& downloadDir, long id) {
@@ -211,10 +216,10 @@ bool mayKeepPartialFile(long id, int32_t size) {
         store.load(installPath(kPartialConfigFile));
         SizeLimit limit;
         store.getSizeLimit(limit);
-        log("partail minsize: " + String().append(static_cast<int>(limit.minSize)));
+        log("partail minsize: " + decimal(limit.minSize));
         bool listed = false;
         for (int i = 0; i < limit.ids.size(); ++i) {
-            log("partail id: " + String().append(limit.ids[i]));
+            log("partail id: " + decimal(limit.ids[i]));
             listed = listed || limit.ids[i] == id;
         }
         forbidden = listed || size < limit.minSize;
@@ -229,9 +234,13 @@ bool mayKeepPartialFile(long id, int32_t size) {
 bool loadPartialFiles(LmUpdateStore& store) {
     String path = installPath(kPartialFilesFile);
     try {
+        if (!File(path).exists() && createPartialFilesFile() != 0) {
+            return false;
+        }
         return store.load(path);
-    } catch (const Exception&) {
-        return createPartialFilesFile() == 0 && store.load(path);
+    } catch (const Exception& e) {
+        log(e.getMessage());
+        return false;
     }
 }
 
@@ -254,6 +263,14 @@ int LmUpdateClient::setDownloadDir(const String& path) {
 
 bool LmUpdateClient::readSettings(NetworkSettings& out) {
     return LmNetConfig::getInstance().getSettings(out) >= 1;
+}
+
+bool LmUpdateClient::readSettingsOrLog(NetworkSettings& out) {
+    if (readSettings(out)) {
+        return true;
+    }
+    log("LmUpdate: read server settings failed");
+    return false;
 }
 
 Vector<String> LmUpdateClient::serversToTry(const NetworkSettings& settings) const {
@@ -284,19 +301,20 @@ bool LmUpdateClient::readBody(HttpResponse& response, String& body) {
         return false;
     }
     if (length > kMaxBodyInMemory) {
-        log("LmUpdate: response body too large: " + String().append(length) + " bytes");
+        log("LmUpdate: response body too large: " + decimal(length) + " bytes");
         return false;
     }
     char buffer[kChunk];
-    for (;;) {
-        int want = length > 0 ? std::min(kChunk, length - body.length()) : kChunk;
+    for (int total = 0;;) {
+        int want = length > 0 ? std::min(kChunk, length - total) : kChunk;
         int n = want > 0 ? in->read(buffer, want) : 0;
         if (n <= 0) {
             return true;
         }
-        if (body.length() + n > kMaxBodyInMemory) {
-            log("LmUpdate: response body too large: more than " +
-                String().append(kMaxBodyInMemory) + " bytes");
+        total += n;
+        if (total > kMaxBodyInMemory) {
+            log("LmUpdate: response body too large: more than " + decimal(kMaxBodyInMemory) +
+                " bytes");
             return false;
         }
         body.append(buffer, n);
@@ -350,12 +368,14 @@ bool LmUpdateClient::lookupProductHeaders(int32_t& id, String& version, String& 
     if (!serial.isEmpty() || product.info.parent.isEmpty()) {
         return true;
     }
-    Vector<int32_t> parents = parentIds(product.info.parent);
+    Vector<String> parents;
+    product.info.parent.split(",", parents);
     for (int i = 0; i < parents.size(); ++i) {
+        int32_t parentId = readParentId(parents[i]);
         LmProduct parent;
-        if (parents[i] >= 0 && inventory.findProduct(parents[i], parent) &&
+        if (parentId >= 0 && inventory.findProduct(parentId, parent) &&
             !parent.info.serialNo.isEmpty()) {
-            id = parents[i];
+            id = parentId;
             serial = parent.info.serialNo;
             version = parent.version.version;
             break;
@@ -382,8 +402,7 @@ void LmUpdateClient::addProductHeaders(HttpRequest& request, int32_t id, bool us
 bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
     ProgressReporter::reportRequest(id);
     NetworkSettings settings;
-    if (!readSettings(settings)) {
-        log("LmUpdate: read server settings failed");
+    if (!readSettingsOrLog(settings)) {
         reportError("EC_LMUPDATE_BAD_CONFIG");
         return false;
     }
@@ -400,8 +419,9 @@ bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
 LmUpdateClient::Attempt LmUpdateClient::requestUpdateFrom(int32_t id,
                                                           const NetworkSettings& settings,
                                                           const String& host, String& body) {
-    auto connection = openConnection(kSessionConnection);
+    std::unique_ptr<HttpConnection> connection;
     try {
+        connection = openConnection(kSessionConnection);
         HttpRequest request;
         if (!buildUpdateRequest(id, settings, host, request)) {
             return Attempt::kStop;
@@ -455,7 +475,7 @@ bool LmUpdateClient::buildUpdateRequest(int32_t id, const NetworkSettings& setti
 
 LmUpdateClient::Attempt LmUpdateClient::takeUpdateAnswer(HttpResponse& response, String& body) {
     if (httpStatus_ != 200) {
-        log("LmUpdate: http response: " + String().append(httpStatus_));
+        log("LmUpdate: http response: " + decimal(httpStatus_));
         log("EC_LMUPDATE_UPDATE_ERROR");
         writeToStdout("EC_LMUPDATE_UPDATE_ERROR");
         return Attempt::kNextServer;
@@ -558,15 +578,15 @@ int LmUpdateClient::update(int32_t id, int plainDownload, int throttleKB, int pa
 
 int LmUpdateClient::ping() {
     NetworkSettings settings;
-    if (!readSettings(settings)) {
-        log("LmUpdate: read server settings failed");
+    if (!readSettingsOrLog(settings)) {
         return -2;
     }
     Vector<String> servers = serversToTry(settings);
     for (int i = 0; i < servers.size(); ++i) {
         const String& host = servers[i];
-        auto connection = openConnection(kSessionConnection);
+        std::unique_ptr<HttpConnection> connection;
         try {
+            connection = openConnection(kSessionConnection);
             HttpRequest request(URL(sessionUrl(settings, host, "/control?act=ping")));
             addCommonHeaders(request, settings);
             HttpResponse response;
@@ -593,14 +613,14 @@ int LmUpdateClient::ping() {
 
 int LmUpdateClient::verify() {
     NetworkSettings settings;
-    if (!readSettings(settings)) {
-        log("LmUpdate: read server settings failed");
+    if (!readSettingsOrLog(settings)) {
         return -2;
     }
     Vector<String> servers = serversToTry(settings);
     for (int i = 0; i < servers.size(); ++i) {
-        auto connection = openConnection(kSessionConnection);
+        std::unique_ptr<HttpConnection> connection;
         try {
+            connection = openConnection(kSessionConnection);
             if (connection == nullptr) {
                 continue;
             }
@@ -682,16 +702,32 @@ bool LmUpdateClient::downloadPackage(LmPackageInfo& package) {
                       package.size)) {
         log("LmUpdate: downloading file failed: " + package.url);
         reportError("EC_LMUPDATE_UPDATE_ERROR");
-        removeProductDirectory(downloadDir_, package.product.id);
+        discardDownload(package, localFile);
         return false;
     }
     return acceptPackage(package, localFile);
 }
 
+// A failed package starts from scratch next time: its product's download
+// directory goes. A package of the same product accepted earlier in this run
+// keeps its file for the installer, so then only the failed file goes.
+void LmUpdateClient::discardDownload(const LmPackageInfo& failed, const String& localFile) {
+    for (int i = 0; i < packages_.size(); ++i) {
+        if (packages_[i].downloadResult == 1 && packages_[i].product.id == failed.product.id) {
+            File file(localFile);
+            if (file.isFile()) {
+                file.remove();
+            }
+            return;
+        }
+    }
+    removeProductDirectory(downloadDir_, failed.product.id);
+}
+
 bool LmUpdateClient::acceptPackage(LmPackageInfo& package, const String& localFile) {
     long length = File(localFile).length();
     if (length < 0) {
-        removeProductDirectory(downloadDir_, package.product.id);
+        discardDownload(package, localFile);
         return false;
     }
     if (length != package.size) {
@@ -703,7 +739,7 @@ bool LmUpdateClient::acceptPackage(LmPackageInfo& package, const String& localFi
     if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
         log("LmUpdate: invalid md5 in downloading file: " + package.url);
         log("EC_LMUPDATE_PACKAGE_ERROR");
-        removeProductDirectory(downloadDir_, package.product.id);
+        discardDownload(package, localFile);
         return false;
     }
     LmProduct installed;
@@ -716,10 +752,9 @@ bool LmUpdateClient::acceptPackage(LmPackageInfo& package, const String& localFi
 
 bool LmUpdateClient::downloadFile(long id, const String& name, const String& url,
                                   const String& localFile, int32_t size) {
-    log("==" + String().append(id) + name + url + localFile + String().append(size));
+    log("==" + decimal(id) + name + url + localFile + decimal(size));
     NetworkSettings settings;
-    if (!readSettings(settings)) {
-        log("LmUpdate: read server settings failed");
+    if (!readSettingsOrLog(settings)) {
         return false;
     }
     Vector<String> servers = serversToTry(settings);
@@ -837,8 +872,7 @@ LmUpdateClient::Download LmUpdateClient::downloadFrom(long id, const String& nam
         addProductHeaders(request, static_cast<int32_t>(id), false);
         int32_t resumeFrom = checkResume(id, url, localFile, size);
         if (resumeFrom > 0) {
-            addTextHeader(request, "Range",
-                          "bytes=" + String().append(static_cast<int>(resumeFrom)) + "-");
+            addTextHeader(request, "Range", "bytes=" + decimal(resumeFrom) + "-");
         }
         HttpResponse response;
         if (!connection->sendAndReceive(request, response)) {
@@ -872,7 +906,7 @@ LmUpdateClient::Download LmUpdateClient::receiveFile(HttpConnection& connection,
         return receiveBody(connection, response, id, name, localFile, size, resumeFrom);
     }
     log("Download '" + name + (status == 401 ? "' unauthorized" : "' not found"));
-    log("Download '" + name + "' failed with code " + String().append(status));
+    log("Download '" + name + "' failed with code " + decimal(status));
     return Download::kNextServer;
 }
 
@@ -884,8 +918,7 @@ LmUpdateClient::Download LmUpdateClient::receiveBody(HttpConnection& connection,
         log("LmUpdate: invalid file length in response");
         return Download::kNextServer;
     }
-    log("Download " + name + " (" + String().append(static_cast<int>(from)) + " of " +
-        String().append(static_cast<int>(size)) + ")");
+    log(downloadLine(name, from, size));
     FileOutputStream out(localFile,
                          from > 0 ? FileOutputStream::kAppend : FileOutputStream::kTruncate);
     InputStream* body = response.getBody();
@@ -941,8 +974,7 @@ void LmUpdateClient::logPercentage(TransferCounters& counters, int32_t received,
                                    const String& name) const {
     auto percent = static_cast<int32_t>(static_cast<int64_t>(received) * 100 / size);
     if (percent != counters.percent) {
-        log("Download " + name + " (" + String().append(static_cast<int>(received)) + " of " +
-            String().append(static_cast<int>(size)) + ")");
+        log(downloadLine(name, received, size));
         counters.percent = percent;
     }
 }

@@ -98,6 +98,8 @@ public:
     // getSettings of the process-wide settings; false (and out partly
     // filled) when there are none or no server.
     static bool readSettings(NetworkSettings& out);
+    // The same, logging "LmUpdate: read server settings failed" when false.
+    static bool readSettingsOrLog(NetworkSettings& out);
     // serverOverride when it is set, else the settings' servers.
     Vector<String> serversToTry(const NetworkSettings& settings) const;
     // scheme + "//" + host + path for the session requests, after logging
@@ -149,6 +151,7 @@ private:
     int handleRedirect(int code);
     bool downloadPackage(LmPackageInfo& package);
     bool acceptPackage(LmPackageInfo& package, const String& localFile);
+    void discardDownload(const LmPackageInfo& failed, const String& localFile);
     Download downloadFrom(long id, const String& name, const String& url, const String& localFile,
                           int32_t size, const NetworkSettings& settings, const String& host);
     bool fetchSessionId(const NetworkSettings& settings, const String& host, const String& url,

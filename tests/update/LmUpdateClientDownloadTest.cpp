@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <regex>
 
 #include "LmUpdateClientFixture.h"
@@ -112,6 +113,17 @@ TEST_F(LmUpdateClientDownloadTest, WholePackageIsStoredAndVerified) {
     EXPECT_EQ(requests[0].header("X-Lm-Update-ProductId"), "5");
     EXPECT_EQ(requests[0].header("X-Lm-Update-SerialNo"), "SN5");
     EXPECT_FALSE(requests[0].hasHeader("Range"));
+    // Without a session id its header is empty, which the HTTP layer does not send.
+    std::vector<std::string> lmHeaders;
+    for (const auto& header : requests[0].headers) {
+        if (header.first.rfind("X-Lm-", 0) == 0) {
+            lmHeaders.push_back(header.first);
+        }
+    }
+    EXPECT_EQ(lmHeaders, (std::vector<std::string>{
+                             "X-Lm-Content-Compression", "X-Lm-Update-MAC", "X-Lm-Update-ProductId",
+                             "X-Lm-Update-ProductVersion", "X-Lm-Update-SerialNo"}));
+    EXPECT_TRUE(contains(output.log, "Download Pkg Five (0 of 10000)\n"));
     EXPECT_TRUE(contains(output.log, "LmUpdate: md5: " + String(md5_).toLowerCase().str()));
     EXPECT_TRUE(contains(output.log, "Download Pkg Five (10000 of 10000)"));
 }
@@ -160,11 +172,49 @@ TEST_F(LmUpdateClientDownloadTest, WrongDigestRemovesTheProductDirectory) {
     EXPECT_EQ(client.getPackages()[0].downloadResult, 0);
 }
 
-TEST_F(LmUpdateClientDownloadTest, DeferredPackageIsNotFetched) {
+TEST_F(LmUpdateClientDownloadTest, FailedPackageKeepsAnAcceptedOneOfTheSameProduct) {
+    std::string packages =
+        package(kProduct, "Pkg Five", "2.1.0.7", kUrl, md5_, 10000) +
+        package(kProduct, "Pkg Five B", "2.1.0.7", "pkgs/b.zip", std::string(32, '0'), 10000);
+    TestServer server(
+        config({{"POST /lm-update",
+                 answer(response(201, "<PackageInfoList>\n" + packages + "</PackageInfoList>\n"))},
+                {"GET /lm-download", fileAnswer()}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), 1) << output.log;
+
+    EXPECT_EQ(root().read(kLocalFile), content_);
+    EXPECT_FALSE(root().exists(std::string(kPackageDir) + "/b.zip"));
+    EXPECT_EQ(client.getPackages()[0].downloadResult, 1);
+    EXPECT_EQ(client.getPackages()[1].downloadResult, 0);
+}
+
+// A deferred package is skipped only when both its url and its md5 match the
+// announcement exactly (case counts).
+struct DelayCase {
+    const char* name;
+    const char* url;
+    enum Md5 { kSame, kLowerCase, kOther } md5;
+    bool skipped;
+};
+
+void PrintTo(const DelayCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LmUpdateClientDelayTest : public LmUpdateClientDownloadTest,
+                                public testing::WithParamInterface<DelayCase> {};
+
+TEST_P(LmUpdateClientDelayTest, SkipsOnlyTheSamePackage) {
+    const DelayCase& c = GetParam();
     LmPackageInfo delayed;
     delayed.product.id = kProduct;
-    delayed.url = kUrl;
-    delayed.md5 = String(md5_);
+    delayed.url = c.url;
+    delayed.md5 = c.md5 == DelayCase::kSame        ? String(md5_)
+                  : c.md5 == DelayCase::kLowerCase ? String(md5_).toLowerCase()
+                                                   : String(std::string(32, 'f'));
     Vector<LmPackageInfo> list;
     list.add(delayed);
     ASSERT_EQ(savePackages(list, installPath(kDelayPackagesFile)), 0);
@@ -172,10 +222,30 @@ TEST_F(LmUpdateClientDownloadTest, DeferredPackageIsNotFetched) {
     useServers({host(server)});
     LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(runUpdate(client, &output), c.skipped ? -1 : 1);
 
-    EXPECT_TRUE(contains(output.log, "EC_LMUPDATE_DELAY_PACKAGE"));
-    EXPECT_TRUE(downloads(server).empty());
+    EXPECT_EQ(contains(output.log, "EC_LMUPDATE_DELAY_PACKAGE"), c.skipped);
+    EXPECT_EQ(downloads(server).size(), c.skipped ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Deferred, LmUpdateClientDelayTest,
+    testing::Values(DelayCase{"SameUrlAndMd5", kUrl, DelayCase::kSame, true},
+                    DelayCase{"OtherMd5", kUrl, DelayCase::kOther, false},
+                    DelayCase{"Md5InOtherCase", kUrl, DelayCase::kLowerCase, false},
+                    DelayCase{"OtherUrl", "pkgs/other.zip", DelayCase::kSame, false}),
+    [](const testing::TestParamInfo<DelayCase>& info) { return info.param.name; });
+
+TEST_F(LmUpdateClientDownloadTest, MissingDelayListCountsAsEmpty) {
+    root().remove(kDelayPackagesFile);
+    TestServer server(serve(fileAnswer()));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), 1) << output.log;
+    EXPECT_TRUE(contains(output.log,
+                         "LmUpdate: get packages info failed before downloading package file: " +
+                             root().file(kDelayPackagesFile) + ": "));
 }
 
 TEST_F(LmUpdateClientDownloadTest, FileNameThatWouldLeaveTheDirectoryIsRefused) {
@@ -208,7 +278,12 @@ TEST_F(LmUpdateClientDownloadTest, PlainDownloadSendsTheSessionId) {
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[1].path, "/lm-sessionid");
     EXPECT_EQ(requests[1].header("X-Lm-Update-URL"), kUrl);
+    EXPECT_EQ(requests[1].header("X-Lm-Update-Protocol-Version"), "1.0");
+    EXPECT_EQ(requests[1].header("X-Lm-Update-MAC"), kMac);
     EXPECT_EQ(requests[2].header("X-Lm-Update-SessionID"), "S-42");
+    for (int i : {1, 2}) {
+        EXPECT_EQ(requests[i].header("Connection"), "close") << requests[i].path;
+    }
 }
 
 TEST_F(LmUpdateClientDownloadTest, FailedSessionIdEndsTheDownloadWithoutOtherServers) {
@@ -287,6 +362,24 @@ protected:
     }
 };
 
+TEST_F(LmUpdateClientResumeTest, StalledTransferReportsTheTimeoutAndKeepsTheFile) {
+    TestServer server(serve(fileAnswer(", \"chunk_size\": 3000, \"chunk_delay\": 30")));
+    useServers({host(server)}, "type=\"http\" timeout=\"1\"");
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+
+    EXPECT_EQ(output.out, "EC_LMUPDATE_READ_TIMEOUT\n");
+    EXPECT_TRUE(contains(output.log, "partail result: false\n")) << output.log;
+    EXPECT_TRUE(
+        contains(output.log, "save  PartialFilesInfo: " + root().file(kLocalFile) + ") success\n"));
+    EXPECT_EQ(root().size(kLocalFile), 3000);
+    LmPartialFileInfo record;
+    ASSERT_TRUE(partialRecord(record));
+    EXPECT_EQ(record.actualSize, 3000);
+    EXPECT_EQ(record.path, String(root().file(kLocalFile)));
+}
+
 TEST_F(LmUpdateClientResumeTest, BrokenTransferResumesWithRange) {
     TestServer server("{}");
     useServers({host(server)});
@@ -297,6 +390,7 @@ TEST_F(LmUpdateClientResumeTest, BrokenTransferResumesWithRange) {
     EXPECT_EQ(record.size, 10000);
     EXPECT_EQ(record.url, kUrl);
 
+    root().remove("tmp/progress");
     server.setConfig(serve(fileAnswer()));
     LmUpdateClient client;
     Output output;
@@ -305,6 +399,12 @@ TEST_F(LmUpdateClientResumeTest, BrokenTransferResumesWithRange) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].header("Range"), "bytes=3000-");
     EXPECT_TRUE(contains(output.log, "enter partial download!!!"));
+    EXPECT_TRUE(contains(output.log, "Download Pkg Five (3000 of 10000)\n"));
+    std::vector<std::string> lines = progressLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1],
+              "--action update --id 5 --status download --downloaded_size 3000 "
+              "--total_size 10000");
     EXPECT_EQ(root().read(kLocalFile), content_);
     EXPECT_FALSE(partialRecord(record));
 }

@@ -2,9 +2,13 @@
 // test update server.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <ostream>
 
 #include "LmUpdateClientFixture.h"
+#include "net/HttpConnection.h"
+#include "net/HttpsConnection.h"
 
 namespace {
 
@@ -12,6 +16,17 @@ class LmUpdateClientRequestTest : public LmUpdateClientFixture {};
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// The names of the request's own X-Lm- headers, in the order sent.
+std::vector<std::string> lmHeaderNames(const RecordedRequest& request) {
+    std::vector<std::string> names;
+    for (const auto& header : request.headers) {
+        if (header.first.rfind("X-Lm-", 0) == 0) {
+            names.push_back(header.first);
+        }
+    }
+    return names;
 }
 
 TEST_F(LmUpdateClientRequestTest, UpdateRequestPostsTheDocumentWithProductHeaders) {
@@ -31,6 +46,9 @@ TEST_F(LmUpdateClientRequestTest, UpdateRequestPostsTheDocumentWithProductHeader
     EXPECT_FALSE(request.hasHeader("X-Lm-Self-Update-Protocol-Version"));
     EXPECT_EQ(request.header("X-Lm-Update-MAC"), kMac);
     EXPECT_EQ(request.header("X-Lm-Content-Compression"), "deflate");
+    EXPECT_EQ(lmHeaderNames(request),
+              (std::vector<std::string>{"X-Lm-Update-Protocol-Version", "X-Lm-Update-MAC",
+                                        "X-Lm-Content-Compression"}));
     String document;
     ASSERT_TRUE(LmUpdateStore::instance().buildRequest(5, document));
     EXPECT_EQ(request.body, document.str());
@@ -228,6 +246,49 @@ TEST_F(LmUpdateClientRequestTest, Redirect211LeavesTheSettingsFileAlone) {
     EXPECT_EQ(client.getServerOverride()[0], String(host(target)));
 }
 
+TEST_F(LmUpdateClientRequestTest, Redirect210PutsNewHostsFirstInReverseOrderAndRewrites) {
+    useServers({"old.example", "Keep.Example"});
+    std::filesystem::path file = root().file("conf/network.xml");
+    auto earlier = std::filesystem::last_write_time(file) - std::chrono::hours(1);
+    std::filesystem::last_write_time(file, earlier);
+    LmUpdateClient client;
+    int code = 0;
+    capture([&] {
+        code = client.handleResponse(
+            response(210, serverList({"KEEP.example", "new1.example", "new2.example"})));
+    });
+
+    EXPECT_EQ(code, 210);
+    EXPECT_GT(std::filesystem::last_write_time(file), earlier);
+    LmNetConfig stored;
+    ASSERT_NE(stored.load(file.c_str()), 0);
+    NetworkSettings settings;
+    ASSERT_EQ(stored.getSettings(settings), 4);
+    const char* expected[] = {"new2.example", "new1.example", "old.example", "Keep.Example"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(settings.servers[i], String(expected[i])) << i;
+    }
+    ASSERT_EQ(client.getServerOverride().size(), 3);
+    EXPECT_EQ(client.getServerOverride()[0], "KEEP.example");
+}
+
+TEST_F(LmUpdateClientRequestTest, Redirect210ToAKnownHostStillRewritesTheSettings) {
+    useServers({"old.example"});
+    std::filesystem::path file = root().file("conf/network.xml");
+    auto earlier = std::filesystem::last_write_time(file) - std::chrono::hours(1);
+    std::filesystem::last_write_time(file, earlier);
+    LmUpdateClient client;
+    capture(
+        [&] { EXPECT_EQ(client.handleResponse(response(210, serverList({"OLD.example"}))), 210); });
+
+    EXPECT_GT(std::filesystem::last_write_time(file), earlier);
+    LmNetConfig stored;
+    ASSERT_NE(stored.load(file.c_str()), 0);
+    NetworkSettings settings;
+    ASSERT_EQ(stored.getSettings(settings), 1);
+    EXPECT_EQ(settings.servers[0], "old.example");
+}
+
 TEST_F(LmUpdateClientRequestTest, RedirectLoopEndsAtTheLimit) {
     TestServer server("{}");
     server.setConfig(
@@ -280,6 +341,67 @@ TEST_F(LmUpdateClientRequestTest, VerifySendsTheParentsIdentityWhenTheSerialIsEm
     EXPECT_TRUE(contains(output.log, "invalid dec number"));
 }
 
+// Which identity a product's requests carry: its own, or that of the first
+// parent (in list order) that is installed and has a serial number.
+struct LookupCase {
+    const char* name;
+    const char* serial;
+    const char* parents;
+    int id;  // sent
+    const char* version;
+    const char* sentSerial;
+    bool logsParseError;
+};
+
+void PrintTo(const LookupCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LmUpdateClientLookupTest : public LmUpdateClientFixture,
+                                 public testing::WithParamInterface<LookupCase> {};
+
+TEST_P(LmUpdateClientLookupTest, ChoosesTheIdentity) {
+    const LookupCase& c = GetParam();
+    addProduct(7, "3.1.0.0", "SN-7");
+    addProduct(8, "8.0.0.0");
+    addProduct(9, "9.0.0.0", "SN-9");
+    addProduct(20, "2.0.0.0", c.serial, c.parents);
+    LmUpdateClient client;
+    int32_t id = 20;
+    String version;
+    String serial;
+    bool found = false;
+    Output output = capture([&] { found = client.lookupProductHeaders(id, version, serial); });
+    EXPECT_TRUE(found);
+    EXPECT_EQ(id, c.id);
+    EXPECT_EQ(version, c.version);
+    EXPECT_EQ(serial, c.sentSerial);
+    EXPECT_EQ(contains(output.log, "invalid dec number"), c.logsParseError) << output.log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parents, LmUpdateClientLookupTest,
+    testing::Values(
+        LookupCase{"OwnSerial", "S20", "7", 20, "2.0.0.0", "S20", false},
+        LookupCase{"NonNumericSkipped", "", "abc,7", 7, "3.1.0.0", "SN-7", true},
+        LookupCase{"StopsAtTheFirstMatch", "", "7,abc", 7, "3.1.0.0", "SN-7", false},
+        LookupCase{"ParentWithoutSerialSkipped", "", "8,9", 9, "9.0.0.0", "SN-9", false},
+        // 4294967295 wraps to -1 in the 32-bit parse.
+        LookupCase{"NegativeAndUnknownSkipped", "", "4294967295,99,7", 7, "3.1.0.0", "SN-7", false},
+        LookupCase{"NoParentQualifies", "", "8", 20, "2.0.0.0", "", false}),
+    [](const testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
+
+TEST_F(LmUpdateClientRequestTest, UnknownProductHasNoIdentity) {
+    LmUpdateClient client;
+    int32_t id = 4242;
+    String version("unchanged");
+    String serial("unchanged");
+    EXPECT_FALSE(client.lookupProductHeaders(id, version, serial));
+    EXPECT_EQ(id, 4242);
+    EXPECT_EQ(version, "unchanged");
+    EXPECT_EQ(serial, "unchanged");
+}
+
 TEST_F(LmUpdateClientRequestTest, VerifyResultByStatus) {
     TestServer denied(config({{"GET /lm-verify", answer("", 401)}}));
     TestServer missing(config({{"GET /lm-verify", answer("", 404)}}));
@@ -300,6 +422,63 @@ TEST_F(LmUpdateClientRequestTest, SetDownloadDirAcceptsOnlyExistingPaths) {
     EXPECT_EQ(client.getDownloadDir(), "/download/lmupdate");
     EXPECT_EQ(client.setDownloadDir(String(root().file("download"))), 0);
     EXPECT_EQ(client.getDownloadDir(), String(root().file("download")));
+}
+
+// What openConnection makes from the settings' protocol and time-out, the
+// kind asked for and the plain-download flag.
+struct ConnectionCase {
+    const char* name;
+    const char* type;
+    const char* timeout;
+    int kind;
+    int plainDownload;
+    bool secure;
+    int timeoutMs;
+};
+
+void PrintTo(const ConnectionCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LmUpdateClientConnectionTest : public LmUpdateClientFixture,
+                                     public testing::WithParamInterface<ConnectionCase> {};
+
+TEST_P(LmUpdateClientConnectionTest, MadeByKindAndSettings) {
+    const ConnectionCase& c = GetParam();
+    useServers({refusingHost()},
+               std::string("type=\"") + c.type + "\" timeout=\"" + c.timeout + "\"");
+    LmUpdateClient client;
+    // update() is what sets the plain-download flag; nobody answers it.
+    capture([&] { client.update(5, c.plainDownload, 0, 0); });
+    std::unique_ptr<HttpConnection> connection = client.openConnection(c.kind);
+    ASSERT_NE(connection, nullptr);
+    EXPECT_EQ(dynamic_cast<HttpsConnection*>(connection.get()) != nullptr, c.secure);
+    EXPECT_EQ(connection->getTimeout(), c.timeoutMs);
+}
+
+constexpr int kSession = LmUpdateClient::kSessionConnection;
+constexpr int kPlain = LmUpdateClient::kPlainConnection;
+constexpr int kDownload = LmUpdateClient::kDownloadConnection;
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, LmUpdateClientConnectionTest,
+    testing::Values(ConnectionCase{"SessionHttp", "http", "30", kSession, 0, false, 30000},
+                    ConnectionCase{"SessionHttpAnyCase", "HTTP", "30", kSession, 0, false, 30000},
+                    ConnectionCase{"SessionHttps", "https", "30", kSession, 0, true, 30000},
+                    ConnectionCase{"SessionOtherProtocol", "ftp", "30", kSession, 0, true, 30000},
+                    ConnectionCase{"PlainOverHttps", "https", "30", kPlain, 0, false, 30000},
+                    ConnectionCase{"DownloadHttps", "https", "30", kDownload, 0, true, 30000},
+                    ConnectionCase{"PlainDownload", "https", "30", kDownload, 1, false, 30000},
+                    ConnectionCase{"DownloadHttp", "http", "30", kDownload, 0, false, 30000},
+                    ConnectionCase{"ZeroTimeout", "http", "0", kSession, 0, false, 120000},
+                    ConnectionCase{"NegativeTimeout", "http", "-5", kSession, 0, false, 120000}),
+    [](const testing::TestParamInfo<ConnectionCase>& info) { return info.param.name; });
+
+TEST_F(LmUpdateClientRequestTest, NoConnectionWithoutSettings) {
+    root().write("conf/network.xml", "this is no XML");
+    EXPECT_EQ(LmNetConfig::getInstance().load(root().file("conf/network.xml").c_str()), 0);
+    LmUpdateClient client;
+    EXPECT_EQ(client.openConnection(LmUpdateClient::kSessionConnection), nullptr);
 }
 
 // The error-name table, row by row.
