@@ -81,7 +81,21 @@ protected:
         packages = installer.getPackages();
         return count;
     }
+
+    // install(), also collecting the lines it logs.
+    static int install(Vector<LmPackageInfo>& packages, std::string& log) {
+        SystemLog::setEcho(true);
+        ::testing::internal::CaptureStderr();
+        int count = install(packages);
+        log = ::testing::internal::GetCapturedStderr();
+        SystemLog::setEcho(false);
+        return count;
+    }
 };
+
+bool logged(const std::string& log, const std::string& line) {
+    return log.find(line + "\n") != std::string::npos;
+}
 
 TEST_F(InstallerTest, OrdinaryZipIsUnpackedScriptRunAndDownloadDirectoryRemoved) {
     std::string dir =
@@ -118,11 +132,8 @@ TEST_P(InstallerExitTest, ScriptStatusDecidesTheOutcome) {
     std::string dir =
         makeZip("download/5/1_0_0_7", {{"install", recordingScript("s", GetParam().body), 0755}});
     Vector<LmPackageInfo> packages{package(dir)};
-    SystemLog::setEcho(true);
-    ::testing::internal::CaptureStderr();
-    int count = install(packages);
-    std::string log = ::testing::internal::GetCapturedStderr();
-    SystemLog::setEcho(false);
+    std::string log;
+    int count = install(packages, log);
     EXPECT_EQ(count, GetParam().counted);
     EXPECT_EQ(packages[0].runResult, GetParam().runResult);
     EXPECT_NE(log.find("Install Product Five ..."), std::string::npos) << log;
@@ -148,9 +159,16 @@ TEST_F(InstallerTest, ScriptExitingOneDefersAndMovesThePackageBelowTheRoot) {
         makeZip("download/5/1_0_0_7", {{"install", recordingScript("s", "exit 1"), 0755},
                                        {"install-package", "#!/bin/sh\nexit 0\n", 0755}});
     Vector<LmPackageInfo> packages{package(dir)};
-    EXPECT_EQ(install(packages), 1);
+    std::string log;
+    EXPECT_EQ(install(packages, log), 1);
     EXPECT_EQ(packages[0].runResult, -1);
     std::string target = root().path() + root().file("download/5");
+    std::string slash = std::to_string(root().file("download/5").size());
+    for (const std::string& line :
+         {"move path " + target + " " + slash, "rm path " + target + ") success",
+          "move path " + dir + ") success"}) {
+        EXPECT_TRUE(logged(log, line)) << line << "\n" << log;
+    }
     EXPECT_EQ(packages[0].path.str(), target + "/1_0_0_7");
     EXPECT_TRUE(fs::exists(target + "/1_0_0_7/install-package"));
     EXPECT_FALSE(root().exists("download/5"));
@@ -191,7 +209,9 @@ TEST_F(InstallerTest, LargePackageGetsOnlyItsScriptsUnpacked) {
 TEST_F(InstallerTest, CorruptArchiveIsDeletedAndItsDirectoryKept) {
     root().write("download/5/1_0_0_7/a.zip", "this is not a zip archive");
     Vector<LmPackageInfo> packages{package(root().file("download/5/1_0_0_7"))};
-    EXPECT_EQ(install(packages), 0);
+    std::string log;
+    EXPECT_EQ(install(packages, log), 0);
+    EXPECT_TRUE(logged(log, "Install5 Product Five (1.0.0.7) failed")) << log;
     EXPECT_EQ(packages[0].runResult, 0);
     EXPECT_TRUE(root().exists("download/5/1_0_0_7"));
     EXPECT_FALSE(root().exists("download/5/1_0_0_7/a.zip"));
@@ -201,6 +221,7 @@ struct SkipCase {
     const char* name;
     const char* format;
     int downloadResult;
+    const char* logLine;
 };
 
 void PrintTo(const SkipCase& c, std::ostream* os) {
@@ -214,16 +235,21 @@ TEST_P(InstallerSkipTest, PackageIsLeftUntouched) {
         makeZip("download/5/1_0_0_7", {{"install", recordingScript("s", "exit 0"), 0755}});
     Vector<LmPackageInfo> packages{package(dir, GetParam().format)};
     packages[0].downloadResult = GetParam().downloadResult;
-    EXPECT_EQ(install(packages), 0);
+    std::string log;
+    EXPECT_EQ(install(packages, log), 0);
+    EXPECT_TRUE(logged(log, GetParam().logLine)) << log;
     EXPECT_FALSE(root().exists("record/s"));
     EXPECT_TRUE(root().exists("download/5/1_0_0_7/a.zip"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, InstallerSkipTest,
-                         ::testing::Values(SkipCase{"notDownloaded", "zip", 0},
-                                           SkipCase{"failedDownload", "zip", -1},
-                                           SkipCase{"unsupportedFormat", "tar", 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InstallerSkipTest,
+    ::testing::Values(
+        SkipCase{"notDownloaded", "zip", 0, "LmUpdate: package file of 'prod (1.0.0.7) is invalid"},
+        SkipCase{"failedDownload", "zip", -1,
+                 "LmUpdate: package file of 'prod (1.0.0.7) is invalid"},
+        SkipCase{"unsupportedFormat", "tar", 1, "LmUpdate: unsupported package format: tar"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InstallerTest, FormatIsComparedIgnoringCaseAndBackslashesBecomeSlashes) {
     std::string dir =
@@ -377,11 +403,8 @@ TEST_F(ImageInstallerTest, ScriptThatCannotStartStillReleasesTheMount) {
     }
     std::string dir = makeImage({{"readme", "no install script here"}});
     Vector<LmPackageInfo> packages{imagePackage(dir)};
-    SystemLog::setEcho(true);
-    ::testing::internal::CaptureStderr();
-    int count = install(packages);
-    std::string log = ::testing::internal::GetCapturedStderr();
-    SystemLog::setEcho(false);
+    std::string log;
+    int count = install(packages, log);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(packages[0].runResult, 0);
     for (const char* line :
