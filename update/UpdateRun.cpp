@@ -123,8 +123,8 @@ void writeNewPackages(const Vector<LmPackageInfo>& packages) {
     out.close();
 }
 
-// Steps 1 and 2: ask and download. A result to return at once, or 1 when
-// there are packages to install.
+// Asks the servers and downloads: the run's result when it ends here, or 1
+// when there are packages to install.
 int requestAndDownload(LmUpdateClient& client, int32_t id, int plainDownload, int throttleKB,
                        int pauseSeconds) {
     try {
