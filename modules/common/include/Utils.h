@@ -31,6 +31,8 @@ String formatString(const char* format, ...) __attribute__((format(printf, 1, 2)
 // of allowed (which may be null).
 bool isNumber(const char* text, const char* allowed = nullptr);
 
+// The local time now in a strftime format (at most 63 bytes long).
+String formatLocalTime(const char* format);
 String currentTime();  // local time, "%H:%M:%S"
 String currentDate();  // local date, "%Y-%m-%d"
 

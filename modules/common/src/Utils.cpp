@@ -17,7 +17,7 @@
 namespace {
 constexpr const char kSource[] = "Utils";
 
-// Value of c as a digit of base, or -1; raises for a character that is not.
+// Value of c as a digit of base; raises for a character that is none.
 int digitValue(char c, int base) {
     if (base == 16) {
         if (!std::isxdigit(static_cast<unsigned char>(c))) {
@@ -36,14 +36,6 @@ bool isHexDigit(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-String formatTime(const char* format) {
-    time_t now = time(nullptr);
-    struct tm local {};
-    localtime_r(&now, &local);
-    char buffer[32];
-    size_t n = strftime(buffer, sizeof buffer, format, &local);
-    return String(buffer, static_cast<int>(n));
-}
 }  // namespace
 
 int parseNumber(const char* text, int length, int base) {
@@ -132,12 +124,21 @@ bool isNumber(const char* text, const char* allowed) {
     return true;
 }
 
+String formatLocalTime(const char* format) {
+    time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    char buffer[64];
+    size_t n = strftime(buffer, sizeof buffer, format, &local);
+    return String(buffer, static_cast<int>(n));
+}
+
 String currentTime() {
-    return formatTime("%H:%M:%S");
+    return formatLocalTime("%H:%M:%S");
 }
 
 String currentDate() {
-    return formatTime("%Y-%m-%d");
+    return formatLocalTime("%Y-%m-%d");
 }
 
 const char* separator() {

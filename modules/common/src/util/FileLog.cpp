@@ -5,23 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 
 #include "Exception.h"
 #include "NameValuePairs.h"
+#include "Utils.h"
 #include "io/File.h"
 
 namespace {
-// date " " time of one reading of the clock.
-String timeStamp() {
-    time_t now = time(nullptr);
-    struct tm local {};
-    localtime_r(&now, &local);
-    char buffer[32];
-    size_t n = strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
-    return String(buffer, static_cast<int>(n));
-}
-
 int openForAppend(const String& path) {
     int fd;
     do {
@@ -42,7 +32,8 @@ FileLog::~FileLog() {
 }
 
 void FileLog::writeStamped(const String& text) {
-    Log::write(timeStamp() + "\t" + text);
+    // One reading of the clock for date and time.
+    Log::write(formatLocalTime("%Y-%m-%d %H:%M:%S\t") + text);
 }
 
 void FileLog::write(const String& message) {
