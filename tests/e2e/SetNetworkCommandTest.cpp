@@ -244,12 +244,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<AcceptCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SetNetworkCommandTest, EscapedValuesReadBackUnchanged) {
-    ASSERT_EQ(run({"-S", "--server", "a&b,c<d>\"", "--proxyserver", "p&<>\"q", "--proxyuser",
-                   "u\"&", "--proxypass", "<pw>"})
+    ASSERT_EQ(run({"-S", "--server", "a&b,c<d>\"\te\r", "--proxyserver", "p&<>\"q\nr",
+                   "--proxyuser", "u\"&", "--proxypass", "<pw>"})
                   .exitStatus,
               0);
     EXPECT_EQ(run({"-S"}).out,
-              printed("a&b,c<d>\"", "https", "0", "p&<>\"q", "", "u\"&", "<pw>", "180"));
+              printed("a&b,c<d>\"\te\r", "https", "0", "p&<>\"q\nr", "", "u\"&", "<pw>", "180"));
 }
 
 struct RejectCase {

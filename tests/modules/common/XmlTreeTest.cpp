@@ -284,23 +284,24 @@ TEST_P(XmlEscapeTest, ValueSurvivesWriteAndParse) {
     EXPECT_EQ(value, GetParam().value);
 }
 
-INSTANTIATE_TEST_SUITE_P(Characters, XmlEscapeTest,
-                         testing::Values(EscapeCase{"Ampersand", "a&b"}, EscapeCase{"Less", "a<b"},
-                                         EscapeCase{"Greater", "a>b"}, EscapeCase{"Quote", "a\"b"},
-                                         EscapeCase{"EntityLookalike", "&amp;&lt;"},
-                                         EscapeCase{"Apostrophe", "it's"},
-                                         EscapeCase{"Utf8", "gr\xc3\xbc\xc3\x9f"}),
-                         [](const testing::TestParamInfo<EscapeCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Characters, XmlEscapeTest,
+    testing::Values(EscapeCase{"Ampersand", "a&b"}, EscapeCase{"Less", "a<b"},
+                    EscapeCase{"Greater", "a>b"}, EscapeCase{"Quote", "a\"b"},
+                    EscapeCase{"EntityLookalike", "&amp;&lt;"}, EscapeCase{"Apostrophe", "it's"},
+                    EscapeCase{"Tab", "a\tb"}, EscapeCase{"LineBreaks", "a\nb\r\nc\r"},
+                    EscapeCase{"Utf8", "gr\xc3\xbc\xc3\x9f"}),
+    [](const testing::TestParamInfo<EscapeCase>& info) { return std::string(info.param.name); });
 
 TEST(XmlTreeTest, PlainValuesAreWrittenByteForByteAndSpecialOnesEscaped) {
     auto tree = newXMLTree();
     ASSERT_TRUE(tree->createNode("R"));
     tree->setAttribute("/", "plain", "a b'c%s\\d");
-    tree->setAttribute("/", "special", "<\"&\">");
-    EXPECT_EQ(text(*tree), std::string(kXMLDeclaration) +
-                               "<R plain=\"a b'c%s\\d\" special=\"&lt;&quot;&amp;&quot;&gt;\"/>\n");
+    tree->setAttribute("/", "special", "<\"&\">\t\r\n");
+    EXPECT_EQ(
+        text(*tree),
+        std::string(kXMLDeclaration) +
+            "<R plain=\"a b'c%s\\d\" special=\"&lt;&quot;&amp;&quot;&gt;&#9;&#13;&#10;\"/>\n");
 }
 
 namespace {

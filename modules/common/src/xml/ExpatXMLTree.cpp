@@ -46,9 +46,21 @@ XMLTreeNode* search(XMLTreeNode& start, const String& target, int index) {
     return nullptr;
 }
 
+// Markup characters become entities so that any value survives a write and
+// a parse; so do tab, line feed and carriage return, which a parser would
+// otherwise read back as blanks.
 void appendEscaped(std::string& out, std::string_view value) {
     for (char c : value) {
         switch (c) {
+            case '\t':
+                out += "&#9;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
             case '&':
                 out += "&amp;";
                 break;
