@@ -11,101 +11,72 @@
 
 namespace {
 
-struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    int exitStatus;
-    std::string out;
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name << ":";
-    for (const std::string& arg : c.args) {
-        *os << " " << arg;
-    }
-}
-
-std::string caseName(const testing::TestParamInfo<Case>& info) {
-    return info.param.name;
-}
-
-class LmUpdateCommandLineTest : public testing::TestWithParam<Case> {
-protected:
-    void SetUp() override {
-        root_.makeStandardDirs();
-        ASSERT_EQ(runLmUpdate(root_, {"--init"}).exitStatus, 0);
-    }
-    TempRoot root_;
-};
-
-TEST_P(LmUpdateCommandLineTest, PrintsAndExits) {
-    ProgramResult result = runLmUpdate(root_, GetParam().args);
+TEST_P(LmUpdateCommandTest, PrintsAndExits) {
+    ProgramResult result = run(GetParam().args);
     EXPECT_EQ(result.exitStatus, GetParam().exitStatus);
     EXPECT_EQ(result.out, GetParam().out);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Selection, LmUpdateCommandLineTest,
-    testing::Values(Case{"NoAction", {}, 255, kTryHelp},
-                    Case{"OnlyGlobalOptions", {"--verbose"}, 255, kTryHelp},
-                    Case{"UnknownOption", {"--list", "--frobnicate"}, 255, kTryHelp},
-                    Case{"TwoActions", {"--list", "--init"}, 255, kTryHelp},
-                    Case{"MissingDownloadDir",
-                         {"--list", "--download-dir", "/nonexistent/dir"},
-                         255,
-                         "LmUpdate: invalid download directory: /nonexistent/dir\n"},
-                    Case{"EmptyDownloadDir",
-                         {"--list", "--download-dir"},
-                         255,
-                         "LmUpdate: invalid download directory: \n"},
-                    Case{"DownloadDirAccepted",
-                         {"--product-version", "1000", "--download-dir", "/"},
-                         0,
-                         "1.0.0.0\n"}),
-    caseName);
+    Selection, LmUpdateCommandTest,
+    testing::Values(CommandCase{"NoAction", {}, 255, kTryHelp},
+                    CommandCase{"OnlyGlobalOptions", {"--verbose"}, 255, kTryHelp},
+                    CommandCase{"UnknownOption", {"--list", "--frobnicate"}, 255, kTryHelp},
+                    CommandCase{"TwoActions", {"--list", "--init"}, 255, kTryHelp},
+                    CommandCase{"MissingDownloadDir",
+                                {"--list", "--download-dir", "/nonexistent/dir"},
+                                255,
+                                "LmUpdate: invalid download directory: /nonexistent/dir\n"},
+                    CommandCase{"EmptyDownloadDir",
+                                {"--list", "--download-dir"},
+                                255,
+                                "LmUpdate: invalid download directory: \n"},
+                    CommandCase{"DownloadDirAccepted",
+                                {"--product-version", "1000", "--download-dir", "/"},
+                                0,
+                                "1.0.0.0\n"}),
+    commandCaseName);
 
 INSTANTIATE_TEST_SUITE_P(
-    ActionOptions, LmUpdateCommandLineTest,
+    ActionOptions, LmUpdateCommandTest,
     testing::Values(
-        Case{"UpdateWithoutId", {"--update"}, 255, kTryHelp},
-        Case{"UpdateEmptyId", {"--update", "--id", "--plain"}, 255, kTryHelp},
-        Case{"UpdateBadId", {"--update", "--id", "x"}, 255, kTryHelp},
-        Case{"UpdateBadThrottle", {"--update", "--id", "5", "--throttle", "fast"}, 255, kTryHelp},
-        Case{"UpdateEmptyPause", {"--update", "--id", "5", "--pause"}, 255, kTryHelp},
-        Case{"DelayWithoutWord", {"--delay"}, 255, kTryHelp},
-        Case{"DelayUnknownWord", {"--delay", "purge"}, 255, kTryHelp},
-        Case{"DelayBadId", {"--delay", "status", "--id", "x"}, 255, kTryHelp},
-        Case{"FirmwareWithoutWord", {"--firmware"}, 255, kTryHelp},
-        Case{"FirmwareUnknownWord", {"--firmware", "flash"}, 255, kTryHelp},
-        Case{"FirmwareBadPause", {"--firmware", "update", "--pause", "soon"}, 255, kTryHelp}),
-    caseName);
+        CommandCase{"UpdateWithoutId", {"--update"}, 255, kTryHelp},
+        CommandCase{"UpdateEmptyId", {"--update", "--id", "--plain"}, 255, kTryHelp},
+        CommandCase{"UpdateBadId", {"--update", "--id", "x"}, 255, kTryHelp},
+        CommandCase{
+            "UpdateBadThrottle", {"--update", "--id", "5", "--throttle", "fast"}, 255, kTryHelp},
+        CommandCase{"UpdateEmptyPause", {"--update", "--id", "5", "--pause"}, 255, kTryHelp},
+        CommandCase{"DelayWithoutWord", {"--delay"}, 255, kTryHelp},
+        CommandCase{"DelayUnknownWord", {"--delay", "purge"}, 255, kTryHelp},
+        CommandCase{"DelayBadId", {"--delay", "status", "--id", "x"}, 255, kTryHelp},
+        CommandCase{"FirmwareWithoutWord", {"--firmware"}, 255, kTryHelp},
+        CommandCase{"FirmwareUnknownWord", {"--firmware", "flash"}, 255, kTryHelp},
+        CommandCase{
+            "FirmwareBadPause", {"--firmware", "update", "--pause", "soon"}, 255, kTryHelp}),
+    commandCaseName);
 
 // Every action that reads the inventory refuses to run without one.
-class MissingInventoryTest : public testing::TestWithParam<std::vector<std::string>> {};
-
-TEST_P(MissingInventoryTest, ExitsOneWithTheReason) {
+TEST(LmUpdateInventoryTest, MissingInventoryExitsOneWithTheReason) {
     TempRoot root;
     root.makeStandardDirs();
-    ProgramResult result = runLmUpdate(root, GetParam());
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "LmUpdate: cannot read inventory: " + root.file("conf/lm-inventory") +
-                              ": No such file or directory\n");
+    const std::vector<std::vector<std::string>> commands = {
+        {"--update", "--id", "5"},
+        {"--delay", "status"},
+        {"--firmware", "update"},
+        {"--register", "--id", "5", "--name", "n", "--path", "/p", "--version", "1"},
+        {"--deregister", "--id", "5", "--name", "n"},
+        {"--list"},
+        {"--product-version", "5"},
+        {"--verify"}};
+    for (const std::vector<std::string>& args : commands) {
+        SCOPED_TRACE(args[0]);
+        ProgramResult result = runLmUpdate(root, args);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, "LmUpdate: cannot read inventory: " + root.file("conf/lm-inventory") +
+                                  ": No such file or directory\n");
+    }
+    EXPECT_FALSE(root.exists("conf/lm-inventory"));
 }
-
-INSTANTIATE_TEST_SUITE_P(E2E, MissingInventoryTest,
-                         testing::Values(std::vector<std::string>{"--update", "--id", "5"},
-                                         std::vector<std::string>{"--delay", "status"},
-                                         std::vector<std::string>{"--firmware", "update"},
-                                         std::vector<std::string>{"--deregister", "--id", "5",
-                                                                  "--name", "n"},
-                                         std::vector<std::string>{"--list"},
-                                         std::vector<std::string>{"--product-version", "5"},
-                                         std::vector<std::string>{"--verify"}),
-                         [](const testing::TestParamInfo<std::vector<std::string>>& info) {
-                             return info.param[0].substr(2) == "product-version"
-                                        ? std::string("ProductVersion")
-                                        : info.param[0].substr(2);
-                         });
 
 TEST(LmUpdateHelpTest, PrintsUsage) {
     TempRoot root;

@@ -8,23 +8,12 @@
 
 namespace {
 
-class LmUpdateListTest : public testing::Test {
+class LmUpdateListTest : public InitializedRootTest {
 protected:
-    void SetUp() override {
-        root_.makeStandardDirs();
-        ASSERT_EQ(run({"--init"}).exitStatus, 0);
-    }
-
-    ProgramResult run(const std::vector<std::string>& args) const {
-        return runLmUpdate(root_, args);
-    }
-
     std::string updaterListing() const {
         return "ProductID:   1000\nProductName: Updater\nInstallpath: " + root_.path() +
                "\nDescription: Torvane Updater\nVersion:     1.0.0.0\n";
     }
-
-    TempRoot root_;
 };
 
 TEST_F(LmUpdateListTest, ListsEveryProductWithLastUpdate) {

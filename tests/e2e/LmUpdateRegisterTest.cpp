@@ -8,20 +8,9 @@
 
 namespace {
 
-class LmUpdateRegisterTest : public testing::Test {
+class LmUpdateRegisterTest : public InitializedRootTest {
 protected:
-    void SetUp() override {
-        root_.makeStandardDirs();
-        ASSERT_EQ(run({"--init"}).exitStatus, 0);
-    }
-
-    ProgramResult run(const std::vector<std::string>& args) const {
-        return runLmUpdate(root_, args);
-    }
-
     std::string list() const { return run({"--list"}).out; }
-
-    TempRoot root_;
 };
 
 TEST_F(LmUpdateRegisterTest, RegisterListsTheProductAtTheEnd) {
@@ -139,16 +128,6 @@ TEST_F(LmUpdateRegisterTest, DeregisterRemovesOnlyKnownProducts) {
     ProgramResult unknown = run({"--deregister", "--id", "2000", "--name", "P"});
     EXPECT_EQ(unknown.exitStatus, 256 - 4);
     EXPECT_EQ(unknown.out, "");
-}
-
-TEST_F(LmUpdateRegisterTest, MissingInventoryExitsOne) {
-    root_.remove("conf/lm-inventory");
-    ProgramResult result =
-        run({"--register", "--id", "5", "--name", "n", "--path", "/p", "--version", "1"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "LmUpdate: cannot read inventory: " + root_.file("conf/lm-inventory") +
-                              ": No such file or directory\n");
-    EXPECT_FALSE(root_.exists("conf/lm-inventory"));
 }
 
 TEST_F(LmUpdateRegisterTest, UnparsableInventoryFailsRegistration) {
