@@ -114,15 +114,10 @@ TEST_F(LmUpdateClientDownloadTest, WholePackageIsStoredAndVerified) {
     EXPECT_EQ(requests[0].header("X-Lm-Update-SerialNo"), "SN5");
     EXPECT_FALSE(requests[0].hasHeader("Range"));
     // Without a session id its header is empty, which the HTTP layer does not send.
-    std::vector<std::string> lmHeaders;
-    for (const auto& header : requests[0].headers) {
-        if (header.first.rfind("X-Lm-", 0) == 0) {
-            lmHeaders.push_back(header.first);
-        }
-    }
-    EXPECT_EQ(lmHeaders, (std::vector<std::string>{
-                             "X-Lm-Content-Compression", "X-Lm-Update-MAC", "X-Lm-Update-ProductId",
-                             "X-Lm-Update-ProductVersion", "X-Lm-Update-SerialNo"}));
+    EXPECT_EQ(lmHeaderNames(requests[0]),
+              (std::vector<std::string>{"X-Lm-Content-Compression", "X-Lm-Update-MAC",
+                                        "X-Lm-Update-ProductId", "X-Lm-Update-ProductVersion",
+                                        "X-Lm-Update-SerialNo"}));
     EXPECT_TRUE(contains(output.log, "Download Pkg Five (0 of 10000)\n"));
     EXPECT_TRUE(contains(output.log, "LmUpdate: md5: " + String(md5_).toLowerCase().str()));
     EXPECT_TRUE(contains(output.log, "Download Pkg Five (10000 of 10000)"));
@@ -248,15 +243,28 @@ TEST_F(LmUpdateClientDownloadTest, MissingDelayListCountsAsEmpty) {
                              root().file(kDelayPackagesFile) + ": "));
 }
 
-TEST_F(LmUpdateClientDownloadTest, FileNameThatWouldLeaveTheDirectoryIsRefused) {
-    TestServer server(config({{"POST /lm-update", announcement("pkgs/..")}}));
+// Urls whose last part cannot name a file inside the package directory.
+class LmUpdateClientUnsafeNameTest : public LmUpdateClientDownloadTest,
+                                     public testing::WithParamInterface<const char*> {};
+
+TEST_P(LmUpdateClientUnsafeNameTest, PackageIsRefused) {
+    TestServer server(config({{"POST /lm-update", announcement(GetParam())}}));
     useServers({host(server)});
     LmUpdateClient client;
     Output output;
     EXPECT_EQ(runUpdate(client, &output), -1);
     EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
+    EXPECT_TRUE(contains(output.log,
+                         std::string("LmUpdate: invalid package file name in url: ") + GetParam()));
     EXPECT_TRUE(downloads(server).empty());
+    EXPECT_FALSE(root().exists("download/5"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Urls, LmUpdateClientUnsafeNameTest,
+                         testing::Values("pkgs/..", "..", "pkgs/.", "pkgs/"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return "Case" + std::to_string(info.index);
+                         });
 
 TEST_F(LmUpdateClientDownloadTest, AbsoluteUrlIsFetchedAsItStands) {
     TestServer files(config({{"GET /direct/a.zip", fileAnswer()}}));

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <sstream>
 
 std::string LmUpdateClientFixture::refusingHost() {
@@ -111,4 +112,20 @@ std::string LmUpdateClientFixture::config(
 
 std::string LmUpdateClientFixture::answer(const std::string& body, int status) {
     return "{\"status\": " + std::to_string(status) + ", \"body\": " + jsonString(body) + "}";
+}
+
+std::vector<std::string> LmUpdateClientFixture::lmHeaderNames(const RecordedRequest& request) {
+    std::vector<std::string> names;
+    for (const auto& header : request.headers) {
+        if (header.first.rfind("X-Lm-", 0) == 0) {
+            names.push_back(header.first);
+        }
+    }
+    return names;
+}
+
+std::filesystem::file_time_type LmUpdateClientFixture::backdate(const std::string& path) {
+    auto earlier = std::filesystem::last_write_time(path) - std::chrono::hours(1);
+    std::filesystem::last_write_time(path, earlier);
+    return earlier;
 }

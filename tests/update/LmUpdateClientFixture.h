@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -80,6 +81,12 @@ public:
     // A PackageInfo element.
     static std::string package(int id, const std::string& desc, const std::string& version,
                                const std::string& url, const std::string& md5, long size);
+    // The names of a recorded request's own X-Lm- headers, in the order sent.
+    static std::vector<std::string> lmHeaderNames(const RecordedRequest& request);
+    // Sets the file's modification time an hour back and returns it, so
+    // that a later rewrite shows.
+    static std::filesystem::file_time_type backdate(const std::string& path);
+
     // A test server configuration: routes given as "METHOD /path": answer.
     static std::string config(const std::vector<std::pair<std::string, std::string>>& routes);
     // {"status": status, "body": body}

@@ -2,7 +2,6 @@
 // test update server.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <ostream>
 
@@ -16,17 +15,6 @@ class LmUpdateClientRequestTest : public LmUpdateClientFixture {};
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-// The names of the request's own X-Lm- headers, in the order sent.
-std::vector<std::string> lmHeaderNames(const RecordedRequest& request) {
-    std::vector<std::string> names;
-    for (const auto& header : request.headers) {
-        if (header.first.rfind("X-Lm-", 0) == 0) {
-            names.push_back(header.first);
-        }
-    }
-    return names;
 }
 
 TEST_F(LmUpdateClientRequestTest, UpdateRequestPostsTheDocumentWithProductHeaders) {
@@ -249,8 +237,7 @@ TEST_F(LmUpdateClientRequestTest, Redirect211LeavesTheSettingsFileAlone) {
 TEST_F(LmUpdateClientRequestTest, Redirect210PutsNewHostsFirstInReverseOrderAndRewrites) {
     useServers({"old.example", "Keep.Example"});
     std::filesystem::path file = root().file("conf/network.xml");
-    auto earlier = std::filesystem::last_write_time(file) - std::chrono::hours(1);
-    std::filesystem::last_write_time(file, earlier);
+    auto earlier = backdate(file);
     LmUpdateClient client;
     int code = 0;
     capture([&] {
@@ -275,8 +262,7 @@ TEST_F(LmUpdateClientRequestTest, Redirect210PutsNewHostsFirstInReverseOrderAndR
 TEST_F(LmUpdateClientRequestTest, Redirect210ToAKnownHostStillRewritesTheSettings) {
     useServers({"old.example"});
     std::filesystem::path file = root().file("conf/network.xml");
-    auto earlier = std::filesystem::last_write_time(file) - std::chrono::hours(1);
-    std::filesystem::last_write_time(file, earlier);
+    auto earlier = backdate(file);
     LmUpdateClient client;
     capture(
         [&] { EXPECT_EQ(client.handleResponse(response(210, serverList({"OLD.example"}))), 210); });
