@@ -1,5 +1,6 @@
 #include "LmNetConfig.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,27 @@ constexpr const char kCertParameter[] = "ssl.server.cert";
 
 [[noreturn]] void failErrno(const String& path, int line) {
     throw IOException(path + ": " + strerror(errno), kSource, line);
+}
+
+// Opens path for reading without waiting for a writer when it is a FIFO:
+// one without a writer then reads as empty instead of blocking this run,
+// and every later one behind the lock, for good.
+int openForReading(const String& path) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        failErrno(path, __LINE__);
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        failErrno(path, __LINE__);
+    }
+    return fd;
 }
 
 // A decimal number from the file; anything unreadable counts as 0.
@@ -181,7 +203,7 @@ int LmNetConfig::load(const char* path) {
     }
     // Opened before the path is adopted, so that a file that cannot be
     // opened never makes a later save write this document elsewhere.
-    FileInputStream in{String(path)};
+    FileInputStream in(openForReading(path));
     path_ = path;
     try {
         return parser_.parse(in) ? 1 : 0;

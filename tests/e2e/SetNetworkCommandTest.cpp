@@ -342,6 +342,19 @@ TEST_F(SetNetworkCommandTest, ASettingsFileThatCannotBeOpenedExits1) {
     EXPECT_EQ(r.out, path + ": No such device or address");
 }
 
+TEST_F(SetNetworkCommandTest, AFifoAsTheSettingsFileReadsAsEmptyWithoutBlocking) {
+    ASSERT_EQ(mkfifo(root_.file(kSettings).c_str(), 0600), 0);
+    ProgramResult r = run({"-S"});
+    EXPECT_EQ(r.exitStatus, 10);
+    EXPECT_EQ(r.out, "");
+    r = run({"-S", "--server", "a"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    EXPECT_EQ(settings(), settingsDocument("<ServerList type=\"https\" isUsingProxy=\"0\" "
+                                           "proxy=\":0\" proxyuser=\"\" timeout=\"180\">",
+                                           {"a"}));
+}
+
 TEST_F(SetNetworkCommandTest, AnUnreadableSettingsFileExits1) {
     if (geteuid() == 0) {
         GTEST_SKIP() << "root reads any file";
