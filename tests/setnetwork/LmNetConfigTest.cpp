@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -322,6 +324,30 @@ TEST_F(LmNetConfigTest, ServerVerifyIsWrittenAndFoundOnlyForExistingFiles) {
     EXPECT_EQ(config_.getServerVerify(found), 1);
     EXPECT_EQ(found.directory, "");
     EXPECT_EQ(found.file.str(), root_.file("certs/ca.pem"));
+}
+
+TEST_F(LmNetConfigTest, ServerVerifyIsAddedBelowTheRootAndAnEmptyDirectoryMeansHere) {
+    root_.write("ca.pem", "pem");
+    const std::string before = "<R><ServerList/></R>";
+    load(before);
+    EXPECT_EQ(config_.setServerVerify(CertLocation{String(root_.path()), String()}), 0);
+    EXPECT_EQ(file(), before);
+
+    // The certificate path is relative to the working directory.
+    char* saved = getcwd(nullptr, 0);
+    ASSERT_NE(saved, nullptr);
+    ASSERT_EQ(chdir(root_.path().c_str()), 0);
+    int result = config_.setServerVerify(CertLocation{String(), String("ca.pem")});
+    EXPECT_EQ(chdir(saved), 0);
+    std::free(saved);
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(file(), kDeclaration +
+                          "<R>\n<ServerList/>\n<ServerVerify>\n"
+                          "<Param name=\"ssl.server.cert\" value=\"./ca.pem\"/>\n"
+                          "</ServerVerify>\n</R>\n");
+
+    LmNetConfig unloaded;
+    EXPECT_EQ(unloaded.setServerVerify(CertLocation{String(root_.path()), String("ca.pem")}), 0);
 }
 
 TEST_F(LmNetConfigTest, ServerVerifySkipsParametersWhoseFileIsMissing) {
