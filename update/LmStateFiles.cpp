@@ -36,6 +36,18 @@ void buildDefaultInventory(XMLTree& tree) {
         *entry, LmVersionInfo("1.0.0.0", "beta", "beta released on 2003/12/31"));
 }
 
+// Writes the document to path: 0, or -1 after logging failurePrefix and
+// the reason.
+int writeDocument(const XMLTree& tree, const String& path, const char* failurePrefix) {
+    try {
+        LmDocumentWriter::writeFile(tree, path);
+        return 0;
+    } catch (const Exception& e) {
+        SystemLog::write(failurePrefix + e.getMessage());
+        return -1;
+    }
+}
+
 // A document holding only the root element, written to relative below the
 // root.
 int createEmptyDocument(const char* relative, const char* rootName) {
@@ -44,32 +56,34 @@ int createEmptyDocument(const char* relative, const char* rootName) {
         return -1;
     }
     tree->createNode(rootName);
-    try {
-        LmDocumentWriter::writeFile(*tree, installPath(relative));
-        return 0;
-    } catch (const Exception& e) {
-        SystemLog::write(e.getMessage());
-        return -1;
-    }
+    return writeDocument(*tree, installPath(relative), "");
 }
 
-String lastUpdateAttribute(const XMLNode& entry, const char* name) {
-    String value;
-    entry.getAttribute(String(name), value);
-    return value;
-}
-
+// The four lines of one entry; each label is the attribute's name.
 String lastUpdateText(const XMLNode& entry) {
+    static const char* const kFields[] = {"LastUpdate", "LastSuccessUpdate", "LastUpdateStatus",
+                                          "UpdateMessage"};
     String text;
-    text.append("LastUpdate: ").append(lastUpdateAttribute(entry, "LastUpdate")).append('\n');
-    text.append("LastSuccessUpdate: ")
-        .append(lastUpdateAttribute(entry, "LastSuccessUpdate"))
-        .append('\n');
-    text.append("LastUpdateStatus: ")
-        .append(lastUpdateAttribute(entry, "LastUpdateStatus"))
-        .append('\n');
-    text.append("UpdateMessage: ").append(lastUpdateAttribute(entry, "UpdateMessage")).append('\n');
+    for (const char* field : kFields) {
+        String value;
+        entry.getAttribute(String(field), value);
+        text.append(field).append(": ").append(value).append('\n');
+    }
     return text;
+}
+
+// The text of the first UpdateInfo entry whose ProductID is `wanted`.
+String lastUpdateText(const XMLTree& document, const String& wanted) {
+    std::unique_ptr<XMLNode> updates = document.getNode("/UpdateInfo");
+    const int count = updates ? updates->getChildCount() : 0;
+    for (int i = 0; i < count; ++i) {
+        std::unique_ptr<XMLNode> entry = updates->getChild(i);
+        String id;
+        if (entry && entry->getAttribute(String("ProductID"), id) && id.equalsIgnoreCase(wanted)) {
+            return lastUpdateText(*entry);
+        }
+    }
+    return String();
 }
 
 // The package-list document; null when no tree can be made.
@@ -100,38 +114,19 @@ int createDefaultInventory() {
         SystemLog::write("LmUpdate: cannot obtain default XML tree");
         return -1;
     }
-    try {
-        buildDefaultInventory(*tree);
-        LmDocumentWriter::writeFile(*tree, installPath(kInventoryFile));
-        return 0;
-    } catch (const Exception& e) {
-        SystemLog::write(e.getMessage());
-        return -1;
-    }
+    buildDefaultInventory(*tree);
+    return writeDocument(*tree, installPath(kInventoryFile), "");
 }
 
 String getLastUpdateInfo(int32_t productID) {
     try {
         LmUpdateParser parser;
         FileInputStream in(installPath(kLastUpdateFile));
-        if (!parser.parse(in)) {
-            return String();
-        }
-        std::unique_ptr<XMLNode> updates = parser.getTree().getNode("/UpdateInfo");
-        const String wanted = decimal(productID);
-        const int count = updates ? updates->getChildCount() : 0;
-        for (int i = 0; i < count; ++i) {
-            std::unique_ptr<XMLNode> entry = updates->getChild(i);
-            String id;
-            if (entry && entry->getAttribute(String("ProductID"), id) &&
-                id.equalsIgnoreCase(wanted)) {
-                return lastUpdateText(*entry);
-            }
-        }
+        return parser.parse(in) ? lastUpdateText(parser.getTree(), decimal(productID)) : String();
     } catch (const Exception&) {
         // A missing or unreadable file means there is nothing to tell.
+        return String();
     }
-    return String();
 }
 
 int createPartialFilesFile() {
@@ -147,13 +142,7 @@ int savePackages(const Vector<LmPackageInfo>& list, const String& path) {
     if (!tree) {
         return -1;
     }
-    try {
-        LmDocumentWriter::writeFile(*tree, path);
-        return 0;
-    } catch (const Exception& e) {
-        SystemLog::write("LmUpdate: save package file failed: " + e.getMessage());
-        return -1;
-    }
+    return writeDocument(*tree, path, "LmUpdate: save package file failed: ");
 }
 
 int writePackageList(OutputStream& to, const Vector<LmPackageInfo>& list) {

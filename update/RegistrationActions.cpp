@@ -81,6 +81,30 @@ String listing(const LmProduct& product) {
            getLastUpdateInfo(product.info.id);
 }
 
+int listOneProduct(int32_t id) {
+    LmProduct product;
+    if (!LmUpdateStore::instance().findProduct(id, product)) {
+        print(kNoProducts);
+        return kNothingToList;
+    }
+    print(listing(product));
+    return 0;
+}
+
+int listAllProducts() {
+    Vector<LmProduct> products(0, 20);
+    if (LmUpdateStore::instance().getInstalledProducts(products) < 1) {
+        print(kNoProducts);
+        return kNothingToList;
+    }
+    String text("Installed Torvane products: \n");
+    for (const LmProduct& product : products) {
+        text.append('\n').append(listing(product));
+    }
+    print(text);
+    return 0;
+}
+
 }  // namespace
 
 bool parseProductArgs(const OptionLookup& options, LmProduct& product, bool full) {
@@ -125,27 +149,7 @@ int deregisterAction(const LmProduct& product) {
 }
 
 int listProducts(int32_t id) {
-    LmUpdateStore& store = LmUpdateStore::instance();
-    if (id != 0) {
-        LmProduct product;
-        if (!store.findProduct(id, product)) {
-            print(kNoProducts);
-            return kNothingToList;
-        }
-        print(listing(product));
-        return 0;
-    }
-    Vector<LmProduct> products(0, 20);
-    if (store.getInstalledProducts(products) < 1) {
-        print(kNoProducts);
-        return kNothingToList;
-    }
-    String text("Installed Torvane products: \n");
-    for (const LmProduct& product : products) {
-        text.append('\n').append(listing(product));
-    }
-    print(text);
-    return 0;
+    return id == 0 ? listAllProducts() : listOneProduct(id);
 }
 
 int printProductVersion(const String& idText) {

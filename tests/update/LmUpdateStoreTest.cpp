@@ -7,6 +7,7 @@
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "PlatformDetector.h"
+#include "SystemLog.h"
 #include "TempRoot.h"
 #include "io/StringOutputStream.h"
 
@@ -20,6 +21,17 @@ const char kUpdaterVersion[] =
 
 class StoreTest : public testing::Test {
 protected:
+    // The system log lines written while `action` ran (as echoed).
+    template <class Action>
+    static std::string loggedBy(Action action) {
+        SystemLog::setEcho(true);
+        testing::internal::CaptureStderr();
+        action();
+        std::string log = testing::internal::GetCapturedStderr();
+        SystemLog::setEcho(false);
+        return log;
+    }
+
     void SetUp() override {
         processRoot().clear();
         processRoot().makeStandardDirs();
@@ -406,7 +418,29 @@ TEST_F(StoreTest, SavePackagesLeavesOutUnidentifiedAndReportsFailure) {
     list.add(package(-1, "1.0"));
     ASSERT_EQ(savePackages(list, installPath(kNewPackagesFile)), 0);
     EXPECT_EQ(root().read(kNewPackagesFile), std::string(kDecl) + "<PackageInfoList/>\n");
-    EXPECT_EQ(savePackages(list, installPath("missing/dir/file")), -1);
+    list.add(package(12, "1.0"));
+    const std::string log =
+        loggedBy([&] { EXPECT_EQ(savePackages(list, installPath("missing/dir/file")), -1); });
+    EXPECT_NE(log.find("LmUpdate: save package id: 12\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("LmUpdate: save package file failed: " + root().file("missing/dir/file") +
+                       ": No such file or directory\n"),
+              std::string::npos)
+        << log;
+}
+
+// A store whose file can no longer be written reports it and says so.
+TEST_F(StoreTest, FailedSaveIsLoggedAndReported) {
+    ASSERT_EQ(createPartialFilesFile(), 0);
+    LmUpdateStore store;
+    loaded(store, kPartialFilesFile);
+    root().remove("conf");
+    LmPartialFileInfo info;
+    info.productID = 3;
+    const std::string log = loggedBy([&] { EXPECT_FALSE(store.setPartialFile(3, info)); });
+    EXPECT_NE(log.find("LmUpdate: save inventory file failed: " + root().file(kPartialFilesFile) +
+                       ": No such file or directory\n"),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(StoreTest, WritePackageListIncludesEveryPackage) {
