@@ -40,6 +40,20 @@ std::string printed(const std::string& servers, const std::string& type,
            "\nproxypass:  " + pass + "\ntimeout:    " + timeout + "\n";
 }
 
+// The ServerList start tag with the five attributes a store writes, in order.
+std::string tag(const std::string& type, const std::string& isUsingProxy, const std::string& proxy,
+                const std::string& proxyuser, const std::string& timeout) {
+    return "<ServerList type=\"" + type + "\" isUsingProxy=\"" + isUsingProxy + "\" proxy=\"" +
+           proxy + "\" proxyuser=\"" + proxyuser + "\" timeout=\"" + timeout + "\">";
+}
+
+// The file after storing options that leave everything but the servers and
+// the time-out at their defaults.
+std::string defaultsStored(const std::vector<std::string>& hosts,
+                           const std::string& timeout = "180") {
+    return settingsDocument(tag("https", "0", ":0", "", timeout), hosts);
+}
+
 using SetNetworkCommandTest = SetNetworkFixture;
 
 TEST_F(SetNetworkCommandTest, WithoutAnActionOptionPointsToHelp) {
@@ -109,9 +123,7 @@ TEST_F(SetNetworkCommandTest, SetModeCreatesTheDefaultDocumentThenStores) {
     ProgramResult r = run({"-S", "--server", "a"});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, kChanged);
-    EXPECT_EQ(settings(), settingsDocument("<ServerList type=\"https\" isUsingProxy=\"0\" "
-                                           "proxy=\":0\" proxyuser=\"\" timeout=\"180\">",
-                                           {"a"}));
+    EXPECT_EQ(settings(), defaultsStored({"a"}));
 }
 
 TEST_F(SetNetworkCommandTest, SetModeReplacesAnUnusableFile) {
@@ -120,10 +132,7 @@ TEST_F(SetNetworkCommandTest, SetModeReplacesAnUnusableFile) {
         ProgramResult r = run({"-S", "--server", "b", "--timeout", "9"});
         EXPECT_EQ(r.exitStatus, 0) << content;
         EXPECT_EQ(r.out, kChanged);
-        EXPECT_EQ(settings(), settingsDocument("<ServerList type=\"https\" isUsingProxy=\"0\" "
-                                               "proxy=\":0\" proxyuser=\"\" timeout=\"9\">",
-                                               {"b"}))
-            << content;
+        EXPECT_EQ(settings(), defaultsStored({"b"}, "9")) << content;
     }
 }
 
@@ -131,9 +140,7 @@ TEST_F(SetNetworkCommandTest, SetAndHelpTogetherIsSetModeWithNothingGiven) {
     ProgramResult r = run({"-S", "-h"});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, kChanged);
-    EXPECT_EQ(settings(), settingsDocument("<ServerList type=\"https\" isUsingProxy=\"0\" "
-                                           "proxy=\":0\" proxyuser=\"\" timeout=\"180\">",
-                                           {""}));
+    EXPECT_EQ(settings(), defaultsStored({""}));
 }
 
 TEST_F(SetNetworkCommandTest, ApplyCarriesOnlyServersAndTimeout) {
@@ -195,12 +202,6 @@ TEST_P(SetNetworkAcceptTest, StoresTheOptions) {
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, kChanged);
     EXPECT_EQ(settings(), settingsDocument(c.serverListTag, c.hosts));
-}
-
-std::string tag(const std::string& type, const std::string& isUsingProxy, const std::string& proxy,
-                const std::string& proxyuser, const std::string& timeout) {
-    return "<ServerList type=\"" + type + "\" isUsingProxy=\"" + isUsingProxy + "\" proxy=\"" +
-           proxy + "\" proxyuser=\"" + proxyuser + "\" timeout=\"" + timeout + "\">";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -350,9 +351,7 @@ TEST_F(SetNetworkCommandTest, AFifoAsTheSettingsFileReadsAsEmptyWithoutBlocking)
     r = run({"-S", "--server", "a"});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, kChanged);
-    EXPECT_EQ(settings(), settingsDocument("<ServerList type=\"https\" isUsingProxy=\"0\" "
-                                           "proxy=\":0\" proxyuser=\"\" timeout=\"180\">",
-                                           {"a"}));
+    EXPECT_EQ(settings(), defaultsStored({"a"}));
 }
 
 TEST_F(SetNetworkCommandTest, AnUnreadableSettingsFileExits1) {
