@@ -450,6 +450,30 @@ TEST_F(LmUpdateClientResumeTest, RecordOfAChangedFileIsDiscarded) {
     EXPECT_EQ(root().read(kLocalFile), content_);
 }
 
+// Only a file shorter than the package can be resumed: a range from its end
+// would ask for nothing.
+TEST_F(LmUpdateClientResumeTest, RecordOfACompleteFileStartsOver) {
+    root().write(kLocalFile, content_);
+    LmPartialFileInfo record;
+    record.productID = kProduct;
+    record.url = kUrl;
+    record.path = String(root().file(kLocalFile));
+    record.size = 10000;
+    record.actualSize = 10000;
+    LmUpdateStore store;
+    ASSERT_TRUE(store.load(installPath(kPartialFilesFile)));
+    ASSERT_TRUE(store.setPartialFile(kProduct, record));
+    TestServer server(serve(fileAnswer()));
+    useServers({host(server)});
+
+    LmUpdateClient client;
+    EXPECT_EQ(runUpdate(client), 1);
+    auto requests = downloads(server);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_FALSE(requests[0].hasHeader("Range"));
+    EXPECT_EQ(root().read(kLocalFile), content_);
+}
+
 TEST_F(LmUpdateClientResumeTest, ListedProductNeverLeavesARecord) {
     root().write(
         kPartialConfigFile,
