@@ -46,6 +46,23 @@ TEST_F(LmUpdateClientRequestTest, UpdateRequestPostsTheDocumentWithProductHeader
     EXPECT_EQ(progressLines()[0], "--action update --id 5 --status request");
 }
 
+// The progress script's exit status is never read.
+TEST_F(LmUpdateClientRequestTest, FailingOrMissingProgressScriptChangesNothing) {
+    TestServer server(config({{"POST /lm-self-update", answer(response(200))}}));
+    useServers({host(server)});
+    for (bool missing : {false, true}) {
+        if (missing) {
+            root().remove("bin/update_status.pl");
+        } else {
+            root().write("bin/update_status.pl", "exit 3;\n");
+        }
+        LmUpdateClient client;
+        Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0) << missing; });
+        EXPECT_TRUE(contains(output.log, "Torvane LmUpdate is up-to-date")) << missing;
+    }
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
 TEST_F(LmUpdateClientRequestTest, SelfUpdateUsesItsOwnPathAndHeader) {
     TestServer server(
         config({{"POST /lm-self-update", answer(response(200, "", "LMSELFUPDATERESPONSE"))}}));
