@@ -66,10 +66,19 @@ bool unzipSucceeded(int status) {
     return status >= 0 && status < 2 && !WIFSIGNALED(status);
 }
 
-// Removes a directory tree; refuses the file-system root and empty paths,
-// which a damaged package list could otherwise make us delete.
+// The absolute, normalised form of path, links resolved where they exist.
+std::filesystem::path normalPath(const String& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path.str(), error);
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
+    return (error ? absolute : canonical).lexically_normal();
+}
+
+// Removes a directory tree; refuses empty paths and the file-system root
+// however it is spelt ("//", "/.."), which a damaged package list could
+// otherwise make us delete.
 bool removeTree(const String& directory) {
-    if (directory.isEmpty() || directory == "/") {
+    if (directory.isEmpty() || normalPath(directory).relative_path().empty()) {
         return false;
     }
     std::error_code error;
@@ -82,13 +91,7 @@ bool removeTree(const String& directory) {
 // links). An empty or "/" installation root makes the deferral target such
 // a parent of the package.
 bool encloses(const String& directory, const String& path) {
-    auto normal = [](const String& text) {
-        std::error_code error;
-        std::filesystem::path absolute = std::filesystem::absolute(text.str(), error);
-        std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
-        return (error ? absolute : canonical).lexically_normal();
-    };
-    std::filesystem::path relative = normal(path).lexically_relative(normal(directory));
+    std::filesystem::path relative = normalPath(path).lexically_relative(normalPath(directory));
     return !relative.empty() && *relative.begin() != "..";
 }
 

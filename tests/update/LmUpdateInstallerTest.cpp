@@ -274,6 +274,21 @@ TEST_F(InstallerTest, ConstructionFromADocumentReadsTheRootsPackages) {
     EXPECT_EQ(LmUpdateInstaller(String("<broken")).getPackages().size(), 0);
 }
 
+TEST_F(InstallerTest, RemovesOnlyAProductDirectoryThatHasAParent) {
+    root().write("download/5/1_0_0_7/a.zip", "x");
+    root().write("download/6/keep", "x");
+    EXPECT_TRUE(LmUpdateInstaller::removeProductDirectory(root().file("download/5/1_0_0_7")));
+    EXPECT_FALSE(root().exists("download/5"));
+    EXPECT_TRUE(root().exists("download/6/keep"));
+    // Missing already counts as removed.
+    EXPECT_TRUE(LmUpdateInstaller::removeProductDirectory(root().file("download/5/1_0_0_7")));
+    // A package directory without a parent names none. (The spellings of
+    // "/" are refused too, but a test of them would wipe the machine if
+    // that ever broke.)
+    EXPECT_FALSE(LmUpdateInstaller::removeProductDirectory("/1_0_0_7"));
+    EXPECT_FALSE(LmUpdateInstaller::removeProductDirectory("1_0_0_7"));
+}
+
 struct DeferredCase {
     const char* name;
     const char* body;
