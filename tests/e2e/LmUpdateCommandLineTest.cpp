@@ -98,6 +98,8 @@ TEST(LmUpdateVerboseTest, EchoesLogLines) {
     EXPECT_NE(result.err.find("LmUpdate: deregister product failed: ProductID:   42"),
               std::string::npos)
         << result.err;
+    EXPECT_EQ(result.err.rfind("LmUpdate: ", 0), 0u)
+        << "no identity prefix expected: " << result.err;
 }
 
 }  // namespace
