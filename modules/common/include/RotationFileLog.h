@@ -21,6 +21,8 @@ public:
     void lock() override;
     // Closes the file when nearly full, then releases the write lock.
     void unlock() override;
+    // FileLog::open, then the lock files of path (taken again only when the
+    // log moves to another file).
     bool open(const String& path) override;
     // name ".k" -> name ".(k+1)", or name "." + count (deleted first) when
     // k + 1 exceeds the count; a name without a numeric suffix unchanged.
