@@ -20,7 +20,8 @@ bool checkOptions(const CmdLine& cmdLine);
 // Prints the loaded settings; 0.
 int printSettings();
 // Stores the options over the loaded settings (servers and time-out are
-// carried over when not given); 0, or 1 when nothing could be stored.
+// carried over when not given); 0, or 1 after saying why nothing was
+// stored or the file could not be saved.
 int applySettings(bool resetToDefaults);
 // Writes the default settings document: 0, -1 when no tree could be made,
 // -2 after printing why the file could not be written.
