@@ -1,7 +1,9 @@
 #include "RegistrationActions.h"
 
 #include <cstdio>
+#include <exception>
 
+#include "Exception.h"
 #include "LmUpdateStore.h"
 #include "SystemLog.h"
 #include "Utils.h"
@@ -105,20 +107,7 @@ int listAllProducts() {
     return 0;
 }
 
-}  // namespace
-
-bool parseProductArgs(const OptionLookup& options, LmProduct& product, bool full) {
-    if (!readId(options, product.info.id)) {
-        return false;
-    }
-    if (!given(options, "name", product.info.name)) {
-        printLine("LmUpdate: no product name is specified!");
-        return false;
-    }
-    return !full || readFullProduct(options, product);
-}
-
-int registerAction(const LmProduct& product) {
+int registerSteps(const LmProduct& product) {
     LmUpdateStore& store = LmUpdateStore::instance();
     Vector<LmProduct> installed(0, 20);
     LmProduct existing;
@@ -134,7 +123,7 @@ int registerAction(const LmProduct& product) {
     return 0;
 }
 
-int deregisterAction(const LmProduct& product) {
+int deregisterSteps(const LmProduct& product) {
     LmUpdateStore& store = LmUpdateStore::instance();
     LmProduct existing;
     const bool found = store.findProduct(product.info.id, existing);
@@ -148,11 +137,7 @@ int deregisterAction(const LmProduct& product) {
     return kDeregisterFailed;
 }
 
-int listProducts(int32_t id) {
-    return id == 0 ? listAllProducts() : listOneProduct(id);
-}
-
-int printProductVersion(const String& idText) {
+int printVersionSteps(const String& idText) {
     Vector<LmProduct> products(0, 20);
     LmUpdateStore::instance().getInstalledProducts(products);
     for (const LmProduct& product : products) {
@@ -163,4 +148,48 @@ int printProductVersion(const String& idText) {
     }
     printLine("0");
     return 0;
+}
+
+// Runs an entry operation; a failure raised inside it is logged and gives
+// `failure` instead of leaving the core.
+template <class Steps>
+int guarded(int failure, Steps steps) {
+    try {
+        return steps();
+    } catch (const Exception& e) {
+        SystemLog::write("LmUpdate: " + e.getMessage());
+    } catch (const std::exception& e) {
+        SystemLog::write(String("LmUpdate: ") + e.what());
+    }
+    return failure;
+}
+
+}  // namespace
+
+bool parseProductArgs(const OptionLookup& options, LmProduct& product, bool full) {
+    if (!readId(options, product.info.id)) {
+        return false;
+    }
+    if (!given(options, "name", product.info.name)) {
+        printLine("LmUpdate: no product name is specified!");
+        return false;
+    }
+    return !full || readFullProduct(options, product);
+}
+
+int registerAction(const LmProduct& product) {
+    return guarded(kRegisterFailed, [&] { return registerSteps(product); });
+}
+
+int deregisterAction(const LmProduct& product) {
+    return guarded(kDeregisterFailed, [&] { return deregisterSteps(product); });
+}
+
+int listProducts(int32_t id) {
+    return guarded(kNothingToList,
+                   [&] { return id == 0 ? listAllProducts() : listOneProduct(id); });
+}
+
+int printProductVersion(const String& idText) {
+    return guarded(0, [&] { return printVersionSteps(idText); });
 }
