@@ -294,18 +294,44 @@ TEST_F(LmUpdateClientDownloadTest, PlainDownloadSendsTheSessionId) {
     }
 }
 
-TEST_F(LmUpdateClientDownloadTest, FailedSessionIdEndsTheDownloadWithoutOtherServers) {
+// Session-id answers that end a plain download at once.
+struct SessionIdCase {
+    const char* name;
+    std::string answer;
+    int httpStatus;       // afterwards
+    const char* logLine;  // a line the log must hold, or ""
+};
+
+void PrintTo(const SessionIdCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LmUpdateClientSessionIdTest : public LmUpdateClientDownloadTest,
+                                    public testing::WithParamInterface<SessionIdCase> {};
+
+TEST_P(LmUpdateClientSessionIdTest, EndsTheDownloadWithoutOtherServers) {
+    const SessionIdCase& c = GetParam();
     TestServer other(serve(fileAnswer()));
     TestServer server(
-        config({{"POST /lm-update", announcement()}, {"GET /lm-sessionid", answer("", 403)}}));
+        config({{"POST /lm-update", announcement()}, {"GET /lm-sessionid", c.answer}}));
     useServers({host(server), host(other)});
     LmUpdateClient client;
     Output output;
     EXPECT_EQ(runUpdate(client, &output, 1), -1);
-    EXPECT_EQ(client.getHttpStatus(), 403);
+    EXPECT_EQ(client.getHttpStatus(), c.httpStatus);
     EXPECT_TRUE(other.requests().empty());
+    EXPECT_TRUE(downloads(server).empty());
     EXPECT_TRUE(contains(output.out, "EC_LMUPDATE_UPDATE_ERROR\n"));
+    EXPECT_TRUE(contains(output.log, c.logLine)) << output.log;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LmUpdateClientSessionIdTest,
+    testing::Values(SessionIdCase{"Forbidden", LmUpdateClientFixture::answer("", 403), 403, ""},
+                    SessionIdCase{"OverMemoryCap",
+                                  R"({"body_repeat": "s", "body_count": 16777217})", 200,
+                                  "LmUpdate: response body too large"}),
+    [](const testing::TestParamInfo<SessionIdCase>& info) { return info.param.name; });
 
 TEST_F(LmUpdateClientDownloadTest, NextServerAfterNotFoundOrBadLength) {
     TestServer good(serve(fileAnswer()));

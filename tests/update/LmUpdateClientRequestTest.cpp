@@ -2,6 +2,7 @@
 // test update server.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <ostream>
 
@@ -520,7 +521,14 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorCase{"EC_WRITE_TIMEOUT: x", "0", "EC_LMUPDATE_WRITE_TIMEOUT", -27},
                     ErrorCase{"EC_CONNECT_FAILED: x", "0", "EC_LMUPDATE_CONNECT_FAILED", -28},
                     ErrorCase{"file size is incorrect", "0", "", -9},
-                    ErrorCase{"xEC_READ_FAILED", "0", "", -9}));
+                    ErrorCase{"xEC_READ_FAILED", "0", "", -9}),
+    [](const testing::TestParamInfo<ErrorCase>& info) {
+        std::string name;
+        for (char c : std::string(info.param.message)) {
+            name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return name + (std::string(info.param.proxy) == "1" ? "_viaProxy" : "");
+    });
 
 }  // namespace
 
