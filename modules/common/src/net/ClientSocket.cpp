@@ -147,6 +147,11 @@ int ClientSocket::waitFor(int fd, bool forWrite, int limitMs) {
     int wait = limitMs;
     for (;;) {
         int ready = ::poll(&entry, 1, wait);
+        if (ready > 0 && (entry.revents & POLLNVAL) != 0) {
+            // A descriptor that is not open is an error, not readiness.
+            errno = EBADF;
+            return -1;
+        }
         if (ready >= 0 || errno != EINTR) {
             return ready;
         }

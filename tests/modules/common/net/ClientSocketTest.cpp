@@ -14,9 +14,11 @@
 #include "SystemLog.h"
 
 namespace {
-std::string messageOf(ClientSocket& socket, int (ClientSocket::*operation)()) {
+// The message of the SocketException that operation raises on socket.
+template <class Operation>
+std::string messageOf(ClientSocket& socket, Operation operation) {
     try {
-        (socket.*operation)();
+        operation(socket);
     } catch (const SocketException& e) {
         return e.getMessage().str();
     }
@@ -24,17 +26,14 @@ std::string messageOf(ClientSocket& socket, int (ClientSocket::*operation)()) {
 }
 
 std::string openMessage(ClientSocket& socket) {
-    return messageOf(socket, &ClientSocket::open);
+    return messageOf(socket, [](ClientSocket& s) { return s.open(); });
 }
 
 std::string readMessage(ClientSocket& socket) {
-    char buffer[16];
-    try {
-        socket.read(buffer, sizeof buffer);
-    } catch (const SocketException& e) {
-        return e.getMessage().str();
-    }
-    return "no exception";
+    return messageOf(socket, [](ClientSocket& s) {
+        char buffer[16];
+        return s.read(buffer, sizeof buffer);
+    });
 }
 
 // A raw non-blocking client connection; closed by the destructor.
@@ -168,6 +167,23 @@ TEST(ClientSocketTest, ReadTimesOutAgainstASilentServer) {
     // Still usable for close after a raise.
     socket.close();
     EXPECT_EQ(socket.getState(), ClientSocket::kClosed);
+}
+
+TEST(ClientSocketTest, ReadAndWriteAfterCloseFail) {
+    ClientSocket socket("127.0.0.1", closedPort());
+    socket.setTimeout(1000);
+    SystemLog::setEcho(true);
+    testing::internal::CaptureStderr();
+    socket.close();  // releases its descriptor; nothing opens another before the reads
+    EXPECT_EQ(readMessage(socket), "EC_READ_FAILED: reading data from socket failed");
+    EXPECT_EQ(messageOf(socket, [](ClientSocket& s) { return s.write("x", 1); }),
+              "EC_WRITE_FAILED: sending data on socket failed");
+    std::string log = testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    EXPECT_NE(log.find(std::string("ClientSocket::read: ") + strerror(EBADF)), std::string::npos)
+        << log;
+    EXPECT_NE(log.find(std::string("ClientSocket::write: ") + strerror(EBADF)), std::string::npos)
+        << log;
 }
 
 TEST(ClientSocketTest, LargeWriteReportsWhatWasSent) {
