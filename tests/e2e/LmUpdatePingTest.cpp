@@ -70,6 +70,22 @@ TEST(LmUpdatePingCommandTest, RefusedConnectionGivesItsCode) {
     EXPECT_EQ(result.exitStatus, 256 - 22);
 }
 
+TEST(LmUpdatePingCommandTest, VerboseShowsTheSessionsLogLines) {
+    TestServer server(R"({"routes": {"GET /control?act=ping": {"body": "pong"}}})");
+    TempRoot root;
+    root.makeStandardDirs();
+    std::string host = "127.0.0.1:" + std::to_string(server.port());
+    root.write("conf/network.xml", settingsFor(host, 5));
+    ProgramResult result =
+        runProgram(lmUpdateExe(), {"--ping", "--verbose"}, {.env = {root.registerDirEnv()}});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "pong");
+    EXPECT_NE(result.err.find("Connecting to " + host + "..."), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("GET http://" + host + "/control?act=ping HTTP/1.0"),
+              std::string::npos)
+        << result.err;
+}
+
 TEST(LmUpdatePingCommandTest, MissingSettingsGiveMinusTwo) {
     TempRoot root;
     root.makeStandardDirs();
