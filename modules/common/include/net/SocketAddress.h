@@ -18,10 +18,13 @@ public:
     SocketAddress& operator=(const SocketAddress& other);
 
     const sockaddr_in& raw() const { return raw_; }
-    int getPort() const { return ntohs(raw_.sin_port); }
+    // The port as given, which may lie outside what TCP can reach.
+    int getPort() const { return port_; }
+    bool hasValidPort() const { return port_ >= 0 && port_ <= 65535; }
     const InetAddress* getInetAddress() const { return inet_.get(); }
 
 private:
     sockaddr_in raw_{};
+    int port_;
     std::unique_ptr<InetAddress> inet_;
 };

@@ -93,6 +93,11 @@ int ClientSocket::open() {
     if (host == nullptr || host->getHostAddress().isEmpty()) {
         fail("EC_INVALID_HOST: invalid remote host", __LINE__);
     }
+    // Cut down to 16 bits it would name some other port.
+    if (!remote_->hasValidPort()) {
+        SystemLog::write(String("ClientSocket::open: invalid port ").append(remote_->getPort()));
+        fail("EC_CONNECT_FAILED: connecting failed", __LINE__);
+    }
     setNonBlocking(true);
     const sockaddr_in& raw = remote_->raw();
     int result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&raw), sizeof raw);

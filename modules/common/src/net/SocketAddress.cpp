@@ -11,22 +11,29 @@ sockaddr_in makeRaw(uint32_t address, int port) {
 }  // namespace
 
 SocketAddress::SocketAddress(const InetAddress& host, int port)
-    : raw_(makeRaw(host.getAddress(), port)), inet_(std::make_unique<InetAddress>(host)) {}
+    : raw_(makeRaw(host.getAddress(), port)),
+      port_(port),
+      inet_(std::make_unique<InetAddress>(host)) {}
 
-SocketAddress::SocketAddress(const char* host, int port) : inet_(InetAddress::byName(host)) {
+SocketAddress::SocketAddress(const char* host, int port)
+    : port_(port), inet_(InetAddress::byName(host)) {
     raw_ = makeRaw(inet_ ? inet_->getAddress() : htonl(INADDR_ANY), port);
 }
 
 SocketAddress::SocketAddress(const sockaddr_in& raw)
-    : raw_(raw), inet_(std::make_unique<InetAddress>(raw.sin_addr.s_addr)) {}
+    : raw_(raw),
+      port_(ntohs(raw.sin_port)),
+      inet_(std::make_unique<InetAddress>(raw.sin_addr.s_addr)) {}
 
 SocketAddress::SocketAddress(const SocketAddress& other)
     : raw_(other.raw_),
+      port_(other.port_),
       inet_(other.inet_ ? std::make_unique<InetAddress>(*other.inet_) : nullptr) {}
 
 SocketAddress& SocketAddress::operator=(const SocketAddress& other) {
     if (this != &other) {
         raw_ = other.raw_;
+        port_ = other.port_;
         inet_ = other.inet_ ? std::make_unique<InetAddress>(*other.inet_) : nullptr;
     }
     return *this;

@@ -107,6 +107,14 @@ TEST(ClientSocketTest, UnresolvableHostFailsAtOpenWithoutConnecting) {
     EXPECT_EQ(socket.getState(), ClientSocket::kCreated);
 }
 
+TEST(ClientSocketTest, PortsOutsideTcpFailWithoutConnecting) {
+    for (int port : {-1, 65536, 65536 + 80}) {
+        ClientSocket socket("127.0.0.1", port);
+        EXPECT_EQ(openMessage(socket), "EC_CONNECT_FAILED: connecting failed") << port;
+        EXPECT_EQ(socket.getState(), ClientSocket::kCreated) << port;
+    }
+}
+
 TEST(ClientSocketTest, RefusedConnection) {
     ClientSocket socket("127.0.0.1", closedPort());
     socket.setTimeout(2000);
