@@ -56,6 +56,7 @@ protected:
     bool setUpTunnel();
 
 private:
+    void applyTimeout(ClientSocket& socket) const;
     void completeHeaders(HttpRequest& request) const;
     bool addBodyLength(HttpRequest& request) const;
     bool writeAll(const String& text);

@@ -39,10 +39,16 @@ void HttpConnection::setServerCredentials(const String& user, const String& pass
 ClientSocket* HttpConnection::installSocket(std::unique_ptr<ClientSocket> socket) {
     socket_ = std::move(socket);
     connected_ = false;
-    if (timeout_ > 0) {
-        socket_->setTimeout(timeout_);
-    }
+    applyTimeout(*socket_);
     return socket_.get();
+}
+
+// A time-out of 0 or less leaves the socket's own (none): 0 must not turn
+// into a wait of no time at all.
+void HttpConnection::applyTimeout(ClientSocket& socket) const {
+    if (timeout_ > 0) {
+        socket.setTimeout(timeout_);
+    }
 }
 
 void HttpConnection::open() {
@@ -68,7 +74,7 @@ String HttpConnection::proxyAuthorization() const {
 
 bool HttpConnection::setUpTunnel() {
     ClientSocket tunnel(socket_->getFD());
-    tunnel.setTimeout(timeout_);
+    applyTimeout(tunnel);
     String text("CONNECT ");
     text.append(host_).append(':').append(port_).append(" HTTP/1.0\r\n");
     text.append("User-Agent: Mozilla/4.0\r\n");

@@ -1,6 +1,7 @@
 #include "net/HttpConnection.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -304,16 +305,20 @@ TEST_F(HttpConnectionTest, DirectoryAsPostFileIsRefused) {
     EXPECT_EQ(received_, "");
 }
 
-TEST_F(HttpConnectionTest, RefusedTunnelIsIgnoredByPlainHttp) {
+class HttpTunnelTest : public HttpConnectionTest, public testing::WithParamInterface<int> {};
+
+// Time-outs of 0 and below mean none, for the tunnel as for the connection.
+TEST_P(HttpTunnelTest, RefusedTunnelIsIgnoredByPlainHttp) {
     std::string connect;
     LocalServer proxy([&](int fd) {
         connect = readHead(fd);
+        usleep(100000);  // a proxy that takes its time
         sendAll(fd, "HTTP/1.0 407 Proxy Authentication Required\r\n\r\n");
         received_ = readRequest(fd);
         sendAll(fd, okResponse("after"));
     });
     HttpConnection connection;
-    connection.setTimeout(2000);
+    connection.setTimeout(GetParam());
     connection.setTunnel(true);
     connection.setProxy("127.0.0.1", proxy.port());
     connection.setProxyCredentials("user", "pass");
@@ -330,6 +335,11 @@ TEST_F(HttpConnectionTest, RefusedTunnelIsIgnoredByPlainHttp) {
     // Tunnelled requests carry no proxy authorization of their own.
     EXPECT_EQ(received_.find("Proxy-authorization"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, HttpTunnelTest, testing::Values(2000, 0, -1),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param > 0 ? "Limited" : info.param == 0 ? "Zero" : "None";
+                         });
 
 TEST_F(HttpConnectionTest, ConnectionFailuresRaise) {
     HttpConnection connection;
