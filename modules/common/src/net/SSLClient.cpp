@@ -47,10 +47,6 @@ struct CertificateDeleter {
 };
 using Certificate = std::unique_ptr<X509, CertificateDeleter>;
 
-struct SessionDeleter {
-    void operator()(SSL* ssl) const { SSL_free(ssl); }
-};
-
 // A name from the certificate as text, freed by OpenSSL's allocator.
 struct OpenSSLFree {
     void operator()(char* text) const { OPENSSL_free(text); }
@@ -119,7 +115,7 @@ bool usePrivateKey(SSL_CTX* context) {
 }
 
 bool keyMatchesCertificate(SSL_CTX* context) {
-    std::unique_ptr<SSL, SessionDeleter> probe(SSL_new(context));
+    std::unique_ptr<SSL, decltype(&SSL_free)> probe(SSL_new(context), &SSL_free);
     if (probe) {
         if (X509* certificate = SSL_get_certificate(probe.get())) {
             EVP_PKEY* publicKey = X509_get_pubkey(certificate);

@@ -248,6 +248,7 @@ TEST(InetAddressTest, NamesAndDottedNumbers) {
     ASSERT_NE(byNumber, nullptr);
     EXPECT_EQ(byNumber->getHostAddress(), "127.0.0.1");
     EXPECT_EQ(byNumber->getAddress(), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(byNumber->getHostName(), "localhost");  // asked of the resolver
     auto byName = InetAddress::byName("localhost");
     ASSERT_NE(byName, nullptr);
     EXPECT_EQ(byName->getHostAddress(), "127.0.0.1");
