@@ -182,7 +182,7 @@ String lastPathSegment(const String& url) {
 }
 
 bool isOneOf(const String& name, const char* first, const char* second) {
-    return name.equalsIgnoreCase(first) || (second != nullptr && name.equalsIgnoreCase(second));
+    return name.equalsIgnoreCase(first) || name.equalsIgnoreCase(second);
 }
 
 // Register and verify responses: the server time, then the parameters of
@@ -375,11 +375,11 @@ bool LmUpdateParser::describe(String& out) const {
         describeResponse(*root, out);
     } else if (isOneOf(name, "LmRegisterInfo", "LmVerifyConfig")) {
         describeParameters(*root, out);
-    } else if (isOneOf(name, "LmUpdateResponse", nullptr)) {
+    } else if (name.equalsIgnoreCase("LmUpdateResponse")) {
         Vector<LmPackageInfo> packages(0, 20);
         readPackageInfoList(packages, false);
         describePackages(packages, out);
-    } else if (isOneOf(name, "ServiceToProductID", nullptr)) {
+    } else if (name.equalsIgnoreCase("ServiceToProductID")) {
         describeServices(*root, out);
     } else {
         return false;
