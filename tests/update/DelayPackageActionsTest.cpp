@@ -4,10 +4,12 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "InstallRoot.h"
 #include "LmUpdateParser.h"
 #include "LmUpdateStore.h"
+#include "SystemLog.h"
 #include "TempRoot.h"
 
 namespace {
@@ -108,7 +110,20 @@ TEST_P(DelayStatusTest, PrintsTheDocumentOfTheChosenPackagesAndKeepsTheList) {
     store({deferred(5), deferred(6)});
     String action;
     std::string printed;
-    ASSERT_EQ(run(GetParam().id, "Status", 1, action, printed), 0);
+    SystemLog::setEcho(true);
+    ::testing::internal::CaptureStderr();
+    int result = run(GetParam().id, "Status", 1, action, printed);
+    std::string log = ::testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    ASSERT_EQ(result, 0);
+    std::vector<std::string> lines{"LmUpdate: status delay package id: " +
+                                   std::to_string(GetParam().id)};
+    if (GetParam().id != 0) {
+        lines.insert(lines.end(), {"LmUpdate:checking id:5", "LmUpdate:checking id:6"});
+    }
+    for (const std::string& line : lines) {
+        EXPECT_NE(log.find(line + "\n"), std::string::npos) << line << "\n" << log;
+    }
     EXPECT_EQ(printed, action.str());
     EXPECT_EQ(documentIds(action), GetParam().shown);
     EXPECT_EQ(storedIds(), (std::vector<int32_t>{5, 6}));
