@@ -51,6 +51,8 @@ protected:
 
 private:
     void createDescriptor();
+    void checkRemote() const;
+    bool startConnection();
     void setNonBlocking(bool on);
     void awaitConnection();
     void readLocalAddress();

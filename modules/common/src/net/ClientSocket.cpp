@@ -89,6 +89,17 @@ int ClientSocket::open() {
     if (state_ != kCreated) {
         return -1;
     }
+    checkRemote();
+    if (!startConnection()) {
+        awaitConnection();
+    }
+    readLocalAddress();
+    state_ = kConnected;
+    return 0;
+}
+
+// Raises before anything goes on the network when there is nowhere to go.
+void ClientSocket::checkRemote() const {
     const InetAddress* host = remote_->getInetAddress();
     if (host == nullptr || host->getHostAddress().isEmpty()) {
         fail("EC_INVALID_HOST: invalid remote host", __LINE__);
@@ -98,6 +109,11 @@ int ClientSocket::open() {
         SystemLog::write(String("ClientSocket::open: invalid port ").append(remote_->getPort()));
         fail("EC_CONNECT_FAILED: connecting failed", __LINE__);
     }
+}
+
+// Connects without blocking; true when the connection was made at once,
+// false when it is under way.
+bool ClientSocket::startConnection() {
     setNonBlocking(true);
     const sockaddr_in& raw = remote_->raw();
     int result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&raw), sizeof raw);
@@ -106,12 +122,7 @@ int ClientSocket::open() {
         fail("EC_CONNECT_FAILED: connecting failed", __LINE__);
     }
     setNonBlocking(false);
-    if (result != 0) {
-        awaitConnection();
-    }
-    readLocalAddress();
-    state_ = kConnected;
-    return 0;
+    return result == 0;
 }
 
 void ClientSocket::setNonBlocking(bool on) {
