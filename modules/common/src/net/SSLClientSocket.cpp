@@ -1,5 +1,7 @@
 #include "net/SSLClientSocket.h"
 
+#include <algorithm>
+
 #include "net/AlarmGuard.h"
 #include "net/SSLSettings.h"
 
@@ -43,8 +45,11 @@ int SSLClientSocket::open() {
     return ClientSocket::open();
 }
 
+// A time-out under a second still arms a second: an alarm of 0 would leave
+// the TLS call blocked without limit.
 unsigned SSLClientSocket::alarmSeconds() const {
-    return getTimeout() < 1000 ? 0U : static_cast<unsigned>(getTimeout() / 1000);
+    int timeout = getTimeout();
+    return timeout < 1 ? 0U : static_cast<unsigned>(std::max(timeout / 1000, 1));
 }
 
 int SSLClientSocket::setVerifyLocations(const char* directory, const char* file) {
