@@ -1,0 +1,176 @@
+#include "io/AtomicFileWriter.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "Exception.h"
+#include "Utils.h"
+#include "io/File.h"
+
+namespace {
+
+constexpr const char kSource[] = "io/AtomicFileWriter";
+// Bytes gathered before they go to the temporary file: documents arrive in
+// many small pieces.
+constexpr size_t kBufferSize = 8192;
+
+String directoryOf(const String& path) {
+    String directory = File(path).getParent();
+    return directory.isEmpty() ? String(".") : directory;
+}
+
+// What creating the file with 0666 would give under the current umask.
+mode_t defaultMode() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// Makes the rename itself durable; the content is already in place, so a
+// failure here is not worth failing the save for.
+void syncDirectory(const String& directory) {
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(const String& path) : path_(path), target_(describe(path)) {
+    String name = File(target_.path).getName();
+    fd_ = createTempFile("." + name + ".", directoryOf(target_.path), tempPath_);
+    if (fd_ < 0) {
+        int error = errno;
+        setClosed();
+        fail(error, __LINE__);
+    }
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    discard();
+}
+
+AtomicFileWriter::Target AtomicFileWriter::describe(const String& path) {
+    Target target;
+    char resolved[PATH_MAX];
+    target.path = ::realpath(path.c_str(), resolved) != nullptr ? String(resolved) : path;
+    struct stat status {};
+    if (::stat(target.path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        target.exists = true;
+        target.mode = status.st_mode & 07777;
+        target.owner = status.st_uid;
+        target.group = status.st_gid;
+    } else {
+        target.mode = defaultMode();
+    }
+    return target;
+}
+
+void AtomicFileWriter::fail(int error, int line) const {
+    throw IOException(path_ + ": " + strerror(error), kSource, line);
+}
+
+void AtomicFileWriter::write(int byte) {
+    char c = static_cast<char>(byte);
+    write(&c, 1);
+}
+
+void AtomicFileWriter::write(const char* buffer, int length) {
+    checkOpen();
+    if (length <= 0) {
+        return;
+    }
+    pending_.append(buffer, static_cast<size_t>(length));
+    if (pending_.size() >= kBufferSize) {
+        flush();
+    }
+}
+
+void AtomicFileWriter::flush() {
+    checkOpen();
+    std::string data;
+    data.swap(pending_);
+    writeOut(data.data(), data.size());
+}
+
+void AtomicFileWriter::writeOut(const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd_, data, length);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            // Never let a half-written file be committed afterwards.
+            int error = n < 0 ? errno : EIO;
+            discard();
+            fail(error, __LINE__);
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+void AtomicFileWriter::takeOverAttributes() {
+    if (::fchmod(fd_, target_.mode) != 0) {
+        fail(errno, __LINE__);
+    }
+    if (target_.exists) {
+        // Only root may give a file away; anyone else keeps it.
+        (void)!::fchown(fd_, target_.owner, target_.group);
+    }
+}
+
+void AtomicFileWriter::closeDescriptor() {
+    int fd = fd_;
+    fd_ = -1;
+    // A delayed write error (NFS, quota) shows up here at the latest.
+    if (::close(fd) != 0) {
+        fail(errno, __LINE__);
+    }
+}
+
+void AtomicFileWriter::commit() {
+    checkOpen();
+    try {
+        flush();
+        takeOverAttributes();
+        if (::fsync(fd_) != 0) {
+            fail(errno, __LINE__);
+        }
+        closeDescriptor();
+        if (::rename(tempPath_.c_str(), target_.path.c_str()) != 0) {
+            fail(errno, __LINE__);
+        }
+    } catch (...) {
+        discard();
+        throw;
+    }
+    tempPath_ = String();
+    setClosed();
+    syncDirectory(directoryOf(target_.path));
+}
+
+void AtomicFileWriter::close() {
+    discard();
+}
+
+void AtomicFileWriter::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!tempPath_.isEmpty()) {
+        ::unlink(tempPath_.c_str());
+        tempPath_ = String();
+    }
+    pending_.clear();
+    setClosed();
+}
