@@ -1,12 +1,9 @@
 #include "LmNetConfig.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -14,9 +11,9 @@
 #include "Base64.h"
 #include "Exception.h"
 #include "Utils.h"
+#include "io/AtomicFileWriter.h"
 #include "io/File.h"
 #include "io/FileInputStream.h"
-#include "io/FileOutputStream.h"
 #include "xml/XMLFactory.h"
 #include "xml/XMLNode.h"
 
@@ -101,95 +98,6 @@ String orDefault(const String& value, const char* fallback) {
     return value.isEmpty() ? String(fallback) : value;
 }
 
-// The file a save replaces: symbolic links resolved (a settings file kept
-// elsewhere through a link stays there), and the permission bits and owner
-// the replacement takes over.
-struct Target {
-    String path;
-    mode_t mode = 0;
-    bool exists = false;
-    uid_t owner = 0;
-    gid_t group = 0;
-};
-
-Target describeTarget(const String& path) {
-    Target target;
-    char resolved[PATH_MAX];
-    target.path = ::realpath(path.c_str(), resolved) != nullptr ? String(resolved) : path;
-    struct stat status {};
-    if (::stat(target.path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-        target.exists = true;
-        target.mode = status.st_mode & 07777;
-        target.owner = status.st_uid;
-        target.group = status.st_gid;
-    } else {
-        mode_t mask = ::umask(0);  // what creating it with 0666 would give
-        ::umask(mask);
-        target.mode = 0666 & ~mask;
-    }
-    return target;
-}
-
-// A temporary file beside the target, removed unless it was renamed into
-// place. Errors name `shownPath`, the path the caller knows.
-class TempFile {
-public:
-    TempFile(const Target& target, const String& shownPath) : target_(target), shown_(shownPath) {
-        File file(target.path);
-        String directory = file.getParent();
-        int fd = createTempFile("." + file.getName() + ".", directory.isEmpty() ? "." : directory,
-                                path_);
-        if (fd < 0) {
-            failErrno(shown_, __LINE__);
-        }
-        out_ = std::make_unique<FileOutputStream>(fd);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (!committed_) {
-            ::unlink(path_.c_str());
-        }
-    }
-
-    void write(const String& text) {
-        try {
-            out_->write(text);
-            int fd = out_->getFD();
-            if (::fchmod(fd, target_.mode) != 0) {
-                failErrno(shown_, __LINE__);
-            }
-            if (target_.exists) {
-                // Only root may give a file away; anyone else keeps it.
-                (void)!::fchown(fd, target_.owner, target_.group);
-            }
-            if (::fsync(fd) != 0) {
-                failErrno(shown_, __LINE__);
-            }
-            out_->close();
-        } catch (const IOException& e) {
-            if (e.getMessage().startsWith(shown_.view())) {
-                throw;
-            }
-            throw IOException(shown_ + ": " + e.getMessage(), kSource, __LINE__);
-        }
-    }
-
-    void commit() {
-        if (::rename(path_.c_str(), target_.path.c_str()) != 0) {
-            failErrno(shown_, __LINE__);
-        }
-        committed_ = true;
-    }
-
-private:
-    const Target& target_;
-    String shown_;
-    String path_;
-    std::unique_ptr<FileOutputStream> out_;
-    bool committed_ = false;
-};
-
 }  // namespace
 
 LmNetConfig& LmNetConfig::getInstance() {
@@ -244,10 +152,10 @@ void LmNetConfig::writeDocument(const String& path, const XMLTree& tree) {
         throw IOException(path + ": a value holds characters that cannot be stored", kSource,
                           __LINE__);
     }
-    Target target = describeTarget(path);
-    TempFile temp(target, path);
-    temp.write(text);
-    temp.commit();
+    // Replaced whole, so that a failed save keeps the settings there were.
+    AtomicFileWriter out(path);
+    out.write(text);
+    out.commit();
 }
 
 bool LmNetConfig::hasNode(const char* path) const {

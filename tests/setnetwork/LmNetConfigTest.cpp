@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Base64.h"
+#include "FileSizeLimit.h"
 #include "TempRoot.h"
 #include "io/File.h"
 
@@ -293,6 +294,32 @@ TEST_F(LmNetConfigTest, SaveKeepsThePermissionsAndLeavesNoTemporaryFile) {
     struct stat status {};
     ASSERT_EQ(stat(path().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
+    Vector<String> names;
+    ASSERT_TRUE(File(root_.file("conf")).list(names));
+    EXPECT_EQ(names.size(), 1);
+}
+
+TEST_F(LmNetConfigTest, ASaveThatRunsOutOfRoomKeepsTheOldSettings) {
+    const std::string doc = "<R><ServerList><Server host=\"a\"/></ServerList></R>";
+    load(doc);
+    NetworkSettings s;
+    for (int i = 0; i < 100; ++i) {
+        s.servers.add(LmServer(String("server").append(i).append(".example")));
+    }
+    std::string out;
+    {
+        FileSizeLimit limit(512);
+        if (!limit.active()) {
+            GTEST_SKIP() << "cannot limit the file size";
+        }
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(config_.storeSettings(s), 1);
+        std::fflush(stdout);
+        out = testing::internal::GetCapturedStdout();
+    }
+    EXPECT_EQ(out, "LmUpdate: store network settings failed: " + path() + ": File too large");
+    EXPECT_FALSE(config_.lastSaveSucceeded());
+    EXPECT_EQ(file(), doc);
     Vector<String> names;
     ASSERT_TRUE(File(root_.file("conf")).list(names));
     EXPECT_EQ(names.size(), 1);
