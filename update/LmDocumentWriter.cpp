@@ -1,6 +1,6 @@
 #include "LmDocumentWriter.h"
 
-#include "io/FileOutputStream.h"
+#include "io/AtomicFileWriter.h"
 #include "xml/XMLNode.h"
 
 String decimal(long value) {
@@ -79,7 +79,8 @@ void LmDocumentWriter::appendPackage(XMLTree& list, const LmPackageInfo& package
 }
 
 void LmDocumentWriter::writeFile(const XMLTree& tree, const String& path) {
-    FileOutputStream out(path, FileOutputStream::kTruncate);
+    // Replaced whole: a save that fails half-way keeps the old document.
+    AtomicFileWriter out(path);
     tree.write(out);
-    out.close();
+    out.commit();
 }

@@ -29,8 +29,8 @@ public:
     static void appendVersion(XMLTree& element, const LmVersionInfo& version);
     // Appends one PackageInfo under the root of `list`.
     static void appendPackage(XMLTree& list, const LmPackageInfo& package);
-    // Writes the tree (declaration first) to path, truncating it. Raises
-    // IOException.
+    // Writes the tree (declaration first) to path, replacing the file whole
+    // (AtomicFileWriter). Raises IOException.
     static void writeFile(const XMLTree& tree, const String& path);
 };
 
