@@ -17,9 +17,9 @@
 #include "LmUpdateStore.h"
 #include "ProgressReporter.h"
 #include "SystemLog.h"
+#include "io/AtomicFileWriter.h"
 #include "io/File.h"
 #include "io/FileInputStream.h"
-#include "io/FileOutputStream.h"
 
 namespace {
 
@@ -117,10 +117,11 @@ private:
     bool held_;
 };
 
+// Replaced whole, so that a failed write never leaves a half list.
 void writeNewPackages(const Vector<LmPackageInfo>& packages) {
-    FileOutputStream out(installPath(kNewPackagesFile), FileOutputStream::kTruncate);
+    AtomicFileWriter out(installPath(kNewPackagesFile));
     writePackageList(out, packages);
-    out.close();
+    out.commit();
 }
 
 // Asks the servers and downloads: the run's result when it ends here, or 1
@@ -209,6 +210,9 @@ int runUpdateSteps(int32_t id, int plainDownload, int throttleKB, int pauseSecon
         writeNewPackages(client.getPackages());
     } catch (const Exception& e) {
         log(e.getMessage());
+        // The install step reads this file: an earlier run's list must not
+        // be installed in place of the one that could not be written.
+        File(installPath(kNewPackagesFile)).remove();
     }
     ProgressReporter::reportInstall(id);
     return installUnderLocks(id, client.getPackages().size());
