@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <utility>
 
 #include "DelayPackageActions.h"
@@ -155,13 +156,19 @@ bool recordResults(const Vector<LmPackageInfo>& packages) {
     return true;
 }
 
+// An installer for the packages of conf/lm-newpkgs; the file is closed
+// again before any install script starts.
+std::unique_ptr<LmUpdateInstaller> readNewPackages() {
+    FileInputStream in(installPath(kNewPackagesFile));
+    return std::make_unique<LmUpdateInstaller>(in);
+}
+
 // Installs the packages of conf/lm-newpkgs (under both locks) and records
 // the outcome.
 int installAndRecord(int32_t id, int announced) {
     std::unique_ptr<LmUpdateInstaller> installer;
     try {
-        FileInputStream in(installPath(kNewPackagesFile));
-        installer = std::make_unique<LmUpdateInstaller>(in);
+        installer = readNewPackages();
         if (installer->installAll() <= 0) {
             return -6;
         }
