@@ -135,6 +135,26 @@ TEST_F(AtomicFileWriterTest, ASymbolicLinkIsReplacedThroughTheLink) {
     EXPECT_EQ(entries("persistent"), std::vector<std::string>{"state"});
 }
 
+TEST_F(AtomicFileWriterTest, ADanglingLinkGetsItsFileCreated) {
+    root_.mkdirs("persistent");
+    ASSERT_EQ(symlink("../persistent/fresh", path("conf/fresh").c_str()), 0);
+    AtomicFileWriter out(path("conf/fresh"));
+    out.write("created");
+    out.commit();
+    EXPECT_EQ(root_.read("persistent/fresh"), "created");
+    struct stat status {};
+    ASSERT_EQ(lstat(path("conf/fresh").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+}
+
+TEST_F(AtomicFileWriterTest, ALoopOfLinksIsRefused) {
+    ASSERT_EQ(symlink("b", path("conf/a").c_str()), 0);
+    ASSERT_EQ(symlink("a", path("conf/b").c_str()), 0);
+    EXPECT_EQ(ioError([&] { AtomicFileWriter out(path("conf/a")); }),
+              path("conf/a") + ": Too many levels of symbolic links");
+    EXPECT_EQ(entries().size(), 3u);
+}
+
 TEST_F(AtomicFileWriterTest, TheOldModeIsKeptAndANewFileFollowsTheUmask) {
     ASSERT_EQ(chmod(path().c_str(), 0604), 0);
     AtomicFileWriter(path()).commit();

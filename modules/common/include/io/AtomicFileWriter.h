@@ -17,10 +17,10 @@
 //   out.commit();
 //
 // A symbolic link as the target is resolved, so the linked file is the one
-// replaced and the link stays. The replacement takes over the old file's
-// permission bits and (as root) its owner; a new file gets 0666 less the
-// umask. The temporary file is removed on every path that does not reach
-// commit: close() and the destructor abandon it.
+// replaced (or, for a dangling link, created) and the link stays. The replacement takes over the
+// old file's permission bits and (as root) its owner; a new file gets 0666 less the umask. The
+// temporary file is removed on every path that does not reach commit: close() and the destructor
+// abandon it.
 //
 // Errors raise IOException with the target path as given, ": " and the
 // system's error text.

@@ -19,10 +19,31 @@ constexpr const char kSource[] = "io/AtomicFileWriter";
 // Bytes gathered before they go to the temporary file: documents arrive in
 // many small pieces.
 constexpr size_t kBufferSize = 8192;
+constexpr int kMaxLinks = 40;  // as the kernel follows at most
 
 String directoryOf(const String& path) {
     String directory = File(path).getParent();
     return directory.isEmpty() ? String(".") : directory;
+}
+
+// The file that path names once symbolic links are followed, also when the
+// last link dangles: the save then creates the file it points at, as
+// opening the path for writing would. Empty for a loop of links.
+String resolveLinks(const String& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) {
+        return String(resolved);
+    }
+    String current = path;
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        ssize_t n = ::readlink(current.c_str(), resolved, sizeof resolved);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof resolved) {
+            return current;  // not a link (or a missing one): the path itself
+        }
+        String next(resolved, static_cast<int>(n));
+        current = next.startsWith("/") ? next : File(File(current).getParent(), next).getPath();
+    }
+    return String();
 }
 
 // What creating the file with 0666 would give under the current umask.
@@ -45,6 +66,10 @@ void syncDirectory(const String& directory) {
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const String& path) : path_(path), target_(describe(path)) {
+    if (target_.path.isEmpty()) {
+        setClosed();
+        fail(ELOOP, __LINE__);
+    }
     String name = File(target_.path).getName();
     fd_ = createTempFile("." + name + ".", directoryOf(target_.path), tempPath_);
     if (fd_ < 0) {
@@ -60,8 +85,7 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 AtomicFileWriter::Target AtomicFileWriter::describe(const String& path) {
     Target target;
-    char resolved[PATH_MAX];
-    target.path = ::realpath(path.c_str(), resolved) != nullptr ? String(resolved) : path;
+    target.path = resolveLinks(path);
     struct stat status {};
     if (::stat(target.path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
         target.exists = true;
