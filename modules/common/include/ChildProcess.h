@@ -35,6 +35,9 @@ public:
     void setStartFailureHook(StartFailureHook hook) { failureHook_ = std::move(hook); }
     // Replaces the 127/128 rule with a fixed exit status (e.g. 3).
     void setStartFailureStatus(int status) { failureStatus_ = status; }
+    // Sends the child's standard error to /dev/null, for a probe whose
+    // complaints are an expected answer rather than news for a person.
+    void discardStandardError() { discardStandardError_ = true; }
 
     // Forks and execs; false when fork itself failed (errno is kept).
     bool start();
@@ -62,6 +65,7 @@ private:
     String failureLine_;
     StartFailureHook failureHook_;
     int failureStatus_ = -1;
+    bool discardStandardError_ = false;
     pid_t pid_ = -1;
     int status_ = -1;
 };

@@ -160,4 +160,13 @@ TEST_F(ChildProcessTest, MovedObjectOwnsTheChild) {
     EXPECT_EQ(second.wait(), 5 << 8);
 }
 
+TEST_F(ChildProcessTest, DiscardedStandardErrorGoesToDevNull) {
+    // Exits 0 only when its standard error is /dev/null; kept across a move.
+    ChildProcess probe(script("s", "[ \"$(readlink /proc/self/fd/2)\" = /dev/null ]"), {"s"});
+    probe.discardStandardError();
+    ChildProcess moved(std::move(probe));
+    ASSERT_TRUE(moved.start());
+    EXPECT_EQ(moved.wait(), 0);
+}
+
 }  // namespace

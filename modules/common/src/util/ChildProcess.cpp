@@ -1,5 +1,6 @@
 #include "ChildProcess.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       failureLine_(std::move(other.failureLine_)),
       failureHook_(std::move(other.failureHook_)),
       failureStatus_(other.failureStatus_),
+      discardStandardError_(other.discardStandardError_),
       pid_(std::exchange(other.pid_, -1)),
       status_(other.status_) {}
 
@@ -34,6 +36,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         failureLine_ = std::move(other.failureLine_);
         failureHook_ = std::move(other.failureHook_);
         failureStatus_ = other.failureStatus_;
+        discardStandardError_ = other.discardStandardError_;
         pid_ = std::exchange(other.pid_, -1);
         status_ = other.status_;
     }
@@ -65,6 +68,12 @@ bool ChildProcess::start() {
 }
 
 void ChildProcess::execInChild(char* const* argv) {
+    if (discardStandardError_) {
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            dup2(null, STDERR_FILENO);  // the copy on 2 does not inherit close-on-exec
+        }
+    }
     execv(program_.c_str(), argv);
     int error = errno;
     if (!failureLine_.isEmpty()) {
