@@ -38,7 +38,7 @@ String resolveLinks(const String& path) {
     for (int hop = 0; hop < kMaxLinks; ++hop) {
         ssize_t n = ::readlink(current.c_str(), resolved, sizeof resolved);
         if (n < 0 || static_cast<size_t>(n) >= sizeof resolved) {
-            return current;  // not a link (or a missing one): the path itself
+            return current;  // no link to follow: the path itself
         }
         String next(resolved, static_cast<int>(n));
         current = next.startsWith("/") ? next : File(File(current).getParent(), next).getPath();
