@@ -91,7 +91,7 @@ struct FirmwareDownload {
     const String& localFile;
     int32_t size;
     const String& version;
-    int httpStatus = -1;  // of the last response, -1 before any
+    int httpStatus = -1;  // of the file response, -1 before any
 
     int run() {
         String sessionId;
@@ -99,36 +99,19 @@ struct FirmwareDownload {
         return fetched != 0 ? fetched : fetchFile(sessionId);
     }
 
+    // 0, -9 when the request did not go out, -15 when no id came back.
     int fetchSessionId(String& sessionId) {
-        std::unique_ptr<HttpConnection> connection =
-            client.openConnection(LmUpdateClient::kSessionConnection);
-        if (!connection) {
-            return -9;
+        switch (client.fetchSessionId(settings, host, url, sessionId)) {
+            case LmUpdateClient::SessionIdFetch::kReceived:
+                log("session ID: " + sessionId);
+                return 0;
+            case LmUpdateClient::SessionIdFetch::kNotSent:
+                return -9;
+            case LmUpdateClient::SessionIdFetch::kBadStatus:
+            case LmUpdateClient::SessionIdFetch::kNoBody:
+                break;
         }
-        connection->setKeepAlive(false);
-        HttpRequest request =
-            newRequest(LmUpdateClient::sessionUrl(settings, host, "/lm-sessionid"), "GET");
-        request.getHeaders().setHeader("X-Lm-Update-Protocol-Version", "1.0");
-        request.getHeaders().setHeader("X-Lm-Update-URL", url);
-        request.getHeaders().setHeader("X-Lm-Update-MAC", settings.mac);
-        HttpResponse response;
-        if (!connection->sendAndReceive(request, response)) {
-            return -9;
-        }
-        httpStatus = response.getStatus();
-        if (httpStatus != 200) {
-            return -15;
-        }
-        if (response.getBody() == nullptr) {
-            log("LmUpdate: no data is available in response");
-            return -15;
-        }
-        if (!LmUpdateClient::readBody(response, sessionId)) {
-            return -15;
-        }
-        connection->close();
-        log("session ID: " + sessionId);
-        return 0;
+        return -15;
     }
 
     HttpRequest fileRequest(const String& sessionId) {

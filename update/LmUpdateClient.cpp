@@ -767,11 +767,12 @@ bool LmUpdateClient::downloadFile(long id, const String& name, const String& url
     return false;
 }
 
-bool LmUpdateClient::fetchSessionId(const NetworkSettings& settings, const String& host,
-                                    const String& url, String& sessionId) {
+LmUpdateClient::SessionIdFetch LmUpdateClient::fetchSessionId(const NetworkSettings& settings,
+                                                              const String& host, const String& url,
+                                                              String& sessionId) {
     auto connection = openConnection(kSessionConnection);
     if (connection == nullptr) {
-        return false;
+        return SessionIdFetch::kNotSent;
     }
     connection->setKeepAlive(false);
     HttpRequest request(URL(sessionUrl(settings, host, "/lm-sessionid")));
@@ -780,19 +781,21 @@ bool LmUpdateClient::fetchSessionId(const NetworkSettings& settings, const Strin
     addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
     HttpResponse response;
     if (!connection->sendAndReceive(request, response)) {
-        return false;
+        return SessionIdFetch::kNotSent;
     }
     httpStatus_ = response.getStatus();
     if (httpStatus_ != 200) {
-        return false;
+        return SessionIdFetch::kBadStatus;
     }
     if (response.getBody() == nullptr) {
         log("LmUpdate: no data is available in response");
-        return false;
+        return SessionIdFetch::kNoBody;
     }
-    bool read = readBody(response, sessionId);
+    if (!readBody(response, sessionId)) {
+        return SessionIdFetch::kNoBody;
+    }
     connection->close();
-    return read;
+    return SessionIdFetch::kReceived;
 }
 
 namespace {
@@ -858,7 +861,8 @@ LmUpdateClient::Download LmUpdateClient::downloadFrom(long id, const String& nam
     std::unique_ptr<HttpConnection> connection;
     try {
         String sessionId;
-        if (plainDownload_ == 1 && !fetchSessionId(settings, host, url, sessionId)) {
+        if (plainDownload_ == 1 &&
+            fetchSessionId(settings, host, url, sessionId) != SessionIdFetch::kReceived) {
             return Download::kGiveUp;
         }
         connection = openConnection(kDownloadConnection);

@@ -73,6 +73,19 @@ public:
     bool downloadFile(long id, const String& name, const String& url, const String& localFile,
                       int32_t size);
 
+    // What fetchSessionId came to.
+    enum class SessionIdFetch {
+        kReceived,   // status 200 with a body: the session id
+        kNotSent,    // no connection could be made, or the send failed
+        kBadStatus,  // the server answered with a status other than 200
+        kNoBody,     // 200 without a body, or one larger than kMaxBodyInMemory
+    };
+    // Asks host's "/lm-sessionid" for the download session id of url over a
+    // session-kind connection with keep-alive off. The status, once there
+    // is one, is kept for getHttpStatus(). Transport exceptions pass through.
+    SessionIdFetch fetchSessionId(const NetworkSettings& settings, const String& host,
+                                  const String& url, String& sessionId);
+
     // Firmware session; implemented beside the firmware action.
     int requestFirmwareUpdate(int32_t productId);
     int handleFirmwareResponse(const String& version, int throttleKB, int pauseSeconds);
@@ -154,8 +167,6 @@ private:
     void discardDownload(const LmPackageInfo& failed, const String& localFile);
     Download downloadFrom(long id, const String& name, const String& url, const String& localFile,
                           int32_t size, const NetworkSettings& settings, const String& host);
-    bool fetchSessionId(const NetworkSettings& settings, const String& host, const String& url,
-                        String& sessionId);
     int32_t checkResume(long id, const String& url, const String& localFile, int32_t size);
     void keepPartialFile(long id, const String& url, const String& localFile, int32_t size);
     Download receiveFile(HttpConnection& connection, HttpResponse& response, long id,
