@@ -279,14 +279,9 @@ int LmUpdateClient::handleFirmwareResponse(const String& version, int throttleKB
         log("LmUpdate: invalid update response format: ");
         return -5;
     }
-    String root = parser.rootName();
-    if (!root.equalsIgnoreCase("LmUpdateResponse")) {
-        log("LmUpdate: Unknown update response type: " + root);
-        return -5;
-    }
-    int code = parser.getResultCode();
+    // A self-update answer is not a firmware answer.
+    int code = resultCodeOf(parser, {"LmUpdateResponse"});
     if (code < 0) {
-        log("LmUpdate: no result code available in response");
         return -5;
     }
     if (code != 201) {

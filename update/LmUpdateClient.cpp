@@ -500,17 +500,7 @@ int LmUpdateClient::handleResponse(const String& body) {
         log("LmUpdate: invalid update response format: " + body);
         return -1;
     }
-    String root = parser.rootName();
-    if (!root.equalsIgnoreCase("LmSelfUpdateResponse") &&
-        !root.equalsIgnoreCase("LmUpdateResponse")) {
-        log("LmUpdate: Unknown update response type: " + root);
-        return -1;
-    }
-    int code = parser.getResultCode();
-    if (code < 0) {
-        log("LmUpdate: no result code available in response");
-        return -1;
-    }
+    int code = resultCodeOf(parser, {"LmSelfUpdateResponse", "LmUpdateResponse"});
     switch (code) {
         case 200:
         case 500:
@@ -526,6 +516,22 @@ int LmUpdateClient::handleResponse(const String& body) {
         default:
             return -1;
     }
+}
+
+int LmUpdateClient::resultCodeOf(const LmUpdateParser& parser,
+                                 std::initializer_list<const char*> roots) {
+    String root = parser.rootName();
+    if (std::none_of(roots.begin(), roots.end(),
+                     [&](const char* name) { return root.equalsIgnoreCase(name); })) {
+        log("LmUpdate: Unknown update response type: " + root);
+        return -1;
+    }
+    int code = parser.getResultCode();
+    if (code < 0) {
+        log("LmUpdate: no result code available in response");
+        return -1;
+    }
+    return code;
 }
 
 // 210 also puts the new servers first in the stored settings.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 #include "LmPackageInfo.h"
@@ -14,6 +15,7 @@ class HttpConnection;
 class HttpRequest;
 class HttpResponse;
 class InputStream;
+class LmUpdateParser;
 class OutputStream;
 
 // The update session: one object per command run that talks to the update
@@ -162,6 +164,9 @@ private:
                             HttpRequest& request);
     Attempt takeUpdateAnswer(HttpResponse& response, String& body);
     int handleRedirect(int code);
+    // The parsed answer's result code when its root is one of roots
+    // (ignoring case); else -1 after a log line saying what was wrong.
+    static int resultCodeOf(const LmUpdateParser& parser, std::initializer_list<const char*> roots);
     bool downloadPackage(LmPackageInfo& package);
     bool acceptPackage(LmPackageInfo& package, const String& localFile);
     void discardDownload(const LmPackageInfo& failed, const String& localFile);
