@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <exception>
 #include <memory>
 
+#include "CoreHelpers.h"
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmUpdateInstaller.h"
@@ -21,10 +21,6 @@ namespace {
 
 void log(const String& line) {
     SystemLog::write(line);
-}
-
-String decimalText(long value) {
-    return String().append(value);
 }
 
 // A scratch file made with a unique name, deleted when the object goes.
@@ -57,11 +53,6 @@ String readWholeFile(const String& path) {
         text.append(buffer, count);
     }
     return text;
-}
-
-void writeToStandardOutput(const String& text) {
-    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
-    std::fflush(stdout);
 }
 
 bool matches(const LmPackageInfo& package, int32_t id) {

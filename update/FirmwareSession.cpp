@@ -3,10 +3,10 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <exception>
 #include <memory>
 
+#include "CoreHelpers.h"
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmUpdateClient.h"
@@ -28,15 +28,6 @@ namespace {
 
 void log(const String& line) {
     SystemLog::write(line);
-}
-
-String decimalText(long value) {
-    return String().append(value);
-}
-
-void writeToStandardOutput(const String& text) {
-    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
-    std::fflush(stdout);
 }
 
 HttpRequest newRequest(const String& url, const char* method) {

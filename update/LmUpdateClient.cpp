@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "CertLocation.h"
+#include "CoreHelpers.h"
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
@@ -67,13 +67,9 @@ void log(const String& line) {
     SystemLog::write(line);
 }
 
-String decimal(long number) {
-    return String().append(number);
-}
-
 // "Download <name> (<received> of <size>)"
 String downloadLine(const String& name, int32_t received, int32_t size) {
-    return "Download " + name + " (" + decimal(received) + " of " + decimal(size) + ")";
+    return "Download " + name + " (" + decimalText(received) + " of " + decimalText(size) + ")";
 }
 
 bool isHttp(const NetworkSettings& settings) {
@@ -138,11 +134,6 @@ void configureConnection(HttpConnection& connection, const NetworkSettings& sett
     connection.setTimeout(settings.timeout > 0 ? settings.timeout * 1000 : kDefaultTimeoutMs);
 }
 
-void writeToStdout(const String& text) {
-    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
-    std::fflush(stdout);
-}
-
 bool containsIgnoreCase(const Vector<LmServer>& servers, const String& host) {
     for (int i = 0; i < servers.size(); ++i) {
         if (servers[i].equalsIgnoreCase(host)) {
@@ -170,7 +161,7 @@ String replaceAll(const String& text, char from, char to) {
 }
 
 String productDirectory(const String& downloadDir, long id) {
-    return downloadDir + "/" + decimal(id);
+    return downloadDir + "/" + decimalText(id);
 }
 
 void removeProductDirectory(const String& downloadDir, long id) {
@@ -216,10 +207,10 @@ bool mayKeepPartialFile(long id, int32_t size) {
         store.load(installPath(kPartialConfigFile));
         SizeLimit limit;
         store.getSizeLimit(limit);
-        log("partail minsize: " + decimal(limit.minSize));
+        log("partail minsize: " + decimalText(limit.minSize));
         bool listed = false;
         for (int i = 0; i < limit.ids.size(); ++i) {
-            log("partail id: " + decimal(limit.ids[i]));
+            log("partail id: " + decimalText(limit.ids[i]));
             listed = listed || limit.ids[i] == id;
         }
         forbidden = listed || size < limit.minSize;
@@ -301,7 +292,7 @@ bool LmUpdateClient::readBody(HttpResponse& response, String& body) {
         return false;
     }
     if (length > kMaxBodyInMemory) {
-        log("LmUpdate: response body too large: " + decimal(length) + " bytes");
+        log("LmUpdate: response body too large: " + decimalText(length) + " bytes");
         return false;
     }
     char buffer[kChunk];
@@ -313,7 +304,7 @@ bool LmUpdateClient::readBody(HttpResponse& response, String& body) {
         }
         total += n;
         if (total > kMaxBodyInMemory) {
-            log("LmUpdate: response body too large: more than " + decimal(kMaxBodyInMemory) +
+            log("LmUpdate: response body too large: more than " + decimalText(kMaxBodyInMemory) +
                 " bytes");
             return false;
         }
@@ -333,7 +324,7 @@ int LmUpdateClient::errorCodeFor(const String& message, const NetworkSettings& s
 
 void LmUpdateClient::reportError(const String& name) {
     log(name);
-    writeToStdout(name + "\n");
+    writeToStandardOutput(name + "\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -475,9 +466,9 @@ bool LmUpdateClient::buildUpdateRequest(int32_t id, const NetworkSettings& setti
 
 LmUpdateClient::Attempt LmUpdateClient::takeUpdateAnswer(HttpResponse& response, String& body) {
     if (httpStatus_ != 200) {
-        log("LmUpdate: http response: " + decimal(httpStatus_));
+        log("LmUpdate: http response: " + decimalText(httpStatus_));
         log("EC_LMUPDATE_UPDATE_ERROR");
-        writeToStdout("EC_LMUPDATE_UPDATE_ERROR");
+        writeToStandardOutput("EC_LMUPDATE_UPDATE_ERROR");
         return Attempt::kNextServer;
     }
     body.clear();
@@ -604,7 +595,7 @@ int LmUpdateClient::ping() {
             httpStatus_ = response.getStatus();
             String body;
             if (response.getBody() != nullptr && readBody(response, body)) {
-                writeToStdout(body);
+                writeToStandardOutput(body);
                 connection->close();
                 return 0;
             }
@@ -758,7 +749,7 @@ bool LmUpdateClient::acceptPackage(LmPackageInfo& package, const String& localFi
 
 bool LmUpdateClient::downloadFile(long id, const String& name, const String& url,
                                   const String& localFile, int32_t size) {
-    log("==" + decimal(id) + name + url + localFile + decimal(size));
+    log("==" + decimalText(id) + name + url + localFile + decimalText(size));
     NetworkSettings settings;
     if (!readSettingsOrLog(settings)) {
         return false;
@@ -882,7 +873,7 @@ LmUpdateClient::Download LmUpdateClient::downloadFrom(long id, const String& nam
         addProductHeaders(request, static_cast<int32_t>(id), false);
         int32_t resumeFrom = checkResume(id, url, localFile, size);
         if (resumeFrom > 0) {
-            addTextHeader(request, "Range", "bytes=" + decimal(resumeFrom) + "-");
+            addTextHeader(request, "Range", "bytes=" + decimalText(resumeFrom) + "-");
         }
         HttpResponse response;
         if (!connection->sendAndReceive(request, response)) {
@@ -916,7 +907,7 @@ LmUpdateClient::Download LmUpdateClient::receiveFile(HttpConnection& connection,
         return receiveBody(connection, response, id, name, localFile, size, resumeFrom);
     }
     log("Download '" + name + (status == 401 ? "' unauthorized" : "' not found"));
-    log("Download '" + name + "' failed with code " + decimal(status));
+    log("Download '" + name + "' failed with code " + decimalText(status));
     return Download::kNextServer;
 }
 

@@ -1,8 +1,8 @@
 #include "RegistrationActions.h"
 
-#include <cstdio>
 #include <exception>
 
+#include "CoreHelpers.h"
 #include "Exception.h"
 #include "LmUpdateStore.h"
 #include "SystemLog.h"
@@ -12,13 +12,8 @@ namespace {
 
 constexpr char kNoProducts[] = "No any products exist in inventory";
 
-void print(const String& text) {
-    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
-    std::fflush(stdout);
-}
-
 void printLine(const char* text) {
-    print(String(text).append('\n'));
+    writeToStandardOutput(String(text).append('\n'));
 }
 
 // An option counts as given only with a non-empty value.
@@ -86,24 +81,24 @@ String listing(const LmProduct& product) {
 int listOneProduct(int32_t id) {
     LmProduct product;
     if (!LmUpdateStore::instance().findProduct(id, product)) {
-        print(kNoProducts);
+        writeToStandardOutput(kNoProducts);
         return kNothingToList;
     }
-    print(listing(product));
+    writeToStandardOutput(listing(product));
     return 0;
 }
 
 int listAllProducts() {
     Vector<LmProduct> products(0, 20);
     if (LmUpdateStore::instance().getInstalledProducts(products) < 1) {
-        print(kNoProducts);
+        writeToStandardOutput(kNoProducts);
         return kNothingToList;
     }
     String text("Installed Torvane products: \n");
     for (const LmProduct& product : products) {
         text.append('\n').append(listing(product));
     }
-    print(text);
+    writeToStandardOutput(text);
     return 0;
 }
 
@@ -142,7 +137,7 @@ int printVersionSteps(const String& idText) {
     LmUpdateStore::instance().getInstalledProducts(products);
     for (const LmProduct& product : products) {
         if (String().append(product.info.id) == idText) {
-            print(product.version.version + "\n");
+            writeToStandardOutput(product.version.version + "\n");
             return 0;
         }
     }

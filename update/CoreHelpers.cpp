@@ -1,0 +1,12 @@
+#include "CoreHelpers.h"
+
+#include <cstdio>
+
+String decimalText(long value) {
+    return String().append(value);
+}
+
+void writeToStandardOutput(const String& text) {
+    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
+    std::fflush(stdout);
+}
