@@ -109,11 +109,6 @@ int statusDelayed(int32_t id, Vector<LmPackageInfo>& list, String& action) {
     return 0;
 }
 
-bool registerInstalled(int32_t id, const LmPackageInfo& package) {
-    return LmUpdateStore::instance().registerProduct(id,
-                                                     LmProduct{package.version, package.product});
-}
-
 // "status" and "remove" run as whole actions, each reading the deferred list
 // afresh, so the other products' deferred packages stay untouched.
 int installDelayed(int32_t id, String& action) {
@@ -134,7 +129,8 @@ int installDelayed(int32_t id, String& action) {
     int result = LmUpdateInstaller::runInstallPackage(packages[0]);
     action = "remove";
     delayPackageAction(id, action, 1);
-    if ((result == 0 || result == 1) && !registerInstalled(id, packages[0])) {
+    if ((result == 0 || result == 1) &&
+        !LmUpdateStore::instance().registerPackage(id, packages[0])) {
         return -2;
     }
     return result;

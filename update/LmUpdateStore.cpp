@@ -180,6 +180,10 @@ bool LmUpdateStore::registerProduct(int32_t id, const LmProduct& product) {
     }
 }
 
+bool LmUpdateStore::registerPackage(int32_t id, const LmPackageInfo& package) {
+    return registerProduct(id, LmProduct{package.version, package.product});
+}
+
 bool LmUpdateStore::buildRequest(int32_t productID, String& out) const {
     out.clear();
     std::unique_ptr<XMLTree> tree = newXMLTree();

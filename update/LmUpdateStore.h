@@ -57,6 +57,8 @@ public:
     // Binds to the inventory, then adds or replaces; a replaced entry keeps
     // its parent, serialNo, langCode and OEM.
     bool registerProduct(int32_t id, const LmProduct& product);
+    // registerProduct of the product and version an installed package brings.
+    bool registerPackage(int32_t id, const LmPackageInfo& package);
 
     // The request document for productID (self-update for 1000) built from
     // the bound inventory; false with out empty when it cannot be built.

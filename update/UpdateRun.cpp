@@ -145,8 +145,7 @@ int requestAndDownload(LmUpdateClient& client, int32_t id, int plainDownload, in
 bool recordResults(const Vector<LmPackageInfo>& packages) {
     for (const LmPackageInfo& package : packages) {
         if (package.runResult == 1) {
-            LmProduct product{package.version, package.product};
-            if (!LmUpdateStore::instance().registerProduct(package.product.id, product)) {
+            if (!LmUpdateStore::instance().registerPackage(package.product.id, package)) {
                 return false;
             }
         } else if (package.runResult == -1) {
