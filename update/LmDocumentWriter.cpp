@@ -1,11 +1,8 @@
 #include "LmDocumentWriter.h"
 
+#include "CoreHelpers.h"
 #include "io/AtomicFileWriter.h"
 #include "xml/XMLNode.h"
-
-String decimal(long value) {
-    return String().append(value);
-}
 
 std::unique_ptr<XMLTree> LmDocumentWriter::appendElement(XMLTree& tree, const String& parentPath,
                                                          const char* name) {
@@ -31,10 +28,10 @@ void LmDocumentWriter::appendVersion(XMLTree& element, const LmVersionInfo& vers
     if (version.numeric) {
         element.addNode("/", "LmVersionInfo");
         setAttributes(element, "LmVersionInfo",
-                      {{"major", decimal(version.major)},
-                       {"minor", decimal(version.minor)},
-                       {"patchLevel", decimal(version.patchLevel)},
-                       {"buildNum", decimal(version.buildNum)},
+                      {{"major", decimalText(version.major)},
+                       {"minor", decimalText(version.minor)},
+                       {"patchLevel", decimalText(version.patchLevel)},
+                       {"buildNum", decimalText(version.buildNum)},
                        {"status", version.status},
                        {"desc", version.desc}});
     } else {
@@ -53,7 +50,7 @@ void LmDocumentWriter::appendPackage(XMLTree& list, const LmPackageInfo& package
     setAttributes(*element, "/", {{"path", package.path}, {"file", package.file}});
     element->addNode("/", "ProductInfo");
     setAttributes(*element, "ProductInfo",
-                  {{"id", decimal(package.product.id)},
+                  {{"id", decimalText(package.product.id)},
                    {"name", package.product.name},
                    {"desc", package.product.desc},
                    {"installPath", package.product.installPath}});
@@ -68,14 +65,14 @@ void LmDocumentWriter::appendPackage(XMLTree& list, const LmPackageInfo& package
     setAttributes(*element, "DownloadInfo",
                   {{"url", package.url},
                    {"md5", package.md5},
-                   {"size", decimal(package.size)},
+                   {"size", decimalText(package.size)},
                    {"time", package.time},
-                   {"result", decimal(package.downloadResult)}});
+                   {"result", decimalText(package.downloadResult)}});
     element->addNode("/", "RunInfo");
     setAttributes(*element, "RunInfo",
                   {{"format", package.format},
                    {"installScript", package.installScript},
-                   {"result", decimal(package.runResult)}});
+                   {"result", decimalText(package.runResult)}});
 }
 
 void LmDocumentWriter::writeFile(const XMLTree& tree, const String& path) {

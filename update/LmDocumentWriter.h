@@ -33,6 +33,3 @@ public:
     // (AtomicFileWriter). Raises IOException.
     static void writeFile(const XMLTree& tree, const String& path);
 };
-
-// Decimal text of a number, for attribute values.
-String decimal(long value);

@@ -1,6 +1,7 @@
 // The free operations on the inventory and state files.
 #include <memory>
 
+#include "CoreHelpers.h"
 #include "InstallRoot.h"
 #include "LmDocumentWriter.h"
 #include "LmUpdateStore.h"
@@ -122,7 +123,8 @@ String getLastUpdateInfo(int32_t productID) {
     try {
         LmUpdateParser parser;
         FileInputStream in(installPath(kLastUpdateFile));
-        return parser.parse(in) ? lastUpdateText(parser.getTree(), decimal(productID)) : String();
+        return parser.parse(in) ? lastUpdateText(parser.getTree(), decimalText(productID))
+                                : String();
     } catch (const Exception&) {
         // A missing or unreadable file means there is nothing to tell.
         return String();

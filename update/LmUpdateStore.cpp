@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "CoreHelpers.h"
 #include "InstallRoot.h"
 #include "LmDocumentWriter.h"
 #include "SystemLog.h"
@@ -19,7 +20,8 @@ constexpr int32_t kUpdaterId = 1000;
 void appendProductInfo(XMLTree& entry, const LmProductInfo& info, bool withInstallPath) {
     entry.addNode("/", "ProductInfo");
     LmDocumentWriter::setAttributes(
-        entry, "ProductInfo", {{"id", decimal(info.id)}, {"name", info.name}, {"desc", info.desc}});
+        entry, "ProductInfo",
+        {{"id", decimalText(info.id)}, {"name", info.name}, {"desc", info.desc}});
     if (withInstallPath) {
         entry.setAttribute("ProductInfo", "installPath", info.installPath);
     }
@@ -247,11 +249,11 @@ bool LmUpdateStore::setPartialFile(int32_t productID, const LmPartialFileInfo& i
         return false;
     }
     LmDocumentWriter::setAttributes(*entry, "/",
-                                    {{"productID", decimal(info.productID)},
+                                    {{"productID", decimalText(info.productID)},
                                      {"url", info.url},
                                      {"path", info.path},
-                                     {"size", decimal(info.size)},
-                                     {"actualSize", decimal(info.actualSize)}});
+                                     {"size", decimalText(info.size)},
+                                     {"actualSize", decimalText(info.actualSize)}});
     entry.reset();
     return save();
 }
