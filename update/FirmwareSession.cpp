@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <exception>
 #include <memory>
 
 #include "CoreHelpers.h"
@@ -345,38 +344,41 @@ int LmUpdateClient::downloadFirmwareFile(long id, const String& name, const Stri
     return -5;
 }
 
-int firmwareAction(const String& action, const String& argument, int throttleKB, int pauseSeconds,
-                   const String& downloadDir) {
-    try {
-        Vector<LmPackageInfo> deferred;
-        LmUpdateParser parser;
-        if (parser.getDelayPackages(deferred) != 0) {
+namespace {
+
+int firmwareSteps(const String& action, const String& argument, int throttleKB, int pauseSeconds,
+                  const String& downloadDir) {
+    Vector<LmPackageInfo> deferred;
+    LmUpdateParser parser;
+    if (parser.getDelayPackages(deferred) != 0) {
+        return -1;
+    }
+    if (action.equalsIgnoreCase("get_update_info")) {
+        int32_t productId = 0;
+        try {
+            productId = argument.isEmpty() ? 0 : parseNumber(argument, 10);
+        } catch (const Exception&) {
+            writeToStandardOutput("LmUpdate: invalid firmware product id is specified!\n");
             return -1;
         }
-        if (action.equalsIgnoreCase("get_update_info")) {
-            int32_t productId = 0;
-            try {
-                productId = argument.isEmpty() ? 0 : parseNumber(argument, 10);
-            } catch (const Exception&) {
-                writeToStandardOutput("LmUpdate: invalid firmware product id is specified!\n");
-                return -1;
-            }
-            LmUpdateClient client;
-            return client.requestFirmwareUpdate(productId);
-        }
-        if (action.equalsIgnoreCase("update")) {
-            LmUpdateClient client;
-            if (!downloadDir.isEmpty()) {
-                client.setDownloadDir(downloadDir);
-            }
-            return client.handleFirmwareResponse(argument, throttleKB, pauseSeconds);
-        }
-        return -1;
-    } catch (const Exception& e) {
-        log(e.getMessage());
-        return -5;
-    } catch (const std::exception& e) {
-        log(e.what());
-        return -5;
+        LmUpdateClient client;
+        return client.requestFirmwareUpdate(productId);
     }
+    if (action.equalsIgnoreCase("update")) {
+        LmUpdateClient client;
+        if (!downloadDir.isEmpty()) {
+            client.setDownloadDir(downloadDir);
+        }
+        return client.handleFirmwareResponse(argument, throttleKB, pauseSeconds);
+    }
+    return -1;
+}
+
+}  // namespace
+
+int firmwareAction(const String& action, const String& argument, int throttleKB, int pauseSeconds,
+                   const String& downloadDir) {
+    return guarded(-5, "", [&] {
+        return firmwareSteps(action, argument, throttleKB, pauseSeconds, downloadDir);
+    });
 }

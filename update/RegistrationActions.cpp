@@ -1,7 +1,5 @@
 #include "RegistrationActions.h"
 
-#include <exception>
-
 #include "CoreHelpers.h"
 #include "Exception.h"
 #include "LmUpdateStore.h"
@@ -10,6 +8,7 @@
 
 namespace {
 
+constexpr char kLogPrefix[] = "LmUpdate: ";
 constexpr char kNoProducts[] = "No any products exist in inventory";
 
 void printLine(const char* text) {
@@ -145,20 +144,6 @@ int printVersionSteps(const String& idText) {
     return 0;
 }
 
-// Runs an entry operation; a failure raised inside it is logged and gives
-// `failure` instead of leaving the core.
-template <class Steps>
-int guarded(int failure, Steps steps) {
-    try {
-        return steps();
-    } catch (const Exception& e) {
-        SystemLog::write("LmUpdate: " + e.getMessage());
-    } catch (const std::exception& e) {
-        SystemLog::write(String("LmUpdate: ") + e.what());
-    }
-    return failure;
-}
-
 }  // namespace
 
 bool parseProductArgs(const OptionLookup& options, LmProduct& product, bool full) {
@@ -173,18 +158,18 @@ bool parseProductArgs(const OptionLookup& options, LmProduct& product, bool full
 }
 
 int registerAction(const LmProduct& product) {
-    return guarded(kRegisterFailed, [&] { return registerSteps(product); });
+    return guarded(kRegisterFailed, kLogPrefix, [&] { return registerSteps(product); });
 }
 
 int deregisterAction(const LmProduct& product) {
-    return guarded(kDeregisterFailed, [&] { return deregisterSteps(product); });
+    return guarded(kDeregisterFailed, kLogPrefix, [&] { return deregisterSteps(product); });
 }
 
 int listProducts(int32_t id) {
-    return guarded(kNothingToList,
+    return guarded(kNothingToList, kLogPrefix,
                    [&] { return id == 0 ? listAllProducts() : listOneProduct(id); });
 }
 
 int printProductVersion(const String& idText) {
-    return guarded(0, [&] { return printVersionSteps(idText); });
+    return guarded(0, kLogPrefix, [&] { return printVersionSteps(idText); });
 }

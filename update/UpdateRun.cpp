@@ -6,10 +6,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <exception>
 #include <memory>
 #include <utility>
 
+#include "CoreHelpers.h"
 #include "DelayPackageActions.h"
 #include "Exception.h"
 #include "InstallRoot.h"
@@ -232,15 +232,9 @@ String installLockPath() {
 
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
               const String& downloadDir) {
-    try {
+    return guarded(-6, "", [&] {
         return runUpdateSteps(id, plainDownload, throttleKB, pauseSeconds, downloadDir);
-    } catch (const Exception& e) {
-        log(e.getMessage());
-    } catch (const std::exception& e) {
-        // Only the library's own failures are expected; none may escape.
-        log(e.what());
-    }
-    return -6;
+    });
 }
 
 int clearTempFiles() {
