@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "ChildProcess.h"
+#include "CoreHelpers.h"
 #include "InstallRoot.h"
 #include "LmUpdateParser.h"
 #include "SystemLog.h"
@@ -232,7 +233,7 @@ LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
     const String directory = package.path;
     int slash = directory.lastIndexOf('/');
     String target = installRoot() + parentOf(directory);
-    log("move path " + target + " " + String().append(slash));
+    log("move path " + target + " " + decimalText(slash));
     if (slash <= 0) {
         // The target would be the installation root itself, which the next
         // step empties.
@@ -306,8 +307,8 @@ int LmUpdateInstaller::runInstallPackage(const LmPackageInfo& package) {
     ChildProcess child(script, scriptArguments(script, package, package.path));
     child.setStartFailureLine("execl:" + script);
     int status = child.start() ? child.wait() : -1;
-    log("install script exit status: " + String().append(status) + "/" +
-        String().append((status >> 8) & 0xff));
+    log("install script exit status: " + decimalText(status) + "/" +
+        decimalText((status >> 8) & 0xff));
     if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) <= 2) {
         return WEXITSTATUS(status);
     }

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "ChildProcess.h"
+#include "CoreHelpers.h"
 #include "InstallRoot.h"
 #include "LmUpdateStore.h"
 #include "SystemLog.h"
@@ -21,9 +22,9 @@ int runLockScript(const char* action, int pid, int timeout) {
     arguments.add("--action");
     arguments.add(action);
     arguments.add("--pid");
-    arguments.add(String().append(pid));
+    arguments.add(decimalText(pid));
     arguments.add("--timeout");
-    arguments.add(String().append(timeout));
+    arguments.add(decimalText(timeout));
 
     ChildProcess child("/usr/bin/perl", arguments);
     child.setStartFailureHook(

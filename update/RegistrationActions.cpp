@@ -135,7 +135,7 @@ int printVersionSteps(const String& idText) {
     Vector<LmProduct> products(0, 20);
     LmUpdateStore::instance().getInstalledProducts(products);
     for (const LmProduct& product : products) {
-        if (String().append(product.info.id) == idText) {
+        if (decimalText(product.info.id) == idText) {
             writeToStandardOutput(product.version.version + "\n");
             return 0;
         }

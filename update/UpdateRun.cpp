@@ -188,7 +188,7 @@ int installAndRecord(int32_t id, int announced) {
         log(e.getMessage());
         return -2;
     }
-    log("Torvane LmUpdater sucessfully downloaded and installed " + String().append(announced) +
+    log("Torvane LmUpdater sucessfully downloaded and installed " + decimalText(announced) +
         " update(s)");
     return id == LmUpdateClient::kSelfProductId ? 1 : 2;
 }
