@@ -28,6 +28,19 @@ String cut(const String& line) {
                : line;
 }
 
+// The update script's line for product id up to its status.
+String updateScriptLine(const String& root, long id, const char* status) {
+    String line = perlCommand(root, kUpdateScript);
+    line.append(" --action update --id ").append(id).append(" --status ").append(status);
+    return line;
+}
+
+// The byte counts of a download report.
+void appendSizes(String& line, long downloadedSize, long totalSize) {
+    line.append(" --downloaded_size ").append(downloadedSize);
+    line.append(" --total_size ").append(totalSize);
+}
+
 }  // namespace
 
 String ProgressReporter::shellQuote(const String& text) {
@@ -50,32 +63,25 @@ String ProgressReporter::shellQuote(const String& text) {
 }
 
 String ProgressReporter::requestCommand(const String& root, long id) {
-    String line = perlCommand(root, kUpdateScript);
-    line.append(" --action update --id ").append(id).append(" --status request");
-    return cut(line);
+    return cut(updateScriptLine(root, id, "request"));
 }
 
 String ProgressReporter::downloadCommand(const String& root, long id, long downloadedSize,
                                          long totalSize) {
-    String line = perlCommand(root, kUpdateScript);
-    line.append(" --action update --id ").append(id);
-    line.append(" --status download --downloaded_size ").append(downloadedSize);
-    line.append(" --total_size ").append(totalSize);
+    String line = updateScriptLine(root, id, "download");
+    appendSizes(line, downloadedSize, totalSize);
     return cut(line);
 }
 
 String ProgressReporter::installCommand(const String& root, long id) {
-    String line = perlCommand(root, kUpdateScript);
-    line.append(" --action update --id ").append(id).append(" --status install");
-    return cut(line);
+    return cut(updateScriptLine(root, id, "install"));
 }
 
 String ProgressReporter::firmwareCommand(const String& root, long pid, long downloadedSize,
                                          long totalSize, const String& version) {
     String line = perlCommand(root, kFirmwareScript);
-    line.append(" --action UPDATE --updatePID ").append(pid);
-    line.append(" --status download --downloaded_size ").append(downloadedSize);
-    line.append(" --total_size ").append(totalSize);
+    line.append(" --action UPDATE --updatePID ").append(pid).append(" --status download");
+    appendSizes(line, downloadedSize, totalSize);
     line.append(" --version ").append(shellQuote(version));
     return cut(line);
 }
