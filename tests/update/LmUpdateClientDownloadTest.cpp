@@ -333,6 +333,55 @@ INSTANTIATE_TEST_SUITE_P(
                                   "LmUpdate: response body too large"}),
     [](const testing::TestParamInfo<SessionIdCase>& info) { return info.param.name; });
 
+// What fetching the session id comes to, which the firmware download turns
+// into its own result codes.
+struct SessionIdFetchCase {
+    const char* name;
+    std::string answer;  // of GET /lm-sessionid; "" for settings without a server
+    LmUpdateClient::SessionIdFetch outcome;
+    const char* sessionId;
+    int httpStatus;  // afterwards
+};
+
+void PrintTo(const SessionIdFetchCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LmUpdateClientSessionIdFetchTest : public LmUpdateClientDownloadTest,
+                                         public testing::WithParamInterface<SessionIdFetchCase> {};
+
+TEST_P(LmUpdateClientSessionIdFetchTest, TellsTheOutcomeApart) {
+    const SessionIdFetchCase& c = GetParam();
+    TestServer server(
+        config({{"GET /lm-sessionid", c.answer.empty() ? answer("unused") : c.answer}}));
+    useServers(c.answer.empty() ? std::vector<std::string>{} : std::vector{host(server)});
+    NetworkSettings settings;
+    LmUpdateClient::readSettings(settings);
+    LmUpdateClient client;
+    String sessionId;
+    Output output = capture([&] {
+        EXPECT_EQ(client.fetchSessionId(settings, String(host(server)), kUrl, sessionId),
+                  c.outcome);
+    });
+    EXPECT_EQ(sessionId.str(), c.sessionId);
+    EXPECT_EQ(client.getHttpStatus(), c.httpStatus);
+    EXPECT_EQ(server.requests().size(), c.answer.empty() ? 0u : 1u) << output.log;
+}
+
+using Fetch = LmUpdateClient::SessionIdFetch;
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, LmUpdateClientSessionIdFetchTest,
+    testing::Values(SessionIdFetchCase{"received", LmUpdateClientFixture::answer("S-42"),
+                                       Fetch::kReceived, "S-42", 200},
+                    SessionIdFetchCase{"badStatus", LmUpdateClientFixture::answer("no", 500),
+                                       Fetch::kBadStatus, "", 500},
+                    SessionIdFetchCase{"overMemoryCap",
+                                       R"({"body_repeat": "s", "body_count": 16777217})",
+                                       Fetch::kNoBody, "", 200},
+                    SessionIdFetchCase{"noServer", "", Fetch::kNotSent, "", 200}),
+    [](const testing::TestParamInfo<SessionIdFetchCase>& info) { return info.param.name; });
+
 TEST_F(LmUpdateClientDownloadTest, NextServerAfterNotFoundOrBadLength) {
     TestServer good(serve(fileAnswer()));
     TestServer lying(serve(fileAnswer(", \"content_length\": 9999")));
