@@ -108,10 +108,7 @@ struct FirmwareDownload {
         String target =
             url.startsWith("http") ? url : "http://" + host + "/lm-download?path=" + url;
         HttpRequest request = newRequest(target, "GET");
-        request.getHeaders().setHeader("X-Lm-Content-Compression", "deflate");
-        request.getHeaders().setHeader("X-Lm-Update-MAC", settings.mac);
-        request.getHeaders().setHeader("X-Lm-Update-SessionID", sessionId);
-        client.addProductHeaders(request, static_cast<int32_t>(id), false);
+        client.addDownloadHeaders(request, settings, sessionId, static_cast<int32_t>(id));
         return request;
     }
 

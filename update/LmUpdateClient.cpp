@@ -387,6 +387,13 @@ void LmUpdateClient::addProductHeaders(HttpRequest& request, int32_t id, bool us
     addTextHeader(request, "X-Lm-Update-SerialNo", serial);
 }
 
+void LmUpdateClient::addDownloadHeaders(HttpRequest& request, const NetworkSettings& settings,
+                                        const String& sessionId, int32_t id) {
+    addCommonHeaders(request, settings);
+    addTextHeader(request, "X-Lm-Update-SessionID", sessionId);
+    addProductHeaders(request, id, false);
+}
+
 // ---------------------------------------------------------------------------
 // Update request and response
 
@@ -868,9 +875,7 @@ LmUpdateClient::Download LmUpdateClient::downloadFrom(long id, const String& nam
         }
         connection->setKeepAlive(false);
         HttpRequest request(URL(downloadUrl(settings, plainDownload_, host, url)));
-        addCommonHeaders(request, settings);
-        addTextHeader(request, "X-Lm-Update-SessionID", sessionId);
-        addProductHeaders(request, static_cast<int32_t>(id), false);
+        addDownloadHeaders(request, settings, sessionId, static_cast<int32_t>(id));
         int32_t resumeFrom = checkResume(id, url, localFile, size);
         if (resumeFrom > 0) {
             addTextHeader(request, "Range", "bytes=" + decimalText(resumeFrom) + "-");

@@ -128,6 +128,10 @@ public:
     // product (or a parent) is known; the id sent is the one given, or the
     // parent's when useFoundId.
     void addProductHeaders(HttpRequest& request, int32_t id, bool useFoundId);
+    // The headers of a package or firmware file request: compression, MAC,
+    // the download session id and the product headers of id.
+    void addDownloadHeaders(HttpRequest& request, const NetworkSettings& settings,
+                            const String& sessionId, int32_t id);
     // Session error name for a transport failure message ("" when none)
     // and the ping code for it.
     static String errorNameFor(const String& message, const NetworkSettings& settings);
