@@ -319,8 +319,7 @@ int LmUpdateClient::downloadFirmwareFile(long id, const String& name, const Stri
                                          const String& version) {
     log("==" + decimalText(id) + name + url + localFile + decimalText(size));
     NetworkSettings settings;
-    if (!readSettings(settings)) {
-        log("LmUpdate: read server settings failed");
+    if (!readSettingsOrLog(settings)) {
         return -2;
     }
     for (const String& host : serversToTry(settings)) {
