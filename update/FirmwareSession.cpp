@@ -29,12 +29,6 @@ void log(const String& line) {
     SystemLog::write(line);
 }
 
-HttpRequest newRequest(const String& url, const char* method) {
-    HttpRequest request{URL(url)};
-    request.setMethod(method);
-    return request;
-}
-
 // The partial-files record of id, if any, dropped when the local file
 // already holds data. True when a record was found.
 bool consumePartialRecord(long id, long localLength) {
@@ -107,7 +101,7 @@ struct FirmwareDownload {
     HttpRequest fileRequest(const String& sessionId) {
         String target =
             url.startsWith("http") ? url : "http://" + host + "/lm-download?path=" + url;
-        HttpRequest request = newRequest(target, "GET");
+        HttpRequest request{URL(target)};
         client.addDownloadHeaders(request, settings, sessionId, static_cast<int32_t>(id));
         return request;
     }
@@ -237,18 +231,10 @@ int LmUpdateClient::requestFirmwareUpdate(int32_t productId) {
         if (!connection) {
             return -2;
         }
-        HttpRequest request = newRequest(sessionUrl(settings, host, "/lm-firmware-update"), "POST");
-        request.getHeaders().setHeader("X-Lm-Update-Protocol-Version", "1.0");
-        request.getHeaders().setHeader("X-Lm-Update-MAC", settings.mac);
-        String document;
-        if (!LmUpdateStore::instance().buildRequest(productId, document)) {
-            log("Cannot obtain product data for request");
+        HttpRequest request(URL(sessionUrl(settings, host, "/lm-firmware-update")));
+        if (!setDocumentRequest(request, productId, "X-Lm-Update-Protocol-Version", settings)) {
             return -2;
         }
-        request.getHeaders().setHeader("X-Lm-Content-Compression", "deflate");
-        request.setPostData(document);
-        log("Update Request: ");
-        log(document);
         return exchangeFirmwareRequest(*connection, request, host, httpStatus_);
     } catch (const Exception& e) {
         connection.reset();  // closes it

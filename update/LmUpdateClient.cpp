@@ -453,14 +453,23 @@ bool LmUpdateClient::buildUpdateRequest(int32_t id, const NetworkSettings& setti
                                         const String& host, HttpRequest& request) {
     bool self = id == kSelfProductId;
     request.setURL(URL(sessionUrl(settings, host, self ? "/lm-self-update" : "/lm-update")));
-    addTextHeader(request,
-                  self ? "X-Lm-Self-Update-Protocol-Version" : "X-Lm-Update-Protocol-Version",
-                  "1.0");
+    if (!setDocumentRequest(
+            request, id,
+            self ? "X-Lm-Self-Update-Protocol-Version" : "X-Lm-Update-Protocol-Version",
+            settings)) {
+        reportError("EC_LMUPDATE_BAD_CONFIG");
+        return false;
+    }
+    return true;
+}
+
+bool LmUpdateClient::setDocumentRequest(HttpRequest& request, int32_t id, const char* versionHeader,
+                                        const NetworkSettings& settings) {
+    addTextHeader(request, versionHeader, "1.0");
     addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
     String document;
     if (!LmUpdateStore::instance().buildRequest(id, document)) {
         log("Cannot obtain product data for request");
-        reportError("EC_LMUPDATE_BAD_CONFIG");
         return false;
     }
     request.setMethod("POST");

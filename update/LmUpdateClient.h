@@ -120,6 +120,12 @@ public:
     // scheme + "//" + host + path for the session requests, after logging
     // the "Connecting to ..." line.
     static String sessionUrl(const NetworkSettings& settings, const String& host, const char* path);
+    // Makes request (its URL already set) a POST of the request document for
+    // product id: versionHeader "1.0", MAC, compression and the document,
+    // which is logged. False after "Cannot obtain product data for request"
+    // when no document can be built.
+    static bool setDocumentRequest(HttpRequest& request, int32_t id, const char* versionHeader,
+                                   const NetworkSettings& settings);
     // The whole body of response into body, read in 1024-byte chunks up to
     // its content length; false (with a log line) when it is larger than
     // kMaxBodyInMemory. Transport exceptions pass through.
