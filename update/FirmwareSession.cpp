@@ -181,35 +181,20 @@ struct FirmwareDownload {
     }
 };
 
-// Sends the firmware request and writes a 200 answer's body verbatim to
-// standard output: 0, -5 for another status or no body, -9 when sending
-// failed. Transport exceptions pass through.
-int exchangeFirmwareRequest(HttpConnection& connection, HttpRequest& request, const String& host,
-                            int& httpStatus) {
-    HttpResponse response;
-    if (!connection.sendAndReceive(request, response)) {
-        log("Connecting to " + host + " failed");
-        return -9;
+// 0 when a 200 answer came, after writing its body verbatim to standard
+// output; -9 when the request did not go out; else -5.
+int takeFirmwareAnswer(LmUpdateClient::Answer answer, const String& body) {
+    switch (answer) {
+        case LmUpdateClient::Answer::kBody:
+            writeToStandardOutput(body);
+            return 0;
+        case LmUpdateClient::Answer::kNotSent:
+            return -9;
+        case LmUpdateClient::Answer::kBadStatus:
+        case LmUpdateClient::Answer::kNoBody:
+            break;
     }
-    log(request.getRequestText());
-    log(response.getText());
-    log("Processing update list");
-    httpStatus = response.getStatus();
-    if (httpStatus != 200) {
-        log("LmUpdate: http response: " + decimalText(httpStatus));
-        return -5;
-    }
-    if (response.getBody() == nullptr) {
-        log("LmUpdate: no data is available in response");
-        return -5;
-    }
-    String body;
-    if (!LmUpdateClient::readBody(response, body)) {
-        return -5;
-    }
-    writeToStandardOutput(body);
-    connection.close();
-    return 0;
+    return -5;
 }
 
 }  // namespace
@@ -235,7 +220,9 @@ int LmUpdateClient::requestFirmwareUpdate(int32_t productId) {
         if (!setDocumentRequest(request, productId, "X-Lm-Update-Protocol-Version", settings)) {
             return -2;
         }
-        return exchangeFirmwareRequest(*connection, request, host, httpStatus_);
+        String body;
+        Answer answer = exchangeForAnswer(connection.get(), request, host, body);
+        return takeFirmwareAnswer(answer, body);
     } catch (const Exception& e) {
         connection.reset();  // closes it
         log("Connecting to " + host + " failed: " + e.getMessage());

@@ -424,20 +424,8 @@ LmUpdateClient::Attempt LmUpdateClient::requestUpdateFrom(int32_t id,
         if (!buildUpdateRequest(id, settings, host, request)) {
             return Attempt::kStop;
         }
-        HttpResponse response;
-        if (connection == nullptr || !connection->sendAndReceive(request, response)) {
-            log("Connecting to " + host + " failed");
-            reportError("EC_LMUPDATE_CONNECT_ERROR");
-            return Attempt::kNextServer;
-        }
-        logExchange(request, response);
-        log("Processing update list");
-        httpStatus_ = response.getStatus();
-        Attempt attempt = takeUpdateAnswer(response, body);
-        if (attempt == Attempt::kAnswered) {
-            connection->close();
-        }
-        return attempt;
+        Answer answer = exchangeForAnswer(connection.get(), request, host, body);
+        return takeUpdateAnswer(answer, body);
     } catch (const Exception& e) {
         closeQuietly(connection.get());
         log("Connecting to " + host + " failed: " + e.getMessage());
@@ -480,22 +468,47 @@ bool LmUpdateClient::setDocumentRequest(HttpRequest& request, int32_t id, const 
     return true;
 }
 
-LmUpdateClient::Attempt LmUpdateClient::takeUpdateAnswer(HttpResponse& response, String& body) {
+LmUpdateClient::Answer LmUpdateClient::exchangeForAnswer(HttpConnection* connection,
+                                                         HttpRequest& request, const String& host,
+                                                         String& body) {
+    HttpResponse response;
+    if (connection == nullptr || !connection->sendAndReceive(request, response)) {
+        log("Connecting to " + host + " failed");
+        return Answer::kNotSent;
+    }
+    logExchange(request, response);
+    log("Processing update list");
+    httpStatus_ = response.getStatus();
     if (httpStatus_ != 200) {
         log("LmUpdate: http response: " + decimalText(httpStatus_));
-        log("EC_LMUPDATE_UPDATE_ERROR");
-        writeToStandardOutput("EC_LMUPDATE_UPDATE_ERROR");
-        return Attempt::kNextServer;
+        return Answer::kBadStatus;
     }
     body.clear();
     if (response.getBody() == nullptr) {
         log("LmUpdate: no data is available in response");
-    } else if (!readBody(response, body)) {
+        return Answer::kNoBody;
+    }
+    if (!readBody(response, body)) {
         body.clear();
-    } else {
-        log("Update response:");
-        log(body);
-        return Attempt::kAnswered;
+        return Answer::kNoBody;
+    }
+    connection->close();
+    return Answer::kBody;
+}
+
+LmUpdateClient::Attempt LmUpdateClient::takeUpdateAnswer(Answer answer, const String& body) {
+    switch (answer) {
+        case Answer::kBody:
+            log("Update response:");
+            log(body);
+            return Attempt::kAnswered;
+        case Answer::kBadStatus:
+            log("EC_LMUPDATE_UPDATE_ERROR");
+            writeToStandardOutput("EC_LMUPDATE_UPDATE_ERROR");
+            return Attempt::kNextServer;
+        case Answer::kNotSent:
+        case Answer::kNoBody:
+            break;
     }
     reportError("EC_LMUPDATE_CONNECT_ERROR");
     return Attempt::kNextServer;

@@ -120,6 +120,19 @@ public:
     // scheme + "//" + host + path for the session requests, after logging
     // the "Connecting to ..." line.
     static String sessionUrl(const NetworkSettings& settings, const String& host, const char* path);
+    // What sending a request document came to.
+    enum class Answer {
+        kBody,       // status 200 with a body, which was read whole
+        kNotSent,    // no connection, or the send failed
+        kBadStatus,  // a status other than 200
+        kNoBody,     // 200 without a body, or one larger than kMaxBodyInMemory
+    };
+    // Sends request over connection (null when none could be made), logs
+    // the exchange and "Processing update list", and reads a 200 answer's
+    // body into body, closing the connection then. The status is kept for
+    // getHttpStatus(). Transport exceptions pass through.
+    Answer exchangeForAnswer(HttpConnection* connection, HttpRequest& request, const String& host,
+                             String& body);
     // Makes request (its URL already set) a POST of the request document for
     // product id: versionHeader "1.0", MAC, compression and the document,
     // which is logged. False after "Cannot obtain product data for request"
@@ -172,7 +185,7 @@ private:
                               String& body);
     bool buildUpdateRequest(int32_t id, const NetworkSettings& settings, const String& host,
                             HttpRequest& request);
-    Attempt takeUpdateAnswer(HttpResponse& response, String& body);
+    static Attempt takeUpdateAnswer(Answer answer, const String& body);
     int handleRedirect(int code);
     // The parsed answer's result code when its root is one of roots
     // (ignoring case); else -1 after a log line saying what was wrong.
