@@ -51,6 +51,20 @@ bool consumePartialRecord(long id, long localLength) {
     return true;
 }
 
+// 0 for a body, -9 when the request did not go out, else refused.
+int firmwareCode(LmUpdateClient::Answer answer, int refused) {
+    switch (answer) {
+        case LmUpdateClient::Answer::kBody:
+            return 0;
+        case LmUpdateClient::Answer::kNotSent:
+            return -9;
+        case LmUpdateClient::Answer::kBadStatus:
+        case LmUpdateClient::Answer::kNoBody:
+            break;
+    }
+    return refused;
+}
+
 // A firmware package whose version text is version (ignoring case).
 LmPackageInfo* findVersion(Vector<LmPackageInfo>& packages, const String& version) {
     for (LmPackageInfo& package : packages) {
@@ -83,19 +97,12 @@ struct FirmwareDownload {
         return fetched != 0 ? fetched : fetchFile(sessionId);
     }
 
-    // 0, -9 when the request did not go out, -15 when no id came back.
     int fetchSessionId(String& sessionId) {
-        switch (client.fetchSessionId(settings, host, url, sessionId)) {
-            case LmUpdateClient::SessionIdFetch::kReceived:
-                log("session ID: " + sessionId);
-                return 0;
-            case LmUpdateClient::SessionIdFetch::kNotSent:
-                return -9;
-            case LmUpdateClient::SessionIdFetch::kBadStatus:
-            case LmUpdateClient::SessionIdFetch::kNoBody:
-                break;
+        int code = firmwareCode(client.fetchSessionId(settings, host, url, sessionId), -15);
+        if (code == 0) {
+            log("session ID: " + sessionId);
         }
-        return -15;
+        return code;
     }
 
     HttpRequest fileRequest(const String& sessionId) {
@@ -182,19 +189,13 @@ struct FirmwareDownload {
 };
 
 // 0 when a 200 answer came, after writing its body verbatim to standard
-// output; -9 when the request did not go out; else -5.
+// output; else as firmwareCode.
 int takeFirmwareAnswer(LmUpdateClient::Answer answer, const String& body) {
-    switch (answer) {
-        case LmUpdateClient::Answer::kBody:
-            writeToStandardOutput(body);
-            return 0;
-        case LmUpdateClient::Answer::kNotSent:
-            return -9;
-        case LmUpdateClient::Answer::kBadStatus:
-        case LmUpdateClient::Answer::kNoBody:
-            break;
+    int code = firmwareCode(answer, -5);
+    if (code == 0) {
+        writeToStandardOutput(body);
     }
-    return -5;
+    return code;
 }
 
 }  // namespace

@@ -793,12 +793,12 @@ bool LmUpdateClient::downloadFile(long id, const String& name, const String& url
     return false;
 }
 
-LmUpdateClient::SessionIdFetch LmUpdateClient::fetchSessionId(const NetworkSettings& settings,
-                                                              const String& host, const String& url,
-                                                              String& sessionId) {
+LmUpdateClient::Answer LmUpdateClient::fetchSessionId(const NetworkSettings& settings,
+                                                      const String& host, const String& url,
+                                                      String& sessionId) {
     auto connection = openConnection(kSessionConnection);
     if (connection == nullptr) {
-        return SessionIdFetch::kNotSent;
+        return Answer::kNotSent;
     }
     connection->setKeepAlive(false);
     HttpRequest request(URL(sessionUrl(settings, host, "/lm-sessionid")));
@@ -807,21 +807,21 @@ LmUpdateClient::SessionIdFetch LmUpdateClient::fetchSessionId(const NetworkSetti
     addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
     HttpResponse response;
     if (!connection->sendAndReceive(request, response)) {
-        return SessionIdFetch::kNotSent;
+        return Answer::kNotSent;
     }
     httpStatus_ = response.getStatus();
     if (httpStatus_ != 200) {
-        return SessionIdFetch::kBadStatus;
+        return Answer::kBadStatus;
     }
     if (response.getBody() == nullptr) {
         log("LmUpdate: no data is available in response");
-        return SessionIdFetch::kNoBody;
+        return Answer::kNoBody;
     }
     if (!readBody(response, sessionId)) {
-        return SessionIdFetch::kNoBody;
+        return Answer::kNoBody;
     }
     connection->close();
-    return SessionIdFetch::kReceived;
+    return Answer::kBody;
 }
 
 namespace {
@@ -888,7 +888,7 @@ LmUpdateClient::Download LmUpdateClient::downloadFrom(long id, const String& nam
     try {
         String sessionId;
         if (plainDownload_ == 1 &&
-            fetchSessionId(settings, host, url, sessionId) != SessionIdFetch::kReceived) {
+            fetchSessionId(settings, host, url, sessionId) != Answer::kBody) {
             return Download::kGiveUp;
         }
         connection = openConnection(kDownloadConnection);

@@ -75,18 +75,19 @@ public:
     bool downloadFile(long id, const String& name, const String& url, const String& localFile,
                       int32_t size);
 
-    // What fetchSessionId came to.
-    enum class SessionIdFetch {
-        kReceived,   // status 200 with a body: the session id
-        kNotSent,    // no connection could be made, or the send failed
-        kBadStatus,  // the server answered with a status other than 200
+    // What an exchange that wants a body back came to.
+    enum class Answer {
+        kBody,       // status 200 with a body, which was read whole
+        kNotSent,    // no connection, or the send failed
+        kBadStatus,  // a status other than 200
         kNoBody,     // 200 without a body, or one larger than kMaxBodyInMemory
     };
     // Asks host's "/lm-sessionid" for the download session id of url over a
-    // session-kind connection with keep-alive off. The status, once there
-    // is one, is kept for getHttpStatus(). Transport exceptions pass through.
-    SessionIdFetch fetchSessionId(const NetworkSettings& settings, const String& host,
-                                  const String& url, String& sessionId);
+    // session-kind connection with keep-alive off; kBody brings the id. The
+    // status, once there is one, is kept for getHttpStatus(). Transport
+    // exceptions pass through.
+    Answer fetchSessionId(const NetworkSettings& settings, const String& host, const String& url,
+                          String& sessionId);
 
     // Firmware session; implemented beside the firmware action.
     int requestFirmwareUpdate(int32_t productId);
@@ -120,13 +121,6 @@ public:
     // scheme + "//" + host + path for the session requests, after logging
     // the "Connecting to ..." line.
     static String sessionUrl(const NetworkSettings& settings, const String& host, const char* path);
-    // What sending a request document came to.
-    enum class Answer {
-        kBody,       // status 200 with a body, which was read whole
-        kNotSent,    // no connection, or the send failed
-        kBadStatus,  // a status other than 200
-        kNoBody,     // 200 without a body, or one larger than kMaxBodyInMemory
-    };
     // Sends request over connection (null when none could be made), logs
     // the exchange and "Processing update list", and reads a 200 answer's
     // body into body, closing the connection then. The status is kept for

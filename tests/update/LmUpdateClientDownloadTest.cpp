@@ -338,7 +338,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct SessionIdFetchCase {
     const char* name;
     std::string answer;  // of GET /lm-sessionid; "" for settings without a server
-    LmUpdateClient::SessionIdFetch outcome;
+    LmUpdateClient::Answer outcome;
     const char* sessionId;
     int httpStatus;  // afterwards
 };
@@ -368,12 +368,12 @@ TEST_P(LmUpdateClientSessionIdFetchTest, TellsTheOutcomeApart) {
     EXPECT_EQ(server.requests().size(), c.answer.empty() ? 0u : 1u) << output.log;
 }
 
-using Fetch = LmUpdateClient::SessionIdFetch;
+using Fetch = LmUpdateClient::Answer;
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, LmUpdateClientSessionIdFetchTest,
     testing::Values(SessionIdFetchCase{"received", LmUpdateClientFixture::answer("S-42"),
-                                       Fetch::kReceived, "S-42", 200},
+                                       Fetch::kBody, "S-42", 200},
                     SessionIdFetchCase{"badStatus", LmUpdateClientFixture::answer("no", 500),
                                        Fetch::kBadStatus, "", 500},
                     SessionIdFetchCase{"overMemoryCap",
