@@ -134,8 +134,7 @@ struct FirmwareDownload {
         if (!connection->sendAndReceive(request, response)) {
             return kNextServer;
         }
-        log(request.getRequestText());
-        log(response.getText());
+        LmUpdateClient::logExchange(request, response);
         httpStatus = response.getStatus();
         log("response code: " + decimalText(httpStatus));
         return receive(*connection, response, resumeFrom);

@@ -91,11 +91,6 @@ void addCommonHeaders(HttpRequest& request, const NetworkSettings& settings) {
     addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
 }
 
-void logExchange(const HttpRequest& request, const HttpResponse& response) {
-    log(request.getRequestText());
-    log(response.getText());
-}
-
 void closeQuietly(HttpConnection* connection) {
     if (connection == nullptr) {
         return;
@@ -320,6 +315,11 @@ String LmUpdateClient::errorNameFor(const String& message, const NetworkSettings
 int LmUpdateClient::errorCodeFor(const String& message, const NetworkSettings& settings) {
     const TransportError* error = findTransportError(message, settings);
     return error ? error->code : kUnknownFailureCode;
+}
+
+void LmUpdateClient::logExchange(const HttpRequest& request, const HttpResponse& response) {
+    log(request.getRequestText());
+    log(response.getText());
 }
 
 void LmUpdateClient::reportError(const String& name) {

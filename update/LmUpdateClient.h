@@ -149,6 +149,8 @@ public:
     // and the ping code for it.
     static String errorNameFor(const String& message, const NetworkSettings& settings);
     static int errorCodeFor(const String& message, const NetworkSettings& settings);
+    // Logs the request's and the response's head.
+    static void logExchange(const HttpRequest& request, const HttpResponse& response);
     // Logs name and writes it to standard output as a line.
     static void reportError(const String& name);
 
