@@ -78,7 +78,7 @@ TEST_F(DemoTest, MissingBuildFailsClearly) {
     TempRoot emptyBuild;
     ProgramResult r = demo(emptyBuild.path());
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("demo: " + emptyBuild.path() + "/setnetwork/SetNetwork not found"),
+    EXPECT_NE(r.err.find("demo: " + emptyBuild.path() + "/bin/SetNetwork not found"),
               std::string::npos)
         << r.err;
     expectNothingLeft();

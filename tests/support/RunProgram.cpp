@@ -204,11 +204,11 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
 }
 
 std::string setNetworkExe() {
-    return LM_BINARY_DIR "/setnetwork/SetNetwork";
+    return LM_BINARY_DIR "/bin/SetNetwork";
 }
 
 std::string lmUpdateExe() {
-    return LM_BINARY_DIR "/lmupdate/LmUpdate";
+    return LM_BINARY_DIR "/bin/LmUpdate";
 }
 
 std::string sourcePath(const std::string& relative) {
