@@ -575,6 +575,7 @@ TEST_F(SSLTest, TunnelThroughAProxy) {
     proxy.stop();
     EXPECT_EQ(connect,
               "CONNECT update.example.invalid:443 HTTP/1.0\r\n"
+              "Host: update.example.invalid\r\n"
               "User-Agent: Mozilla/4.0\r\n"
               "Proxy-authorization: Basic dXNlcjpwYXNz\r\n\r\n");
     EXPECT_EQ(received_.rfind("GET https://update.example.invalid:443/lm/update HTTP/1.0\r\n", 0),
