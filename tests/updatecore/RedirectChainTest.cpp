@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -14,6 +15,10 @@ struct HopCase {
     const char* next;     // the URL requested next; "" when the hop is refused
     const char* refusal;  // the reason kept when refused
 };
+
+void PrintTo(const HopCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class RedirectChainHopTest : public testing::TestWithParam<HopCase> {};
 
