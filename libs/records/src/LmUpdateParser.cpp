@@ -1,6 +1,7 @@
 #include "LmUpdateParser.h"
 
 #include <optional>
+#include <utility>
 
 #include "InstallRoot.h"
 #include "SystemLog.h"
@@ -307,7 +308,7 @@ int LmUpdateParser::readInstalledProducts(Vector<LmProduct>& out, Vector<int>& p
         if (!readInstalledProduct(*entry, product)) {
             return -1;
         }
-        out.add(product);
+        out.add(std::move(product));
         positions.add(i);
     }
     return out.size();
