@@ -27,25 +27,28 @@ uint32_t decodeWord(const unsigned char* in) {
            static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
 }
 
-// The four round functions of RFC 1321, in the forms that need the fewest
-// operations.
+// The four round functions of RFC 1321, in forms whose operations on b,
+// the word the previous step has only just computed, come last; the rest
+// overlaps with that step. In roundG the two terms share no set bit, so their
+// sum is their union and the term without b can be added early.
 inline uint32_t roundF(uint32_t b, uint32_t c, uint32_t d) {
     return d ^ (b & (c ^ d));
 }
 inline uint32_t roundG(uint32_t b, uint32_t c, uint32_t d) {
-    return c ^ (d & (b ^ c));
+    return (c & ~d) + (b & d);
 }
 inline uint32_t roundH(uint32_t b, uint32_t c, uint32_t d) {
-    return b ^ c ^ d;
+    return b ^ (c ^ d);
 }
 inline uint32_t roundI(uint32_t b, uint32_t c, uint32_t d) {
     return c ^ (b | ~d);
 }
 
-// One step: a = b + ((a + f(b, c, d) + word + sine) <<< shift).
+// One step: a = b + ((a + f(b, c, d) + word + sine) <<< shift), with the sum
+// of the values at hand formed first.
 template <uint32_t (*F)(uint32_t, uint32_t, uint32_t), int kShift>
 inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t word, uint32_t sine) {
-    a = b + std::rotl(a + F(b, c, d) + word + sine, kShift);
+    a = b + std::rotl(a + word + sine + F(b, c, d), kShift);
 }
 
 // Four consecutive steps of one round, rotating the roles of a, b, c and d;
