@@ -13,8 +13,9 @@ size, runs in alternating order:
 and records wall time, CPU (user + system of the whole process tree, from
 wait4) and peak RSS (LmUpdate's own high-water mark, sampled from /proc; the
 tree's largest process for the baselines). One untimed pass under strace -f
-counts the system calls of each variant. Then LmUpdate --list runs against
-generated inventories with and without conf/lm-lastupdate.
+counts the system calls of each variant. Then each appliance script starts
+alone a few times, and LmUpdate --list runs against generated inventories
+with and without conf/lm-lastupdate.
 
 Prints Markdown tables on standard output. Usage: see --help.
 """
@@ -374,6 +375,32 @@ class Bench:
             own = rates
         return sums, own
 
+    # --- one start of each appliance script --------------------------------
+
+    def script_bench(self):
+        root, env = self.fresh_root("scripts")
+        pid = str(os.getpid())
+        runs = {
+            "update_status.pl (download report)":
+                ["bin/update_status.pl", "--action", "update", "--id", "7", "--status",
+                 "download", "--downloaded_size", "1024", "--total_size", "4096"],
+            "firmware_update.pl (download report)":
+                ["bin/firmware_update.pl", "--action", "UPDATE", "--updatePID", pid, "--status",
+                 "download", "--downloaded_size", "1024", "--total_size", "4096", "--version",
+                 "1.0"],
+            "write_lock.pl LOCK": ["bin/write_lock.pl", "--action", "LOCK", "--pid", pid,
+                                   "--timeout", "5"],
+            "write_lock.pl UNLOCK": ["bin/write_lock.pl", "--action", "UNLOCK", "--pid", pid,
+                                     "--timeout", "5"],
+            "perl -e 1 (the interpreter alone)": ["-e", "1"],
+        }
+        results = {name: [] for name in runs}
+        for _ in range(self.args.script_rounds):
+            for name, argv in runs.items():
+                script = [os.path.join(root, argv[0])] + argv[1:] if argv[0] != "-e" else argv
+                results[name].append(measure(["perl"] + script, env=env))
+        return results
+
     # --- the --list benchmark ----------------------------------------------
 
     def list_root(self, count, last_update):
@@ -482,6 +509,15 @@ def md5_table(md5, mib):
     return "\n".join(lines)
 
 
+def script_table(results, rounds):
+    lines = [f"| appliance script, one start | CPU ms (median of {rounds}) | wall ms (median) |",
+             "|---|---|---|"]
+    for name, runs in results.items():
+        lines.append(f"| {name} | {1000 * med([r.cpu for r in runs]):.1f} | "
+                     f"{1000 * med([r.wall for r in runs]):.1f} |")
+    return "\n".join(lines)
+
+
 def list_table(results, timed_out, counts, timeout):
     lines = ["| products | lm-lastupdate | wall s (median, min–max) | CPU s (median) |",
              "|---|---|---|---|"]
@@ -527,6 +563,7 @@ def main():
     parser.add_argument("--list-counts", type=lambda s: [int(x) for x in s.split(",")],
                         default=[10, 100, 1000, 10000])
     parser.add_argument("--list-rounds", type=int, default=3)
+    parser.add_argument("--script-rounds", type=int, default=20)
     parser.add_argument("--list-timeout", type=float, default=60,
                         help="seconds after which a --list run is stopped and not repeated")
     parser.add_argument("--no-strace", action="store_true")
@@ -545,6 +582,7 @@ def main():
             packages, results, syscalls = bench.update_bench()
             out += [update_table(packages, results, syscalls, args.rounds), "",
                     md5_table(bench.md5, packages[-1]["mib"]), ""]
+        out += [script_table(bench.script_bench(), args.script_rounds), ""]
         if not args.skip_list:
             results, timed_out = bench.list_bench()
             out += [list_table(results, timed_out, args.list_counts, args.list_timeout), ""]
