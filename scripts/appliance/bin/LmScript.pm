@@ -34,8 +34,8 @@ sub root {
 # for an unknown or ambiguous option, a missing value or an "=i" value that
 # is not a whole number.
 sub get_options {
-    my ($opt, @specs) = @_;
-    my %type = map { /^(\w+)=([si])$/ ? ($1 => $2) : () } @specs;
+    my ($opt, @formats) = @_;
+    my %type = map { /^(\w+)=([si])$/ ? ($1 => $2) : () } @formats;
     my ($ok, @rest) = (1);
     while (@ARGV) {
         my $word = shift @ARGV;
