@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo bench asan interop format clean
+.PHONY: all deps build test demo bench bench-update asan interop format clean
 
 all: build
 
@@ -24,6 +24,11 @@ demo: build
 
 bench: build
 	$(BUILD)/benchmarks/lm_benchmarks
+
+# LmUpdate --update against curl + md5sum + unzip, and --list; Markdown on
+# standard output (see benchmarks/update/run; BENCH_ARGS passes options).
+bench-update: $(BUILD)/CMakeCache.txt
+	sh benchmarks/update/run $(BUILD) $(BENCH_ARGS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:

@@ -288,6 +288,8 @@ TEST(LmUpdateParserTest, UnknownChildFailsInventoryRead) {
     EXPECT_EQ(products.size(), 1);
     LmProduct found;
     EXPECT_TRUE(parser.findProduct(1, found));
+    EXPECT_FALSE(parser.findProduct(2, found));  // the unreadable entry
+    EXPECT_EQ(found.info.id, 1);
 }
 
 struct DescribeCase {

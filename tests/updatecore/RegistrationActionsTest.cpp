@@ -1,3 +1,4 @@
+#include "RecordBuilders.h"
 #include "RegistrationActions.h"
 
 #include <gtest/gtest.h>
@@ -121,12 +122,7 @@ protected:
     void TearDown() override { SystemLog::setEcho(false); }
 
     static LmProduct product(int id, const char* name, const char* version) {
-        LmProduct p;
-        p.info.id = id;
-        p.info.name = name;
-        p.info.installPath = "/opt";
-        p.version = LmVersionInfo(version, "", "");
-        return p;
+        return productRecord(id, name, version);
     }
 };
 

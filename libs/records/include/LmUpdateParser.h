@@ -81,6 +81,8 @@ public:
 
 private:
     bool hasDocument() const { return parser_->isParsed(); }
+    // The inventory's Products element; null without a document.
+    std::unique_ptr<XMLNode> installedProducts() const;
 
     std::unique_ptr<XMLParser> parser_;
 };

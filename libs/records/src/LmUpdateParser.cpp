@@ -1,6 +1,7 @@
 #include "LmUpdateParser.h"
 
 #include <optional>
+#include <utility>
 
 #include "InstallRoot.h"
 #include "SystemLog.h"
@@ -153,6 +154,28 @@ bool readInstalledProduct(const XMLNode& node, LmProduct& out) {
     });
 }
 
+// Calls visit(product, position) for each entry of products with both its
+// children, in order, until visit returns false. False when an entry cannot
+// be read; the entries before it have been visited.
+template <class Visit>
+bool visitInstalledProducts(const XMLNode& products, Visit visit) {
+    const int count = products.getChildCount();
+    for (int i = 0; i < count; ++i) {
+        NodePtr entry = products.getChild(i);
+        if (!entry || entry->getChildCount() < 2) {
+            continue;
+        }
+        LmProduct product;
+        if (!readInstalledProduct(*entry, product)) {
+            return false;
+        }
+        if (!visit(product, i)) {
+            return true;
+        }
+    }
+    return true;
+}
+
 LmPartialFileInfo readPartialFile(const XMLNode& node) {
     LmPartialFileInfo info;
     info.productID = number(node, "productID", -1);
@@ -293,36 +316,38 @@ int LmUpdateParser::readInstalledProducts(Vector<LmProduct>& out) const {
 int LmUpdateParser::readInstalledProducts(Vector<LmProduct>& out, Vector<int>& positions) const {
     out.removeAll();
     positions.removeAll();
-    NodePtr products = hasDocument() ? getTree().getNode("/Inventory/Products") : nullptr;
+    NodePtr products = installedProducts();
     if (!products) {
         return -1;
     }
-    const int count = products->getChildCount();
-    for (int i = 0; i < count; ++i) {
-        NodePtr entry = products->getChild(i);
-        if (!entry || entry->getChildCount() < 2) {
-            continue;
-        }
-        LmProduct product;
-        if (!readInstalledProduct(*entry, product)) {
-            return -1;
-        }
-        out.add(product);
-        positions.add(i);
-    }
-    return out.size();
+    const bool readAll = visitInstalledProducts(*products, [&](LmProduct& product, int position) {
+        out.add(std::move(product));
+        positions.add(position);
+        return true;
+    });
+    return readAll ? out.size() : -1;
 }
 
+// Reads entries only up to the product: lookups per package and per parent
+// need not copy the whole inventory each time.
 bool LmUpdateParser::findProduct(int32_t id, LmProduct& out) const {
-    Vector<LmProduct> products(0, 20);
-    readInstalledProducts(products);
-    for (const LmProduct& product : products) {
-        if (product.info.id == id) {
-            out = product;
-            return true;
-        }
+    NodePtr products = installedProducts();
+    bool found = false;
+    if (products) {
+        visitInstalledProducts(*products, [&](LmProduct& product, int) {
+            if (product.info.id != id) {
+                return true;
+            }
+            out = std::move(product);
+            found = true;
+            return false;
+        });
     }
-    return false;
+    return found;
+}
+
+std::unique_ptr<XMLNode> LmUpdateParser::installedProducts() const {
+    return hasDocument() ? getTree().getNode("/Inventory/Products") : nullptr;
 }
 
 bool LmUpdateParser::readPlatformInfo(PlatformInfo& out) const {
