@@ -618,6 +618,31 @@ TEST_F(LmUpdateClientResumeTest, FileOnDiskDecidesTheResumePoint) {
     }
 }
 
+TEST_F(LmUpdateClientResumeTest, RedirectedDownloadResumesUnderTheAnnouncedUrl) {
+    auto routes = [&](const std::string& mirror) {
+        return config({{"POST /lm-update", announcement()},
+                       {"GET /lm-download", R"({"redirect": "/mirror/a.zip", "status": 302})"},
+                       {"GET /mirror/a.zip", mirror}});
+    };
+    TestServer server(routes(fileAnswer(", \"close_after\": 3000")));
+    useServers({host(server)});
+    LmUpdateClient first;
+    EXPECT_EQ(runUpdate(first), -1);
+    LmPartialFileInfo record;
+    ASSERT_TRUE(partialRecord(record));
+    EXPECT_EQ(record.url, kUrl);
+    EXPECT_EQ(record.actualSize, 3000);
+
+    server.setConfig(routes(fileAnswer()));
+    LmUpdateClient second;
+    EXPECT_EQ(runUpdate(second), 1);
+    auto requests = server.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().path, "/mirror/a.zip");
+    EXPECT_EQ(requests.back().header("Range"), "bytes=3000-");
+    EXPECT_EQ(root().read(kLocalFile), content_);
+}
+
 TEST_F(LmUpdateClientResumeTest, RecordOfAnotherUrlIsDiscarded) {
     TestServer server("{}");
     useServers({host(server)});
