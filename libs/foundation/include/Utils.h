@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "String.h"
 #include "Vector.h"
@@ -13,6 +15,10 @@
 // number"; another base raises "invalid number base".
 int parseNumber(const char* text, int length, int base);
 int parseNumber(const String& text, int base = 10);
+// Decimal text read as parseNumber reads it, for numbers from servers and
+// state files that must fit: nothing when the value would pass 2^31-1,
+// where parseNumber wraps. A character that is no digit raises the same.
+std::optional<int32_t> parseFittingNumber(const String& text);
 
 // Clears out, then appends each maximal run of non-delimiter characters.
 void split(const String& text, const char* delimiters, Vector<String>& out);
