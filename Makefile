@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo bench asan format clean
+.PHONY: all deps build test demo bench asan fuzz format clean
 
 all: build
 
@@ -29,8 +29,14 @@ bench: build
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DLM_SANITIZE=ON -DLM_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)"
 
+# Every libFuzzer target for SECONDS seconds each, built with clang in build-fuzz/.
+SECONDS ?= 30
+fuzz:
+	sh scripts/install-deps --fuzz
+	sh scripts/fuzz $(SECONDS) build-fuzz
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
