@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo bench bench-update asan interop format clean
+.PHONY: all deps build test demo bench bench-update asan interop fuzz format clean
 
 all: build
 
@@ -39,8 +39,14 @@ interop: build
 	sh scripts/install-deps --interop
 	python3 tests/interop/run $(BUILD)
 
+# Every libFuzzer target for SECONDS seconds each, built with clang in build-fuzz/.
+SECONDS ?= 30
+fuzz:
+	sh scripts/install-deps --fuzz
+	sh scripts/fuzz $(SECONDS) build-fuzz
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
