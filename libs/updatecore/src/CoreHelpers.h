@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 
 #include "Exception.h"
@@ -10,7 +11,7 @@
 // core.
 
 // value in decimal, as "%ld" would write it.
-String decimalText(long value);
+String decimalText(int64_t value);
 
 // Writes text as it is to standard output and flushes it, so that the
 // caller reading our output sees it before any child process writes.

@@ -31,7 +31,7 @@ void log(const String& line) {
 
 // The partial-files record of id, if any, dropped when the local file
 // already holds data. True when a record was found.
-bool consumePartialRecord(long id, long localLength) {
+bool consumePartialRecord(long id, int64_t localLength) {
     if (!File(installPath(kPartialFilesFile)).exists()) {
         return false;
     }
@@ -121,7 +121,7 @@ struct FirmwareDownload {
         }
         connection->setKeepAlive(false);
         HttpRequest request = fileRequest(sessionId);
-        long have = File(localFile).length();
+        int64_t have = File(localFile).length();
         bool recorded = consumePartialRecord(id, have);
         if (have > 0) {
             if (have == size) {
@@ -151,7 +151,7 @@ struct FirmwareDownload {
             }
         } else if (status == 206 && resumeFrom >= 0) {
             log("enter partial download!!!");
-            if (static_cast<long>(response.getContentLength()) + resumeFrom != size) {
+            if (static_cast<int64_t>(response.getContentLength()) + resumeFrom != size) {
                 return -5;
             }
             from = resumeFrom;

@@ -751,7 +751,7 @@ void LmUpdateClient::discardDownload(const LmPackageInfo& failed, const String& 
 }
 
 bool LmUpdateClient::acceptPackage(LmPackageInfo& package, const String& localFile) {
-    long length = File(localFile).length();
+    int64_t length = File(localFile).length();
     if (length < 0) {
         discardDownload(package, localFile);
         return false;
@@ -864,7 +864,7 @@ int32_t LmUpdateClient::checkResume(long id, const String& url, const String& lo
 void LmUpdateClient::keepPartialFile(long id, const String& url, const String& localFile,
                                      int32_t size) {
     bool mayKeep = mayKeepPartialFile(id, size);
-    long length = File(localFile).length();
+    int64_t length = File(localFile).length();
     if (length <= 0 || !mayKeep) {
         return;
     }
@@ -942,7 +942,7 @@ LmUpdateClient::Download LmUpdateClient::receiveBody(HttpConnection& connection,
                                                      HttpResponse& response, long id,
                                                      const String& name, const String& localFile,
                                                      int32_t size, int32_t from) {
-    if (static_cast<long>(response.getContentLength()) + from != size) {
+    if (static_cast<int64_t>(response.getContentLength()) + from != size) {
         log("LmUpdate: invalid file length in response");
         return Download::kNextServer;
     }
