@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 
 # The 32-bit ARM cross-build, its tests run under qemu-user.
 ARM_BUILD ?= build-arm
-ARM_EMULATOR = qemu-arm;-L;/usr/arm-linux-gnueabihf
+ARM_EMULATOR = qemu-arm
 ARM_CONFIGURE = cmake -S . -B $(ARM_BUILD) -DCMAKE_BUILD_TYPE=Release -DLM_BUILD_BENCHMARKS=OFF \
 	-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux-gnueabihf.cmake \
 	"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)" -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)

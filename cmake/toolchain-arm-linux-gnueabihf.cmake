@@ -5,6 +5,9 @@
 #
 # Without binfmt_misc an ARM executable starts only through qemu-arm, so the
 # tests run under the emulator named here (override on the command line).
+# No -L /usr/arm-linux-gnueabihf: that loader is the cross toolchain's copy
+# of glibc, which then loads the multiarch libc6:armhf of another release,
+# and a forked child crashes. The multiarch /lib/ld-linux-armhf.so.3 fits.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
@@ -22,7 +25,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 list(APPEND CMAKE_FIND_ROOT_PATH /usr /)
 set(PKG_CONFIG_EXECUTABLE arm-linux-gnueabihf-pkg-config CACHE FILEPATH "")
 
-set(CMAKE_CROSSCOMPILING_EMULATOR "qemu-arm;-L;/usr/arm-linux-gnueabihf" CACHE STRING
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm CACHE STRING
     "Runs a built executable on the build machine")
 
 # 64-bit file sizes and offsets on a 32-bit system. time_t stays 32 bits:
