@@ -28,7 +28,6 @@ set(PKG_CONFIG_EXECUTABLE arm-linux-gnueabihf-pkg-config CACHE FILEPATH "")
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm CACHE STRING
     "Runs a built executable on the build machine")
 
-# 64-bit file sizes and offsets on a 32-bit system. time_t stays 32 bits:
-# Debian 12's armhf OpenSSL and expat are built with a 32-bit time_t.
-add_compile_definitions(_FILE_OFFSET_BITS=64)
+# The top CMakeLists asks for 64-bit file offsets in every build. time_t
+# stays 32 bits: Debian 12's armhf OpenSSL and expat use a 32-bit time_t.
 

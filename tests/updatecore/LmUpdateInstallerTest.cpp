@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DeathTestStyle.h"
 #include "InstallRoot.h"
 #include "RunProgram.h"
 #include "SystemLog.h"
@@ -467,7 +468,7 @@ class InstallerRootDeathTest : public ::testing::TestWithParam<RootCase> {};
 // would be the installation root itself nothing may be removed. The root is
 // read once per process, so each case runs in a fresh process of its own.
 TEST_P(InstallerRootDeathTest, DeferralNeverDeletesThePackageOrTheRoot) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    useFreshProcessDeathTests();
     const RootCase& c = GetParam();
     TempRoot scratch;
     scratch.write("root/keep", "x");
