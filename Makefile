@@ -3,7 +3,15 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo bench bench-update asan interop fuzz format clean
+# The 32-bit ARM cross-build, its tests run under qemu-user.
+ARM_BUILD ?= build-arm
+ARM_EMULATOR = qemu-arm
+ARM_CONFIGURE = cmake -S . -B $(ARM_BUILD) -DCMAKE_BUILD_TYPE=Release -DLM_BUILD_BENCHMARKS=OFF \
+	-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux-gnueabihf.cmake \
+	"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)" -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+PACKAGE_BUILD ?= build-package
+
+.PHONY: all deps build test demo bench bench-update asan interop fuzz arm package package-arm format clean
 
 all: build
 
@@ -19,7 +27,9 @@ build: deps $(BUILD)/CMakeCache.txt
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# Only what the demo runs; a later `make test` builds the rest in the same tree.
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target SetNetwork LmUpdate
 	sh scripts/demo $(BUILD)
 
 bench: build
@@ -45,8 +55,30 @@ fuzz:
 	sh scripts/install-deps --fuzz
 	sh scripts/fuzz $(SECONDS) build-fuzz
 
+arm:
+	sh scripts/install-deps --armhf
+	$(ARM_CONFIGURE)
+	cmake --build $(ARM_BUILD) -j $(JOBS)
+	sh scripts/arm-tests $(ARM_BUILD) $(JOBS)
+
+# Debian packages (lmupdate_VERSION_ARCH.deb), checked once built.
+package:
+	sh scripts/install-deps --package
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	sh scripts/check-package $(PACKAGE_BUILD)/lmupdate_*_$$(dpkg --print-architecture).deb
+
+package-arm:
+	sh scripts/install-deps --armhf --package
+	$(ARM_CONFIGURE)
+	cmake --build $(ARM_BUILD) -j $(JOBS) --target SetNetwork LmUpdate
+	cd $(ARM_BUILD) && cpack -G DEB
+	sh scripts/check-package $(ARM_BUILD)/lmupdate_*_armhf.deb
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz $(ARM_BUILD) $(PACKAGE_BUILD)

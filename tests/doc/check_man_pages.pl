@@ -26,7 +26,9 @@ sub mentions {
     return $text =~ /(?<![\w-])\Q$option\E(?![\w-])/;
 }
 
-my $help = `"$program" --help`;
+# A cross-built program runs under the emulator the tests were given.
+my $emulator = $ENV{LM_TEST_EMULATOR} // '';
+my $help = `$emulator "$program" --help`;
 $? == 0 or die "$program --help exited with status " . ($? >> 8) . "\n";
 
 open(my $in, '<', $page) or die "$page: $!\n";

@@ -25,7 +25,7 @@ class BackgroundRun {
 public:
     BackgroundRun(std::vector<std::string> env, std::vector<std::string> args,
                   const std::string& out) {
-        args.insert(args.begin(), setNetworkExe());
+        args = commandLine(setNetworkExe(), args);
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
@@ -56,7 +56,8 @@ public:
     // The exit status, or -1 when it did not end within the limit or was
     // killed.
     int wait(std::chrono::seconds limit) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
+        auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::seconds(scaledSeconds(static_cast<int>(limit.count())));
         while (!reaped()) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return -1;

@@ -142,7 +142,7 @@ TEST(FileInputStreamTest, AvailableBeyondIntRangeIsTheLargestInt) {
     ASSERT_EQ(truncate(root.file("big").c_str(), 3LL << 30), 0);  // sparse
     FileInputStream in(String(root.file("big")));
     EXPECT_EQ(in.available(), INT_MAX);
-    EXPECT_EQ(in.skip((3L << 30) - 10), (3L << 30) - 10);
+    EXPECT_EQ(in.skip((int64_t{3} << 30) - 10), (int64_t{3} << 30) - 10);
     EXPECT_EQ(in.available(), 10);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Condition.h"
+#include "DeathTestStyle.h"
 #include "Monitor.h"
 #include "Mutex.h"
 #include "RWLock.h"
@@ -201,7 +202,7 @@ TEST(SequenceTest, ThreadsGetDistinctValues) {
 
 #ifndef NDEBUG
 TEST(ThreadPrimitivesDeathTest, PreconditionsAreAssertions) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    useFreshProcessDeathTests();
     EXPECT_DEATH(Semaphore(0), "count >= 1");
     EXPECT_DEATH(Sequence(-1), "initVal >= 0");
     EXPECT_DEATH(

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -108,6 +111,16 @@ TEST(FileTest, QueriesOnRealFiles) {
     EXPECT_TRUE(file.isSameFile(fd));
     EXPECT_FALSE(dir.isSameFile(fd));
     close(fd);
+}
+
+// Beyond 32 bits, so a 32-bit build that cut the size would show it. The
+// file is sparse: it takes no room on disk.
+TEST(FileTest, LengthOfAFileBeyondFourGiB) {
+    TempRoot root;
+    root.write("big", "");
+    const int64_t size = (int64_t{5} << 30) + 7;
+    ASSERT_EQ(truncate(root.file("big").c_str(), size), 0) << std::strerror(errno);
+    EXPECT_EQ(File(String(root.file("big"))).length(), size);
 }
 
 TEST(FileTest, SetReadOnlyClearsWriteBits) {

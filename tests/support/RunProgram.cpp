@@ -59,6 +59,26 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& change
     return out;
 }
 
+// The command that runs a built executable on this machine (qemu-arm for a
+// cross-build), as words; empty when the executables run natively.
+std::vector<std::string> emulatorWords() {
+    std::vector<std::string> words;
+    std::string text = LM_TEST_EMULATOR;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = std::min(text.find(' ', at), text.size());
+        if (end > at) {
+            words.push_back(text.substr(at, end - at));
+        }
+        at = end + 1;
+    }
+    return words;
+}
+
+bool isBuiltExecutable(const std::string& program) {
+    const std::string built = LM_BINARY_DIR "/";
+    return program.compare(0, built.size(), built) == 0;
+}
+
 std::vector<char*> pointers(std::vector<std::string>& texts) {
     std::vector<char*> out;
     for (auto& text : texts) {
@@ -162,15 +182,21 @@ void waitChild(pid_t pid, ProgramResult& result) {
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const RunOptions& options) {
     ProgramResult result;
-    std::vector<std::string> argvTexts{program};
-    argvTexts.insert(argvTexts.end(), args.begin(), args.end());
-    std::vector<std::string> envTexts = childEnvironment(options.env);
+    std::vector<std::string> argvTexts = commandLine(program, args);
+    // Scripts a test runs (the demo) start built executables themselves.
+    std::vector<std::string> changes;
+    if (underEmulation()) {
+        changes.push_back("LM_TEST_EMULATOR=" LM_TEST_EMULATOR);
+    }
+    changes.insert(changes.end(), options.env.begin(), options.env.end());
+    std::vector<std::string> envTexts = childEnvironment(changes);
     auto argv = pointers(argvTexts);
     auto envp = pointers(envTexts);
     Pipe in, out, err;
     // A child that exits before reading its input must not kill us.
     ::signal(SIGPIPE, SIG_IGN);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    int timeoutSeconds = scaledSeconds(options.timeoutSeconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     pid_t pid = ::fork();
     if (pid < 0) {
         ADD_FAILURE() << "fork: " << std::strerror(errno);
@@ -188,7 +214,7 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
             ::kill(pid, SIGKILL);
         }
         result.timedOut = true;
-        ADD_FAILURE() << program << " did not finish within " << options.timeoutSeconds
+        ADD_FAILURE() << program << " did not finish within " << timeoutSeconds
                       << " s; killed. Output so far:\n"
                       << result.out << "\nstderr:\n"
                       << result.err;
@@ -201,6 +227,25 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
         ADD_FAILURE() << "cannot run " << program;
     }
     return result;
+}
+
+std::vector<std::string> commandLine(const std::string& program,
+                                     const std::vector<std::string>& args) {
+    std::vector<std::string> words;
+    if (isBuiltExecutable(program)) {
+        words = emulatorWords();
+    }
+    words.push_back(program);
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
+
+bool underEmulation() {
+    return !emulatorWords().empty();
+}
+
+int scaledSeconds(int seconds) {
+    return underEmulation() ? seconds * LM_TEST_TIME_SCALE : seconds;
 }
 
 std::string setNetworkExe() {

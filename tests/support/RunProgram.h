@@ -8,7 +8,7 @@ struct RunOptions {
     // a bare "NAME" removes it.
     std::vector<std::string> env{};
     std::string stdinText{};   // written to the child's standard input, then closed
-    int timeoutSeconds = 60;   // then the child is killed and the test fails
+    int timeoutSeconds = 60;   // then the child is killed and the test fails (scaled)
     std::string workingDir{};  // empty: this process's
 };
 
@@ -21,10 +21,26 @@ struct ProgramResult {
 };
 
 // Runs program (a path, not searched in PATH) with args (argv[1..]) and
-// waits for it, collecting its output. A failure to start or a time-out is
+// waits for it, collecting its output. A built executable (below the build
+// directory) starts through LM_TEST_EMULATOR when the tests were built with
+// one; children see that command in their environment as LM_TEST_EMULATOR.
+// The time-out is scaledSeconds(options.timeoutSeconds). A failure to start or a time-out is
 // reported as a test failure (ADD_FAILURE) and shows in the result.
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const RunOptions& options = {});
+
+// The argv that runs program with args: a built executable goes through the
+// emulator, if any. For tests that start processes themselves.
+std::vector<std::string> commandLine(const std::string& program,
+                                     const std::vector<std::string>& args);
+
+// True when the built executables run under an emulator (a cross-build
+// tested with qemu-user): much slower, and without some system calls.
+bool underEmulation();
+
+// A wall-clock allowance for the built executables: `seconds` natively,
+// stretched under emulation.
+int scaledSeconds(int seconds);
 
 // Paths of the built executables.
 std::string setNetworkExe();

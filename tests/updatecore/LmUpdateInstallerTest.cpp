@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DeathTestStyle.h"
 #include "InstallRoot.h"
 #include "RunProgram.h"
 #include "SystemLog.h"
@@ -364,6 +365,18 @@ protected:
         return possible;
     }
 
+    // Why the loop-mount tests cannot run here, or nullptr when they can.
+    static const char* noLoopMountReason() {
+        if (underEmulation()) {
+            return "no loop mounts under emulation: the mount, a privileged operation on a "
+                   "device shared by the whole machine, is not what a cross-build tests";
+        }
+        if (!canLoopMount()) {
+            return "loop-mounting an image needs root, a usable loop device and mke2fs";
+        }
+        return nullptr;
+    }
+
     LmPackageInfo imagePackage(const std::string& dir) {
         LmPackageInfo p = package(dir, "IMG");
         p.file = "a.img";
@@ -392,8 +405,8 @@ void PrintTo(const ImageCase& c, std::ostream* os) {
 class ImageExitTest : public ImageInstallerTest, public ::testing::WithParamInterface<ImageCase> {};
 
 TEST_P(ImageExitTest, ScriptRunsOnTheMountedImageWhichIsReleased) {
-    if (!canLoopMount()) {
-        GTEST_SKIP() << "loop-mounting an image needs root, a usable loop device and mke2fs";
+    if (const char* reason = noLoopMountReason()) {
+        GTEST_SKIP() << reason;
     }
     std::string dir = makeImage({{"install", recordingScript("img", GetParam().body), 0755}});
     Vector<LmPackageInfo> packages{imagePackage(dir)};
@@ -413,8 +426,8 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ImageExitTest,
 // A script that cannot start: its child releases the mount itself, so the
 // installer's own umount fails and the download directory is kept.
 TEST_F(ImageInstallerTest, ScriptThatCannotStartStillReleasesTheMount) {
-    if (!canLoopMount()) {
-        GTEST_SKIP() << "loop-mounting an image needs root, a usable loop device and mke2fs";
+    if (const char* reason = noLoopMountReason()) {
+        GTEST_SKIP() << reason;
     }
     std::string dir = makeImage({{"readme", "no install script here"}});
     Vector<LmPackageInfo> packages{imagePackage(dir)};
@@ -455,7 +468,7 @@ class InstallerRootDeathTest : public ::testing::TestWithParam<RootCase> {};
 // would be the installation root itself nothing may be removed. The root is
 // read once per process, so each case runs in a fresh process of its own.
 TEST_P(InstallerRootDeathTest, DeferralNeverDeletesThePackageOrTheRoot) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    useFreshProcessDeathTests();
     const RootCase& c = GetParam();
     TempRoot scratch;
     scratch.write("root/keep", "x");

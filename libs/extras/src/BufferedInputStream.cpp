@@ -8,7 +8,7 @@
 namespace {
 constexpr const char kSource[] = "io/InputStream";
 constexpr int kDefaultSize = 2048;
-constexpr long kSkipChunk = 1024;
+constexpr int64_t kSkipChunk = 1024;
 
 // Whether the wrapped stream has bytes that can be read without blocking;
 // a stream that cannot tell counts as having none.
@@ -112,12 +112,12 @@ int BufferedInputStream::read(char* buffer, int length) {
     return total;
 }
 
-long BufferedInputStream::skip(long count) {
+int64_t BufferedInputStream::skip(int64_t count) {
     checkOpen();
     if (count <= 0) {
         return 0;
     }
-    long skipped = std::min(static_cast<long>(buffered()), count);
+    int64_t skipped = std::min(static_cast<int64_t>(buffered()), count);
     position_ += static_cast<int>(skipped);
     if (skipped == count) {
         return skipped;
@@ -133,7 +133,7 @@ long BufferedInputStream::skip(long count) {
                 break;
             }
         }
-        long n = std::min({static_cast<long>(buffered()), count - skipped, kSkipChunk});
+        int64_t n = std::min({static_cast<int64_t>(buffered()), count - skipped, kSkipChunk});
         position_ += static_cast<int>(n);
         skipped += n;
     }

@@ -7,7 +7,7 @@
 #include "io/File.h"
 
 namespace {
-constexpr long kKiB = 1024;
+constexpr int64_t kKiB = 1024;  // so that a limit in bytes fits on 32-bit systems too
 
 // The lock file is created with 0600 when missing, then widened to 0666 so
 // that processes of other users can take the lock too.

@@ -24,7 +24,7 @@ public:
     const TypedPair& pairAt(int index) const { return pairs_.elementAt(index); }
     const String& nameAt(int index) const { return pairAt(index).getName(); }
     const String& textAt(int index) const { return pairAt(index).getValue().getText(); }
-    long numberAt(int index) const { return pairAt(index).getValue().getNumber(); }
+    int64_t numberAt(int index) const { return pairAt(index).getValue().getNumber(); }
 
     int find(const String& name) const;                       // -1 when absent
     String getText(const String& name) const;                 // empty when absent

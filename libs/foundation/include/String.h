@@ -45,6 +45,7 @@ public:
     String& append(char c);
     String& append(int number);
     String& append(long number);
+    String& append(long long number);
     String& append(double number);
     String& append(bool flag);
     String& operator+=(const String& other) { return append(other); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "String.h"
 
 // A tagged value: an integer of some kind, or a text. The printed form is
@@ -12,11 +14,11 @@ public:
 
     TypedValue() = default;  // empty text
     explicit TypedValue(const String& text) : text_(text) {}
-    explicit TypedValue(long number, Kind kind = kNumber);
+    explicit TypedValue(int64_t number, Kind kind = kNumber);
 
     int getKind() const { return kind_; }
     bool isInteger() const { return kind_ == kInteger || kind_ == kNumber; }
-    long getNumber() const { return number_; }  // 0 for a text
+    int64_t getNumber() const { return number_; }  // 0 for a text
     const String& getText() const { return text_; }
 
     String toString() const override { return text_; }
@@ -25,6 +27,6 @@ public:
 
 private:
     int kind_ = kText;
-    long number_ = 0;
+    int64_t number_ = 0;
     String text_;
 };

@@ -11,8 +11,12 @@
 namespace {
 constexpr const char kSource[] = "String";
 
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+char lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+char upper(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
 
 template <class... Args>
 std::string format(const char* fmt, Args... args) {
@@ -24,7 +28,9 @@ std::string format(const char* fmt, Args... args) {
 
 String::String(const char* text) : text_(text ? text : "") {}
 
-String::String(const char* bytes, int length) { assign(bytes, length); }
+String::String(const char* bytes, int length) {
+    assign(bytes, length);
+}
 
 void String::assign(const char* bytes, int length) {
     if (bytes == nullptr || length <= 0) {
@@ -96,6 +102,11 @@ String& String::append(long number) {
     return *this;
 }
 
+String& String::append(long long number) {
+    text_ += format("%lld", number);
+    return *this;
+}
+
 String& String::append(double number) {
     text_ += format("%g", number);
     return *this;
@@ -112,9 +123,13 @@ bool String::equalsIgnoreCase(std::string_view other) const {
                       [](char a, char b) { return lower(a) == lower(b); });
 }
 
-bool String::startsWith(std::string_view prefix) const { return view().starts_with(prefix); }
+bool String::startsWith(std::string_view prefix) const {
+    return view().starts_with(prefix);
+}
 
-bool String::endsWith(std::string_view suffix) const { return view().ends_with(suffix); }
+bool String::endsWith(std::string_view suffix) const {
+    return view().ends_with(suffix);
+}
 
 int String::indexOf(char c, int from) const {
     if (from < 0) {
@@ -142,7 +157,9 @@ int String::lastIndexOf(std::string_view text) const {
     return at == std::string::npos ? -1 : static_cast<int>(at);
 }
 
-String String::substring(int begin) const { return substring(begin, length()); }
+String String::substring(int begin) const {
+    return substring(begin, length());
+}
 
 String String::substring(int begin, int end) const {
     if (begin < 0 || end > length() || begin > end) {
@@ -191,9 +208,19 @@ void String::split(const char* delimiters, Vector<String>& out) const {
     }
 }
 
-String operator+(const String& a, const String& b) { return String(a.str() + b.str()); }
-String operator+(const String& a, const char* b) { return String(a).append(b); }
-String operator+(const char* a, const String& b) { return String(a).append(b); }
-String operator+(const String& a, char b) { return String(a).append(b); }
+String operator+(const String& a, const String& b) {
+    return String(a.str() + b.str());
+}
+String operator+(const String& a, const char* b) {
+    return String(a).append(b);
+}
+String operator+(const char* a, const String& b) {
+    return String(a).append(b);
+}
+String operator+(const String& a, char b) {
+    return String(a).append(b);
+}
 
-std::ostream& operator<<(std::ostream& out, const String& text) { return out << text.str(); }
+std::ostream& operator<<(std::ostream& out, const String& text) {
+    return out << text.str();
+}

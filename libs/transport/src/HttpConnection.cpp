@@ -116,7 +116,7 @@ bool HttpConnection::addBodyLength(HttpRequest& request) const {
     }
     if (!path.isEmpty()) {
         File file(path);
-        long size = file.exists() ? file.length() : -1;
+        int64_t size = file.exists() ? file.length() : -1;
         // Only a regular file has a length to announce and bytes to send.
         if (size < 0) {
             SystemLog::write("invalid post file path");

@@ -52,7 +52,7 @@ bool HttpHeader::setHeader(const String& name, const String& value) {
     return put(name, TypedValue(value), true);
 }
 
-bool HttpHeader::setIntHeader(const String& name, long value) {
+bool HttpHeader::setIntHeader(const String& name, int64_t value) {
     return put(name, TypedValue(value), true);
 }
 
@@ -60,7 +60,7 @@ bool HttpHeader::addHeader(const String& name, const String& value) {
     return put(name, TypedValue(value), false);
 }
 
-bool HttpHeader::addIntHeader(const String& name, long value) {
+bool HttpHeader::addIntHeader(const String& name, int64_t value) {
     return put(name, TypedValue(value), false);
 }
 
@@ -79,13 +79,13 @@ bool HttpHeader::getIntHeader(const String& name, int& value) const {
         return false;
     }
     const TypedValue& typed = pairAt(index).getValue();
-    long number = typed.getNumber();
+    int64_t number = typed.getNumber();
     if (!typed.isInteger()) {
         if (!isNumericText(typed.getText())) {
             return false;
         }
         errno = 0;
-        number = std::strtol(typed.getText().c_str(), nullptr, 10);
+        number = std::strtoll(typed.getText().c_str(), nullptr, 10);
         if (errno == ERANGE) {
             return false;
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <vector>
 
 #include "Exception.h"
@@ -34,7 +35,7 @@ bool isMadeOf(const String& text, const char* allowedExtra) {
 }
 
 bool toStatus(const String& digits, int& status) {
-    long value = 0;
+    int64_t value = 0;  // wider than int on every target, so the check below can fail
     for (char c : digits.view()) {
         value = value * 10 + (c - '0');
         if (value > INT_MAX) {

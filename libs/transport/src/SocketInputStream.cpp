@@ -11,7 +11,7 @@
 
 namespace {
 constexpr const char kSource[] = "net/SocketInputStream";
-constexpr long kSkipPiece = 1024;
+constexpr int64_t kSkipPiece = 1024;
 }  // namespace
 
 int SocketInputStream::available() {
@@ -47,13 +47,13 @@ int SocketInputStream::read(char* buffer, int length) {
     return std::max(socket_->read(buffer, length), 0);
 }
 
-long SocketInputStream::skip(long count) {
+int64_t SocketInputStream::skip(int64_t count) {
     checkOpen();
     if (socket_ == nullptr) {
         return -1;
     }
     char piece[kSkipPiece];
-    long skipped = 0;
+    int64_t skipped = 0;
     while (skipped < count) {
         int wanted = static_cast<int>(std::min(kSkipPiece, count - skipped));
         int got = socket_->read(piece, wanted);

@@ -2,7 +2,7 @@
 
 #include "Utils.h"
 
-String decimalText(long value) {
+String decimalText(int64_t value) {
     return String().append(value);
 }
 

@@ -24,7 +24,7 @@ inline void log(const String& line) {
 }
 
 // value in decimal, as "%ld" would write it.
-String decimalText(long value);
+String decimalText(int64_t value);
 
 // Logs name and writes it to standard output as a line.
 void reportError(const String& name);

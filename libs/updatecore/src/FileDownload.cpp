@@ -142,7 +142,7 @@ int32_t FileDownload::resumePoint(bool& done) {
     if (policy_.partialRecord) {
         return PartialFiles::resumePoint(target_.id, target_.url, target_.localFile, target_.size);
     }
-    long have = File(target_.localFile).length();
+    int64_t have = File(target_.localFile).length();
     bool recorded = PartialFiles::consume(target_.id, have);
     done = have > 0 && have == target_.size;
     if (have > 0) {

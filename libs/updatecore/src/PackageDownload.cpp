@@ -194,7 +194,7 @@ void PackageDownload::refusePackage(const LmPackageInfo& package, const String& 
 }
 
 bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localFile) {
-    long length = File(localFile).length();
+    int64_t length = File(localFile).length();
     if (length < 0) {
         discardDownload(package, localFile);
         return false;

@@ -48,7 +48,7 @@ bool loadPartialFiles(LmUpdateStore& store) {
 // The record's actualSize is informative only: a run killed after it was
 // written leaves more on disk, and what is on disk is what resumes.
 bool matchesFile(const LmPartialFileInfo& record, const String& url, const String& localFile,
-                 int32_t size, long have) {
+                 int32_t size, int64_t have) {
     String path = replaceAll(record.path, '$', '/');
     return record.url == url && record.size == size && path.endsWith(localFile) && have > 0 &&
            have < size;
@@ -63,7 +63,7 @@ void writeRecord(const LmPartialFileInfo& record) {
 }
 
 LmPartialFileInfo recordOf(long id, const String& url, const String& localFile, int32_t size,
-                           long length) {
+                           int64_t length) {
     LmPartialFileInfo record;
     record.productID = static_cast<int32_t>(id);
     record.url = url;
@@ -83,7 +83,7 @@ int32_t PartialFiles::resumePoint(long id, const String& url, const String& loca
         return kNone;
     }
     log("find in  LMUPDATE_PARTIAL_FILE");
-    long have = File(record.path).length();
+    int64_t have = File(record.path).length();
     bool matches = matchesFile(record, url, localFile, size, have);
     store.removePartialFile(static_cast<int32_t>(id));
     if (!matches) {
@@ -99,7 +99,7 @@ int32_t PartialFiles::resumePoint(long id, const String& url, const String& loca
 
 void PartialFiles::keep(long id, const String& url, const String& localFile, int32_t size) {
     bool mayKeep = mayKeepPartialFile(id, size);
-    long length = File(localFile).length();
+    int64_t length = File(localFile).length();
     if (length <= 0 || !mayKeep) {
         return;
     }

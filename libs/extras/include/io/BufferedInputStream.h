@@ -17,7 +17,7 @@ public:
     void close() override;
     int read() override;
     int read(char* buffer, int length) override;
-    long skip(long count) override;
+    int64_t skip(int64_t count) override;
     bool markSupported() override;
     void mark(int readLimit) override;
     void reset() override;

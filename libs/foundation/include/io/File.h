@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 
 #include "String.h"
@@ -22,7 +23,7 @@ public:
     bool isDirectory() const;
     // Size in bytes; -1 when the path is missing, not a regular file or
     // cannot be opened.
-    long length() const;
+    int64_t length() const;
     time_t lastModified() const;        // 0 when the path is missing
     bool setLastModified(time_t time);  // keeps the access time
     bool setReadOnly();                 // clears the three write bits

@@ -17,7 +17,7 @@ public:
     void close() override;
     int read() override;
     int read(char* buffer, int length) override;
-    long skip(long count) override;
+    int64_t skip(int64_t count) override;
     // False for pipes, character devices and sockets.
     bool markSupported() override;
     void mark(int readLimit) override;
@@ -29,5 +29,5 @@ private:
     bool isStreamLike();
 
     int fd_ = -1;
-    long markedPosition_ = -1;
+    int64_t markedPosition_ = -1;
 };

@@ -12,7 +12,7 @@ public:
     void close() override { in_.close(); }
     int read() override { return in_.read(); }
     int read(char* buffer, int length) override { return in_.read(buffer, length); }
-    long skip(long count) override { return in_.skip(count); }
+    int64_t skip(int64_t count) override { return in_.skip(count); }
     bool markSupported() override { return in_.markSupported(); }
     void mark(int readLimit) override { in_.mark(readLimit); }
     void reset() override { in_.reset(); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "LmObject.h"
 
 // Byte source. Every operation of a closed stream raises IOException
@@ -19,7 +21,7 @@ public:
     // Up to length bytes; the count read, 0 at end of input.
     virtual int read(char* buffer, int length);
     // Discards up to count bytes; the number discarded.
-    virtual long skip(long count);
+    virtual int64_t skip(int64_t count);
     virtual bool markSupported();
     virtual void mark(int readLimit);
     virtual void reset();

@@ -84,12 +84,12 @@ bool File::isDirectory() const {
     return statOf(path_, status) && S_ISDIR(status.st_mode);
 }
 
-long File::length() const {
+int64_t File::length() const {
     struct stat status {};
     if (!statOf(path_, status) || !S_ISREG(status.st_mode) || !canRead()) {
         return -1;
     }
-    return static_cast<long>(status.st_size);
+    return static_cast<int64_t>(status.st_size);
 }
 
 time_t File::lastModified() const {

@@ -105,7 +105,7 @@ int FileInputStream::read(char* buffer, int length) {
     return static_cast<int>(n);
 }
 
-long FileInputStream::skip(long count) {
+int64_t FileInputStream::skip(int64_t count) {
     checkOpen();
     if (count <= 0) {
         return 0;

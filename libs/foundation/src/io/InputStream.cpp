@@ -7,7 +7,7 @@
 namespace {
 constexpr const char kSource[] = "io/InputStream";
 constexpr const char kClosedSource[] = "io/InputStream.H";
-constexpr long kSkipChunk = 512;
+constexpr int64_t kSkipChunk = 512;
 
 [[noreturn]] void unimplemented(int line) {
     throw IOException("Unimplemented", kSource, line);
@@ -45,10 +45,10 @@ int InputStream::read(char* buffer, int length) {
     return count;
 }
 
-long InputStream::skip(long count) {
+int64_t InputStream::skip(int64_t count) {
     checkOpen();
     char chunk[kSkipChunk];
-    long skipped = 0;
+    int64_t skipped = 0;
     while (skipped < count) {
         int n = read(chunk, static_cast<int>(std::min(kSkipChunk, count - skipped)));
         if (n <= 0) {

@@ -1,5 +1,5 @@
 #include "TypedValue.h"
 
-TypedValue::TypedValue(long number, Kind kind) : kind_(kind), number_(number) {
+TypedValue::TypedValue(int64_t number, Kind kind) : kind_(kind), number_(number) {
     text_.append(number);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "NameValuePairs.h"
 
 // HTTP header set: ordered, duplicates allowed, names compared ignoring
@@ -8,10 +10,10 @@ class HttpHeader : public NameValuePairs {
 public:
     // Replace the first header of that name (the new one goes to the end).
     bool setHeader(const String& name, const String& value);
-    bool setIntHeader(const String& name, long value);
+    bool setIntHeader(const String& name, int64_t value);
     // Append, keeping any of the same name.
     bool addHeader(const String& name, const String& value);
-    bool addIntHeader(const String& name, long value);
+    bool addIntHeader(const String& name, int64_t value);
 
     // The first match's text.
     bool getHeader(const String& name, String& value) const;

@@ -18,7 +18,7 @@ public:
     int read() override;
     // One socket read; 0 at end of stream or on a socket error.
     int read(char* buffer, int length) override;
-    long skip(long count) override;
+    int64_t skip(int64_t count) override;
     bool markSupported() override { return false; }
     void mark(int) override {}
     void reset() override {}
