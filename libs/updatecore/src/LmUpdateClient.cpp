@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "CertLocation.h"
 #include "CoreHelpers.h"
 #include "Exception.h"
 #include "InstallRoot.h"
@@ -15,6 +14,7 @@
 #include "ProgressReporter.h"
 #include "SystemLog.h"
 #include "Utils.h"
+#include "VerifiedHttpsConnection.h"
 #include "io/File.h"
 #include "io/FileInputStream.h"
 #include "io/FileOutputStream.h"
@@ -102,15 +102,9 @@ void closeQuietly(HttpConnection* connection) {
     }
 }
 
-// An HTTPS connection, checking the server against the configured
-// certificate when asked to and when one is configured.
-std::unique_ptr<HttpConnection> newSecureConnection(bool verified) {
-    auto connection = std::make_unique<HttpsConnection>();
-    CertLocation location;
-    if (verified && LmNetConfig::getInstance().getServerVerify(location) > 0) {
-        connection->setVerification(location.directory, location.file);
-    }
-    return connection;
+// An HTTPS connection, checking the server as the settings say.
+std::unique_ptr<HttpConnection> newSecureConnection() {
+    return std::make_unique<VerifiedHttpsConnection>(LmNetConfig::getInstance().getVerification());
 }
 
 // Proxy, credentials and time-out from the settings.
@@ -337,10 +331,8 @@ std::unique_ptr<HttpConnection> LmUpdateClient::openConnection(int kind) {
     }
     bool plain = isHttp(settings) || kind == kPlainConnection ||
                  (kind == kDownloadConnection && plainDownload_ == 1);
-    bool verified = (settings.type.equalsIgnoreCase("https") && kind == kSessionConnection) ||
-                    (kind == kDownloadConnection && plainDownload_ == 0);
     std::unique_ptr<HttpConnection> connection =
-        plain ? std::make_unique<HttpConnection>() : newSecureConnection(verified);
+        plain ? std::make_unique<HttpConnection>() : newSecureConnection();
     configureConnection(*connection, settings);
     return connection;
 }

@@ -48,6 +48,9 @@ protected:
     const String& connectHost() const { return useProxy_ ? proxyHost_ : host_; }
     int connectPort() const { return useProxy_ ? proxyPort_ : port_; }
     bool usesProxy() const { return useProxy_; }
+    // The request's host, also when the socket goes to a proxy.
+    const String& targetHost() const { return host_; }
+    int targetPort() const { return port_; }
     // Takes the new socket (replacing any earlier one) and gives it the
     // time-out when one is set.
     ClientSocket* installSocket(std::unique_ptr<ClientSocket> socket);
