@@ -92,6 +92,27 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"Ed25519", {"-algorithm", "ED25519"}, true}),
     [](const testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
 
+// What scripts/sign-package prints is what the client accepts.
+TEST_P(PackageSignatureTest, SignPackageScriptOutputVerifies) {
+    const KeyCase& c = GetParam();
+    makeKey(c, "vendor");
+    root_.write("package.zip", "package bytes");
+    ProgramResult r = runProgram(std::string(LM_SOURCE_DIR) + "/scripts/sign-package",
+                                 {root_.file("package.zip"), root_.file("vendor.key"), "1000",
+                                  "2.1.0.7", "zip", "install.sh", "/opt/app"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const std::string sha = PackageSignature::fileSha256(root_.file("package.zip")).str();
+    const std::string prefix = "sha256=\"" + sha + "\" signature=\"";
+    ASSERT_EQ(r.out.rfind(prefix, 0), 0u) << r.out;
+    ASSERT_EQ(r.out.substr(r.out.size() - 2), "\"\n");
+    std::string signature = r.out.substr(prefix.size(), r.out.size() - prefix.size() - 2);
+    PackageSignature key(root_.file("vendor.pem"));
+    EXPECT_TRUE(key.verify(sampleFields(sha), signature));
+    SignedPackageFields other = sampleFields(sha);
+    other.installPath = "/opt/other";
+    EXPECT_FALSE(key.verify(other, signature));
+}
+
 TEST(PackageSignatureKeyTest, UnusableKeysAreRefusedWithTheReason) {
     TempRoot root;
     struct Case {
