@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo bench asan format clean
+.PHONY: all deps build test demo bench asan interop format clean
 
 all: build
 
@@ -28,6 +28,11 @@ bench: build
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DLM_SANITIZE=ON -DLM_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)"
+
+# The client against real nginx, tinyproxy and squid on loopback.
+interop: build
+	sh scripts/install-deps --interop
+	python3 tests/interop/run $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

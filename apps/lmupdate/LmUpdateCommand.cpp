@@ -1,33 +1,15 @@
 #include "LmUpdateCommand.h"
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <initializer_list>
 #include <iterator>
 
-#include "DelayPackageActions.h"
-#include "Exception.h"
-#include "FirmwareSession.h"
-#include "InstallRoot.h"
-#include "LmNetConfig.h"
-#include "LmUpdateClient.h"
-#include "LmUpdateStore.h"
-#include "RegistrationActions.h"
+#include "LmUpdateCore.h"
 #include "SystemLog.h"
-#include "UpdateRun.h"
 #include "Utils.h"
-#include "io/File.h"
 
 namespace {
 
 constexpr char kTryHelp[] = "try 'LmUpdate --help' for more information";
-
-void printLine(const String& text) {
-    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 // A decimal option: fallback when absent; false for an empty value or one
 // that is not a number.
@@ -37,39 +19,18 @@ bool numberOption(const CmdLine& cmd, const char* name, int fallback, int& out) 
         out = fallback;
         return true;
     }
-    try {
-        out = parseNumber(text, 10);
-        return !text.isEmpty();
-    } catch (const Exception&) {
-        return false;
-    }
-}
-
-// Creates one state file when it is missing; false when that failed.
-bool createIfMissing(const char* relative, int (*create)()) {
-    if (File(installPath(relative)).exists()) {
-        return true;
-    }
-    if (create() != 0) {
-        return false;
-    }
-    printLine(String("created: ") + relative);
-    return true;
+    return tryParseNumber(text, out) && !text.isEmpty();
 }
 
 int initAction(const ActionRequest&) {
-    File(installPath("conf")).mkdirs();
-    bool ok = createIfMissing(kInventoryFile, createDefaultInventory);
-    ok = createIfMissing(kPartialFilesFile, createPartialFilesFile) && ok;
-    ok = createIfMissing(kDelayPackagesFile, createDelayPackagesFile) && ok;
-    return ok ? 0 : 1;
+    return initStateFiles();
 }
 
 int productAction(const ActionRequest& request, bool full, int (*action)(const LmProduct&)) {
     LmProduct product;
     if (!parseProductArgs(request.options, product, full)) {
-        printLine(kTryHelp);
-        return kUsageError;
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
     }
     return action(product);
 }
@@ -85,35 +46,26 @@ int deregisterProductAction(const ActionRequest& request) {
 int listAction(const ActionRequest& request) {
     int id = 0;
     if (!numberOption(request.options, "id", 0, id)) {
-        printLine(kTryHelp);
-        return kUsageError;
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
     }
     return listProducts(id);
 }
 
 int productVersionAction(const ActionRequest& request) {
     if (request.value.isEmpty()) {
-        printLine(kTryHelp);
-        return kUsageError;
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
     }
     return printProductVersion(request.value);
 }
 
-// A session of its own for one server action, downloading where asked.
-int sessionAction(const ActionRequest& request, int (LmUpdateClient::*action)()) {
-    LmUpdateClient client;
-    if (!request.downloadDir.isEmpty()) {
-        client.setDownloadDir(request.downloadDir);
-    }
-    return (client.*action)();
+int pingAction(const ActionRequest&) {
+    return pingServers();
 }
 
-int pingAction(const ActionRequest& request) {
-    return sessionAction(request, &LmUpdateClient::ping);
-}
-
-int verifyAction(const ActionRequest& request) {
-    return sessionAction(request, &LmUpdateClient::verify);
+int verifyAction(const ActionRequest&) {
+    return verifyAppliance();
 }
 
 // The pacing options shared by --update and --firmware.
@@ -138,8 +90,8 @@ int updateAction(const ActionRequest& request) {
     int pauseSeconds = 0;
     if (!request.options.hasOption("id") || !numberOption(request.options, "id", 0, id) ||
         !pacingOptions(request.options, throttleKB, pauseSeconds)) {
-        printLine(kTryHelp);
-        return kUsageError;
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
     }
     int plainDownload = request.options.hasOption("plain") ? 1 : 0;
     return runUpdate(id, plainDownload, throttleKB, pauseSeconds, request.downloadDir);
@@ -149,8 +101,8 @@ int delayAction(const ActionRequest& request) {
     int id = 0;
     if (!isOneOf(request.value, {"install", "status", "remove"}) ||
         !numberOption(request.options, "id", 0, id)) {
-        printLine(kTryHelp);
-        return kUsageError;
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
     }
     String action = request.value;
     int removeFiles = request.options.hasOption("keep-files") ? 0 : 1;
@@ -162,8 +114,8 @@ int firmwareCommandAction(const ActionRequest& request) {
     int pauseSeconds = 0;
     if (!isOneOf(request.value, {"get_update_info", "update"}) ||
         !pacingOptions(request.options, throttleKB, pauseSeconds)) {
-        printLine(kTryHelp);
-        return kUsageError;
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
     }
     String argument;
     request.options.getOption("arg", argument);
@@ -213,42 +165,21 @@ bool isKnownOption(const String& name) {
     return false;
 }
 
-// Binds the process-wide store to the inventory; false (after printing
-// why) when the file cannot be opened. An unparsable file is left for the
-// action to report.
-bool bindInventory() {
-    try {
-        LmUpdateStore::instance().load(installPath(kInventoryFile));
-        return true;
-    } catch (const Exception& e) {
-        printLine("LmUpdate: cannot read inventory: " + e.getMessage());
-        return false;
-    }
-}
-
-// The core reports settings it cannot use; nothing to do here.
-void loadNetworkSettings() {
-    try {
-        LmNetConfig::getInstance().load(installPath("conf/network.xml").c_str());
-    } catch (const Exception&) {
-    }
-}
-
 }  // namespace
 
 int LmUpdateCommand::run() {
     cmd_.parse();
     if (cmd_.hasOption("h") || cmd_.hasOption("help")) {
         usage();
-        return 0;
+        return ResultCode::kOk;
     }
     if (cmd_.hasOption("verbose")) {
         SystemLog::setEcho(true);
     }
     const ActionSpec* action = selectAction();
     if (action == nullptr) {
-        printLine(kTryHelp);
-        return kUsageError;
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
     }
     return runAction(*action);
 }
@@ -274,21 +205,17 @@ bool LmUpdateCommand::checkDownloadDir(String& downloadDir) const {
     if (!cmd_.getOption("download-dir", downloadDir)) {
         return true;
     }
-    if (downloadDir.isEmpty() || !File(downloadDir).exists()) {
-        printLine("LmUpdate: invalid download directory: " + downloadDir);
-        return false;
-    }
-    return true;
+    return acceptDownloadDir(downloadDir);
 }
 
 int LmUpdateCommand::runAction(const ActionSpec& action) {
     ActionRequest request{cmd_, action.name, String(), String()};
     cmd_.getOption(action.name, request.value);
     if (!checkDownloadDir(request.downloadDir)) {
-        return kUsageError;
+        return ResultCode::kUsageError;
     }
     if (action.readsInventory && !bindInventory()) {
-        return 1;
+        return ResultCode::kInventoryUnreadable;
     }
     if (action.talksToServers) {
         loadNetworkSettings();
@@ -330,6 +257,6 @@ void LmUpdateCommand::usage() {
         "-h/--help                       This help text",
     };
     for (const char* line : kLines) {
-        printLine(line);
+        writeLineToStandardOutput(line);
     }
 }

@@ -1,10 +1,8 @@
 #pragma once
 
 #include "CmdLine.h"
+#include "LmUpdateCore.h"
 #include "String.h"
-
-// Exit status for a command line that cannot be run.
-inline constexpr int kUsageError = 255;
 
 // What an action handler gets: the parsed command line, the action's name
 // (the option without dashes) and value, and the global options.

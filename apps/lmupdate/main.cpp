@@ -7,9 +7,9 @@ int main(int argc, char** argv) {
         return LmUpdateCommand(argc, argv).run();
     } catch (const Exception& e) {
         SystemLog::write("LmUpdate: " + e.getMessage());
-        return kUsageError;
+        return ResultCode::kUsageError;
     } catch (...) {
         SystemLog::write("LmUpdate: unexpected failure");
-        return kUsageError;
+        return ResultCode::kUsageError;
     }
 }

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <string>
 
@@ -14,16 +15,28 @@
 
 namespace {
 
-// Sends raw bytes to 127.0.0.1:port and returns all that comes back.
-std::string exchange(int port, const std::string& request) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+// Sends raw bytes to 127.0.0.1:port (or [::1]:port) and returns all that
+// comes back.
+std::string exchange(int port, const std::string& request, bool ipv6 = false) {
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage storage{};
+    socklen_t size = 0;
+    if (ipv6) {
+        auto* addr = reinterpret_cast<sockaddr_in6*>(&storage);
+        addr->sin6_family = AF_INET6;
+        addr->sin6_port = htons(static_cast<uint16_t>(port));
+        addr->sin6_addr = in6addr_loopback;
+        size = sizeof *addr;
+    } else {
+        auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
+        addr->sin_family = AF_INET;
+        addr->sin_port = htons(static_cast<uint16_t>(port));
+        addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        size = sizeof *addr;
+    }
     timeval timeout{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&storage), size) != 0) {
         ::close(fd);
         ADD_FAILURE() << "cannot connect to the test server";
         return {};
@@ -41,6 +54,33 @@ std::string exchange(int port, const std::string& request) {
 std::string bodyOf(const std::string& answer) {
     auto at = answer.find("\r\n\r\n");
     return at == std::string::npos ? std::string() : answer.substr(at + 4);
+}
+
+// The bytes zlib inflates from coded (windowBits as deflateInit2 takes it).
+std::string inflated(const std::string& coded, int windowBits) {
+    z_stream z{};
+    inflateInit2(&z, windowBits);
+    std::string out(1 << 20, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded.data()));
+    z.avail_in = static_cast<uInt>(coded.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    int result = inflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return result == Z_STREAM_END ? out : "inflate failed";
+}
+
+bool hasIPv6Loopback() {
+    int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok;
 }
 
 std::string digits(int count) {
@@ -119,6 +159,11 @@ TEST(TestServerTest, ProxyForwardsAbsoluteUriOnlyWithCredentials) {
     TestServer proxy("{}", options);
     std::string request = "GET " + origin.url("/x?y=1") + " HTTP/1.0\r\n";
     EXPECT_NE(exchange(proxy.port(), request + "\r\n").find(" 407 "), std::string::npos);
+    // base64("user:wrong")
+    EXPECT_NE(
+        exchange(proxy.port(), request + "Proxy-authorization: Basic dXNlcjp3cm9uZw==\r\n\r\n")
+            .find(" 407 "),
+        std::string::npos);
     // base64("user:secret")
     std::string answer =
         exchange(proxy.port(), request + "Proxy-authorization: Basic dXNlcjpzZWNyZXQ=\r\n\r\n");
@@ -128,4 +173,76 @@ TEST(TestServerTest, ProxyForwardsAbsoluteUriOnlyWithCredentials) {
     EXPECT_EQ(seen[0].requestLine, "GET /x?y=1 HTTP/1.0");
     EXPECT_FALSE(seen[0].hasHeader("Proxy-authorization"));
     EXPECT_TRUE(proxy.requests().at(1).proxied);
+}
+
+TEST(TestServerTest, EncodingSwitchCompressesTheBody) {
+    struct Case {
+        const char* encoding;
+        const char* header;
+        int windowBits;
+    };
+    TestServer server(R"({"routes": {
+        "GET /gzip": {"body_repeat": "update ", "body_count": 500, "encoding": "gzip"},
+        "GET /deflate": {"body_repeat": "update ", "body_count": 500, "encoding": "deflate"},
+        "GET /raw-deflate": {"body_repeat": "update ", "body_count": 500,
+                             "encoding": "raw-deflate"}}})");
+    std::string plain;
+    for (int i = 0; i < 500; ++i) {
+        plain += "update ";
+    }
+    for (const Case& c : {Case{"gzip", "gzip", 31}, Case{"deflate", "deflate", 15},
+                          Case{"raw-deflate", "deflate", -15}}) {
+        std::string answer =
+            exchange(server.port(), "GET /" + std::string(c.encoding) + " HTTP/1.0\r\n\r\n");
+        std::string body = bodyOf(answer);
+        EXPECT_NE(answer.find("Content-Encoding: " + std::string(c.header) + "\r\n"),
+                  std::string::npos)
+            << c.encoding;
+        EXPECT_NE(answer.find("Content-Length: " + std::to_string(body.size()) + "\r\n"),
+                  std::string::npos)
+            << c.encoding;
+        EXPECT_LT(body.size(), plain.size()) << c.encoding;
+        EXPECT_EQ(inflated(body, c.windowBits), plain) << c.encoding;
+    }
+}
+
+TEST(TestServerTest, RedirectSwitchSendsRelativeOrAbsoluteLocation) {
+    TestServer server(R"({"routes": {
+        "GET /moved": {"redirect": "/pkg/new.zip", "status": 301},
+        "GET /found": {"redirect": "/pkg/new.zip"},
+        "GET /absolute": {"redirect": "/pkg/new.zip", "status": 308, "absolute_location": true}}})");
+    std::string moved = exchange(server.port(), "GET /moved HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(moved.rfind("HTTP/1.0 301 Moved Permanently\r\n", 0), 0u) << moved;
+    EXPECT_NE(moved.find("Location: /pkg/new.zip\r\n"), std::string::npos);
+    EXPECT_EQ(exchange(server.port(), "GET /found HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 302 ", 0), 0u);
+    std::string host = "127.0.0.1:" + std::to_string(server.port());
+    std::string absolute =
+        exchange(server.port(), "GET /absolute HTTP/1.0\r\nHost: " + host + "\r\n\r\n");
+    EXPECT_EQ(absolute.rfind("HTTP/1.0 308 Permanent Redirect\r\n", 0), 0u) << absolute;
+    EXPECT_NE(absolute.find("Location: http://" + host + "/pkg/new.zip\r\n"), std::string::npos);
+}
+
+TEST(TestServerTest, CloseDelimitedBodyHasNoContentLength) {
+    TestServer server(R"({"routes": {"GET /f": {"body": "all of it", "content_length": -1}}})");
+    std::string answer = exchange(server.port(), "GET /f HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(answer.find("Content-Length"), std::string::npos) << answer;
+    EXPECT_EQ(bodyOf(answer), "all of it");
+}
+
+TEST(TestServerTest, ListensOnIPv6LoopbackAndProxiesToIt) {
+    if (!hasIPv6Loopback()) {
+        GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
+    }
+    TestServer::Options v6;
+    v6.ipv6 = true;
+    TestServer origin(R"({"default": {"body": "over ipv6"}})", v6);
+    EXPECT_EQ(origin.url("/x"), "http://[::1]:" + std::to_string(origin.port()) + "/x");
+    EXPECT_EQ(bodyOf(exchange(origin.port(), "GET /x HTTP/1.0\r\n\r\n", true)), "over ipv6");
+    v6.proxy = true;
+    TestServer proxy("{}", v6);
+    std::string answer =
+        exchange(proxy.port(), "GET " + origin.url("/y") + " HTTP/1.0\r\n\r\n", true);
+    EXPECT_EQ(bodyOf(answer), "over ipv6");
+    ASSERT_EQ(origin.requests().size(), 2u);
+    EXPECT_EQ(origin.requests()[1].requestLine, "GET /y HTTP/1.0");
 }

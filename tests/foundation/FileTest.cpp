@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "TempRoot.h"
+#include "io/FileDescriptor.h"
 
 namespace {
 struct PathCase {
@@ -51,6 +53,24 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"DotDotAtRoot", "/../../a", "/a"}, PathCase{"OnlyDotDot", "/..", "/"},
         PathCase{"HiddenNameKept", "/a/.hidden/..x", "/a/.hidden/..x"}),
     [](const auto& info) { return info.param.name; });
+
+TEST(FileDescriptorTest, ClosesWhatItOwnsOnceAndNothingItGaveUp) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    {
+        FileDescriptor reader(fds[0]);
+        FileDescriptor writer(fds[1]);
+        FileDescriptor moved(std::move(writer));
+        EXPECT_FALSE(writer.isOpen());
+        EXPECT_EQ(moved.get(), fds[1]);
+        int kept = reader.release();
+        EXPECT_EQ(kept, fds[0]);
+        EXPECT_FALSE(reader.isOpen());
+    }
+    EXPECT_EQ(::fcntl(fds[1], F_GETFD), -1) << "the owner closed it";
+    EXPECT_NE(::fcntl(fds[0], F_GETFD), -1) << "released, so still open";
+    ::close(fds[0]);
+}
 
 TEST(FileTest, CanonicalPathOfRelativeStartsAtCurrentDirectory) {
     char cwd[4096];

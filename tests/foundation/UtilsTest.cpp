@@ -64,6 +64,13 @@ TEST_P(ParseBadNumberTest, Raises) {
         EXPECT_EQ(e.getMessage(), c.message);
         EXPECT_EQ(e.getFile(), "Utils");
     }
+    if (c.base == 10) {
+        int out = 7;
+        String failure;
+        EXPECT_FALSE(tryParseNumber(String(c.text), out, &failure));
+        EXPECT_EQ(out, 7) << "left unchanged";
+        EXPECT_EQ(failure, c.message);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,6 +81,21 @@ INSTANTIATE_TEST_SUITE_P(
                       BadNumberCase{"Minus", "-1", 10, "invalid dec number"},
                       BadNumberCase{"UnknownBase", "1", 2, "invalid number base"}),
     [](const auto& info) { return info.param.name; });
+
+TEST(TryParseNumberTest, ReadsADecimalText) {
+    int out = 0;
+    EXPECT_TRUE(tryParseNumber("1234", out));
+    EXPECT_EQ(out, 1234);
+    EXPECT_FALSE(tryParseNumber("12a", out)) << "no failure text asked for";
+    EXPECT_EQ(out, 1234);
+}
+
+TEST(ReplaceAllTest, ReplacesEveryOccurrenceAndNothingElse) {
+    EXPECT_EQ(replaceAll("1.2.3", '.', '_'), "1_2_3");
+    EXPECT_EQ(replaceAll("$root$conf", '$', '/'), "/root/conf");
+    EXPECT_EQ(replaceAll("plain", '.', '_'), "plain");
+    EXPECT_EQ(replaceAll("", '.', '_'), "");
+}
 
 TEST(SplitTest, DropsEmptyPieces) {
     Vector<String> out;

@@ -290,6 +290,10 @@ void TestServer::start(const std::string& configJson, const Options& options) {
     if (!options.proxyAuth.empty()) {
         args.insert(args.end(), {"--proxy-auth", options.proxyAuth});
     }
+    if (options.ipv6) {
+        args.push_back("--ipv6");
+        host_ = "[::1]";
+    }
     std::vector<char*> argv;
     for (auto& arg : args) {
         argv.push_back(arg.data());
@@ -335,7 +339,7 @@ TestServer::~TestServer() {
 }
 
 std::string TestServer::url(const std::string& path) const {
-    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
+    return scheme_ + "://" + host_ + ":" + std::to_string(port_) + path;
 }
 
 void TestServer::setConfig(const std::string& configJson) {

@@ -22,7 +22,7 @@ struct RecordedRequest {
 };
 
 // The project's test update server (tests/support/update_server.py), started
-// on 127.0.0.1 with an ephemeral port and stopped by the destructor.
+// on 127.0.0.1 (or ::1) with an ephemeral port and stopped by the destructor.
 //
 // Routes match the path and query of the request target (an absolute URI
 // is reduced to them). The configuration is a JSON text:
@@ -33,7 +33,14 @@ struct RecordedRequest {
 // turn, its last answer repeating. An answer is an object:
 //   "status": 200, "reason": "OK", "headers": {"Name": "value", ...},
 //   "body": "text" | "body_file": "/path" | "body_repeat": "x", "body_count": N,
-//   "content_length": N   (sent instead of the true length; -1 omits the header),
+//   "content_length": N   (sent instead of the true length; -1 omits the header:
+//                          a close-delimited body),
+//   "encoding": "gzip" | "deflate" | "raw-deflate"  (the body compressed, with
+//                          its Content-Encoding; deflate zlib-wrapped or raw),
+//   "redirect": "/path"   (a redirect, "status" 302 unless given (301, 303,
+//                          307, 308), "Location" the path as given or, with
+//                          "absolute_location": true, made absolute on the
+//                          request's Host),
 //   "ignore_range": true  (answer 200 with the whole body to a Range request),
 //   "close_after": N      (close after N body bytes),
 //   "delay_head": s       (seconds before the status line),
@@ -51,6 +58,7 @@ public:
         // targets (ordinary paths still get the routes).
         bool proxy = false;
         std::string proxyAuth;  // "user:password": require Proxy-authorization Basic, else 407
+        bool ipv6 = false;      // listen on ::1 instead of 127.0.0.1
     };
 
     explicit TestServer(const std::string& configJson = "{}");
@@ -60,7 +68,7 @@ public:
     TestServer& operator=(const TestServer&) = delete;
 
     int port() const { return port_; }
-    // "http://127.0.0.1:<port>" + path (https when TLS is on)
+    // "http://127.0.0.1:<port>" + path (https when TLS is on; [::1] for IPv6)
     std::string url(const std::string& path = "") const;
     // Replaces the configuration; the server takes it for the next request
     // (sequences restart).
@@ -75,6 +83,7 @@ private:
 
     std::string dir_;
     std::string scheme_ = "http";
+    std::string host_ = "127.0.0.1";
     int pid_ = -1;
     int port_ = 0;
 };

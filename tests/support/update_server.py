@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The project's test update server: canned HTTP/1.0 answers on 127.0.0.1
-with fault switches, optional TLS and a forward-proxy mode.
+(or ::1) with fault switches, optional TLS and a forward-proxy mode.
 
 Usage: update_server.py --config FILE --log FILE [--port-file FILE]
                         [--tls CERT KEY] [--proxy] [--proxy-auth USER:PASS]
+                        [--ipv6]
 
 Prints "PORT <n>" on standard output once it listens. Every request is
 appended to the log file as one JSON line; bytes are carried as latin-1
@@ -21,10 +22,11 @@ import ssl
 import sys
 import threading
 import time
+import zlib
 
 HEAD_LIMIT = 64 * 1024
 REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
-           400: "Bad Request", 401: "Unauthorized", 403: "Forbidden", 404: "Not Found",
+           303: "See Other", 307: "Temporary Redirect", 308: "Permanent Redirect", 400: "Bad Request", 401: "Unauthorized", 403: "Forbidden", 404: "Not Found",
            407: "Proxy Authentication Required", 416: "Range Not Satisfiable",
            500: "Internal Server Error", 502: "Bad Gateway", 503: "Service Unavailable"}
 
@@ -145,6 +147,34 @@ def body_of(answer):
     return answer.get("body", "").encode("latin-1")
 
 
+# zlib window bits per "encoding" switch value: the header a server sends
+# and the wrapping of the coded stream.
+ENCODINGS = {"gzip": ("gzip", 16 + 15), "deflate": ("deflate", 15),
+             "raw-deflate": ("deflate", -15)}
+
+
+def encode(answer, headers, body):
+    """Compresses the body as the "encoding" switch asks."""
+    name = answer.get("encoding")
+    if not name:
+        return body
+    header, bits = ENCODINGS[name]
+    headers.append(("Content-Encoding", header))
+    coder = zlib.compressobj(6, zlib.DEFLATED, bits)
+    return coder.compress(body) + coder.flush()
+
+
+def redirect(request, answer, headers, tls):
+    """Adds the Location of a "redirect" answer: its path as given, or made
+    absolute on the host the client asked for."""
+    location = answer["redirect"]
+    if answer.get("absolute_location"):
+        host = header_value(request["headers"], "host") or "127.0.0.1"
+        location = ("https://" if tls else "http://") + host + location
+    headers.append(("Location", location))
+    return int(answer.get("status", 302))
+
+
 def range_start(request, answer, body):
     """The first byte a "Range: bytes=N-" asks for, or None to send all."""
     wanted = header_value(request["headers"], "range")
@@ -183,7 +213,7 @@ def send_body(conn, body, answer):
         conn.sendall(body[at:at + size])
 
 
-def serve_answer(conn, request, answer):
+def serve_answer(conn, request, answer, tls=False):
     if answer.get("delay_head"):
         time.sleep(float(answer["delay_head"]))
     if answer.get("silent"):
@@ -194,10 +224,11 @@ def serve_answer(conn, request, answer):
         conn.sendall((garbage if isinstance(garbage, str) else "\x00garbage\x7f\n")
                      .encode("latin-1"))
         return
-    status = int(answer.get("status", 200))
-    reason = answer.get("reason", REASONS.get(status, "Status"))
     headers = answer_headers(answer)
-    body = body_of(answer)
+    status = redirect(request, answer, headers, tls) if "redirect" in answer \
+        else int(answer.get("status", 200))
+    reason = answer.get("reason", REASONS.get(status, "Status"))
+    body = encode(answer, headers, body_of(answer))
     start = range_start(request, answer, body)
     if start is not None and status == 200:
         if start >= len(body):
@@ -244,7 +275,8 @@ class Server:
                 return
             self.recorder.record(request, self.tls is not None, False)
             serve_answer(conn, request, self.config.answer_for(request["method"],
-                                                               origin_form(request["target"])))
+                                                               origin_form(request["target"])),
+                         self.tls is not None)
         except (OSError, ssl.SSLError, ValueError) as e:
             print("connection: %r" % (e,), file=sys.stderr, flush=True)
         finally:
@@ -259,15 +291,15 @@ class Server:
                                     [("Proxy-Authenticate", 'Basic realm="test"')], 0))
             return
         if request["method"] == "CONNECT":
-            host, _, port = request["target"].rpartition(":")
+            host, port = split_host_port(request["target"])
             path = None
         else:
             host, port, path = split_absolute(request["target"])
-        if host not in ("127.0.0.1", "localhost"):
+        if host not in ("127.0.0.1", "localhost", "[::1]"):
             conn.sendall(build_head(403, REASONS[403], [], 0))
             return
         try:
-            upstream = socket.create_connection(("127.0.0.1", int(port)), timeout=30)
+            upstream = socket.create_connection((host.strip("[]"), int(port)), timeout=30)
         except (OSError, ValueError):
             conn.sendall(build_head(502, REASONS[502], [], 0))
             return
@@ -298,8 +330,18 @@ def origin_form(target):
 def split_absolute(target):
     rest = target.split("://", 1)[1]
     hostport, slash, path = rest.partition("/")
-    host, _, port = hostport.partition(":")
+    host, port = split_host_port(hostport)
     return host, port or "80", slash + path if slash else "/"
+
+
+def split_host_port(hostport):
+    """"host:port" or "[v6]:port", either maybe without its port; an IPv6
+    host keeps its brackets."""
+    if hostport.startswith("["):
+        host, _, rest = hostport.partition("]")
+        return host + "]", rest[1:] if rest.startswith(":") else ""
+    host, _, port = hostport.partition(":")
+    return host, port
 
 
 def origin_request(request, path):
@@ -347,13 +389,15 @@ def main():
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--proxy", action="store_true")
     parser.add_argument("--proxy-auth")
+    parser.add_argument("--ipv6", action="store_true", help="listen on ::1")
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     server = Server(args)
     open(args.log, "a").close()
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    family, address = (socket.AF_INET6, "::1") if args.ipv6 else (socket.AF_INET, "127.0.0.1")
+    listener = socket.socket(family, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind((address, 0))
     listener.listen(64)
     port = listener.getsockname()[1]
     if args.port_file:

@@ -256,4 +256,108 @@ TEST(InetAddressTest, NamesAndDottedNumbers) {
     EXPECT_EQ(InetAddress::byName(""), nullptr);
     EXPECT_EQ(InetAddress(htonl(INADDR_LOOPBACK), "x.a.b").getHostName(), "x.a.b");
 }
+
+struct LiteralCase {
+    const char* text;
+    const char* address;  // numeric text, never bracketed
+    bool v6;
+    const char* bracketed;
+};
+
+class InetAddressLiteralTest : public testing::TestWithParam<LiteralCase> {};
+
+TEST_P(InetAddressLiteralTest, ResolvesEitherFamily) {
+    const LiteralCase& c = GetParam();
+    auto address = InetAddress::byName(c.text);
+    ASSERT_NE(address, nullptr) << c.text;
+    EXPECT_EQ(address->getHostAddress(), c.address);
+    EXPECT_EQ(address->isIPv6(), c.v6);
+    EXPECT_EQ(address->getBracketedAddress(), c.bracketed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Literals, InetAddressLiteralTest,
+                         testing::Values(LiteralCase{"127.0.0.1", "127.0.0.1", false, "127.0.0.1"},
+                                         LiteralCase{"::1", "::1", true, "[::1]"},
+                                         LiteralCase{"[::1]", "::1", true, "[::1]"},
+                                         LiteralCase{"2001:DB8::A", "2001:db8::a", true,
+                                                     "[2001:db8::a]"}));
+
+TEST(InetAddressTest, UnbalancedBracketsDoNotResolve) {
+    EXPECT_EQ(InetAddress::byName("[::1"), nullptr);
+    EXPECT_TRUE(InetAddress::allByName("::1]", 3).empty());
+}
+
+// A listening socket on ::1 (connects complete in its backlog without an
+// accept); fd stays -1 where the machine has no IPv6 loopback.
+struct V6Listener {
+    V6Listener() {
+        fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_loopback;
+        socklen_t size = sizeof address;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(fd, 8) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            fd = -1;
+            return;
+        }
+        port = ntohs(address.sin6_port);
+    }
+    ~V6Listener() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    V6Listener(const V6Listener&) = delete;
+    V6Listener& operator=(const V6Listener&) = delete;
+    int fd = -1;
+    int port = 0;
+};
+
+TEST(ClientSocketTest, ConnectsOverIPv6ToBareOrBracketedLiteral) {
+    V6Listener listener;
+    if (listener.fd < 0) {
+        GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
+    }
+    for (const char* host : {"::1", "[::1]"}) {
+        ClientSocket socket(host, listener.port);
+        socket.setTimeout(2000);
+        ASSERT_EQ(socket.open(), 0) << host;
+        EXPECT_EQ(socket.getRemoteAddress()->getHostAddress(), "::1");
+        EXPECT_EQ(socket.getRemoteText(), "[::1]:" + std::to_string(listener.port));
+        ASSERT_NE(socket.getLocalAddress(), nullptr);
+        EXPECT_TRUE(socket.getLocalAddress()->isIPv6());
+    }
+}
+
+TEST(ClientSocketTest, NextAddressOfTheOtherFamilyAfterARefusal) {
+    V6Listener listener;
+    if (listener.fd < 0) {
+        GTEST_SKIP() << "no IPv6 loopback (::1) on this machine";
+    }
+    std::vector<SocketAddress> addresses{SocketAddress("127.0.0.1", closedPort()),
+                                         SocketAddress("::1", listener.port)};
+    ClientSocket socket(addresses);
+    socket.setTimeout(2000);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(socket.getRemoteText(), "[::1]:" + std::to_string(listener.port));
+}
+
+TEST(ClientSocketTest, AtMostThreeAddressesAreTried) {
+    LocalServer server([](int fd) { readUntilClosed(fd); });
+    std::vector<SocketAddress> addresses;
+    for (int i = 0; i < 3; ++i) {
+        addresses.emplace_back("127.0.0.1", closedPort());
+    }
+    addresses.emplace_back("127.0.0.1", server.port());  // never reached
+    ClientSocket socket(addresses);
+    socket.setTimeout(2000);
+    EXPECT_EQ(openMessage(socket), "EC_CONNECT_REFUSED: connecting refused failed");
+    EXPECT_EQ(socket.getRemoteText(), "127.0.0.1:" + std::to_string(addresses[2].getPort()));
+    EXPECT_EQ(socket.getState(), ClientSocket::kCreated);
+}
 }  // namespace

@@ -194,12 +194,14 @@ TEST_F(HttpConnectionTest, DirectExchangeExactRequest) {
     EXPECT_EQ(received_, "GET http://127.0.0.1:" + std::to_string(port_) + "/x HTTP/1.0\r\n" +
                              kDefaultHeaders +
                              "X-Custom: 1\r\n"
+                             "Host: 127.0.0.1:" +
+                             std::to_string(port_) + "\r\n" +
                              "Connection: Keep-Alive\r\n"
                              "Connection: close\r\n\r\n");
     EXPECT_EQ(response_.getStatus(), 200);
     EXPECT_EQ(body_, "hi");
     // The added headers stay in the caller's request.
-    EXPECT_EQ(request.getHeaders().size(), 7);
+    EXPECT_EQ(request.getHeaders().size(), 8);
 }
 
 TEST_F(HttpConnectionTest, PlainProxyGetsAbsoluteUrlAndBasicAuthorization) {
@@ -219,6 +221,7 @@ TEST_F(HttpConnectionTest, PlainProxyGetsAbsoluteUrlAndBasicAuthorization) {
     EXPECT_EQ(received_,
               std::string("GET http://update.example.invalid:81/lm/update?a=b HTTP/1.0\r\n") +
                   kDefaultHeaders +
+                  "Host: update.example.invalid:81\r\n"
                   "Proxy-Connection: Keep-Alive\r\n"
                   "Proxy-authorization: Basic dXNlcjpwYXNz\r\n"
                   "Connection: close\r\n\r\n");
@@ -232,7 +235,8 @@ TEST_F(HttpConnectionTest, KeepAliveOffWithPostData) {
     request.setPostData("0123456789");
     ASSERT_TRUE(exchange(connection, request));
     EXPECT_EQ(received_, "POST http://127.0.0.1:" + std::to_string(port_) + "/x HTTP/1.0\r\n" +
-                             kDefaultHeaders +
+                             kDefaultHeaders + "Host: 127.0.0.1:" + std::to_string(port_) +
+                             "\r\n"
                              "Content-Length: 10\r\n"
                              "Connection: close\r\n\r\n0123456789");
 }
@@ -313,7 +317,7 @@ TEST_P(HttpTunnelTest, RefusedTunnelIsIgnoredByPlainHttp) {
     LocalServer proxy([&](int fd) {
         connect = readHead(fd);
         usleep(100000);  // a proxy that takes its time
-        sendAll(fd, "HTTP/1.0 407 Proxy Authentication Required\r\n\r\n");
+        sendAll(fd, "HTTP/1.0 403 Forbidden\r\n\r\n");
         received_ = readRequest(fd);
         sendAll(fd, okResponse("after"));
     });
@@ -330,6 +334,7 @@ TEST_P(HttpTunnelTest, RefusedTunnelIsIgnoredByPlainHttp) {
     proxy.stop();
     EXPECT_EQ(connect,
               "CONNECT target.invalid:8080 HTTP/1.0\r\n"
+              "Host: target.invalid:8080\r\n"
               "User-Agent: Mozilla/4.0\r\n"
               "Proxy-authorization: Basic dXNlcjpwYXNz\r\n\r\n");
     // Tunnelled requests carry no proxy authorization of their own.
@@ -352,5 +357,65 @@ TEST_F(HttpConnectionTest, ConnectionFailuresRaise) {
         EXPECT_EQ(e.getMessage(), "EC_CONNECT_REFUSED: connecting refused failed");
     }
     EXPECT_FALSE(connection.isConnected());
+}
+
+// A 407 from the proxy, to a forwarded request or to CONNECT, is its own
+// proxy failure; a 407 that did not come from a proxy is just an answer.
+TEST_F(HttpConnectionTest, ProxyAuthenticationRequiredRaisesOnlyFromTheProxy) {
+    struct Case {
+        const char* name;
+        bool proxy;
+        bool tunnel;
+        bool raises;
+    };
+    const Case cases[] = {{"Forwarded", true, false, true},
+                          {"Connect", true, true, true},
+                          {"Direct", false, false, false}};
+    for (const Case& c : cases) {
+        LocalServer server([](int fd) {
+            readHead(fd);
+            sendAll(fd, "HTTP/1.0 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n");
+        });
+        HttpConnection connection;
+        connection.setTimeout(2000);
+        connection.setTunnel(c.tunnel);
+        HttpRequest request(URL("http", "127.0.0.1", server.port(), "/x"));
+        if (c.proxy) {
+            connection.setProxy("127.0.0.1", server.port());
+            request.setURL(URL(String("http://update.example.invalid/x")));
+        }
+        std::string message = "no exception";
+        try {
+            connection.sendAndReceive(request, response_);
+        } catch (const IOException& e) {
+            message = e.getMessage().str();
+        }
+        EXPECT_EQ(message, c.raises ? HttpConnection::kProxyAuthenticationFailed : "no exception")
+            << c.name;
+        connection.close();
+    }
+}
+
+TEST_F(HttpConnectionTest, IPv6LiteralKeepsItsBracketsOnTheWire) {
+    HttpConnection connection;
+    connection.setTimeout(2000);
+    HttpRequest request(URL(String("http://[2001:db8::5]:8080/lm/update")));
+    std::string connect;
+    LocalServer proxy([&](int fd) {
+        connect = readHead(fd);
+        sendAll(fd, "HTTP/1.0 200 Connection established\r\n\r\n");
+        received_ = readRequest(fd);
+        sendAll(fd, okResponse("ok"));
+    });
+    connection.setTunnel(true);
+    connection.setProxy("[::ffff:127.0.0.1]", proxy.port());
+    ASSERT_TRUE(connection.sendAndReceive(request, response_));
+    connection.close();
+    proxy.stop();
+    EXPECT_EQ(
+        connect.rfind("CONNECT [2001:db8::5]:8080 HTTP/1.0\r\nHost: [2001:db8::5]:8080\r\n", 0), 0u)
+        << connect;
+    EXPECT_EQ(received_.rfind("GET http://[2001:db8::5]:8080/lm/update HTTP/1.0\r\n", 0), 0u);
+    EXPECT_NE(received_.find("Host: [2001:db8::5]:8080\r\n"), std::string::npos);
 }
 }  // namespace

@@ -690,6 +690,7 @@ TEST_F(SSLTest, TunnelThroughAProxy) {
     EXPECT_EQ(sni, "localhost");
     EXPECT_EQ(connect,
               "CONNECT localhost:443 HTTP/1.0\r\n"
+              "Host: localhost\r\n"
               "User-Agent: Mozilla/4.0\r\n"
               "Proxy-authorization: Basic dXNlcjpwYXNz\r\n\r\n");
     EXPECT_EQ(received_.rfind("GET https://localhost:443/lm/update HTTP/1.0\r\n", 0), 0u);

@@ -15,6 +15,7 @@ struct ParseCase {
     const char* user;
     const char* password;
     const char* printed;
+    const char* hostHeader;
 };
 
 void PrintTo(const ParseCase& c, std::ostream* os) {
@@ -33,29 +34,40 @@ TEST_P(URLParseTest, SplitsAndPrintsBack) {
     EXPECT_EQ(url.getUser(), c.user);
     EXPECT_EQ(url.getPassword(), c.password);
     EXPECT_EQ(url.toString(), c.printed);
+    EXPECT_EQ(url.getHostHeader(), c.hostHeader);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, URLParseTest,
     testing::Values(
         ParseCase{"LowerCasesProtocolAndHostOnly", "HTTP://HoSt/Path", "http", "host", 80, "/Path",
-                  "", "", "http://host:80/Path"},
-        ParseCase{"HttpsDefaultPort", "https://h", "https", "h", 443, "", "", "", "https://h:443"},
-        ParseCase{"FtpDefaultPort", "ftp://h/f", "ftp", "h", 21, "/f", "", "", "ftp://h:21/f"},
+                  "", "", "http://host:80/Path", "host"},
+        ParseCase{"HttpsDefaultPort", "https://h", "https", "h", 443, "", "", "", "https://h:443",
+                  "h"},
+        ParseCase{"FtpDefaultPort", "ftp://h/f", "ftp", "h", 21, "/f", "", "", "ftp://h:21/f", "h"},
         ParseCase{"UnknownProtocolHasNoPort", "gopher://h/", "gopher", "h", -1, "/", "", "",
-                  "gopher://h/"},
+                  "gopher://h/", "h"},
         ParseCase{"ExplicitPort", "http://h:8080/x?a=b", "http", "h", 8080, "/x?a=b", "", "",
-                  "http://h:8080/x?a=b"},
+                  "http://h:8080/x?a=b", "h:8080"},
         ParseCase{"EmptyPortTakesDefault", "http://h:/x", "http", "h", 80, "/x", "", "",
-                  "http://h:80/x"},
+                  "http://h:80/x", "h"},
         ParseCase{"PasswordKeepsLaterColons", "http://u:p:q@h:81", "http", "h", 81, "", "u", "p:q",
-                  "http://u:p:q@h:81"},
+                  "http://u:p:q@h:81", "h:81"},
         ParseCase{"EmptyPasswordStillPrinted", "http://u:@h/", "http", "h", 80, "/", "u", "",
-                  "http://u:@h:80/"},
+                  "http://u:@h:80/", "h"},
         ParseCase{"RepeatedSlashesCollapse", "http://h/a//b///c", "http", "h", 80, "/a/b/c", "", "",
-                  "http://h:80/a/b/c"},
+                  "http://h:80/a/b/c", "h"},
         ParseCase{"QueryKeepsItsCase", "http://h/lm-download?path=/A//B", "http", "h", 80,
-                  "/lm-download?path=/A/B", "", "", "http://h:80/lm-download?path=/A/B"}),
+                  "/lm-download?path=/A/B", "", "", "http://h:80/lm-download?path=/A/B", "h"},
+        // IPv6 literals: the host without brackets, printed with them.
+        ParseCase{"BracketedIPv6WithPort", "http://[::1]:8080/x", "http", "::1", 8080, "/x", "", "",
+                  "http://[::1]:8080/x", "[::1]:8080"},
+        ParseCase{"BracketedIPv6DefaultPort", "HTTPS://[2001:DB8::1]/", "https", "2001:db8::1", 443,
+                  "/", "", "", "https://[2001:db8::1]:443/", "[2001:db8::1]"},
+        ParseCase{"BracketedIPv6EmptyPort", "http://u:p@[::1]:/", "http", "::1", 80, "/", "u", "p",
+                  "http://u:p@[::1]:80/", "[::1]"},
+        ParseCase{"MappedIPv4", "http://[::ffff:192.0.2.1]:81", "http", "::ffff:192.0.2.1", 81, "",
+                  "", "", "http://[::ffff:192.0.2.1]:81", "[::ffff:192.0.2.1]:81"}),
     [](const testing::TestParamInfo<ParseCase>& info) { return info.param.name; });
 
 struct MalformedCase {
@@ -89,7 +101,12 @@ INSTANTIATE_TEST_SUITE_P(
                     MalformedCase{"LetterInPort", "http://h:8a/x"},
                     MalformedCase{"PortBeyondRange", "http://h:65536/"},
                     MalformedCase{"HugePortDoesNotWrap", "http://h:99999999999999999999/"},
-                    MalformedCase{"LineBreakInPath", "http://h/a\r\nX-Evil: 1"}),
+                    MalformedCase{"LineBreakInPath", "http://h/a\r\nX-Evil: 1"},
+                    MalformedCase{"BareIPv6", "http://::1/x"},
+                    MalformedCase{"UnclosedBracket", "http://[::1/x"},
+                    MalformedCase{"NotAnIPv6Literal", "http://[example.com]/x"},
+                    MalformedCase{"JunkAfterBracket", "http://[::1]8080/x"},
+                    MalformedCase{"ZoneIdentifier", "http://[fe80::1%25eth0]/x"}),
     [](const testing::TestParamInfo<MalformedCase>& info) { return info.param.name; });
 
 TEST(URLTest, EqualityIgnoresCaseOfProtocolAndHostButNotFileOrCredentials) {
@@ -106,5 +123,8 @@ TEST(URLTest, ComponentConstructorsAndValidity) {
     EXPECT_EQ(URL().getPort(), -1);
     EXPECT_FALSE(URL(String("http://:80/x")).isValid());
     EXPECT_EQ(URL::normalize("HTTP://Example//a"), "http://example:80/a");
+    // A host given bare or already bracketed prints bracketed once.
+    EXPECT_EQ(URL("http", "::1", 8080, "/x").toString(), "http://[::1]:8080/x");
+    EXPECT_EQ(URL("http", "[::1]", "/").getHostHeader(), "[::1]");
 }
 }  // namespace

@@ -7,13 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "ConnectionFactory.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
 #include "LmUpdateClient.h"
 #include "LmUpdateStore.h"
+#include "RequestBuilder.h"
+#include "ServerExchange.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "TestServer.h"
+#include "TransportErrors.h"
 
 // In-process tests of the update session: a fresh installation root with the
 // default inventory, settings pointing at test servers, a progress script

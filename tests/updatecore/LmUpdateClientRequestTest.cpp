@@ -375,7 +375,8 @@ TEST_P(LmUpdateClientLookupTest, ChoosesTheIdentity) {
     String version;
     String serial;
     bool found = false;
-    Output output = capture([&] { found = client.lookupProductHeaders(id, version, serial); });
+    Output output =
+        capture([&] { found = RequestBuilder::lookupProductHeaders(id, version, serial); });
     EXPECT_TRUE(found);
     EXPECT_EQ(id, c.id);
     EXPECT_EQ(version, c.version);
@@ -400,7 +401,7 @@ TEST_F(LmUpdateClientRequestTest, UnknownProductHasNoIdentity) {
     int32_t id = 4242;
     String version("unchanged");
     String serial("unchanged");
-    EXPECT_FALSE(client.lookupProductHeaders(id, version, serial));
+    EXPECT_FALSE(RequestBuilder::lookupProductHeaders(id, version, serial));
     EXPECT_EQ(id, 4242);
     EXPECT_EQ(version, "unchanged");
     EXPECT_EQ(serial, "unchanged");
@@ -454,15 +455,16 @@ TEST_P(LmUpdateClientConnectionTest, MadeByKindAndSettings) {
     LmUpdateClient client;
     // update() is what sets the plain-download flag; nobody answers it.
     capture([&] { client.update(5, c.plainDownload, 0, 0); });
-    std::unique_ptr<HttpConnection> connection = client.openConnection(c.kind);
+    std::unique_ptr<HttpConnection> connection =
+        ConnectionFactory(client.state().plainDownload).open(c.kind);
     ASSERT_NE(connection, nullptr);
     EXPECT_EQ(dynamic_cast<HttpsConnection*>(connection.get()) != nullptr, c.secure);
     EXPECT_EQ(connection->getTimeout(), c.timeoutMs);
 }
 
-constexpr int kSession = LmUpdateClient::kSessionConnection;
-constexpr int kPlain = LmUpdateClient::kPlainConnection;
-constexpr int kDownload = LmUpdateClient::kDownloadConnection;
+constexpr int kSession = ConnectionFactory::kSessionConnection;
+constexpr int kPlain = ConnectionFactory::kPlainConnection;
+constexpr int kDownload = ConnectionFactory::kDownloadConnection;
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, LmUpdateClientConnectionTest,
@@ -482,7 +484,9 @@ TEST_F(LmUpdateClientRequestTest, NoConnectionWithoutSettings) {
     root().write("conf/network.xml", "this is no XML");
     EXPECT_EQ(LmNetConfig::getInstance().load(root().file("conf/network.xml").c_str()), 0);
     LmUpdateClient client;
-    EXPECT_EQ(client.openConnection(LmUpdateClient::kSessionConnection), nullptr);
+    EXPECT_EQ(
+        ConnectionFactory(client.state().plainDownload).open(ConnectionFactory::kSessionConnection),
+        nullptr);
 }
 
 // The error-name table, row by row.
@@ -503,8 +507,8 @@ class LmUpdateClientErrorTableTest : public testing::TestWithParam<ErrorCase> {}
 TEST_P(LmUpdateClientErrorTableTest, MapsTheMessagesBeginning) {
     NetworkSettings settings;
     settings.isUsingProxy = GetParam().proxy;
-    EXPECT_EQ(LmUpdateClient::errorNameFor(GetParam().message, settings), GetParam().name);
-    EXPECT_EQ(LmUpdateClient::errorCodeFor(GetParam().message, settings), GetParam().code);
+    EXPECT_EQ(TransportErrors::nameFor(GetParam().message, settings), GetParam().name);
+    EXPECT_EQ(TransportErrors::codeFor(GetParam().message, settings), GetParam().code);
 }
 
 INSTANTIATE_TEST_SUITE_P(

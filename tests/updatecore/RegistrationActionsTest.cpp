@@ -148,7 +148,7 @@ TEST_F(RegistrationTest, RegisterIntoUnreadableInventoryFails) {
     processRoot().write(kInventoryFile, "<broken");
     LmUpdateStore::instance().load(installPath(kInventoryFile));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(registerAction(product(2000, "A", "1.0")), kRegisterFailed);
+    EXPECT_EQ(registerAction(product(2000, "A", "1.0")), ResultCode::kRegisterFailed);
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("LmUpdate: register product failed: ProductID:   2000\n"), std::string::npos)
         << log;
@@ -156,7 +156,7 @@ TEST_F(RegistrationTest, RegisterIntoUnreadableInventoryFails) {
 
 TEST_F(RegistrationTest, DeregisterUnknownLogsEmptyVersion) {
     testing::internal::CaptureStderr();
-    EXPECT_EQ(deregisterAction(product(4242, "Gone", "9.9")), kDeregisterFailed);
+    EXPECT_EQ(deregisterAction(product(4242, "Gone", "9.9")), ResultCode::kDeregisterFailed);
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("LmUpdate: deregister product failed: ProductID:   4242\nProductName: "
                        "Gone\nInstallpath: /opt\n ()"),
@@ -174,7 +174,7 @@ TEST_F(RegistrationTest, DeregisterLogsTheRemovedEntry) {
         << log;
     EXPECT_NE(log.find("Description: Torvane Updater\n (1.0.0.0)"), std::string::npos) << log;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(listProducts(0), kNothingToList);
+    EXPECT_EQ(listProducts(0), ResultCode::kNothingToList);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "No any products exist in inventory");
 }
 
@@ -216,7 +216,7 @@ TEST_F(RegistrationTest, ListOneWithLastUpdate) {
                   "\nDescription: Torvane Updater\nVersion:     1.0.0.0\nLastUpdate: today\n"
                   "LastSuccessUpdate: \nLastUpdateStatus: \nUpdateMessage: \n");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(listProducts(7), kNothingToList);
+    EXPECT_EQ(listProducts(7), ResultCode::kNothingToList);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "No any products exist in inventory");
 }
 

@@ -13,6 +13,19 @@
 // number"; another base raises "invalid number base".
 int parseNumber(const char* text, int length, int base);
 int parseNumber(const String& text, int base = 10);
+// parseNumber of a whole decimal text without the exception: false, out
+// unchanged and the exception's message in failure (when given), for a text
+// parseNumber refuses.
+bool tryParseNumber(const String& text, int& out, String* failure = nullptr);
+
+// text with every from replaced by to.
+String replaceAll(const String& text, char from, char to);
+
+// Writes text as it is to standard output and flushes it, so that a caller
+// reading the output sees it before any child process writes.
+void writeToStandardOutput(const String& text);
+// The same with a line end.
+void writeLineToStandardOutput(const String& text);
 
 // Clears out, then appends each maximal run of non-delimiter characters.
 void split(const String& text, const char* delimiters, Vector<String>& out);

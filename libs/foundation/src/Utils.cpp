@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <utility>
 
 #include "Exception.h"
 
@@ -61,6 +62,33 @@ int parseNumber(const char* text, int length, int base) {
 
 int parseNumber(const String& text, int base) {
     return parseNumber(text.data(), text.length(), base);
+}
+
+bool tryParseNumber(const String& text, int& out, String* failure) {
+    try {
+        out = parseNumber(text, 10);
+        return true;
+    } catch (const Exception& e) {
+        if (failure != nullptr) {
+            *failure = e.getMessage();
+        }
+        return false;
+    }
+}
+
+String replaceAll(const String& text, char from, char to) {
+    std::string copy = text.str();
+    std::replace(copy.begin(), copy.end(), from, to);
+    return String(std::move(copy));
+}
+
+void writeToStandardOutput(const String& text) {
+    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
+    std::fflush(stdout);
+}
+
+void writeLineToStandardOutput(const String& text) {
+    writeToStandardOutput(text + "\n");
 }
 
 void split(const String& text, const char* delimiters, Vector<String>& out) {

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -22,14 +23,23 @@ void logError(const char* operation, int error) {
     SystemLog::write(String(operation) + ": " + std::strerror(error));
 }
 
-sockaddr_in queryAddress(int fd, bool peer, int line) {
-    sockaddr_in address{};
+SocketAddress queryAddress(int fd, bool peer, int line) {
+    sockaddr_storage address{};
     socklen_t size = sizeof address;
     auto* raw = reinterpret_cast<sockaddr*>(&address);
     if ((peer ? getpeername(fd, raw, &size) : getsockname(fd, raw, &size)) < 0) {
         throw SocketException(std::strerror(errno), kSource, line);
     }
-    return address;
+    return SocketAddress(raw);
+}
+
+// The addresses of host with port, none when it does not resolve.
+std::vector<SocketAddress> resolve(const char* host, int port) {
+    std::vector<SocketAddress> addresses;
+    for (const InetAddress& address : InetAddress::allByName(host, ClientSocket::kMaxAddresses)) {
+        addresses.emplace_back(address, port);
+    }
+    return addresses;
 }
 
 const char* connectError(int pending) {
@@ -50,17 +60,24 @@ const char* connectError(int pending) {
 
 ClientSocket::ClientSocket(const SocketAddress& remote)
     : remote_(std::make_unique<SocketAddress>(remote)) {
-    createDescriptor();
+    createDescriptor(remote_->getFamily());
 }
 
 ClientSocket::ClientSocket(const InetAddress& host, int port)
     : remote_(std::make_unique<SocketAddress>(host, port)) {
-    createDescriptor();
+    createDescriptor(remote_->getFamily());
 }
 
-ClientSocket::ClientSocket(const char* host, int port)
-    : remote_(std::make_unique<SocketAddress>(host, port)) {
-    createDescriptor();
+ClientSocket::ClientSocket(const char* host, int port) : ClientSocket(resolve(host, port)) {}
+
+ClientSocket::ClientSocket(const std::vector<SocketAddress>& addresses) {
+    size_t count = std::min(addresses.size(), kMaxAddresses);
+    remote_ = std::make_unique<SocketAddress>(
+        count > 0 ? addresses.front() : SocketAddress(static_cast<const char*>(nullptr), 0));
+    for (size_t i = 1; i < count; ++i) {
+        alternatives_.push_back(addresses[i]);
+    }
+    createDescriptor(remote_->getFamily());
 }
 
 ClientSocket::ClientSocket(int connectedFd)
@@ -74,8 +91,8 @@ ClientSocket::~ClientSocket() {
     ClientSocket::close();
 }
 
-void ClientSocket::createDescriptor() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+void ClientSocket::createDescriptor(int family) {
+    fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         fail("cannot get socket fd", __LINE__);
     }
@@ -90,12 +107,41 @@ int ClientSocket::open() {
         return -1;
     }
     checkRemote();
-    if (!startConnection()) {
-        awaitConnection();
-    }
+    connectToSomeAddress();
     readLocalAddress();
     state_ = kConnected;
     return 0;
+}
+
+// The addresses in turn until one connects; the last one's failure is
+// raised.
+void ClientSocket::connectToSomeAddress() {
+    std::vector<SocketAddress> others = std::move(alternatives_);
+    alternatives_.clear();
+    for (size_t next = 0;; ++next) {
+        try {
+            if (!startConnection()) {
+                awaitConnection();
+            }
+            return;
+        } catch (const SocketException& e) {
+            if (next == others.size()) {
+                throw;
+            }
+            SystemLog::write("ClientSocket::open: " + remote_->toString() + ": " + e.getMessage() +
+                             "; trying " + others[next].toString());
+            *remote_ = others[next];
+            replaceDescriptor();
+        }
+    }
+}
+
+// A descriptor whose connect failed cannot connect again; the next address
+// may also be of the other family.
+void ClientSocket::replaceDescriptor() {
+    ::close(fd_);
+    fd_ = -1;
+    createDescriptor(remote_->getFamily());
 }
 
 // Raises before anything goes on the network when there is nowhere to go.
@@ -115,8 +161,7 @@ void ClientSocket::checkRemote() const {
 // false when it is under way.
 bool ClientSocket::startConnection() {
     setNonBlocking(true);
-    const sockaddr_in& raw = remote_->raw();
-    int result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&raw), sizeof raw);
+    int result = ::connect(fd_, remote_->raw(), remote_->rawLength());
     if (result < 0 && errno != EINPROGRESS) {
         logError("ClientSocket::open", errno);
         fail("EC_CONNECT_FAILED: connecting failed", __LINE__);

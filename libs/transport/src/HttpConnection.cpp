@@ -6,7 +6,9 @@
 #include "io/FileInputStream.h"
 
 namespace {
+constexpr const char kSource[] = "net/HttpConnection";
 constexpr int kFileBlock = 1024;
+constexpr int kProxyAuthenticationRequired = 407;
 
 // The tunnel request goes to the system log; the credentials must not.
 String withoutCredentials(const String& text) {
@@ -76,7 +78,9 @@ bool HttpConnection::setUpTunnel() {
     ClientSocket tunnel(socket_->getFD());
     applyTimeout(tunnel);
     String text("CONNECT ");
-    text.append(host_).append(':').append(port_).append(" HTTP/1.0\r\n");
+    text.append(target_.getHostText()).append(':').append(target_.getPort());
+    text.append(" HTTP/1.0\r\n");
+    text.append("Host: ").append(target_.getHostHeader()).append("\r\n");
     text.append("User-Agent: Mozilla/4.0\r\n");
     if (!proxyUser_.isEmpty()) {
         text.append("Proxy-authorization: ").append(proxyAuthorization()).append("\r\n");
@@ -89,11 +93,21 @@ bool HttpConnection::setUpTunnel() {
         response.read(&tunnel);
     }
     SystemLog::write(response.getText());
+    checkProxyAnswer(response);
     return response.getStatus() == 200;
+}
+
+// Through a tunnel a 407 would be the origin's own answer, not the proxy's.
+void HttpConnection::checkProxyAnswer(const HttpResponse& response) const {
+    if (useProxy_ && response.getStatus() == kProxyAuthenticationRequired) {
+        SystemLog::write(kProxyAuthenticationFailed);
+        throw IOException(kProxyAuthenticationFailed, kSource, __LINE__);
+    }
 }
 
 void HttpConnection::completeHeaders(HttpRequest& request) const {
     HttpHeader& headers = request.getHeaders();
+    headers.setHeader("Host", request.getURL().getHostHeader());
     if (keepAlive_) {
         headers.addHeader(useProxy_ ? "Proxy-Connection" : "Connection", "Keep-Alive");
     }
@@ -125,8 +139,7 @@ bool HttpConnection::addBodyLength(HttpRequest& request) const {
 }
 
 bool HttpConnection::sendAndReceive(HttpRequest& request, HttpResponse& response) {
-    host_ = request.getURL().getHost();
-    port_ = request.getURL().getPort();
+    target_ = request.getURL();
     completeHeaders(request);
     open();
     if (!connected_ || !addBodyLength(request)) {
@@ -140,6 +153,9 @@ bool HttpConnection::sendAndReceive(HttpRequest& request, HttpResponse& response
         return false;
     }
     response.read(socket_.get());
+    if (!tunnel_) {
+        checkProxyAnswer(response);
+    }
     return true;
 }
 

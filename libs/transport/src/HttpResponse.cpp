@@ -1,15 +1,22 @@
 #include "net/HttpResponse.h"
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
+#include "Exception.h"
 #include "net/ClientSocket.h"
+#include "net/SocketException.h"
 
 namespace {
 // A head cannot go on for ever: bounds on blank lines before the status
 // line and on header lines, so a broken server cannot make us loop or grow.
 constexpr int kMaxBlankLines = 256;
 constexpr int kMaxHeaderLines = 256;
+constexpr int kBodyPiece = 8192;
+// Coded bytes may exceed what they decode to by a little (stored blocks,
+// headers); beyond this they are not worth reading.
+constexpr long kCodedSlack = 64 * 1024;
 
 bool isMadeOf(const String& text, const char* allowedExtra) {
     if (text.isEmpty()) {
@@ -148,4 +155,78 @@ String HttpResponse::getText() const {
     String text("HTTP/");
     text.append(version_).append(' ').append(status_).append(' ').append(reason_).append("\r\n");
     return text.append(headers_.getText());
+}
+
+String HttpResponse::getContentEncoding() const {
+    String value;
+    return headers_.getHeader("Content-Encoding", value) ? value.trim() : String();
+}
+
+bool HttpResponse::isContentCoded() const {
+    return ContentDecoder::codingFor(getContentEncoding()) != ContentDecoder::kIdentity;
+}
+
+HttpResponse::BodyResult HttpResponse::readBody(String& body, long limit, String* reason) {
+    String why;
+    BodyResult result = readCodedBody(body, limit, why);
+    if (reason != nullptr) {
+        *reason = why;
+    }
+    return result;
+}
+
+// Identity bodies go through the same loop as coded ones: only the step
+// that turns read bytes into body bytes differs.
+HttpResponse::BodyResult HttpResponse::readCodedBody(String& body, long limit, String& reason) {
+    ContentDecoder::Coding coding = ContentDecoder::codingFor(getContentEncoding());
+    if (coding == ContentDecoder::kUnknown) {
+        reason = "unknown content coding " + getContentEncoding();
+        return kBodyUnknownCoding;
+    }
+    const long announced = getContentLength();
+    const long rawLimit = coding == ContentDecoder::kIdentity ? limit : limit + kCodedSlack;
+    if (announced > rawLimit) {
+        reason = String("body of ").append(announced) + " bytes over the limit";
+        return kBodyTooLarge;
+    }
+    std::unique_ptr<ContentDecoder> decoder;
+    if (coding != ContentDecoder::kIdentity) {
+        decoder = std::make_unique<ContentDecoder>(coding, limit);
+    }
+    char piece[kBodyPiece];
+    long total = 0;
+    try {
+        for (;;) {
+            long want = announced >= 0 ? std::min<long>(kBodyPiece, announced - total) : kBodyPiece;
+            int got = want > 0 && body_ ? body_->read(piece, static_cast<int>(want)) : 0;
+            if (got <= 0) {
+                break;
+            }
+            total += got;
+            if (total > rawLimit) {
+                reason = String("body over ").append(limit) + " bytes";
+                return kBodyTooLarge;
+            }
+            if (decoder) {
+                decoder->feed(piece, got, body);
+            } else {
+                body.append(piece, got);
+            }
+        }
+        if (announced >= 0 && total < announced) {
+            reason = String("body ends after ").append(total) + " of " +
+                     String().append(announced) + " bytes";
+            return kBodyShort;
+        }
+        if (decoder) {
+            decoder->finish();
+        }
+    } catch (const IOException& e) {
+        if (dynamic_cast<const SocketException*>(&e) != nullptr) {
+            throw;
+        }
+        reason = e.getMessage();
+        return e.getMessage().startsWith("EC_BODY_TOO_LARGE") ? kBodyTooLarge : kBodyBadCoding;
+    }
+    return kBodyComplete;
 }

@@ -1,5 +1,7 @@
 #include "net/URL.h"
 
+#include <arpa/inet.h>
+
 #include "Exception.h"
 
 namespace {
@@ -36,6 +38,11 @@ int parsePort(const String& digits) {
         }
     }
     return static_cast<int>(port);
+}
+
+bool isIPv6Literal(const String& text) {
+    in6_addr address{};
+    return inet_pton(AF_INET6, text.c_str(), &address) == 1;
 }
 }  // namespace
 
@@ -99,14 +106,26 @@ void URL::parseAuthority(String authority) {
         password_ = userInfo.substring(colon + 1);
         authority = authority.substring(at + 1);
     }
-    int colon = authority.indexOf(':');
-    if (colon < 0) {
-        host_ = authority;
-        port_ = defaultPort(protocol_);
-        return;
+    parseHostAndPort(authority);
+}
+
+void URL::parseHostAndPort(const String& hostPort) {
+    int colon = hostPort.indexOf(':');
+    if (hostPort.startsWith("[")) {
+        int close = hostPort.indexOf(']');
+        if (close < 0 || !isIPv6Literal(hostPort.substring(1, close))) {
+            malformed(__LINE__);
+        }
+        host_ = hostPort.substring(1, close);
+        colon = close + 1;
+        if (colon < hostPort.length() && hostPort.charAt(colon) != ':') {
+            malformed(__LINE__);
+        }
+    } else {
+        host_ = colon < 0 ? hostPort : hostPort.substring(0, colon);
     }
-    host_ = authority.substring(0, colon);
-    String digits = authority.substring(colon + 1);
+    String digits =
+        colon < 0 || colon >= hostPort.length() ? String() : hostPort.substring(colon + 1);
     port_ = digits.isEmpty() ? defaultPort(protocol_) : parsePort(digits);
 }
 
@@ -122,11 +141,24 @@ String URL::toString() const {
     if (!user_.isEmpty()) {
         text.append(user_).append(':').append(password_).append('@');
     }
-    text.append(host_);
+    text.append(bracketed(host_));
     if (port_ != -1) {
         text.append(':').append(port_);
     }
     return text.append(file_);
+}
+
+String URL::getHostHeader() const {
+    String text = getHostText();
+    if (port_ != -1 && port_ != defaultPort(protocol_)) {
+        text.append(':').append(port_);
+    }
+    return text;
+}
+
+String URL::bracketed(const String& host) {
+    bool bare = host.indexOf(':') >= 0 && !host.startsWith("[");
+    return bare ? "[" + host + "]" : host;
 }
 
 String URL::normalize(const String& text) {

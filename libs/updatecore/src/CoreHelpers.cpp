@@ -1,12 +1,12 @@
 #include "CoreHelpers.h"
 
-#include <cstdio>
+#include "Utils.h"
 
 String decimalText(long value) {
     return String().append(value);
 }
 
-void writeToStandardOutput(const String& text) {
-    std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stdout);
-    std::fflush(stdout);
+void reportError(const String& name) {
+    log(name);
+    writeToStandardOutput(name + "\n");
 }

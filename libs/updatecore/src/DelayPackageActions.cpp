@@ -8,6 +8,7 @@
 #include "CoreHelpers.h"
 #include "Exception.h"
 #include "InstallRoot.h"
+#include "LmUpdateCore.h"
 #include "LmUpdateInstaller.h"
 #include "LmUpdateParser.h"
 #include "LmUpdateStore.h"
@@ -15,33 +16,32 @@
 #include "Utils.h"
 #include "Vector.h"
 #include "io/File.h"
+#include "io/FileDescriptor.h"
 #include "io/FileInputStream.h"
 
-namespace {
+using namespace ResultCode;
 
-void log(const String& line) {
-    SystemLog::write(line);
-}
+namespace {
 
 // A scratch file made with a unique name, deleted when the object goes.
 class ScratchFile {
 public:
     ScratchFile() : fd_(createTempFile("delay-packages.", path_)) {}
     ~ScratchFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+        if (fd_.isOpen()) {
+            fd_.reset();
             ::unlink(path_.c_str());
         }
     }
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.isOpen(); }
     const String& path() const { return path_; }
 
 private:
     String path_;
-    int fd_;
+    FileDescriptor fd_;
 };
 
 String readWholeFile(const String& path) {
@@ -73,7 +73,7 @@ int removeDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
             }
         }
     }
-    return savePackages(list, installPath(kDelayPackagesFile)) == 0 ? 0 : -1;
+    return savePackages(list, installPath(kDelayPackagesFile)) == kOk ? kOk : kDelayFailed;
 }
 
 // The package-list document of the deferred packages of id (0: all), made
@@ -102,7 +102,7 @@ int statusDelayed(int32_t id, Vector<LmPackageInfo>& list, String& action) {
     log("LmUpdate: status delay package id: " + decimalText(id));
     String document;
     if (!statusDocument(id, list, document)) {
-        return -1;
+        return kDelayFailed;
     }
     action = document;
     writeToStandardOutput(action);
@@ -113,25 +113,25 @@ int statusDelayed(int32_t id, Vector<LmPackageInfo>& list, String& action) {
 // afresh, so the other products' deferred packages stay untouched.
 int installDelayed(int32_t id, String& action) {
     if (id == 0) {
-        return -1;
+        return kDelayFailed;
     }
     log("LmUpdate: install delay package id: " + decimalText(id));
     action = "status";
-    if (delayPackageAction(id, action, 1) != 0) {
-        return -1;
+    if (delayPackageAction(id, action, 1) != kOk) {
+        return kDelayFailed;
     }
     LmUpdateParser parser;
     Vector<LmPackageInfo> packages;
     if (!parser.parse(action) || parser.readPackageInfoList(packages, false) != 1) {
         log("LmUpdate: failed to install delay package, NO such id: " + decimalText(id));
-        return -1;
+        return kDelayFailed;
     }
     int result = LmUpdateInstaller::runInstallPackage(packages[0]);
     action = "remove";
     delayPackageAction(id, action, 1);
     if ((result == 0 || result == 1) &&
         !LmUpdateStore::instance().registerPackage(id, packages[0])) {
-        return -2;
+        return kDelayInventory;
     }
     return result;
 }
@@ -143,7 +143,7 @@ int delayPackageAction(int32_t id, String& action, int removeFiles) {
         Vector<LmPackageInfo> list;
         LmUpdateParser parser;
         if (parser.getDelayPackages(list) != 0) {
-            return -1;
+            return kDelayFailed;
         }
         if (action.equalsIgnoreCase("install")) {
             return installDelayed(id, action);
@@ -157,10 +157,10 @@ int delayPackageAction(int32_t id, String& action, int removeFiles) {
         return 0;
     } catch (const Exception& e) {
         log("LmUpdate: " + e.getMessage());
-        return -1;
+        return kDelayFailed;
     } catch (const std::exception& e) {
         log(e.what());
-        return -1;
+        return kDelayFailed;
     }
 }
 

@@ -1,17 +1,31 @@
 #pragma once
 
+#include <cstdint>
+
+#include "SessionState.h"
 #include "String.h"
 
-// The firmware action of the update core, in two separate command runs:
-//   "get_update_info"  asks the first update server for the firmware of the
-//                      product whose id is argument (empty: 0) and writes the
-//                      answer verbatim to standard output;
-//   "update"           reads the stored answer (shared_conf/lm-firmware-packages)
-//                      and downloads and verifies the firmware whose version
-//                      text is argument.
-// The action word is compared ignoring case. A non-empty downloadDir replaces
-// the session's download directory. Results: 0, or a negative code (-1 bad
-// action or product id, or the deferred list unreadable; -2, -5, -8, -9, -14,
-// -15, -17, -20 to -28 from the session). Never throws.
-int firmwareAction(const String& action, const String& argument, int throttleKB, int pauseSeconds,
-                   const String& downloadDir = String());
+// The firmware requests of one command run: asking the first update server
+// for a product's firmware, and downloading and verifying a firmware the
+// stored answer announces. Results are the ResultCode::kFirmware... and
+// transport codes.
+class FirmwareSession {
+public:
+    // The download directory replaced when downloadDir is not empty.
+    explicit FirmwareSession(const String& downloadDir = String());
+
+    // Asks the first server for the firmware of productId and writes the
+    // answer verbatim to standard output.
+    int requestUpdate(int32_t productId);
+    // Reads the stored answer (shared_conf/lm-firmware-packages) and
+    // downloads and verifies the firmware whose version text is version.
+    int handleResponse(const String& version, int throttleKB, int pauseSeconds);
+
+    const SessionState& state() const { return state_; }
+
+private:
+    int download(const String& version);
+    int downloadFile(const LmPackageInfo& package, const String& localFile, const String& version);
+
+    SessionState state_;
+};

@@ -4,6 +4,7 @@
 #include "CoreHelpers.h"
 #include "InstallRoot.h"
 #include "LmDocumentWriter.h"
+#include "LmUpdateCore.h"
 #include "LmUpdateStore.h"
 #include "PlatformDetector.h"
 #include "SystemLog.h"
@@ -29,7 +30,7 @@ void buildDefaultInventory(XMLTree& tree) {
         LmDocumentWriter::appendElement(tree, "Inventory/Products", "InstalledProduct");
     entry->addNode("/", "ProductInfo");
     LmDocumentWriter::setAttributes(*entry, "ProductInfo",
-                                    {{"id", "1000"},
+                                    {{"id", decimalText(kSelfProductId)},
                                      {"name", "Updater"},
                                      {"desc", "Torvane Updater"},
                                      {"installPath", installRoot()}});
@@ -45,7 +46,7 @@ int writeDocument(const XMLTree& tree, const String& path, const char* failurePr
         return 0;
     } catch (const Exception& e) {
         SystemLog::write(failurePrefix + e.getMessage());
-        return -1;
+        return ResultCode::kFailed;
     }
 }
 
@@ -54,7 +55,7 @@ int writeDocument(const XMLTree& tree, const String& path, const char* failurePr
 int createEmptyDocument(const char* relative, const char* rootName) {
     std::unique_ptr<XMLTree> tree = newXMLTree();
     if (!tree) {
-        return -1;
+        return ResultCode::kFailed;
     }
     tree->createNode(rootName);
     return writeDocument(*tree, installPath(relative), "");
@@ -113,7 +114,7 @@ int createDefaultInventory() {
     std::unique_ptr<XMLTree> tree = newXMLTree();
     if (!tree) {
         SystemLog::write("LmUpdate: cannot obtain default XML tree");
-        return -1;
+        return ResultCode::kFailed;
     }
     buildDefaultInventory(*tree);
     return writeDocument(*tree, installPath(kInventoryFile), "");
@@ -142,7 +143,7 @@ int createDelayPackagesFile() {
 int savePackages(const Vector<LmPackageInfo>& list, const String& path) {
     std::unique_ptr<XMLTree> tree = packageListTree(list, true);
     if (!tree) {
-        return -1;
+        return ResultCode::kFailed;
     }
     return writeDocument(*tree, path, "LmUpdate: save package file failed: ");
 }

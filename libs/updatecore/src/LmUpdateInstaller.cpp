@@ -8,8 +8,10 @@
 #include "ChildProcess.h"
 #include "CoreHelpers.h"
 #include "InstallRoot.h"
+#include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
 #include "SystemLog.h"
+#include "Utils.h"
 
 namespace {
 
@@ -18,23 +20,12 @@ constexpr const char kMount[] = "/bin/mount";
 constexpr const char kUmount[] = "/bin/umount";
 constexpr const char kMkdir[] = "/bin/mkdir";
 constexpr const char kMv[] = "/bin/mv";
-
-void log(const String& line) {
-    SystemLog::write(line);
-}
+// The wait status of a script that could not be started.
+constexpr int kNotStarted = -1;
 
 // label + desc + " (" + version + ") failed", the installer's failure lines.
 String labelLine(const char* label, const LmPackageInfo& package) {
     return String(label) + package.product.desc + " (" + package.version.toString() + ") failed";
-}
-
-String replaceAll(String text, char from, char to) {
-    for (int i = 0; i < text.length(); ++i) {
-        if (text.charAt(i) == from) {
-            text.setCharAt(i, to);
-        }
-    }
-    return text;
 }
 
 // The part after the last "/", unless that "/" is the leading one.
@@ -306,14 +297,14 @@ int LmUpdateInstaller::runInstallPackage(const LmPackageInfo& package) {
     String script = replaceAll(package.path + "/" + "install-package", '\\', '/');
     ChildProcess child(script, scriptArguments(script, package, package.path));
     child.setStartFailureLine("execl:" + script);
-    int status = child.start() ? child.wait() : -1;
+    int status = child.start() ? child.wait() : kNotStarted;
     log("install script exit status: " + decimalText(status) + "/" +
         decimalText((status >> 8) & 0xff));
     if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) <= 2) {
         return WEXITSTATUS(status);
     }
     log("Install " + package.product.desc + " (" + package.version.version + ") failed");
-    return -1;
+    return ResultCode::kFailed;
 }
 
 bool LmUpdateInstaller::removeProductDirectory(const String& packageDirectory) {

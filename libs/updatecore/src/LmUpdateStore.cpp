@@ -13,7 +13,7 @@
 namespace {
 
 constexpr const char kProducts[] = "/Inventory/Products";
-constexpr int32_t kUpdaterId = 1000;
+constexpr int kNotFound = -1;
 
 // ProductInfo under the root of `entry`. Request documents leave out the
 // install path; the inventory keeps it.
@@ -44,9 +44,9 @@ void appendRequestProduct(XMLTree& tree, const LmProduct& product, bool requeste
 }
 
 bool appendRequestProducts(const LmUpdateParser& parser, int32_t productID, XMLTree& tree) {
-    if (productID == kUpdaterId) {
+    if (productID == kSelfProductId) {
         LmProduct updater;
-        if (!parser.findProduct(kUpdaterId, updater)) {
+        if (!parser.findProduct(kSelfProductId, updater)) {
             return false;
         }
         appendRequestProduct(tree, updater, false);
@@ -70,7 +70,7 @@ int indexOf(const Vector<T>& list, int from, Key key, int32_t id) {
             return i;
         }
     }
-    return -1;
+    return kNotFound;
 }
 
 int32_t productKey(const LmProduct& product) {
@@ -193,7 +193,7 @@ bool LmUpdateStore::buildRequest(int32_t productID, String& out) const {
     if (!tree || !readPlatformInfo(platform)) {
         return false;
     }
-    tree->createNode(productID == kUpdaterId ? "LmSelfUpdateRequest" : "LmUpdateRequest");
+    tree->createNode(productID == kSelfProductId ? "LmSelfUpdateRequest" : "LmUpdateRequest");
     tree->createNode("Inventory");
     tree->createNode("Inventory/Platform");
     LmDocumentWriter::setAttributes(*tree, "Inventory/Platform",

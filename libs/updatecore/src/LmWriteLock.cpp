@@ -6,6 +6,7 @@
 #include "ChildProcess.h"
 #include "CoreHelpers.h"
 #include "InstallRoot.h"
+#include "LmUpdateCore.h"
 #include "LmUpdateStore.h"
 #include "SystemLog.h"
 
@@ -32,12 +33,12 @@ int runLockScript(const char* action, int pid, int timeout) {
     child.setStartFailureStatus(kStartFailureStatus);
     if (!child.start()) {
         SystemLog::write(String("write lock failed").append(errno));
-        return -1;
+        return ResultCode::kFailed;
     }
     const int status = child.wait();
     if (status == -1) {
         SystemLog::write(String("write lock failed").append(errno));
-        return -1;
+        return ResultCode::kFailed;
     }
     if (WIFSIGNALED(status)) {
         return status;

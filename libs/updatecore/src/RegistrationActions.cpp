@@ -6,14 +6,12 @@
 #include "SystemLog.h"
 #include "Utils.h"
 
+using namespace ResultCode;
+
 namespace {
 
 constexpr char kLogPrefix[] = "LmUpdate: ";
 constexpr char kNoProducts[] = "No any products exist in inventory";
-
-void printLine(const char* text) {
-    writeToStandardOutput(String(text).append('\n'));
-}
 
 // An option counts as given only with a non-empty value.
 bool given(const OptionLookup& options, const char* name, String& value) {
@@ -31,16 +29,14 @@ void copyIfGiven(const OptionLookup& options, const char* name, String& field) {
 bool readId(const OptionLookup& options, int32_t& id) {
     String text;
     if (!given(options, "id", text)) {
-        printLine("LmUpdate: no product id is specified!");
+        writeLineToStandardOutput("LmUpdate: no product id is specified!");
         return false;
     }
-    try {
-        id = parseNumber(text, 10);
-        return true;
-    } catch (const Exception&) {
-        printLine("LmUpdate: invalid product id is specified!");
+    if (!tryParseNumber(text, id)) {
+        writeLineToStandardOutput("LmUpdate: invalid product id is specified!");
         return false;
     }
+    return true;
 }
 
 bool readFullProduct(const OptionLookup& options, LmProduct& product) {
@@ -50,12 +46,12 @@ bool readFullProduct(const OptionLookup& options, LmProduct& product) {
     copyIfGiven(options, "serialno", product.info.serialNo);
     copyIfGiven(options, "parent", product.info.parent);
     if (!given(options, "path", product.info.installPath)) {
-        printLine("LmUpdate: no product install path is specified!");
+        writeLineToStandardOutput("LmUpdate: no product install path is specified!");
         return false;
     }
     String version;
     if (!given(options, "version", version)) {
-        printLine("LmUpdate: no product version is specified!");
+        writeLineToStandardOutput("LmUpdate: no product version is specified!");
         return false;
     }
     String status;
@@ -140,7 +136,7 @@ int printVersionSteps(const String& idText) {
             return 0;
         }
     }
-    printLine("0");
+    writeLineToStandardOutput("0");
     return 0;
 }
 
@@ -151,7 +147,7 @@ bool parseProductArgs(const OptionLookup& options, LmProduct& product, bool full
         return false;
     }
     if (!given(options, "name", product.info.name)) {
-        printLine("LmUpdate: no product name is specified!");
+        writeLineToStandardOutput("LmUpdate: no product name is specified!");
         return false;
     }
     return !full || readFullProduct(options, product);
@@ -171,5 +167,5 @@ int listProducts(int32_t id) {
 }
 
 int printProductVersion(const String& idText) {
-    return guarded(0, kLogPrefix, [&] { return printVersionSteps(idText); });
+    return guarded(kOk, kLogPrefix, [&] { return printVersionSteps(idText); });
 }

@@ -7,74 +7,54 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-#include <utility>
 
 #include "CoreHelpers.h"
 #include "DelayPackageActions.h"
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmUpdateClient.h"
+#include "LmUpdateCore.h"
 #include "LmUpdateInstaller.h"
 #include "LmUpdateStore.h"
 #include "ProgressReporter.h"
 #include "SystemLog.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
+#include "io/FileDescriptor.h"
 #include "io/FileInputStream.h"
+
+using namespace ResultCode;
 
 namespace {
 
+// requestAndDownload's result when the run goes on to install.
+constexpr int kGoOn = 1;
 constexpr const char kTempDirectory[] = "/tmp/lmupdate";
 constexpr int kWriteLockTimeout = 600;
-
-void log(const String& line) {
-    SystemLog::write(line);
-}
-
-// An open descriptor, closed when the object goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+constexpr int kNoDescriptor = -1;
 
 // Opens (creating) the file at an absolute path without following a
 // symbolic link anywhere on the way: the install lock has a fixed name in a
 // directory anybody can write to. Each directory is made (0700) when
 // missing and opened relative to its parent, so nothing can be swapped in
-// between. -1 when that fails.
+// between. kNoDescriptor when that fails.
 int openWithoutLinks(const String& path) {
     Vector<String> parts;
     path.split("/", parts);
     if (parts.isEmpty()) {
-        return -1;
+        return kNoDescriptor;
     }
-    Descriptor directory(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor directory(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (int i = 0; i + 1 < parts.size() && directory.get() >= 0; ++i) {
         const char* name = parts[i].c_str();
         if (::mkdirat(directory.get(), name, 0700) != 0 && errno != EEXIST) {
-            return -1;
+            return kNoDescriptor;
         }
-        directory = Descriptor(
+        directory = FileDescriptor(
             ::openat(directory.get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
-    if (directory.get() < 0) {
-        return -1;
+    if (!directory.isOpen()) {
+        return kNoDescriptor;
     }
     return ::openat(directory.get(), parts.lastElement().c_str(),
                     O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -98,7 +78,7 @@ public:
     }
 
 private:
-    Descriptor file_;  // closing it releases the lock
+    FileDescriptor file_;  // closing it releases the lock
 };
 
 // The write lock of this process, released when the object goes.
@@ -125,19 +105,19 @@ void writeNewPackages(const Vector<LmPackageInfo>& packages) {
     out.commit();
 }
 
-// Asks the servers and downloads: the run's result when it ends here, or 1
-// when there are packages to install.
+// Asks the servers and downloads: the run's result when it ends here, or
+// kGoOn when there are packages to install.
 int requestAndDownload(LmUpdateClient& client, int32_t id, int plainDownload, int throttleKB,
                        int pauseSeconds) {
     try {
         if (client.update(id, plainDownload, throttleKB, pauseSeconds) < 0) {
-            return client.getHttpStatus() == 401 ? -8 : -5;
+            return client.getHttpStatus() == 401 ? kUpdateUnauthorized : kUpdateServerFailed;
         }
     } catch (const Exception& e) {
         log(e.getMessage());
-        return -5;
+        return kUpdateServerFailed;
     }
-    return client.getPackages().isEmpty() ? 0 : 1;
+    return client.getPackages().isEmpty() ? kUpdateNothing : kGoOn;
 }
 
 // Enters installed packages in the inventory and deferred ones in the
@@ -169,11 +149,11 @@ int installAndRecord(int32_t id, int announced) {
     try {
         installer = readNewPackages();
         if (installer->installAll() <= 0) {
-            return -6;
+            return kUpdateInstallFailed;
         }
     } catch (const Exception& e) {
         log(e.getMessage());
-        return -6;
+        return kUpdateInstallFailed;
     }
     try {
         writeNewPackages(installer->getPackages());
@@ -182,22 +162,22 @@ int installAndRecord(int32_t id, int announced) {
     }
     try {
         if (!recordResults(installer->getPackages())) {
-            return -2;
+            return kUpdateInventory;
         }
     } catch (const Exception& e) {
         log(e.getMessage());
-        return -2;
+        return kUpdateInventory;
     }
     log("Torvane LmUpdater sucessfully downloaded and installed " + decimalText(announced) +
         " update(s)");
-    return id == LmUpdateClient::kSelfProductId ? 1 : 2;
+    return id == kSelfProductId ? kUpdateSelfUpdated : kUpdateInstalled;
 }
 
 int installUnderLocks(int32_t id, int announced) {
     InstallLock installLock(installLockPath());
     WriteLock writeLock;
     if (!writeLock.held()) {
-        return -12;
+        return kUpdateWriteLock;
     }
     return installAndRecord(id, announced);
 }
@@ -209,7 +189,7 @@ int runUpdateSteps(int32_t id, int plainDownload, int throttleKB, int pauseSecon
         client.setDownloadDir(downloadDir);
     }
     int result = requestAndDownload(client, id, plainDownload, throttleKB, pauseSeconds);
-    if (result != 1) {
+    if (result != kGoOn) {
         return result;
     }
     try {
@@ -232,7 +212,7 @@ String installLockPath() {
 
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
               const String& downloadDir) {
-    return guarded(-6, "", [&] {
+    return guarded(kUpdateInstallFailed, "", [&] {
         return runUpdateSteps(id, plainDownload, throttleKB, pauseSeconds, downloadDir);
     });
 }
@@ -250,5 +230,5 @@ void onNetworkTimeout() {
     if (clearTempFiles() == 0) {
         log("failed to clear tmp files");
     }
-    std::exit(-9);
+    std::exit(kNetworkTimeout);
 }

@@ -29,10 +29,11 @@ VerifiedHttpsConnection::VerifiedHttpsConnection(const CertLocation& location) {
 }
 
 String VerifiedHttpsConnection::serverText() const {
-    if (targetPort() <= 0 || targetPort() == kDefaultHttpsPort) {
-        return targetHost();
+    if (!serverEntry_.isEmpty()) {
+        return serverEntry_;
     }
-    return targetHost() + ":" + String().append(targetPort());
+    int port = targetPort() > 0 ? targetPort() : kDefaultHttpsPort;
+    return targetHost() + ":" + String().append(port);
 }
 
 void VerifiedHttpsConnection::open() {

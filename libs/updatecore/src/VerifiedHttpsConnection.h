@@ -16,8 +16,13 @@ public:
 
     explicit VerifiedHttpsConnection(const CertLocation& location);
 
+    // The server as the settings name it, for the failure line.
+    void setServerEntry(const String& entry) { serverEntry_ = entry; }
+
     void open() override;
 
 private:
     String serverText() const;
+
+    String serverEntry_;
 };

@@ -1,22 +1,32 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "net/InetAddress.h"
 #include "net/SocketAddress.h"
 #include "net/SocketException.h"
 
-// Blocking IPv4 TCP client socket. Connect, read and write each wait at most
-// the time-out (whole seconds of it; negative = no limit) and report every
-// failure as a SocketException whose message begins with an error-code word.
+// Blocking TCP client socket over IPv4 or IPv6. Connect, read and write each
+// wait at most the time-out (whole seconds of it; negative = no limit) and
+// report every failure as a SocketException whose message begins with an
+// error-code word. A host name that resolves to several addresses gives up
+// to kMaxAddresses of them, tried in the resolver's order, each connect
+// bounded by the time-out; the last failure is the one raised.
 class ClientSocket {
 public:
     enum State { kCreated = 0, kConnected = 1, kClosed = 2 };
 
+    static constexpr size_t kMaxAddresses = 3;
+
     explicit ClientSocket(const SocketAddress& remote);
     ClientSocket(const InetAddress& host, int port);
-    // Resolves host now; an unresolvable one fails at open.
+    // Resolves host now (a name, a dotted number, an IPv6 literal bare or in
+    // brackets); an unresolvable one fails at open.
     ClientSocket(const char* host, int port);
+    // Tries the first kMaxAddresses of addresses in order; none: fails at
+    // open as an unresolvable host.
+    explicit ClientSocket(const std::vector<SocketAddress>& addresses);
     // Adopts a connected descriptor, which this object never closes.
     explicit ClientSocket(int connectedFd);
     virtual ~ClientSocket();
@@ -37,7 +47,10 @@ public:
     int getFD() const { return fd_; }
     int getState() const { return state_; }
     bool isConnected() const { return state_ == kConnected; }
+    // The address connected to or, after a failed open, the last one tried.
     const InetAddress* getRemoteAddress() const { return remote_->getInetAddress(); }
+    // The same with its port ("[::1]:8080"), for log lines.
+    String getRemoteText() const { return remote_->toString(); }
     // Null unless connected.
     const InetAddress* getLocalAddress() const;
 
@@ -50,8 +63,10 @@ protected:
     int wholeSecondLimit() const;
 
 private:
-    void createDescriptor();
+    void createDescriptor(int family);
     void checkRemote() const;
+    void connectToSomeAddress();
+    void replaceDescriptor();
     bool startConnection();
     void setNonBlocking(bool on);
     void awaitConnection();
@@ -60,6 +75,8 @@ private:
 
     int fd_ = -1;
     std::unique_ptr<SocketAddress> remote_;
+    // Further addresses of the same host, tried in turn when one fails.
+    std::vector<SocketAddress> alternatives_;
     std::unique_ptr<SocketAddress> local_;
     int timeout_ = -1;
     bool owned_ = true;

@@ -11,13 +11,20 @@
 // proxy. Configure, call sendAndReceive once, then close and delete.
 class HttpConnection {
 public:
+    // The message of the IOException raised when the proxy answers 407 to a
+    // forwarded request or to CONNECT: a proxy failure by its prefix, told
+    // apart from an unreachable proxy by the rest.
+    static constexpr const char* kProxyAuthenticationFailed =
+        "EC_PROXY_FAILED: proxy authentication failed (407)";
+
     HttpConnection() = default;
     virtual ~HttpConnection() = default;
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
 
     // Connects to the target, or to the proxy when one is set (and, when
-    // tunnelling, opens a CONNECT tunnel). Raises the socket's exceptions.
+    // tunnelling, opens a CONNECT tunnel). Raises the socket's exceptions,
+    // and kProxyAuthenticationFailed for a 407 to CONNECT.
     virtual void open();
 
     void setProxy(const String& host, int port);
@@ -28,12 +35,14 @@ public:
     void setKeepAlive(bool keepAlive) { keepAlive_ = keepAlive; }
     void setTunnel(bool tunnel) { tunnel_ = tunnel; }
 
-    // Completes the request's headers (they stay in request), connects,
+    // Completes the request's headers (Host among them; they stay in
+    // request), connects,
     // writes the request and its body and reads the response head into
     // response. False when the request did not go out (not connected, both
     // post data and a post file, a missing post file, a failed write); true
     // otherwise, the response then telling what came back (status -1: no
-    // head could be read). Socket and TLS failures raise.
+    // head could be read). Socket and TLS failures raise, and so does a 407
+    // from the proxy to a forwarded request (kProxyAuthenticationFailed).
     bool sendAndReceive(HttpRequest& request, HttpResponse& response);
     void close();
 
@@ -45,30 +54,31 @@ public:
 
 protected:
     // Host and port the socket connects to: the proxy's or the target's.
-    const String& connectHost() const { return useProxy_ ? proxyHost_ : host_; }
-    int connectPort() const { return useProxy_ ? proxyPort_ : port_; }
+    const String& connectHost() const { return useProxy_ ? proxyHost_ : target_.getHost(); }
+    int connectPort() const { return useProxy_ ? proxyPort_ : target_.getPort(); }
     bool usesProxy() const { return useProxy_; }
     // The request's host, also when the socket goes to a proxy.
-    const String& targetHost() const { return host_; }
-    int targetPort() const { return port_; }
+    const String& targetHost() const { return target_.getHost(); }
+    int targetPort() const { return target_.getPort(); }
     // Takes the new socket (replacing any earlier one) and gives it the
     // time-out when one is set.
     ClientSocket* installSocket(std::unique_ptr<ClientSocket> socket);
     void updateConnected() { connected_ = socket_ && socket_->isConnected(); }
     // CONNECT through the proxy over the open socket; true on status 200.
+    // Raises kProxyAuthenticationFailed on 407.
     bool setUpTunnel();
 
 private:
     void applyTimeout(ClientSocket& socket) const;
     void completeHeaders(HttpRequest& request) const;
+    void checkProxyAnswer(const HttpResponse& response) const;
     bool addBodyLength(HttpRequest& request) const;
     bool writeAll(const String& text);
     bool writeAll(const char* data, int length);
     bool writeBody(const HttpRequest& request);
     String proxyAuthorization() const;
 
-    String host_;
-    int port_ = -1;
+    URL target_;
     bool useProxy_ = false;
     String proxyHost_;
     int proxyPort_ = -1;

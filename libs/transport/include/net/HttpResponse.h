@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "net/ContentDecoder.h"
 #include "net/HttpHeader.h"
 #include "net/SocketInputStream.h"
 
@@ -33,8 +34,27 @@ public:
     const HttpHeader& getHeaders() const { return headers_; }
     // Null until a head has been read.
     SocketInputStream* getBody() const { return body_.get(); }
-    // "Content-Length" as a number, -1 when absent or not numeric.
+    // "Content-Length" as a number, -1 when absent or not numeric: then the
+    // body is close-delimited and its stream ends at the end of the
+    // connection.
     int getContentLength() const;
+    // The Content-Encoding header's value as sent, "" when absent.
+    String getContentEncoding() const;
+    // True when the body carries a content coding other than identity.
+    bool isContentCoded() const;
+
+    enum BodyResult {
+        kBodyComplete,
+        kBodyTooLarge,      // more than the limit (after decoding)
+        kBodyShort,         // the stream ended before Content-Length bytes
+        kBodyBadCoding,     // corrupt or truncated gzip/deflate data
+        kBodyUnknownCoding  // a coding other than gzip, deflate or identity
+    };
+    // Reads the whole body into body, decoded when it is gzip or deflate:
+    // Content-Length bytes when announced, else to the end of the stream.
+    // limit bounds the decoded bytes. On failure body holds what was decoded
+    // so far and reason says why (for the log). Socket failures raise.
+    BodyResult readBody(String& body, long limit, String* reason = nullptr);
     // Status line and headers as text, for the log.
     String getText() const;
 
@@ -46,6 +66,7 @@ public:
 private:
     int readFirstLine(ClientSocket& socket, char* buffer);
     bool readHeaderLines(ClientSocket& socket, char* buffer);
+    BodyResult readCodedBody(String& body, long limit, String& reason);
 
     String version_;
     int status_ = -1;

@@ -3,8 +3,13 @@
 #include "String.h"
 
 // An absolute URL: protocol "://" [user ":" password "@"] host [":" port]
-// [path]. Protocol and host are kept in lower case; a missing port is the
-// protocol's default (-1 when it has none).
+// [path], host a name, a dotted number or an IPv6 literal in brackets
+// ("http://[::1]:8080/x"). Protocol and host are kept in lower case; a
+// missing port is the protocol's default (-1 when it has none).
+//
+// getHost() gives an IPv6 literal without its brackets ("::1"), as the
+// resolver and certificate checks want it; getHostText() and toString()
+// write it with them, as request lines and Host headers need it.
 class URL : public LmObject {
 public:
     URL() = default;
@@ -15,7 +20,12 @@ public:
 
     const String& getProtocol() const { return protocol_; }
     const String& getHost() const { return host_; }
+    // The host as a URL writes it: an IPv6 literal in brackets.
+    String getHostText() const { return bracketed(host_); }
     int getPort() const { return port_; }
+    // The Host header's value: the host text, with ":port" unless the port
+    // is the protocol's default.
+    String getHostHeader() const;
     String getFile() const { return file_; }
     const String& getUser() const { return user_; }
     const String& getPassword() const { return password_; }
@@ -29,12 +39,16 @@ public:
 
     // 80 for http, 443 for https, 21 for ftp, else -1.
     static int defaultPort(const String& protocol);
+    // host in brackets when it is a bare IPv6 literal (holds a ':'), else
+    // as is.
+    static String bracketed(const String& host);
     // Parses text and prints it back (raises like the constructor).
     static String normalize(const String& text);
 
 private:
     void parse(const String& text);
     void parseAuthority(String authority);
+    void parseHostAndPort(const String& hostPort);
 
     String protocol_;
     String host_;

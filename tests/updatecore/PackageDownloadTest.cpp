@@ -338,7 +338,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct SessionIdFetchCase {
     const char* name;
     std::string answer;  // of GET /lm-sessionid; "" for settings without a server
-    LmUpdateClient::Answer outcome;
+    Answer outcome;
     const char* sessionId;
     int httpStatus;  // afterwards
 };
@@ -356,11 +356,12 @@ TEST_P(LmUpdateClientSessionIdFetchTest, TellsTheOutcomeApart) {
         config({{"GET /lm-sessionid", c.answer.empty() ? answer("unused") : c.answer}}));
     useServers(c.answer.empty() ? std::vector<std::string>{} : std::vector{host(server)});
     NetworkSettings settings;
-    LmUpdateClient::readSettings(settings);
+    ConnectionFactory::readSettings(settings);
     LmUpdateClient client;
     String sessionId;
     Output output = capture([&] {
-        EXPECT_EQ(client.fetchSessionId(settings, String(host(server)), kUrl, sessionId),
+        EXPECT_EQ(ServerExchange(client.state(), settings, ExchangePolicy{})
+                      .fetchSessionId(String(host(server)), kUrl, sessionId),
                   c.outcome);
     });
     EXPECT_EQ(sessionId.str(), c.sessionId);
@@ -368,7 +369,7 @@ TEST_P(LmUpdateClientSessionIdFetchTest, TellsTheOutcomeApart) {
     EXPECT_EQ(server.requests().size(), c.answer.empty() ? 0u : 1u) << output.log;
 }
 
-using Fetch = LmUpdateClient::Answer;
+using Fetch = Answer;
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, LmUpdateClientSessionIdFetchTest,

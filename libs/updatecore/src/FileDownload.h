@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "LmUpdateCore.h"
+#include "ServerExchange.h"
+#include "SessionState.h"
+#include "String.h"
+
+class HttpConnection;
+class HttpResponse;
+
+// How the download of a package and that of firmware differ.
+struct DownloadPolicy {
+    using Start = std::function<void(int32_t size)>;
+    using Progress = std::function<void(int32_t received, int32_t size)>;
+
+    ExchangePolicy exchange;  // how the run over the servers goes
+    bool alwaysPlain;         // session id first and HTTP even without plainDownload
+    bool partialRecord;       // resume from conf/lm-partial-files and record a broken-off file
+                              // (else resume from what is on disk)
+    bool numericCodes;        // a refused answer ends the download with a result code
+                              // (else the next server is tried)
+    int noSettings;           // the result when there are no usable settings
+    Start reportStart;        // progress of a transfer from the beginning,
+    Progress reportProgress;  // and at each step and at a resume
+};
+
+// The file of one download and where it goes.
+struct DownloadTarget {
+    long id;  // product id
+    String name;
+    String url;
+    String localFile;
+    int32_t size;
+};
+
+// One file download over the servers in turn: the download session id when
+// plain, the resume point, the status and length checks, the transfer with
+// pacing and progress, and what is kept of a broken-off transfer.
+class FileDownload {
+public:
+    // The file was stored whole (or was already complete).
+    static constexpr int kStored = ResultCode::kOk;
+    // The transfer broke off; what arrived may be kept for a resume.
+    static constexpr int kBrokeOff = 1;
+
+    FileDownload(SessionState& state, const DownloadPolicy& policy, const DownloadTarget& target)
+        : state_(state), policy_(policy), target_(target) {}
+
+    // kStored, kBrokeOff, or what the policy gives for a failure.
+    int run();
+
+private:
+    Step attempt(ServerExchange& exchange, ServerCall& call);
+    bool plain() const;
+    // The session id when the download is plain; Step::next() to go on.
+    Step fetchSessionId(ServerExchange& exchange, const String& host, String& sessionId);
+    // Where to resume from (-1: no partial answer taken); done is set when
+    // the file on disk is already whole.
+    int32_t resumePoint(bool& done);
+    Step receive(HttpConnection& connection, HttpResponse& response, int32_t resumeFrom);
+    Step refuseStatus(int status);
+    Step refuseLength(bool whole);
+    Step store(HttpConnection& connection, HttpResponse& response, int32_t from);
+
+    SessionState& state_;
+    const DownloadPolicy& policy_;
+    const DownloadTarget& target_;
+};
