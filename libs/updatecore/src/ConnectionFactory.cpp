@@ -41,8 +41,9 @@ std::unique_ptr<HttpConnection> ConnectionFactory::open(int kind, const String& 
     if (!readSettings(settings)) {
         return nullptr;
     }
-    bool plain = isHttp(settings) || kind == kPlainConnection ||
-                 (kind == kDownloadConnection && plainDownload_ == 1);
+    bool plain = kind == kPlainConnection ||
+                 (kind != kSecureConnection &&
+                  (isHttp(settings) || (kind == kDownloadConnection && plainDownload_ == 1)));
     std::unique_ptr<HttpConnection> connection =
         plain ? std::make_unique<HttpConnection>() : newSecureConnection(serverEntry);
     configureConnection(*connection, settings);

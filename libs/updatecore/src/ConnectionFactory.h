@@ -16,6 +16,7 @@ public:
         kSessionConnection = 0,   // HTTP for protocol "http", else HTTPS
         kPlainConnection = 1,     // always HTTP
         kDownloadConnection = 2,  // like session, but HTTP when plainDownload is 1
+        kSecureConnection = 3,    // always HTTPS (an absolute https url)
     };
 
     explicit ConnectionFactory(const int& plainDownload) : plainDownload_(plainDownload) {}

@@ -15,11 +15,26 @@
 
 namespace {
 
+bool isAbsolute(const String& url) {
+    String lower = url.toLowerCase();
+    return lower.startsWith("http://") || lower.startsWith("https://");
+}
+
 String downloadUrl(bool plain, const String& host, const String& url) {
-    if (url.startsWith("http")) {
+    if (isAbsolute(url)) {
         return url;
     }
     return String(plain ? "http" : "https") + "://" + host + "/lm-download?path=" + url;
+}
+
+// An absolute url's scheme decides; --plain and the settings' type only
+// apply to the update servers' own paths.
+int connectionKind(const String& url, bool plain) {
+    if (isAbsolute(url)) {
+        return url.toLowerCase().startsWith("https://") ? ConnectionFactory::kSecureConnection
+                                                        : ConnectionFactory::kPlainConnection;
+    }
+    return plain ? ConnectionFactory::kPlainConnection : ConnectionFactory::kDownloadConnection;
 }
 
 }  // namespace
@@ -50,15 +65,23 @@ Step FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
     if (session.ends) {
         return session;
     }
-    int kind =
-        plain() ? ConnectionFactory::kPlainConnection : ConnectionFactory::kDownloadConnection;
-    HttpConnection* connection = call.open(kind, false);
+    URL url(downloadUrl(plain(), call.host(), target_.url));
+    bool foreign =
+        isAbsolute(target_.url) &&
+        !RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(), state_.serverOverride);
+    HttpConnection* connection = call.open(
+        connectionKind(target_.url, plain()), false,
+        isAbsolute(target_.url) ? url.getHostText() + ":" + decimalText(url.getPort()) : String());
     if (connection == nullptr) {
         return Step::next();
     }
-    HttpRequest request(URL(downloadUrl(plain(), call.host(), target_.url)));
-    RequestBuilder::addDownloadHeaders(request, exchange.settings(), sessionId,
-                                       static_cast<int32_t>(target_.id));
+    HttpRequest request(url);
+    if (foreign) {
+        RequestBuilder::addTextHeader(request, "X-Lm-Content-Compression", "deflate");
+    } else {
+        RequestBuilder::addDownloadHeaders(request, exchange.settings(), sessionId,
+                                           static_cast<int32_t>(target_.id));
+    }
     bool done = false;
     int32_t resumeFrom = resumePoint(done);
     if (done) {

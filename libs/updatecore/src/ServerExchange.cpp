@@ -33,8 +33,8 @@ ServerCall::ServerCall(ServerExchange& exchange, const String& host)
 
 ServerCall::~ServerCall() = default;
 
-HttpConnection* ServerCall::open(int kind, bool keepAlive) {
-    connection_ = exchange_.connections_.open(kind, host_);
+HttpConnection* ServerCall::open(int kind, bool keepAlive, const String& serverEntry) {
+    connection_ = exchange_.connections_.open(kind, serverEntry.isEmpty() ? host_ : serverEntry);
     if (connection_ != nullptr && !keepAlive) {
         connection_->setKeepAlive(false);
     }
