@@ -125,6 +125,10 @@ TEST_F(SetNetworkCommandTest, SetModeCreatesTheDefaultDocumentThenStores) {
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, kChanged);
     EXPECT_EQ(settings(), defaultsStored({"a"}));
+    // The file holds the proxy credentials: only its owner may read it.
+    struct stat status {};
+    ASSERT_EQ(stat(root_.file("conf/network.xml").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
 }
 
 TEST_F(SetNetworkCommandTest, SetModeReplacesAnUnusableFile) {

@@ -166,6 +166,21 @@ TEST_F(AtomicFileWriterTest, TheOldModeIsKeptAndANewFileFollowsTheUmask) {
     EXPECT_EQ(modeOf(path("conf/fresh")), 0640u);
 }
 
+TEST_F(AtomicFileWriterTest, AForcedModeReplacesTheOldOneAndTheUmask) {
+    ASSERT_EQ(chmod(path().c_str(), 0644), 0);
+    AtomicFileWriter existing(path());
+    existing.forceMode(0600);
+    existing.commit();
+    EXPECT_EQ(modeOf(path()), 0600u);
+
+    mode_t saved = umask(0);
+    AtomicFileWriter fresh(path("conf/fresh"));
+    fresh.forceMode(0600);
+    fresh.commit();
+    umask(saved);
+    EXPECT_EQ(modeOf(path("conf/fresh")), 0600u);
+}
+
 TEST_F(AtomicFileWriterTest, AFailedWriteKeepsTheOldFileAndCannotBeCommitted) {
     AtomicFileWriter out(path());
     std::string message;

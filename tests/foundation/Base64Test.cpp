@@ -31,9 +31,16 @@ TEST(Base64Test, DecodesRfcVectors) {
     }
 }
 
-TEST(Base64Test, RawEncodingTakesTextWhenLengthIsZero) {
+// Length 0 once meant "up to the first NUL": a buffer without one was read
+// past its end.
+TEST(Base64Test, RawEncodingOfLengthZeroIsEmpty) {
     std::unique_ptr<char[]> out;
-    EXPECT_EQ(Base64::encode("foob", 0, out), 8);
+    const char unterminated[4] = {'f', 'o', 'o', 'b'};
+    EXPECT_EQ(Base64::encode(unterminated, 0, out), 0);
+    EXPECT_STREQ(out.get(), "");
+    EXPECT_EQ(Base64::encode(nullptr, 0, out), 0);
+    EXPECT_STREQ(out.get(), "");
+    EXPECT_EQ(Base64::encode("foob", 4, out), 8);
     EXPECT_STREQ(out.get(), "Zm9vYg==");
     EXPECT_EQ(Base64::encode("\0\xff", 2, out), 4);
     EXPECT_STREQ(out.get(), "AP8=");

@@ -59,12 +59,42 @@ TEST(StringTest, SplitDropsEmptyPieces) {
     EXPECT_EQ(parts[0], " x ");
 }
 
-TEST(VectorTest, GrowsByStepNotByDoubling) {
+TEST(VectorTest, GrowsByAtLeastItsStepThenByDoubling) {
     Vector<int> v(0, 20);
     for (int i = 0; i < 21; ++i) {
         v.add(i);
     }
     EXPECT_EQ(v.capacity(), 40);
+    for (int i = 21; i < 41; ++i) {
+        v.add(i);
+    }
+    EXPECT_EQ(v.capacity(), 80);  // a fixed step would give 60
+    Vector<int> small(0, 20);
+    small.add(1);
+    EXPECT_EQ(small.capacity(), 20);  // from empty, the step and not 0 * 2
+}
+
+// Counts its copies, to show that a growing vector moves its elements.
+struct CopyCounter {
+    static inline int copies = 0;
+    CopyCounter() = default;
+    CopyCounter(const CopyCounter&) { ++copies; }
+    CopyCounter& operator=(const CopyCounter&) {
+        ++copies;
+        return *this;
+    }
+    CopyCounter(CopyCounter&&) noexcept = default;
+    CopyCounter& operator=(CopyCounter&&) noexcept = default;
+};
+
+TEST(VectorTest, GrowingMovesTheElements) {
+    CopyCounter::copies = 0;
+    Vector<CopyCounter> v(0, 20);
+    for (int i = 0; i < 1000; ++i) {
+        v.add(CopyCounter());
+    }
+    EXPECT_EQ(CopyCounter::copies, 0);
+    EXPECT_LE(v.capacity(), 2 * 1000);
 }
 
 TEST(VectorTest, AddingItsOwnElementToAFullVector) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -40,6 +41,34 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"HexMixedCase", "fF", 16, 255}, NumberCase{"Octal", "777", 8, 511},
                       NumberCase{"WrapsLikeInt32", "4294967297", 10, 1},
                       NumberCase{"WrapsToNegative", "80000000", 16, INT32_MIN}),
+    [](const auto& info) { return info.param.name; });
+
+struct FittingCase {
+    const char* name;
+    const char* text;
+    std::optional<int32_t> expected;
+};
+
+void PrintTo(const FittingCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
+
+class ParseFittingNumberTest : public ::testing::TestWithParam<FittingCase> {};
+
+// Sizes and ids from servers once wrapped: 4294967544 became 248.
+TEST_P(ParseFittingNumberTest, RefusesWhatWouldWrap) {
+    EXPECT_EQ(parseFittingNumber(String(GetParam().text)), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseFittingNumberTest,
+    ::testing::Values(FittingCase{"Zero", "0", 0}, FittingCase{"Largest", "2147483647", INT32_MAX},
+                      FittingCase{"OnePast", "2147483648", std::nullopt},
+                      FittingCase{"SizeThatWrappedTo248", "4294967544", std::nullopt},
+                      FittingCase{"IdThatWrapped", "99999999999", std::nullopt},
+                      FittingCase{"LeadingZeros", "0000000000002147483647", INT32_MAX},
+                      FittingCase{"StopsAtAWord", "500 error", 500},
+                      FittingCase{"HugeBeforeAWord", "99999999999999999999 x", std::nullopt}),
     [](const auto& info) { return info.param.name; });
 
 struct BadNumberCase {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 
 #include "TempRoot.h"
 #include "io/FileInputStream.h"
+#include "xml/ExpatXMLParser.h"
 #include "xml/XMLFactory.h"
 #include "xml/XMLNode.h"
 
@@ -116,4 +118,113 @@ TEST(XmlParserTest, EncodingDeclarationDecidesHowBytesAreRead) {
     String value;
     ASSERT_TRUE(parser->getTree().getAttribute("/", "v", value));
     EXPECT_EQ(value, "\xc3\xbc");
+}
+
+namespace {
+
+// One element called `name` holding `children` empty children.
+std::string wideDocument(size_t nameLength, int children) {
+    std::string name(nameLength, 'n');
+    std::string doc = "<" + name + ">";
+    for (int i = 0; i < children; ++i) {
+        doc += "<a/>";
+    }
+    return doc + "</" + name + ">";
+}
+
+std::string nestedDocument(int depth) {
+    std::string doc;
+    for (int i = 0; i < depth; ++i) {
+        doc += "<e>";
+    }
+    for (int i = 0; i < depth; ++i) {
+        doc += "</e>";
+    }
+    return doc;
+}
+
+// An element whose attributes' values add up to `bytes`, in 1 KiB pieces.
+std::string attributeBytes(size_t bytes) {
+    std::string doc = "<R";
+    for (size_t i = 0; bytes > 0; ++i) {
+        size_t piece = std::min<size_t>(bytes, 1024);
+        doc += " a" + std::to_string(i) + "=\"" + std::string(piece, 'v') + "\"";
+        bytes -= piece;
+    }
+    return doc + "/>";
+}
+
+// A document of exactly `size` bytes, padded with a comment.
+std::string commentedDocument(size_t size) {
+    std::string head = "<R><!--";
+    std::string tail = "--></R>";
+    return head + std::string(size - head.size() - tail.size(), 'c') + tail;
+}
+
+struct LimitCase {
+    const char* name;
+    XMLLimits limits;
+    std::string document;
+    const char* error;  // the start of the error text; null: parses
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.document.size() << " bytes)";
+}
+
+class XmlLimitTest : public testing::TestWithParam<LimitCase> {};
+
+TEST_P(XmlLimitTest, ADocumentOverACapFailsNamingIt) {
+    const LimitCase& c = GetParam();
+    auto parser = newXMLParser();
+    parser->setLimits(c.limits);
+    EXPECT_EQ(parser->parse(String(c.document)), c.error == nullptr);
+    if (c.error != nullptr) {
+        EXPECT_EQ(parser->getErrorText().str().substr(0, std::string(c.error).size()), c.error)
+            << parser->getErrorText();
+    }
+}
+
+const XMLLimits kNetwork = XMLLimits::network();
+const XMLLimits kLocal = XMLLimits::localState();
+
+INSTANTIATE_TEST_SUITE_P(
+    Caps, XmlLimitTest,
+    testing::Values(
+        LimitCase{"NetworkDepth32", kNetwork, nestedDocument(32), nullptr},
+        LimitCase{"NetworkDepth33", kNetwork, nestedDocument(33),
+                  "over the limit: elements nested deeper than 32 levels"},
+        LimitCase{"Network100000Elements", kNetwork, wideDocument(1, 99999), nullptr},
+        LimitCase{"Network100001Elements", kNetwork, wideDocument(1, 100000),
+                  "over the limit: more elements than 100000"},
+        LimitCase{"LocalTakesMoreElements", kLocal, wideDocument(1, 100000), nullptr},
+        LimitCase{"Local1000001Elements", kLocal, wideDocument(1, 1000000),
+                  "over the limit: more elements than 1000000"},
+        LimitCase{"ElementName256", kNetwork, wideDocument(256, 1), nullptr},
+        LimitCase{"ElementName257", kNetwork, wideDocument(257, 1),
+                  "over the limit: element name longer than 256 bytes"},
+        LimitCase{"AttributeName257", kNetwork, "<R " + std::string(257, 'a') + "=\"1\"/>",
+                  "over the limit: attribute name longer than 256 bytes"},
+        LimitCase{"AttributeValues64KiB", kNetwork, attributeBytes(65536), nullptr},
+        LimitCase{"AttributeValuesOver64KiB", kNetwork, attributeBytes(65537),
+                  "over the limit: attribute values of one element longer than 65536 bytes"},
+        LimitCase{"Document16MiB", kLocal, commentedDocument(16 * 1024 * 1024), nullptr},
+        LimitCase{"DocumentOver16MiB", kLocal, commentedDocument(16 * 1024 * 1024 + 1),
+                  "over the limit: document longer than 16777216 bytes"}),
+    [](const testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+// One 64 KiB element name above 9,000 children once took 620 MB: each child
+// kept its whole path. What the tree holds must grow with the document.
+TEST(XmlParserTest, ALongNameAboveManyChildrenCostsMemoryLinearInTheDocument) {
+    std::string document = wideDocument(64 * 1024, 9000);
+    XMLLimits roomy;
+    roomy.maxNameBytes = 64 * 1024;
+    ExpatXMLParser parser;
+    parser.setLimits(roomy);
+    ASSERT_TRUE(parser.parse(String(document))) << parser.getErrorText();
+    EXPECT_EQ(parser.getTree().getNode("/a", 8999)->getPath(), "/a");
+    size_t bound = 2 * document.size() + 256 * 9001;
+    EXPECT_LE(parser.getTree().storedBytes(), bound);
 }

@@ -1,5 +1,7 @@
 #include "LmUpdateParser.h"
 
+#include "FileNameRule.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -291,6 +293,8 @@ TEST(LmUpdateParserTest, UnknownChildFailsInventoryRead) {
     EXPECT_EQ(products.size(), 1);
     LmProduct found;
     EXPECT_TRUE(parser.findProduct(1, found));
+    EXPECT_FALSE(parser.findProduct(2, found));  // the unreadable entry
+    EXPECT_EQ(found.info.id, 1);
 }
 
 struct DescribeCase {
@@ -359,5 +363,142 @@ TEST(LmUpdateParserTest, RootNameAsWritten) {
     parsed(parser, "<lmUpdateResponse/>");
     EXPECT_EQ(parser.rootName(), "lmUpdateResponse");
 }
+
+// A package from an answer whose number would wrap (size 4294967544 read as
+// 248, id 99999999999 as 1215752191) is kept, marked, so that it is refused
+// before any byte is fetched.
+struct FitCase {
+    const char* name;
+    std::string package;
+    const char* refusal;
+};
+
+void PrintTo(const FitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::string packageWith(const std::string& product, const std::string& version,
+                        const std::string& download) {
+    return "<PackageInfo><ProductInfo " + product + "/><PlatformInfo/><LmVersionInfo " + version +
+           "/><DownloadInfo url=\"http://h/f.zip\" " + download + "/><RunInfo/></PackageInfo>";
+}
+
+class PackageNumberFitTest : public testing::TestWithParam<FitCase> {};
+
+TEST_P(PackageNumberFitTest, ANumberThatDoesNotFitMarksThePackage) {
+    LmUpdateParser parser;
+    parsed(parser, response(GetParam().package));
+    Vector<LmPackageInfo> packages(0, 20);
+    ASSERT_EQ(parser.readPackageInfoList(packages, false), 1);
+    EXPECT_EQ(packages[0].refusal, GetParam().refusal);
+    EXPECT_EQ(packages[0].isUsable(), std::string(GetParam().refusal).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parser, PackageNumberFitTest,
+    testing::Values(
+        FitCase{"AllFit", packageWith("id=\"2147483647\"", "major=\"1\"", "size=\"2147483647\""),
+                ""},
+        FitCase{"Size", packageWith("id=\"1\"", "major=\"1\"", "size=\"4294967544\""),
+                "number out of range: size"},
+        FitCase{"Id", packageWith("id=\"99999999999\"", "major=\"1\"", "size=\"1\""),
+                "number out of range: id"},
+        FitCase{
+            "VersionNumbers",
+            packageWith("id=\"1\"", "major=\"2147483648\" buildNum=\"4294967296\"", "size=\"1\""),
+            "number out of range: major, buildNum"},
+        FitCase{"EveryPart",
+                packageWith("id=\"2147483648\"", "minor=\"2147483648\"", "size=\"2147483648\""),
+                "number out of range: id, minor, size"},
+        FitCase{"NotANumberStillFallsBack", packageWith("id=\"x\"", "major=\"a\"", "size=\"big\""),
+                ""}),
+    [](const testing::TestParamInfo<FitCase>& info) { return info.param.name; });
+
+TEST(LmUpdateParserTest, StateRecordsWhoseNumbersDoNotFitAreIgnored) {
+    LmUpdateParser parser;
+    parsed(parser,
+           "<PartialFiles><PartialFile productID=\"5\" size=\"10\" actualSize=\"4\"/>"
+           "<PartialFile productID=\"6\" size=\"4294967544\" actualSize=\"4\"/>"
+           "<PartialFile productID=\"99999999999\" size=\"1\"/></PartialFiles>");
+    Vector<LmPartialFileInfo> files(0, 20);
+    ASSERT_EQ(parser.readPartialFiles(files), 1);
+    EXPECT_EQ(files[0].productID, 5);
+
+    parsed(parser, std::string(kInventory) +
+                       "<InstalledProduct><LmVersionInfo major=\"1\"/><ProductInfo "
+                       "id=\"99999999999\"/></InstalledProduct>"
+                       "<InstalledProduct><LmVersionInfo major=\"4294967297\"/><ProductInfo "
+                       "id=\"3\"/></InstalledProduct>"
+                       "<InstalledProduct><LmVersionInfo major=\"2\"/><ProductInfo id=\"4\"/>"
+                       "</InstalledProduct></Products></Inventory></LmUpdateClientSettings>");
+    Vector<LmProduct> products(0, 20);
+    Vector<int> positions(0, 20);
+    ASSERT_EQ(parser.readInstalledProducts(products, positions), 1);
+    EXPECT_EQ(products[0].info.id, 4);
+    EXPECT_EQ(positions[0], 2);
+    LmProduct found;
+    EXPECT_FALSE(parser.findProduct(1215752191, found));
+}
+
+// Answers are held to the network caps, state files to the local ones; the
+// error text names the cap for the log.
+TEST(LmUpdateParserTest, TheSourceDecidesTheCapsAndTheErrorNamesThem) {
+    std::string wide = "<R>";
+    for (int i = 0; i < 100000; ++i) {
+        wide += "<a/>";
+    }
+    wide += "</R>";
+    LmUpdateParser parser;
+    EXPECT_EQ(parser.getSource(), LmUpdateParser::Source::kLocal);
+    EXPECT_TRUE(parser.parse(String(wide)));
+    EXPECT_EQ(parser.getErrorText(), "");
+    parser.setSource(LmUpdateParser::Source::kNetwork);
+    EXPECT_FALSE(parser.parse(String(wide)));
+    EXPECT_EQ(parser.getErrorText(), "over the limit: more elements than 100000 at line 1");
+    parser.setSource(LmUpdateParser::Source::kLocal);
+    std::string deep = "<R>";
+    for (int i = 0; i < 32; ++i) {
+        deep += "<a>";
+    }
+    for (int i = 0; i < 32; ++i) {
+        deep += "</a>";
+    }
+    EXPECT_FALSE(parser.parse(String(deep + "</R>")));
+    EXPECT_EQ(parser.getErrorText(),
+              "over the limit: elements nested deeper than 32 levels at line 1");
+}
+
+struct FileNameCase {
+    const char* name;
+    std::string fileName;
+    const char* reason;
+};
+
+void PrintTo(const FileNameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FileNameRuleTest : public testing::TestWithParam<FileNameCase> {};
+
+// A "/" in a version created nested download directories never removed.
+TEST_P(FileNameRuleTest, OnlyAPlainComponentIsSafe) {
+    EXPECT_EQ(unsafeFileNameReason(String(GetParam().fileName)), GetParam().reason);
+    EXPECT_EQ(isSafeFileName(String(GetParam().fileName)), std::string(GetParam().reason).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, FileNameRuleTest,
+    testing::Values(FileNameCase{"Plain", "pkg-1.2.zip", ""},
+                    FileNameCase{"Version", "2.0.1.7", ""}, FileNameCase{"DotsInside", "a..b", ""},
+                    FileNameCase{"Utf8", "caf\xc3\xa9", ""},
+                    FileNameCase{"Empty", "", "empty name"},
+                    FileNameCase{"Dot", ".", "\".\" names a directory"},
+                    FileNameCase{"DotDot", "..", "\"..\" names a directory"},
+                    FileNameCase{"Slash", "1.0/../../etc", "name holds \"/\""},
+                    FileNameCase{"Backslash", "a\\b", "name holds \"\\\""},
+                    FileNameCase{"LineFeed", "a\nb", "name holds a control character"},
+                    FileNameCase{"Nul", std::string("a\0b", 3), "name holds a control character"},
+                    FileNameCase{"Delete", "a\x7f", "name holds a control character"}),
+    [](const testing::TestParamInfo<FileNameCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <string>
+#include <type_traits>
+#include <utility>
 
 #include "LmPackageInfo.h"
 #include "LmPartialFileInfo.h"
@@ -138,6 +141,26 @@ TEST(RecordCopyTest, CopiesAreIndependent) {
     b.version.major = 9;
     EXPECT_EQ(a.info.name, "a");
     EXPECT_EQ(a.version.major, 1);
+}
+
+// A vector of records moves them when it grows: with a copy per element and
+// growth, listing thousands of products turned quadratic.
+static_assert(std::is_nothrow_move_constructible_v<LmVersionInfo>);
+static_assert(std::is_nothrow_move_constructible_v<LmProductInfo>);
+static_assert(std::is_nothrow_move_constructible_v<LmProduct>);
+static_assert(std::is_nothrow_move_constructible_v<LmPackageInfo>);
+static_assert(std::is_nothrow_move_assignable_v<LmPackageInfo>);
+
+TEST(RecordMoveTest, MovingTakesTheTextsAndKeepsTheNumbers) {
+    LmProduct a;
+    a.info.name = String(std::string(100, 'n'));
+    a.version = LmVersionInfo("1.2.3.4", "beta", "d");
+    const char* nameBytes = a.info.name.data();
+    LmProduct b = std::move(a);
+    EXPECT_EQ(b.info.name.data(), nameBytes);  // the buffer moved, no copy
+    EXPECT_EQ(b.version.buildNum, 4);
+    EXPECT_EQ(b.version.version, "1.2.3.4");
+    EXPECT_TRUE(b.version.numeric);
 }
 
 }  // namespace

@@ -287,13 +287,15 @@ TEST_F(LmNetConfigTest, AValueXmlCannotCarryLeavesTheFileAsItWas) {
     EXPECT_EQ(names.size(), 1);  // no temporary file left behind
 }
 
-TEST_F(LmNetConfigTest, SaveKeepsThePermissionsAndLeavesNoTemporaryFile) {
+// The settings hold the proxy credentials: a file readable by others is
+// closed on its next save.
+TEST_F(LmNetConfigTest, SaveLeavesTheFile0600AndNoTemporaryFile) {
     load("<R><ServerList/></R>");
-    ASSERT_EQ(chmod(path().c_str(), 0640), 0);
+    ASSERT_EQ(chmod(path().c_str(), 0644), 0);
     ASSERT_EQ(config_.save(), 1);
     struct stat status {};
     ASSERT_EQ(stat(path().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
     Vector<String> names;
     ASSERT_TRUE(File(root_.file("conf")).list(names));
     EXPECT_EQ(names.size(), 1);

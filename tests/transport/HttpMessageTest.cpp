@@ -142,7 +142,29 @@ TEST(HttpRequestTest, MethodVersionAndUrlAreChecked) {
     request.setHeaders(HttpHeader());
     EXPECT_EQ(request.getRequestText(), "");  // no headers
     request.getHeaders().addHeader("X", "1");
-    EXPECT_EQ(request.getRequestText(), "post https://u:p@h:8443/a HTTP/1.1\r\nX: 1\r\n\r\n");
+    EXPECT_EQ(request.getWireText(), "post https://u:p@h:8443/a HTTP/1.1\r\nX: 1\r\n\r\n");
+}
+
+// A proxied request was logged with "Proxy-authorization: Basic dXM6cHc=".
+TEST(HttpRequestTest, LoggedTextMasksEveryCredential) {
+    HttpRequest request(URL(String("http://us:pw@h/x")));
+    request.setHeaders(HttpHeader());
+    request.getHeaders().addHeader("Proxy-authorization", "Basic dXM6cHc=");
+    request.getHeaders().addHeader("AUTHORIZATION", "Bearer t0k3n");
+    request.getHeaders().addHeader("Authorization", "bare");
+    request.getHeaders().addHeader("X-Authorization-Hint", "kept");
+    EXPECT_EQ(request.getRequestText(),
+              "GET http://us:****@h:80/x HTTP/1.0\r\n"
+              "Proxy-authorization: Basic ****\r\n"
+              "AUTHORIZATION: Bearer ****\r\n"
+              "Authorization: ****\r\n"
+              "X-Authorization-Hint: kept\r\n\r\n");
+    EXPECT_EQ(request.getWireText(),
+              "GET http://us:pw@h:80/x HTTP/1.0\r\n"
+              "Proxy-authorization: Basic dXM6cHc=\r\n"
+              "AUTHORIZATION: Bearer t0k3n\r\n"
+              "Authorization: bare\r\n"
+              "X-Authorization-Hint: kept\r\n\r\n");
 }
 
 TEST(HttpRequestTest, CopyIsIndependent) {

@@ -1,4 +1,5 @@
 #include "LmUpdateClientFixture.h"
+#include "RecordBuilders.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -37,14 +38,14 @@ void LmUpdateClientFixture::useServers(const std::vector<std::string>& hosts,
 void LmUpdateClientFixture::addProduct(int id, const std::string& version,
                                        const std::string& serial, const std::string& parent,
                                        const std::string& installPath) {
-    LmProduct product;
-    product.info.id = id;
-    product.info.name = String("product" + std::to_string(id));
-    product.info.desc = String("Product " + std::to_string(id));
-    product.info.serialNo = String(serial);
-    product.info.parent = String(parent);
-    product.info.installPath = String(installPath);
-    product.version = LmVersionInfo(String(version), "release", "");
+    const std::string name = "product" + std::to_string(id);
+    const std::string desc = "Product " + std::to_string(id);
+    LmProduct product = productRecord(id, name.c_str(), version.c_str(),
+                                      {.installPath = installPath.c_str(),
+                                       .versionStatus = "release",
+                                       .desc = desc.c_str(),
+                                       .serialNo = serial.c_str(),
+                                       .parent = parent.c_str()});
     LmUpdateStore& store = LmUpdateStore::instance();
     store.removeProduct(id);
     ASSERT_TRUE(store.addProduct(product));

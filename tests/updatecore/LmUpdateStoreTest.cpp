@@ -1,4 +1,5 @@
 #include "LmUpdateStore.h"
+#include "RecordBuilders.h"
 
 #include <gtest/gtest.h>
 
@@ -61,12 +62,8 @@ protected:
     }
 
     static LmProduct product(int id, const char* name, const char* version) {
-        LmProduct p;
-        p.info.id = id;
-        p.info.name = name;
-        p.info.installPath = "/opt/x";
-        p.version = LmVersionInfo(version, "st", "ds");
-        return p;
+        return productRecord(id, name, version,
+                             {.installPath = "/opt/x", .versionStatus = "st", .versionDesc = "ds"});
     }
 };
 

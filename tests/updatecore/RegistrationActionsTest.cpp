@@ -1,3 +1,4 @@
+#include "RecordBuilders.h"
 #include "RegistrationActions.h"
 
 #include <gtest/gtest.h>
@@ -121,22 +122,18 @@ protected:
     void TearDown() override { SystemLog::setEcho(false); }
 
     static LmProduct product(int id, const char* name, const char* version) {
-        LmProduct p;
-        p.info.id = id;
-        p.info.name = name;
-        p.info.installPath = "/opt";
-        p.version = LmVersionInfo(version, "", "");
-        return p;
+        return productRecord(id, name, version);
     }
 };
 
+// A log line keeps its line breaks as \x0a: text from outside cannot forge lines.
 TEST_F(RegistrationTest, RegisterReplacesEntryAndLogs) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(registerAction(product(2000, "A", "1.0")), 0);
     EXPECT_EQ(registerAction(product(2000, "B", "2.0")), 0);
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("LmUpdate: register product successful: ProductID:   2000\n"
-                       "ProductName: B\nInstallpath: /opt\n (2.0)"),
+    EXPECT_NE(log.find("LmUpdate: register product successful: ProductID:   2000\\x0a"
+                       "ProductName: B\\x0aInstallpath: /opt\\x0a (2.0)"),
               std::string::npos)
         << log;
     Vector<LmProduct> products(0, 20);
@@ -150,7 +147,8 @@ TEST_F(RegistrationTest, RegisterIntoUnreadableInventoryFails) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(registerAction(product(2000, "A", "1.0")), ResultCode::kRegisterFailed);
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("LmUpdate: register product failed: ProductID:   2000\n"), std::string::npos)
+    EXPECT_NE(log.find("LmUpdate: register product failed: ProductID:   2000\\x0a"),
+              std::string::npos)
         << log;
 }
 
@@ -158,8 +156,8 @@ TEST_F(RegistrationTest, DeregisterUnknownLogsEmptyVersion) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(deregisterAction(product(4242, "Gone", "9.9")), ResultCode::kDeregisterFailed);
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("LmUpdate: deregister product failed: ProductID:   4242\nProductName: "
-                       "Gone\nInstallpath: /opt\n ()"),
+    EXPECT_NE(log.find("LmUpdate: deregister product failed: ProductID:   4242\\x0aProductName: "
+                       "Gone\\x0aInstallpath: /opt\\x0a ()"),
               std::string::npos)
         << log;
 }
@@ -168,11 +166,11 @@ TEST_F(RegistrationTest, DeregisterLogsTheRemovedEntry) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(deregisterAction(product(1000, "ignored", "")), 0);
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("LmUpdate: deregister product successful: ProductID:   1000\n"
-                       "ProductName: Updater\n"),
+    EXPECT_NE(log.find("LmUpdate: deregister product successful: ProductID:   1000\\x0a"
+                       "ProductName: Updater\\x0a"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("Description: Torvane Updater\n (1.0.0.0)"), std::string::npos) << log;
+    EXPECT_NE(log.find("Description: Torvane Updater\\x0a (1.0.0.0)"), std::string::npos) << log;
     testing::internal::CaptureStdout();
     EXPECT_EQ(listProducts(0), ResultCode::kNothingToList);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "No any products exist in inventory");

@@ -7,7 +7,7 @@
 // The RFC 4648 codec with "=" padding and no line breaks.
 class Base64 {
 public:
-    // Encodes length bytes (length 0: bytes is a NUL-terminated text) into a
+    // Encodes length bytes (0: none, whatever bytes points at) into a
     // new NUL-terminated text; the output length, or -1 when the buffer
     // cannot be allocated.
     static int encode(const char* bytes, int length, std::unique_ptr<char[]>& out);

@@ -8,6 +8,8 @@ public:
     LmObject() = default;
     LmObject(const LmObject&) = default;
     LmObject& operator=(const LmObject&) = default;
+    LmObject(LmObject&&) noexcept = default;
+    LmObject& operator=(LmObject&&) noexcept = default;
     virtual ~LmObject() = default;
 
     // The class's name unless a subclass says more.

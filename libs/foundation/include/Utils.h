@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "String.h"
 #include "Vector.h"
@@ -26,6 +28,11 @@ String replaceAll(const String& text, char from, char to);
 void writeToStandardOutput(const String& text);
 // The same with a line end.
 void writeLineToStandardOutput(const String& text);
+
+// Decimal text read as parseNumber reads it, for numbers from servers and
+// state files that must fit: nothing when the value would pass 2^31-1,
+// where parseNumber wraps. A character that is no digit raises the same.
+std::optional<int32_t> parseFittingNumber(const String& text);
 
 // Clears out, then appends each maximal run of non-delimiter characters.
 void split(const String& text, const char* delimiters, Vector<String>& out);

@@ -1,22 +1,24 @@
 #pragma once
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "Exception.h"
 
-// Growable array owning a copy of each element. A full vector grows by its
-// step (0 means 20), not by doubling. Indices are checked and raise
-// ArrayIndexException.
+// Growable array owning a copy of each element. A full vector doubles its
+// capacity, by at least its step (0 means 20), and moves its elements over,
+// so n adds cost O(n). Indices are checked and raise ArrayIndexException.
 template <class T>
 class Vector : public LmObject {
 public:
-    explicit Vector(int initialCapacity = 0, int step = 20) : step_(step > 0 ? step : 20) {
+    explicit Vector(int initialCapacity = 0, int step = 20)
+        : step_(static_cast<size_t>(step > 0 ? step : 20)) {
         items_.reserve(initialCapacity > 0 ? static_cast<size_t>(initialCapacity) : 0);
     }
     Vector(std::initializer_list<T> items) : items_(items) {}
 
-    void grow() { items_.reserve(items_.capacity() + static_cast<size_t>(step_)); }
+    void grow() { items_.reserve(std::max(2 * items_.capacity(), items_.capacity() + step_)); }
     void add(const T& item) { place(size(), item); }
     void add(T&& item) { place(size(), std::move(item)); }
     int capacity() const { return static_cast<int>(items_.capacity()); }
@@ -79,6 +81,6 @@ private:
         items_.insert(items_.begin() + index, std::move(copy));
     }
 
-    int step_ = 20;
+    size_t step_ = 20;
     std::vector<T> items_;
 };

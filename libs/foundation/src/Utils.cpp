@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -37,27 +38,54 @@ bool isHexDigit(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-}  // namespace
-
-int parseNumber(const char* text, int length, int base) {
+// The digits of text as parseNumber reads them, each step's value handed
+// to next(value, digit), which gives the new value or nothing to give up.
+template <class Next>
+std::optional<uint32_t> readDigits(const char* text, int length, int base, Next next) {
     if (base != 8 && base != 10 && base != 16) {
         throw Exception("invalid number base", kSource, __LINE__);
     }
-    if (text == nullptr) {
-        return 0;
-    }
-    uint32_t value = 0;  // unsigned so that overflow wraps without UB
-    for (int i = 0; i < length; ++i) {
+    uint32_t value = 0;
+    for (int i = 0; text != nullptr && i < length; ++i) {
         char c = text[i];
         if (c == ' ' || c == '\0') {
             continue;
         }
-        value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(digitValue(c, base));
+        std::optional<uint32_t> stepped = next(value, static_cast<uint32_t>(digitValue(c, base)));
+        if (!stepped) {
+            return std::nullopt;
+        }
+        value = *stepped;
         if (i + 1 < length && !isHexDigit(text[i + 1])) {
             break;
         }
     }
-    return static_cast<int>(value);
+    return value;
+}
+
+}  // namespace
+
+int parseNumber(const char* text, int length, int base) {
+    // Unsigned so that overflow wraps without UB.
+    auto wrap = [base](uint32_t value, uint32_t digit) -> std::optional<uint32_t> {
+        return value * static_cast<uint32_t>(base) + digit;
+    };
+    return static_cast<int>(*readDigits(text, length, base, wrap));
+}
+
+std::optional<int32_t> parseFittingNumber(const String& text) {
+    auto fit = [](uint32_t value, uint32_t digit) -> std::optional<uint32_t> {
+        uint64_t next = uint64_t{value} * 10 + digit;
+        if (next > static_cast<uint64_t>(INT32_MAX)) {
+            return std::nullopt;
+        }
+        return static_cast<uint32_t>(next);
+    };
+    std::optional<uint32_t> value = readDigits(text.data(), text.length(), 10, fit);
+    if (!value) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(*value);
 }
 
 int parseNumber(const String& text, int base) {

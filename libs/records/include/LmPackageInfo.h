@@ -25,4 +25,9 @@ struct LmPackageInfo {
     String format;
     String installScript;
     int32_t runResult = 0;
+    // Why the package must not be used (an id, size or version number that
+    // does not fit); empty for a usable package.
+    String refusal;
+
+    bool isUsable() const { return refusal.isEmpty(); }
 };

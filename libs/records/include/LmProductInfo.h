@@ -11,6 +11,8 @@ public:
     LmProductInfo() = default;
     LmProductInfo(const LmProductInfo&) = default;
     LmProductInfo& operator=(const LmProductInfo&) = default;
+    LmProductInfo(LmProductInfo&&) noexcept = default;
+    LmProductInfo& operator=(LmProductInfo&&) noexcept = default;
     virtual ~LmProductInfo() = default;
 
     // The multi-line listing shown to users; optional fields only when set.

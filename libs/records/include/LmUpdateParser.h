@@ -26,6 +26,12 @@ public:
     LmUpdateParser& operator=(const LmUpdateParser&) = delete;
     virtual ~LmUpdateParser() = default;
 
+    // Which caps a document must keep to (XMLLimits): the answers of update
+    // servers or the client's own state files (the default).
+    enum class Source { kLocal, kNetwork };
+    void setSource(Source source);
+    Source getSource() const { return source_; }
+
     // Replaces the parser by a fresh one and parses the whole stream into it.
     bool parse(InputStream& in);
     // The same for a document held in memory (a response body).
@@ -40,6 +46,9 @@ public:
     const XMLTree& getTree() const { return parser_->getTree(); }
     // True when the last parse succeeded.
     bool isParsed() const { return parser_->isParsed(); }
+    // What the last failed parse stopped at, for the log: an XML error or
+    // the cap the document broke; "" after a good parse.
+    const String& getErrorText() const { return parser_->getErrorText(); }
 
     // The root element's name as written in the document.
     String rootName() const;
@@ -51,15 +60,17 @@ public:
     // Each list read empties out first and returns the count read, or -1
     // when there is no document or no list element.
     // Packages of "/" (listIsRoot) or of "/PackageInfoList"; a package with
-    // fewer than five children is dropped.
+    // fewer than five children is dropped. A package whose id, size or
+    // version number does not fit is kept with its refusal set.
     int readPackageInfoList(Vector<LmPackageInfo>& out, bool listIsRoot) const;
     // host attributes of the children of /ServerList.
     int readServerList(Vector<String>& out) const;
-    // Every child of the root.
+    // Every child of the root, but one whose numbers do not fit.
     int readPartialFiles(Vector<LmPartialFileInfo>& out) const;
     // The products of /Inventory/Products. Entries with fewer than two
-    // children are skipped; an entry with an unknown child fails the read
-    // with -1 (out keeps the products read before it).
+    // children, or an id or version number that does not fit, are skipped;
+    // an entry with an unknown child fails the read with -1 (out keeps the
+    // products read before it).
     int readInstalledProducts(Vector<LmProduct>& out) const;
     // The same, also giving each product's element position below Products.
     int readInstalledProducts(Vector<LmProduct>& out, Vector<int>& positions) const;
@@ -72,7 +83,8 @@ public:
     bool readSizeLimit(SizeLimit& out) const;
 
     // Parses conf/lm-delay-packages and reads its packages. 0, or -1 when
-    // the file cannot be read (an unparsable file gives an empty list).
+    // the file cannot be read (an unparsable file gives an empty list). A
+    // package whose numbers do not fit is left out.
     int getDelayPackages(Vector<LmPackageInfo>& out);
 
     // Appends a text rendering of a register, verify, parameter-list,
@@ -81,6 +93,9 @@ public:
 
 private:
     bool hasDocument() const { return parser_->isParsed(); }
+    // The inventory's Products element; null without a document.
+    std::unique_ptr<XMLNode> installedProducts() const;
 
+    Source source_ = Source::kLocal;
     std::unique_ptr<XMLParser> parser_;
 };

@@ -17,6 +17,8 @@ public:
     LmVersionInfo(String versionText, String status, String desc);
     LmVersionInfo(const LmVersionInfo&) = default;
     LmVersionInfo& operator=(const LmVersionInfo&) = default;
+    LmVersionInfo(LmVersionInfo&&) noexcept = default;
+    LmVersionInfo& operator=(LmVersionInfo&&) noexcept = default;
     // Takes the texts and the flag of a plain version; numbers become 0.
     LmVersionInfo& operator=(const VersionInfo& other);
 

@@ -9,6 +9,8 @@ public:
     VersionInfo(String version, String status, String desc, bool numeric);
     VersionInfo(const VersionInfo&) = default;
     VersionInfo& operator=(const VersionInfo&) = default;
+    VersionInfo(VersionInfo&&) noexcept = default;
+    VersionInfo& operator=(VersionInfo&&) noexcept = default;
     virtual ~VersionInfo() = default;
 
     // True when there is a version text at all.

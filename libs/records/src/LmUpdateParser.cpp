@@ -1,6 +1,8 @@
 #include "LmUpdateParser.h"
 
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 #include "InstallRoot.h"
 #include "SystemLog.h"
@@ -20,21 +22,54 @@ String attribute(const XMLNode& node, const char* name) {
     return value;
 }
 
-// A decimal attribute; nothing when it is absent, empty or not a number.
-std::optional<int32_t> optionalNumber(const XMLNode& node, const char* name) {
-    String value;
-    if (!node.getAttribute(String(name), value) || value.isEmpty()) {
-        return std::nullopt;
+// A decimal attribute as read: absent (also when empty or not a number),
+// a value, or a number too large to fit, which is never wrapped.
+struct Number {
+    std::optional<int32_t> value;
+    bool tooLarge = false;
+};
+
+Number readNumber(const XMLNode& node, const char* name) {
+    String text;
+    if (!node.getAttribute(String(name), text) || text.isEmpty()) {
+        return {};
     }
     try {
-        return parseNumber(value, 10);
+        std::optional<int32_t> value = parseFittingNumber(text);
+        return {value, !value.has_value()};
     } catch (const Exception&) {
-        return std::nullopt;
+        return {};
     }
+}
+
+std::optional<int32_t> optionalNumber(const XMLNode& node, const char* name) {
+    return readNumber(node, name).value;
 }
 
 int32_t number(const XMLNode& node, const char* name, int32_t fallback) {
     return optionalNumber(node, name).value_or(fallback);
+}
+
+// The names of the attributes of node, among names, whose number does not
+// fit, each after ", ".
+String tooLargeNumbers(const XMLNode& node, std::initializer_list<const char*> names) {
+    String found;
+    for (const char* name : names) {
+        if (readNumber(node, name).tooLarge) {
+            found.append(found.isEmpty() ? "" : ", ").append(name);
+        }
+    }
+    return found;
+}
+
+// Notes on the package every number of part that must fit and does not.
+void checkNumbers(const XMLNode& part, std::initializer_list<const char*> names,
+                  LmPackageInfo& out) {
+    String found = tooLargeNumbers(part, names);
+    if (found.isEmpty()) {
+        return;
+    }
+    out.refusal.append(out.refusal.isEmpty() ? "number out of range: " : ", ").append(found);
 }
 
 template <class Visit>
@@ -85,6 +120,10 @@ LmVersionInfo readTextVersion(const XMLNode& node) {
     return version;
 }
 
+bool isVersionElement(const String& name) {
+    return name.equalsIgnoreCase("LmVersionInfo") || name.equalsIgnoreCase("ExtVersionInfo");
+}
+
 // The version element, if node is one.
 bool readVersion(const XMLNode& node, LmVersionInfo& out) {
     const String name = node.getName();
@@ -106,16 +145,22 @@ void readPlatform(const XMLNode& node, PlatformInfo& out) {
     out.version = attribute(node, "version");
 }
 
+constexpr std::initializer_list<const char*> kVersionNumbers = {"major", "minor", "patchLevel",
+                                                                "buildNum"};
+
 void readPackagePart(const XMLNode& node, LmPackageInfo& out) {
     const String name = node.getName();
     if (readVersion(node, out.version)) {
+        checkNumbers(node, kVersionNumbers, out);
         return;
     }
     if (name.equalsIgnoreCase("ProductInfo")) {
+        checkNumbers(node, {"id"}, out);
         readProductInfo(node, out.product);
     } else if (name.equalsIgnoreCase("PlatformInfo")) {
         readPlatform(node, out.platform);
     } else if (name.equalsIgnoreCase("DownloadInfo")) {
+        checkNumbers(node, {"size"}, out);
         out.url = attribute(node, "url");
         out.md5 = attribute(node, "md5");
         out.sha256 = attribute(node, "sha256");
@@ -153,6 +198,47 @@ bool readInstalledProduct(const XMLNode& node, LmProduct& out) {
         }
         return false;
     });
+}
+
+// Whether every id and version number of an InstalledProduct entry fits;
+// one that does not is ignored rather than read wrapped.
+bool productNumbersFit(const XMLNode& node) {
+    return everyChild(node, [&](const XMLNode& part) {
+        const String name = part.getName();
+        if (isVersionElement(name)) {
+            return tooLargeNumbers(part, kVersionNumbers).isEmpty();
+        }
+        return !name.equalsIgnoreCase("ProductInfo") || tooLargeNumbers(part, {"id"}).isEmpty();
+    });
+}
+
+bool partialFileNumbersFit(const XMLNode& node) {
+    return tooLargeNumbers(node, {"productID", "size", "actualSize"}).isEmpty();
+}
+
+// Calls visit(product, position) for each entry of products with both its
+// children, in order, until visit returns false. False when an entry cannot
+// be read; the entries before it have been visited.
+template <class Visit>
+bool visitInstalledProducts(const XMLNode& products, Visit visit) {
+    const int count = products.getChildCount();
+    for (int i = 0; i < count; ++i) {
+        NodePtr entry = products.getChild(i);
+        if (!entry || entry->getChildCount() < 2) {
+            continue;
+        }
+        LmProduct product;
+        if (!readInstalledProduct(*entry, product)) {
+            return false;
+        }
+        if (!productNumbersFit(*entry)) {
+            continue;
+        }
+        if (!visit(product, i)) {
+            return true;
+        }
+    }
+    return true;
 }
 
 LmPartialFileInfo readPartialFile(const XMLNode& node) {
@@ -214,12 +300,25 @@ void describeServices(const XMLNode& root, String& out) {
                  [&](const XMLNode& entry) { appendPair(entry, "service", "productID", out); });
 }
 
+XMLLimits limitsFor(LmUpdateParser::Source source) {
+    return source == LmUpdateParser::Source::kNetwork ? XMLLimits::network()
+                                                      : XMLLimits::localState();
+}
+
 }  // namespace
 
-LmUpdateParser::LmUpdateParser() : parser_(newXMLParser()) {}
+LmUpdateParser::LmUpdateParser() {
+    clear();
+}
+
+void LmUpdateParser::setSource(Source source) {
+    source_ = source;
+    parser_->setLimits(limitsFor(source_));
+}
 
 void LmUpdateParser::clear() {
     parser_ = newXMLParser();
+    parser_->setLimits(limitsFor(source_));
 }
 
 bool LmUpdateParser::parse(InputStream& in) {
@@ -283,7 +382,11 @@ int LmUpdateParser::readPartialFiles(Vector<LmPartialFileInfo>& out) const {
     if (!root) {
         return -1;
     }
-    forEachChild(*root, [&](const XMLNode& node) { out.add(readPartialFile(node)); });
+    forEachChild(*root, [&](const XMLNode& node) {
+        if (partialFileNumbersFit(node)) {
+            out.add(readPartialFile(node));
+        }
+    });
     return out.size();
 }
 
@@ -295,36 +398,38 @@ int LmUpdateParser::readInstalledProducts(Vector<LmProduct>& out) const {
 int LmUpdateParser::readInstalledProducts(Vector<LmProduct>& out, Vector<int>& positions) const {
     out.removeAll();
     positions.removeAll();
-    NodePtr products = hasDocument() ? getTree().getNode("/Inventory/Products") : nullptr;
+    NodePtr products = installedProducts();
     if (!products) {
         return -1;
     }
-    const int count = products->getChildCount();
-    for (int i = 0; i < count; ++i) {
-        NodePtr entry = products->getChild(i);
-        if (!entry || entry->getChildCount() < 2) {
-            continue;
-        }
-        LmProduct product;
-        if (!readInstalledProduct(*entry, product)) {
-            return -1;
-        }
-        out.add(product);
-        positions.add(i);
-    }
-    return out.size();
+    const bool readAll = visitInstalledProducts(*products, [&](LmProduct& product, int position) {
+        out.add(std::move(product));
+        positions.add(position);
+        return true;
+    });
+    return readAll ? out.size() : -1;
 }
 
+// Reads entries only up to the product: lookups per package and per parent
+// need not copy the whole inventory each time.
 bool LmUpdateParser::findProduct(int32_t id, LmProduct& out) const {
-    Vector<LmProduct> products(0, 20);
-    readInstalledProducts(products);
-    for (const LmProduct& product : products) {
-        if (product.info.id == id) {
-            out = product;
-            return true;
-        }
+    NodePtr products = installedProducts();
+    bool found = false;
+    if (products) {
+        visitInstalledProducts(*products, [&](LmProduct& product, int) {
+            if (product.info.id != id) {
+                return true;
+            }
+            out = std::move(product);
+            found = true;
+            return false;
+        });
     }
-    return false;
+    return found;
+}
+
+std::unique_ptr<XMLNode> LmUpdateParser::installedProducts() const {
+    return hasDocument() ? getTree().getNode("/Inventory/Products") : nullptr;
 }
 
 bool LmUpdateParser::readPlatformInfo(PlatformInfo& out) const {
@@ -363,7 +468,14 @@ int LmUpdateParser::getDelayPackages(Vector<LmPackageInfo>& out) {
         SystemLog::write("LmUpdate: get packages info failed: " + e.getMessage());
         return -1;
     }
-    readPackageInfoList(out, false);
+    Vector<LmPackageInfo> packages(0, 20);
+    readPackageInfoList(packages, false);
+    // A record of the state file that does not fit is ignored.
+    for (const LmPackageInfo& package : packages) {
+        if (package.isUsable()) {
+            out.add(package);
+        }
+    }
     return 0;
 }
 

@@ -156,6 +156,7 @@ void LmNetConfig::writeDocument(const String& path, const XMLTree& tree) {
     }
     // Replaced whole, so that a failed save keeps the settings there were.
     AtomicFileWriter out(path);
+    out.forceMode(0600);  // the file holds the proxy and server credentials
     out.write(text);
     out.commit();
 }

@@ -9,17 +9,6 @@ namespace {
 constexpr const char kSource[] = "net/HttpConnection";
 constexpr int kFileBlock = 1024;
 constexpr int kProxyAuthenticationRequired = 407;
-
-// The tunnel request goes to the system log; the credentials must not.
-String withoutCredentials(const String& text) {
-    const String marker("Proxy-authorization: Basic ");
-    int start = text.indexOf(marker.view());
-    if (start < 0) {
-        return text;
-    }
-    int end = text.indexOf("\r\n", start);
-    return text.substring(0, start + marker.length()) + "****" + text.substring(end);
-}
 }  // namespace
 
 void HttpConnection::setProxy(const String& host, int port) {
@@ -77,17 +66,19 @@ String HttpConnection::proxyAuthorization() const {
 bool HttpConnection::setUpTunnel() {
     ClientSocket tunnel(socket_->getFD());
     applyTimeout(tunnel);
-    String text("CONNECT ");
-    text.append(target_.getHostText()).append(':').append(target_.getPort());
-    text.append(" HTTP/1.0\r\n");
-    text.append("Host: ").append(target_.getHostHeader()).append("\r\n");
-    text.append("User-Agent: Mozilla/4.0\r\n");
+    String line("CONNECT ");
+    line.append(target_.getHostText()).append(':').append(target_.getPort());
+    line.append(" HTTP/1.0\r\n");
+    HttpHeader headers;
+    headers.addHeader("Host", target_.getHostHeader());
+    headers.addHeader("User-Agent", "Mozilla/4.0");
     if (!proxyUser_.isEmpty()) {
-        text.append("Proxy-authorization: ").append(proxyAuthorization()).append("\r\n");
+        headers.addHeader("Proxy-authorization", proxyAuthorization());
     }
-    text.append("\r\n");
+    String text = line + headers.getText() + "\r\n";
     bool sent = tunnel.write(text.c_str(), text.length()) == text.length();
-    SystemLog::write(withoutCredentials(text));
+    // The tunnel request goes to the system log; the credentials must not.
+    SystemLog::write(line + headers.getLogText() + "\r\n");
     HttpResponse response;
     if (sent) {
         response.read(&tunnel);
@@ -148,7 +139,7 @@ bool HttpConnection::sendAndReceive(HttpRequest& request, HttpResponse& response
     if (request.getHeaders().find("Keep-Alive") < 0) {
         request.getHeaders().addHeader("Connection", "close");
     }
-    if (!writeAll(request.getRequestText()) || !writeBody(request)) {
+    if (!writeAll(request.getWireText()) || !writeBody(request)) {
         SystemLog::write("HttpConnection: sending the request failed");
         return false;
     }

@@ -16,6 +16,16 @@ bool isNumericText(const String& text) {
     }
     return true;
 }
+
+bool isCredential(const String& name) {
+    return name.equalsIgnoreCase("Authorization") || name.equalsIgnoreCase("Proxy-Authorization");
+}
+
+// "Basic dXNlcjpwYXNz" becomes "Basic ****"; a value without a scheme "****".
+String masked(const String& value) {
+    int space = value.indexOf(' ');
+    return space < 0 ? String("****") : value.substring(0, space + 1) + "****";
+}
 }  // namespace
 
 bool HttpHeader::isValidName(const String& name) {
@@ -109,9 +119,21 @@ bool HttpHeader::parse(const String& text) {
 }
 
 String HttpHeader::getText() const {
+    return lines(false);
+}
+
+String HttpHeader::getLogText() const {
+    return lines(true);
+}
+
+String HttpHeader::lines(bool maskCredentials) const {
     String text;
     for (int i = 0; i < size(); ++i) {
-        text.append(nameAt(i)).append(": ").append(textAt(i)).append("\r\n");
+        String value = textAt(i);
+        if (maskCredentials && isCredential(nameAt(i))) {
+            value = masked(value);
+        }
+        text.append(nameAt(i)).append(": ").append(value).append("\r\n");
     }
     return text;
 }

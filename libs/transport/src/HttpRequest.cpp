@@ -17,6 +17,14 @@ bool isVersionText(const String& text) {
     }
     return true;
 }
+
+String urlWithoutPassword(const URL& url) {
+    String text = url.toString();
+    const String& password = url.getPassword();
+    int at = password.isEmpty() ? -1 : text.indexOf(":" + password.str() + "@");
+    return at < 0 ? text
+                  : text.substring(0, at + 1) + "****" + text.substring(at + 1 + password.length());
+}
 }  // namespace
 
 HttpRequest::HttpRequest() {
@@ -61,10 +69,19 @@ bool HttpRequest::setVersion(const String& version) {
 }
 
 String HttpRequest::getRequestText() const {
+    return text(true);
+}
+
+String HttpRequest::getWireText() const {
+    return text(false);
+}
+
+String HttpRequest::text(bool forLog) const {
     if (!url_.isValid() || headers_.isEmpty()) {
         return String();
     }
-    String text(method_);
-    text.append(' ').append(url_.toString()).append(" HTTP/").append(version_).append("\r\n");
-    return text.append(headers_.getText()).append("\r\n");
+    String line(method_);
+    line.append(' ').append(forLog ? urlWithoutPassword(url_) : url_.toString());
+    line.append(" HTTP/").append(version_).append("\r\n");
+    return line.append(forLog ? headers_.getLogText() : headers_.getText()).append("\r\n");
 }

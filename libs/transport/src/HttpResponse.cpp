@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Exception.h"
+#include "Utils.h"
 #include "net/ClientSocket.h"
 #include "net/SocketException.h"
 
@@ -146,9 +147,14 @@ bool HttpResponse::parseStatusLine(const String& line) {
     return true;
 }
 
+// Only plain digits that fit in 0 to 2^31-1 are a length: a sign or a
+// wrapped value would be a size the server never sent.
 int HttpResponse::getContentLength() const {
-    int length = -1;
-    return headers_.getIntHeader("Content-Length", length) ? length : -1;
+    String text;
+    if (!headers_.getHeader("Content-Length", text) || !isMadeOf(text, nullptr)) {
+        return -1;
+    }
+    return parseFittingNumber(text).value_or(-1);
 }
 
 String HttpResponse::getText() const {

@@ -74,18 +74,20 @@ String lastUpdateText(const XMLNode& entry) {
     return text;
 }
 
-// The text of the first UpdateInfo entry whose ProductID is `wanted`.
-String lastUpdateText(const XMLTree& document, const String& wanted) {
+// The text of every UpdateInfo entry by its ProductID; the first entry of an
+// id counts.
+LastUpdateTexts lastUpdateTexts(const XMLTree& document) {
+    LastUpdateTexts texts;
     std::unique_ptr<XMLNode> updates = document.getNode("/UpdateInfo");
     const int count = updates ? updates->getChildCount() : 0;
     for (int i = 0; i < count; ++i) {
         std::unique_ptr<XMLNode> entry = updates->getChild(i);
         String id;
-        if (entry && entry->getAttribute(String("ProductID"), id) && id.equalsIgnoreCase(wanted)) {
-            return lastUpdateText(*entry);
+        if (entry && entry->getAttribute(String("ProductID"), id)) {
+            texts.try_emplace(id.toLowerCase().str(), lastUpdateText(*entry));
         }
     }
-    return String();
+    return texts;
 }
 
 // The package-list document; null when no tree can be made.
@@ -120,16 +122,24 @@ int createDefaultInventory() {
     return writeDocument(*tree, installPath(kInventoryFile), "");
 }
 
-String getLastUpdateInfo(int32_t productID) {
+LastUpdateTexts readLastUpdateTexts() {
     try {
         LmUpdateParser parser;
         FileInputStream in(installPath(kLastUpdateFile));
-        return parser.parse(in) ? lastUpdateText(parser.getTree(), decimalText(productID))
-                                : String();
+        return parser.parse(in) ? lastUpdateTexts(parser.getTree()) : LastUpdateTexts();
     } catch (const Exception&) {
         // A missing or unreadable file means there is nothing to tell.
-        return String();
+        return LastUpdateTexts();
     }
+}
+
+String lastUpdateInfo(const LastUpdateTexts& texts, int32_t productID) {
+    auto found = texts.find(decimalText(productID).str());
+    return found == texts.end() ? String() : found->second;
+}
+
+String getLastUpdateInfo(int32_t productID) {
+    return lastUpdateInfo(readLastUpdateTexts(), productID);
 }
 
 int createPartialFilesFile() {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
 #include "LmPackageInfo.h"
 #include "LmPartialFileInfo.h"
@@ -82,7 +84,14 @@ private:
 // (product 1000), replacing any file. 0, or -1.
 int createDefaultInventory();
 
-// The four-line last-update text of the product, or empty.
+// The four-line last-update texts of conf/lm-lastupdate by product id text
+// in lower case (the first entry of an id counts); empty when the file is
+// missing or unreadable. Read once for a listing of many products.
+using LastUpdateTexts = std::unordered_map<std::string, String>;
+LastUpdateTexts readLastUpdateTexts();
+// The product's text in texts, or empty.
+String lastUpdateInfo(const LastUpdateTexts& texts, int32_t productID);
+// Both steps for one product.
 String getLastUpdateInfo(int32_t productID);
 
 // Empty state files, replacing any file. 0, or -1.

@@ -68,9 +68,9 @@ String describe(const LmProductInfo& info, const String& versionText) {
 }
 
 // Listing, version line and last-update text of one product.
-String listing(const LmProduct& product) {
+String listing(const LmProduct& product, const LastUpdateTexts& lastUpdates) {
     return product.info.toString() + "Version:     " + product.version.version + "\n" +
-           getLastUpdateInfo(product.info.id);
+           lastUpdateInfo(lastUpdates, product.info.id);
 }
 
 int listOneProduct(int32_t id) {
@@ -79,7 +79,7 @@ int listOneProduct(int32_t id) {
         writeToStandardOutput(kNoProducts);
         return kNothingToList;
     }
-    writeToStandardOutput(listing(product));
+    writeToStandardOutput(listing(product, readLastUpdateTexts()));
     return 0;
 }
 
@@ -89,9 +89,10 @@ int listAllProducts() {
         writeToStandardOutput(kNoProducts);
         return kNothingToList;
     }
+    const LastUpdateTexts lastUpdates = readLastUpdateTexts();
     String text("Installed Torvane products: \n");
     for (const LmProduct& product : products) {
-        text.append('\n').append(listing(product));
+        text.append('\n').append(listing(product, lastUpdates));
     }
     writeToStandardOutput(text);
     return 0;

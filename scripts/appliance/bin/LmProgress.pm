@@ -23,17 +23,8 @@ package LmProgress;
 
 use strict;
 use warnings;
-use File::Basename qw(dirname);
-use File::Spec;
-use File::Temp qw(tempfile);
 use Time::HiRes qw(time);
-
-sub root {
-    my $root = defined $ENV{REGISTER_DIR} ? $ENV{REGISTER_DIR}
-        : dirname(dirname(File::Spec->rel2abs($0)));
-    $root =~ s{/+$}{};
-    return $root;
-}
+use LmScript;
 
 sub read_state {
     my ($path) = @_;
@@ -49,11 +40,11 @@ sub read_state {
 
 sub write_state {
     my ($path, %state) = @_;
-    my $dir = dirname($path);
+    (my $dir = $path) =~ s{/[^/]*$}{};
     mkdir $dir unless -d $dir;
     # A unique new file, never a guessable name: with an empty root this is
     # /tmp, where a planted link could otherwise redirect the write.
-    my ($out, $new) = eval { tempfile('.status.XXXXXX', DIR => $dir) };
+    my ($out, $new) = LmScript::unique_file($dir, '.status.');
     return unless $out;
     chmod 0644, $new;
     print $out "$_=$state{$_}\n" for sort keys %state;
@@ -132,7 +123,7 @@ sub show {
 #        status => ..., downloaded => N, total => N)
 sub report {
     my (%args) = @_;
-    my $path = root() . "/tmp/$args{file}";
+    my $path = LmScript::root() . "/tmp/$args{file}";
     my %old = read_state($path);
     my %new = (subject => $args{subject}, action => $args{action} // '',
         status => $args{status} // '', updated => sprintf('%.2f', time), bar => 0);

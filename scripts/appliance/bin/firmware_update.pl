@@ -8,15 +8,15 @@
 # Exit status 0, or 1 for a bad command line; the update client ignores it.
 use strict;
 use warnings;
-use FindBin qw($Bin);
-use lib $Bin;
-use Getopt::Long qw(GetOptions);
+# The shared modules lie next to the script; FindBin and lib cost more.
+BEGIN { unshift @INC, $0 =~ m{^(.*)/} ? $1 : '.' }
 use LmProgress;
+use LmScript;
 
 my %opt = (action => 'UPDATE', status => '', downloaded_size => 0, total_size => 0,
     version => '');
-GetOptions(\%opt, 'action=s', 'updatePID=i', 'status=s', 'downloaded_size=i', 'total_size=i',
-    'version=s')
+LmScript::get_options(\%opt, 'action=s', 'updatePID=i', 'status=s', 'downloaded_size=i',
+    'total_size=i', 'version=s')
     && defined $opt{updatePID} && $opt{status} ne ''
     or die "usage: firmware_update.pl --action UPDATE --updatePID PID --status STATUS"
         . " [--downloaded_size BYTES --total_size BYTES] [--version VERSION]\n";

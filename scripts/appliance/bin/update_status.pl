@@ -9,13 +9,13 @@
 # Exit status 0, or 1 for a bad command line; the update client ignores it.
 use strict;
 use warnings;
-use FindBin qw($Bin);
-use lib $Bin;
-use Getopt::Long qw(GetOptions);
+# The shared modules lie next to the script; FindBin and lib cost more.
+BEGIN { unshift @INC, $0 =~ m{^(.*)/} ? $1 : '.' }
 use LmProgress;
+use LmScript;
 
 my %opt = (action => 'update', status => '', downloaded_size => 0, total_size => 0);
-GetOptions(\%opt, 'action=s', 'id=i', 'status=s', 'downloaded_size=i', 'total_size=i')
+LmScript::get_options(\%opt, 'action=s', 'id=i', 'status=s', 'downloaded_size=i', 'total_size=i')
     && defined $opt{id} && $opt{status} ne ''
     or die "usage: update_status.pl --action update --id ID --status STATUS"
         . " [--downloaded_size BYTES --total_size BYTES]\n";

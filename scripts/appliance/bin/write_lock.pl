@@ -26,19 +26,17 @@
 use strict;
 use warnings;
 use Fcntl qw(:flock O_RDWR O_CREAT O_NOFOLLOW);
-use File::Basename qw(dirname);
-use File::Spec;
-use File::Temp qw(tempfile);
-use Getopt::Long qw(GetOptions);
 use Time::HiRes qw(sleep time);
+# LmScript lies next to the script; FindBin and lib cost more.
+BEGIN { unshift @INC, $0 =~ m{^(.*)/} ? $1 : '.' }
+use LmScript;
 
-my ($action, $pid, $timeout) = ('', 0, 0);
-GetOptions('action=s' => \$action, 'pid=i' => \$pid, 'timeout=i' => \$timeout)
-    or usage();
-$action = uc $action;
+my %opt = (action => '', pid => 0, timeout => 0);
+LmScript::get_options(\%opt, 'action=s', 'pid=i', 'timeout=i') or usage();
+my ($action, $pid, $timeout) = (uc $opt{action}, $opt{pid}, $opt{timeout});
 usage() unless $action =~ /^(LOCK|TRYLOCK|UNLOCK)$/ && $pid > 0 && $timeout >= 0;
 
-my $dir = root() . '/tmp';
+my $dir = LmScript::root() . '/tmp';
 mkdir $dir unless -d $dir;
 my $ownerFile = "$dir/write-lock";
 my $guardFile = "$dir/write-lock.guard";
@@ -54,11 +52,6 @@ while (1) {
 sub usage {
     print STDERR "usage: write_lock.pl --action LOCK|TRYLOCK|UNLOCK --pid PID --timeout SECONDS\n";
     exit 4;
-}
-
-sub root {
-    return $ENV{REGISTER_DIR} if defined $ENV{REGISTER_DIR};
-    return dirname(dirname(File::Spec->rel2abs($0)));
 }
 
 # Runs code while holding the guard; the guard goes when the handle closes.
@@ -89,8 +82,8 @@ sub try_take {
         my $current = owner();
         return 1 if $current == $pid;
         return 0 if alive($current);
-        my ($out, $new) = eval { tempfile('write-lock.XXXXXX', DIR => $dir) };
-        fail("$dir: $@") unless $out;
+        my ($out, $new) = LmScript::unique_file($dir, 'write-lock.');
+        fail("$dir: $!") unless $out;
         chmod 0644, $new;
         print $out "$pid\n";
         close $out or fail("$new: $!");

@@ -40,6 +40,10 @@ public:
     // The stream is closed afterwards, whether it succeeded or not.
     void commit();
 
+    // The replacement gets exactly these permission bits instead of the old
+    // file's: a file holding secrets is stored 0600 whatever it was.
+    void forceMode(mode_t mode) { target_.mode = mode; }
+
     const String& getPath() const { return path_; }
     // The temporary file being written; empty once committed or closed.
     const String& getTemporaryPath() const { return tempPath_; }

@@ -15,13 +15,16 @@ public:
     void write(OutputStream& out) const override;
     void toString(String& text) const override;
 
-    XMLTree& getTree() override { return tree_; }
-    const XMLTree& getTree() const override { return tree_; }
+    ExpatXMLTree& getTree() override { return tree_; }
+    const ExpatXMLTree& getTree() const override { return tree_; }
     bool isParsed() const override { return parsed_; }
     const String& getErrorText() const override { return errorText_; }
+    void setLimits(const XMLLimits& limits) override { limits_ = limits; }
+    const XMLLimits& getLimits() const override { return limits_; }
 
 private:
     ExpatXMLTree tree_;
+    XMLLimits limits_;
     bool parsed_ = false;
     String errorText_;
 };

@@ -32,6 +32,10 @@ public:
     void write(OutputStream& out) const override;
     void toString(String& text) const override;
 
+    // What the elements of the tree hold in memory, in bytes: a measure that
+    // grows with the document, whatever its shape.
+    size_t storedBytes() const;
+
     // Parser callbacks. A parse starts with no current element, so a second
     // document merges into the existing root; an element starts (with the
     // null-terminated name/value array expat delivers) or ends.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "String.h"
+#include "xml/XMLLimits.h"
 
 class InputStream;
 class OutputStream;
@@ -31,4 +32,7 @@ public:
     virtual bool isParsed() const = 0;
     // What the last failed parse stopped at ("" after a good one).
     virtual const String& getErrorText() const = 0;
+    // The caps every later parse keeps to (XMLLimits' defaults until set).
+    virtual void setLimits(const XMLLimits& limits) = 0;
+    virtual const XMLLimits& getLimits() const = 0;
 };

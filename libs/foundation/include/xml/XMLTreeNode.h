@@ -23,12 +23,14 @@ struct XMLTreeNode {
     int depth = 0;
     // Position among all children of the parent; 0 for the root.
     int index = 0;
-    // Parent's path + "/" + name; "/" + name for the root.
-    String path;
     std::vector<std::unique_ptr<XMLTreeNode>> children;
     std::vector<Attribute> attributes;  // in order of first appearance
     XMLTreeNode* parent = nullptr;
 
+    // Parent's path + "/" + name; "/" + name for the root. Made from the
+    // parent chain on demand: a stored path per element would cost memory
+    // growing with depth times name length for each element.
+    String path() const;
     // The first attribute called `attributeName` (any case), or null.
     const Attribute* findAttribute(std::string_view attributeName) const;
     // Replaces the value of an attribute of that name in place (keeping its
@@ -38,4 +40,6 @@ struct XMLTreeNode {
     XMLTreeNode& appendChild(const String& childName, int childDepth);
     // Frees the child at `position` with its subtree; later siblings move up.
     void removeChild(int position);
+    // The heap and object bytes this element holds itself (not its children).
+    size_t ownBytes() const;
 };

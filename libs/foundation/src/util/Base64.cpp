@@ -41,9 +41,6 @@ unsigned decodeGroup(const char* group) {
 }  // namespace
 
 int Base64::encode(const char* bytes, int length, std::unique_ptr<char[]>& out) {
-    if (length == 0 && bytes != nullptr) {
-        length = static_cast<int>(std::strlen(bytes));
-    }
     if (length < 0 || (bytes == nullptr && length > 0)) {
         return -1;
     }

@@ -47,5 +47,5 @@ std::unique_ptr<XMLNode> ExpatXMLNode::getChild(int index) const {
         return nullptr;
     }
     XMLTreeNode* child = element()->children[static_cast<size_t>(index)].get();
-    return std::make_unique<ExpatXMLNode>(child->path, -1, child);
+    return std::make_unique<ExpatXMLNode>(child->path(), -1, child);
 }

@@ -2,6 +2,8 @@
 
 #include <expat.h>
 
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -11,23 +13,25 @@
 namespace {
 
 constexpr int kChunkSize = 1024;
-// Every element keeps its absolute path, so memory grows with the square of
-// the nesting depth: a hostile document must not nest without limit. Real
-// documents nest a handful of levels.
-constexpr int kMaxDepth = 256;
 
 struct ExpatParserDeleter {
     void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
 };
 using ExpatParserPtr = std::unique_ptr<XML_ParserStruct, ExpatParserDeleter>;
 
+String overLimit(const char* what, int64_t limit, const char* unit) {
+    String text("over the limit: ");
+    return text.append(what).append(' ').append(static_cast<long>(limit)).append(unit);
+}
+
 // One expat run filling a tree. A C++ exception must not unwind through
 // expat's C frames, so a callback that fails stops the parser and the
-// exception is raised again once expat has returned.
+// exception is raised again once expat has returned. Every cap of the
+// limits is checked as the document arrives, before the tree grows.
 class ExpatRun {
 public:
-    ExpatRun(ExpatXMLTree& tree, String& errorText)
-        : tree_(tree), errorText_(errorText), parser_(XML_ParserCreate(nullptr)) {
+    ExpatRun(ExpatXMLTree& tree, const XMLLimits& limits, String& errorText)
+        : tree_(tree), limits_(limits), errorText_(errorText), parser_(XML_ParserCreate(nullptr)) {
         if (!parser_) {
             throw OutOfMemoryException("xml/ExpatXMLParser", __LINE__);
         }
@@ -37,8 +41,13 @@ public:
         errorText_.clear();
     }
 
-    // False on an XML error, whose text is kept for the caller.
+    // False on an XML error or a cap reached, whose text is kept.
     bool feed(const char* data, int length, bool final) {
+        documentBytes_ += length;
+        if (documentBytes_ > limits_.maxDocumentBytes) {
+            errorText_ = overLimit("document longer than", limits_.maxDocumentBytes, " bytes");
+            return false;
+        }
         XML_Status status = XML_Parse(parser_.get(), data, length, final ? 1 : 0);
         if (failure_) {
             std::rethrow_exception(failure_);
@@ -53,8 +62,8 @@ public:
 private:
     static void XMLCALL onStart(void* self, const XML_Char* name, const XML_Char** attributes) {
         auto* run = static_cast<ExpatRun*>(self);
-        if (++run->depth_ > kMaxDepth) {
-            run->tooDeep_ = true;
+        ++run->depth_;
+        if (!run->withinLimits(name, attributes)) {
             XML_StopParser(run->parser_.get(), XML_FALSE);
             return;
         }
@@ -65,6 +74,37 @@ private:
         auto* run = static_cast<ExpatRun*>(self);
         --run->depth_;
         run->guard([&] { run->tree_.endElement(); });
+    }
+
+    // Empty when the element is within every cap, else the cap it breaks.
+    String brokenLimit(const char* name, const char** attributes) const {
+        if (depth_ > limits_.maxDepth) {
+            return overLimit("elements nested deeper than", limits_.maxDepth, " levels");
+        }
+        if (elements_ > limits_.maxElements) {
+            return overLimit("more elements than", limits_.maxElements, "");
+        }
+        if (std::strlen(name) > static_cast<size_t>(limits_.maxNameBytes)) {
+            return overLimit("element name longer than", limits_.maxNameBytes, " bytes");
+        }
+        int64_t valueBytes = 0;
+        for (int i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2) {
+            if (std::strlen(attributes[i]) > static_cast<size_t>(limits_.maxNameBytes)) {
+                return overLimit("attribute name longer than", limits_.maxNameBytes, " bytes");
+            }
+            valueBytes += static_cast<int64_t>(std::strlen(attributes[i + 1]));
+        }
+        if (valueBytes > limits_.maxAttributeBytes) {
+            return overLimit("attribute values of one element longer than",
+                             limits_.maxAttributeBytes, " bytes");
+        }
+        return String();
+    }
+
+    bool withinLimits(const char* name, const char** attributes) {
+        ++elements_;
+        limitText_ = brokenLimit(name, attributes);
+        return limitText_.isEmpty();
     }
 
     template <class Step>
@@ -78,23 +118,27 @@ private:
     }
 
     void keepError() {
-        String message(tooDeep_ ? "elements nested too deeply"
-                                : XML_ErrorString(XML_GetErrorCode(parser_.get())));
+        String message(limitText_.isEmpty()
+                           ? String(XML_ErrorString(XML_GetErrorCode(parser_.get())))
+                           : limitText_);
         message.append(" at line ")
             .append(static_cast<long>(XML_GetCurrentLineNumber(parser_.get())));
         errorText_ = message;
     }
 
     ExpatXMLTree& tree_;
+    const XMLLimits& limits_;
     String& errorText_;
     ExpatParserPtr parser_;
     std::exception_ptr failure_;
     int depth_ = 0;
-    bool tooDeep_ = false;
+    int elements_ = 0;
+    int64_t documentBytes_ = 0;
+    String limitText_;
 };
 
-bool parseStream(ExpatXMLTree& tree, String& errorText, InputStream& in) {
-    ExpatRun run(tree, errorText);
+bool parseStream(ExpatXMLTree& tree, const XMLLimits& limits, String& errorText, InputStream& in) {
+    ExpatRun run(tree, limits, errorText);
     char buffer[kChunkSize];
     for (;;) {
         int count = in.read(buffer, kChunkSize);
@@ -116,7 +160,7 @@ bool parseStream(ExpatXMLTree& tree, String& errorText, InputStream& in) {
 
 bool ExpatXMLParser::parse(InputStream& in) {
     parsed_ = false;  // stays false when reading fails
-    parsed_ = parseStream(tree_, errorText_, in);
+    parsed_ = parseStream(tree_, limits_, errorText_, in);
     return parsed_;
 }
 
@@ -124,7 +168,7 @@ bool ExpatXMLParser::parse(const String& text) {
     if (text.isEmpty()) {
         return false;
     }
-    ExpatRun run(tree_, errorText_);
+    ExpatRun run(tree_, limits_, errorText_);
     parsed_ = run.feed(text.data(), text.length(), true);
     return parsed_;
 }

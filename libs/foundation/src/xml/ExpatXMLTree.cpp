@@ -15,32 +15,84 @@ bool isRootPath(const String& path, const XMLTreeNode& root) {
 
 // The absolute path that a path relative to the root stands for.
 String absolutePath(const String& path, const XMLTreeNode& root) {
-    return path.startsWith("/") ? root.path + path : root.path + "/" + path;
+    return path.startsWith("/") ? root.path() + path : root.path() + "/" + path;
 }
 
-bool matches(const XMLTreeNode& node, const String& target, int index) {
-    if (node.path.equalsIgnoreCase(target.view()) && (index < 0 || node.index == index)) {
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return String(a).equalsIgnoreCase(b);
+}
+
+// An element met by the search, with the length of its path. Every element
+// but the first is entered only from a parent whose path is exactly the
+// target's first parentLength bytes, so its own path is those bytes, "/"
+// and its name: paths are compared step by step and never built.
+struct Visit {
+    XMLTreeNode* node;
+    size_t parentLength;
+};
+
+// Whether the node's path equals target[0, end) ignoring case.
+bool pathEndsAt(const Visit& visit, std::string_view target, size_t end) {
+    std::string_view name = visit.node->name.view();
+    return end == visit.parentLength + 1 + name.size() && target[visit.parentLength] == '/' &&
+           equalIgnoringCase(target.substr(visit.parentLength + 1, name.size()), name);
+}
+
+bool matches(const Visit& visit, std::string_view target, int index) {
+    if (pathEndsAt(visit, target, target.size()) && (index < 0 || visit.node->index == index)) {
         return true;
     }
     // A trailing "/" names the element itself.
-    return target.endsWith("/") && target.length() == node.path.length() + 1 &&
-           target.substring(0, node.path.length()).equalsIgnoreCase(node.path.view());
+    return target.ends_with('/') && pathEndsAt(visit, target, target.size() - 1);
+}
+
+// The same for the element a search starts at, whose path is at hand.
+bool startMatches(const XMLTreeNode& start, std::string_view path, std::string_view target,
+                  int index) {
+    if (equalIgnoringCase(path, target) && (index < 0 || start.index == index)) {
+        return true;
+    }
+    return target.ends_with('/') && target.size() == path.size() + 1 &&
+           equalIgnoringCase(target.substr(0, path.size()), path);
+}
+
+// Whether the node's path is a case-sensitive prefix of the target.
+bool leadsTo(const Visit& visit, std::string_view target) {
+    std::string_view name = visit.node->name.view();
+    return target.size() >= visit.parentLength + 1 + name.size() &&
+           target[visit.parentLength] == '/' &&
+           target.substr(visit.parentLength + 1, name.size()) == name;
+}
+
+// Queues the children so that the first is visited first.
+void pushChildren(XMLTreeNode& parent, size_t parentLength, std::vector<Visit>& pending) {
+    for (auto child = parent.children.rbegin(); child != parent.children.rend(); ++child) {
+        pending.push_back({child->get(), parentLength});
+    }
 }
 
 // Depth-first search in document order below and including start. Only
 // elements whose path is a case-sensitive prefix of the target are entered.
 XMLTreeNode* search(XMLTreeNode& start, const String& target, int index) {
-    std::vector<XMLTreeNode*> pending{&start};
+    std::string_view wanted = target.view();
+    const String startPath = start.path();
+    if (startMatches(start, startPath.view(), wanted, index)) {
+        return &start;
+    }
+    if (!wanted.starts_with(startPath.view())) {
+        return nullptr;
+    }
+    std::vector<Visit> pending;
+    pushChildren(start, startPath.str().size(), pending);
     while (!pending.empty()) {
-        XMLTreeNode* node = pending.back();
+        Visit visit = pending.back();
         pending.pop_back();
-        if (matches(*node, target, index)) {
-            return node;
+        if (matches(visit, wanted, index)) {
+            return visit.node;
         }
-        if (target.startsWith(node->path.view())) {
-            for (auto child = node->children.rbegin(); child != node->children.rend(); ++child) {
-                pending.push_back(child->get());
-            }
+        if (leadsTo(visit, wanted)) {
+            pushChildren(*visit.node, visit.parentLength + 1 + visit.node->name.str().size(),
+                         pending);
         }
     }
     return nullptr;
@@ -153,7 +205,6 @@ XMLTreeNode& ExpatXMLTree::makeRoot(const String& name) {
     ownedRoot_ = std::make_unique<XMLTreeNode>();
     root_ = ownedRoot_.get();
     root_->name = name;
-    root_->path = "/" + name;
     root_->depth = depth_++;
     return *root_;
 }
@@ -258,7 +309,7 @@ XMLTreeNode* ExpatXMLTree::findAttributeOwner(const String& path, String& name, 
     if (slash == 0 || slash == name.length() - 1) {
         return nullptr;
     }
-    XMLTreeNode* owner = search(*element, element->path + "/" + name.substring(0, slash), -1);
+    XMLTreeNode* owner = search(*element, element->path() + "/" + name.substring(0, slash), -1);
     name = name.substring(slash + 1);
     return owner;
 }
@@ -380,4 +431,21 @@ void ExpatXMLTree::endElement() {
     if (current_ != nullptr) {
         current_ = current_->parent;
     }
+}
+
+size_t ExpatXMLTree::storedBytes() const {
+    size_t bytes = 0;
+    std::vector<const XMLTreeNode*> pending;
+    if (root_ != nullptr) {
+        pending.push_back(root_);
+    }
+    while (!pending.empty()) {
+        const XMLTreeNode* node = pending.back();
+        pending.pop_back();
+        bytes += node->ownBytes();
+        for (const auto& child : node->children) {
+            pending.push_back(child.get());
+        }
+    }
+    return bytes;
 }

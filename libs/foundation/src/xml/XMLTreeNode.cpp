@@ -16,6 +16,22 @@ XMLTreeNode::~XMLTreeNode() {
     }
 }
 
+String XMLTreeNode::path() const {
+    std::vector<const XMLTreeNode*> chain;
+    size_t length = 0;
+    for (const XMLTreeNode* node = this; node != nullptr; node = node->parent) {
+        chain.push_back(node);
+        length += 1 + node->name.str().size();
+    }
+    std::string text;
+    text.reserve(length);
+    for (auto node = chain.rbegin(); node != chain.rend(); ++node) {
+        text += '/';
+        text += (*node)->name.view();
+    }
+    return String(std::move(text));
+}
+
 const XMLTreeNode::Attribute* XMLTreeNode::findAttribute(std::string_view attributeName) const {
     for (const Attribute& attribute : attributes) {
         if (attribute.name.equalsIgnoreCase(attributeName)) {
@@ -40,7 +56,6 @@ XMLTreeNode& XMLTreeNode::appendChild(const String& childName, int childDepth) {
     child->name = childName;
     child->depth = childDepth;
     child->index = static_cast<int>(children.size());
-    child->path = path + "/" + childName;
     child->parent = this;
     children.push_back(std::move(child));
     return *children.back();
@@ -51,4 +66,14 @@ void XMLTreeNode::removeChild(int position) {
     for (size_t i = static_cast<size_t>(position); i < children.size(); ++i) {
         --children[i]->index;
     }
+}
+
+size_t XMLTreeNode::ownBytes() const {
+    size_t bytes = sizeof(XMLTreeNode) + name.str().capacity();
+    bytes += children.capacity() * sizeof(children[0]);
+    bytes += attributes.capacity() * sizeof(Attribute);
+    for (const Attribute& attribute : attributes) {
+        bytes += attribute.name.str().capacity() + attribute.value.str().capacity();
+    }
+    return bytes;
 }

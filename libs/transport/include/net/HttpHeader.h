@@ -25,11 +25,15 @@ public:
 
     // Every header as "Name: value\r\n", in order.
     String getText() const;
+    // The same for a log: the value of Authorization and Proxy-Authorization
+    // keeps only its scheme, "Basic ****".
+    String getLogText() const;
 
     static bool isValidName(const String& name);
     static bool isValidValue(const String& value);
 
 private:
+    String lines(bool maskCredentials) const;
     // Validates (numbers need a valid name only), then appends, first
     // removing the earlier header of that name when replacing.
     bool put(const String& name, const TypedValue& value, bool replace);

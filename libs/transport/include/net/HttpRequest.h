@@ -32,12 +32,17 @@ public:
     void setPostFile(const String& path) { postFile_ = path; }
     const String& getPostFile() const { return postFile_; }
 
-    // Request line, headers and the blank line; empty without a usable URL
-    // or without headers.
+    // Request line, headers and the blank line, as a log may show them: the
+    // password of the URL and the credentials of Authorization and
+    // Proxy-Authorization headers read "****". Empty without a usable URL or
+    // without headers.
     String getRequestText() const;
+    // The same with the credentials: what goes to the server.
+    String getWireText() const;
 
 private:
     void setDefaultHeaders();
+    String text(bool forLog) const;
 
     String method_ = "GET";
     String version_ = "1.0";

@@ -1,0 +1,70 @@
+#include "SystemLog.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+namespace {
+
+struct EscapeCase {
+    const char* name;
+    std::string line;
+    std::string echoed;  // what standard error shows
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SystemLogEscapeTest : public testing::TestWithParam<EscapeCase> {};
+
+// Server text went verbatim to the log: forged lines and terminal escapes.
+TEST_P(SystemLogEscapeTest, ControlBytesAreWrittenAsHex) {
+    SystemLog::setEcho(true);
+    testing::internal::CaptureStderr();
+    SystemLog::write(String(GetParam().line));
+    std::string echoed = testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    EXPECT_EQ(echoed, GetParam().echoed + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, SystemLogEscapeTest,
+    testing::Values(EscapeCase{"Plain", "LmUpdate: ok ~!", "LmUpdate: ok ~!"},
+                    EscapeCase{"ForgedLine", "a\nLmUpdate: done", "a\\x0aLmUpdate: done"},
+                    EscapeCase{"TerminalEscape", "\x1b[2J\x7f", "\\x1b[2J\\x7f"},
+                    EscapeCase{"HeadLineEnds", "HTTP/1.0 200 OK\r\nA: 1\r\n",
+                               "HTTP/1.0 200 OK\\x0d\\x0aA: 1"},
+                    EscapeCase{"NulAndTab", std::string("a\0\tb", 4), "a\\x00\\x09b"},
+                    EscapeCase{"HighBytesStay", "caf\xc3\xa9 \x80\xff", "caf\xc3\xa9 \x80\xff"},
+                    EscapeCase{"OneLineEndIsDropped", "line\n", "line"}),
+    [](const testing::TestParamInfo<EscapeCase>& info) { return std::string(info.param.name); });
+
+struct ExcerptCase {
+    const char* name;
+    std::string body;
+    std::string excerpt;
+};
+
+void PrintTo(const ExcerptCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.body.size() << " bytes)";
+}
+
+class SystemLogExcerptTest : public testing::TestWithParam<ExcerptCase> {};
+
+TEST_P(SystemLogExcerptTest, ABodyIsCutAt4KiB) {
+    EXPECT_EQ(SystemLog::bodyExcerpt(String(GetParam().body)), GetParam().excerpt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, SystemLogExcerptTest,
+    testing::Values(ExcerptCase{"Empty", "", ""},
+                    ExcerptCase{"Exactly4KiB", std::string(4096, 'b'), std::string(4096, 'b')},
+                    ExcerptCase{"OneByteMore", std::string(4097, 'b'),
+                                std::string(4096, 'b') + " ... (4097 bytes)"},
+                    ExcerptCase{"SixteenMiB", std::string(16 * 1024 * 1024, 'b'),
+                                std::string(4096, 'b') + " ... (16777216 bytes)"}),
+    [](const testing::TestParamInfo<ExcerptCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
