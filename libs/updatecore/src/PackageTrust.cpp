@@ -2,8 +2,10 @@
 
 #include "CoreHelpers.h"
 #include "Exception.h"
+#include "FileNameRule.h"
 #include "InstallRoot.h"
 #include "PackageDownload.h"
+#include "Utils.h"
 #include "io/File.h"
 
 namespace {
@@ -38,11 +40,11 @@ SignedPackageFields PackageTrust::signedFields(const LmPackageInfo& package) {
 }
 
 bool PackageTrust::isUsableVersion(const String& version) {
-    return !version.isEmpty() && version.indexOf('/') < 0 && version.indexOf('\\') < 0;
+    return isSafeFileName(replaceAll(version, '.', '_'));
 }
 
 bool PackageTrust::isUsableFileName(const String& name) {
-    return !name.isEmpty() && name != "." && name != ".." && name.indexOf('\\') < 0;
+    return isSafeFileName(name);
 }
 
 String PackageTrust::metadataProblem(const LmPackageInfo& package) const {

@@ -25,7 +25,8 @@ public:
 
     // The fields a package's signature covers.
     static SignedPackageFields signedFields(const LmPackageInfo& package);
-    // Whether a version text can name a download directory.
+    // Whether a version text can name a download directory (its dots
+    // become underscores there).
     static bool isUsableVersion(const String& version);
     // Whether a file name stays inside its package directory.
     static bool isUsableFileName(const String& name);
