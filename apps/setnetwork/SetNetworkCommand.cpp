@@ -1,10 +1,13 @@
 #include "SetNetworkCommand.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "Exception.h"
 #include "FileLock.h"
+#include "HostValidator.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
 #include "Utils.h"
@@ -61,9 +64,61 @@ bool checkServer(const CmdLine& cmdLine, NetworkSettings& options) {
     }
     Vector<String> hosts;
     value.split(",", hosts);
-    for (const String& host : hosts) {
+    for (const String& given : hosts) {
+        String host = HostValidator::withBrackets(given);
+        if (!HostValidator::isValid(host)) {
+            printLine("LmUpdate: invalid server host: '" + given + "'");
+            return false;
+        }
         options.servers.add(LmServer(host));
     }
+    return true;
+}
+
+// The proxy's port has an option of its own, so the host takes none. An
+// empty value removes the proxy host.
+bool checkProxyHost(const CmdLine& cmdLine, NetworkSettings& options) {
+    String value;
+    if (!cmdLine.getOption("proxyserver", value)) {
+        return true;
+    }
+    String host = HostValidator::withBrackets(value);
+    if (!host.isEmpty() && !HostValidator::isValid(host, false)) {
+        printLine("LmUpdate: invalid proxyserver: '" + value + "'");
+        return false;
+    }
+    options.proxyHost = host;
+    return true;
+}
+
+// system, none, or an existing file or directory, stored as its absolute
+// real path.
+bool checkTlsVerify(const CmdLine& cmdLine) {
+    TlsVerifyOption& option = tlsVerifyOption();
+    option.given = cmdLine.getOption("tls-verify", option.value);
+    if (!option.given) {
+        return true;
+    }
+    const String& value = option.value;
+    option.location = CertLocation();
+    if (value.isEmpty()) {
+        printLine("LmUpdate: no verify mode is specified!");
+        return false;
+    }
+    if (value == "none") {
+        option.location.mode = CertLocation::Mode::kNone;
+        return true;
+    }
+    if (value == "system") {
+        return true;
+    }
+    char resolved[PATH_MAX];
+    if (::realpath(value.c_str(), resolved) == nullptr) {
+        printLine("LmUpdate: invalid verify value: '" + value + "'");
+        return false;
+    }
+    option.location.mode = CertLocation::Mode::kPath;
+    option.location.file = resolved;
     return true;
 }
 
@@ -194,12 +249,42 @@ bool loadSettingsIfUsable() {
     return LmNetConfig::getInstance().load(path.c_str()) != 0;
 }
 
+// Stores the certificate check when --tls-verify was given: 0, or the
+// file-error status after the save failed.
+int applyTlsVerify() {
+    const TlsVerifyOption& option = tlsVerifyOption();
+    if (!option.given) {
+        return 0;
+    }
+    LmNetConfig& config = LmNetConfig::getInstance();
+    if (config.setVerification(option.location) == 0 || !config.lastSaveSucceeded()) {
+        printLine("");  // the failure message ends without a newline
+        return kStatusFileError;
+    }
+    return 0;
+}
+
+// --tls-verify alone changes only the certificate check; with other options
+// they are stored as always, then the check.
+int applyOptions(const CmdLine& cmdLine) {
+    bool onlyVerify = tlsVerifyOption().given && cmdLine.getOptionCount() == 2;
+    if (onlyVerify) {
+        int status = applyTlsVerify();
+        if (status == 0) {
+            printLine("LmUpdate: network settings are changed");
+        }
+        return status;
+    }
+    int status = applySettings(false);
+    return status != 0 ? status : applyTlsVerify();
+}
+
 int setMode(const CmdLine& cmdLine, bool loaded) {
     if (!checkOptions(cmdLine)) {
         return 0;
     }
     if (loaded) {
-        return applySettings(false);
+        return applyOptions(cmdLine);
     }
     int created = createDefaultSettingsFile();
     if (created == kDefaultFileNotWritten) {
@@ -215,7 +300,7 @@ int setMode(const CmdLine& cmdLine, bool loaded) {
     } catch (const IOException&) {
         return kStatusNoSettings;
     }
-    return applySettings(false);
+    return applyOptions(cmdLine);
 }
 
 }  // namespace
@@ -223,6 +308,11 @@ int setMode(const CmdLine& cmdLine, bool loaded) {
 NetworkSettings& commandOptions() {
     static NetworkSettings options;
     return options;
+}
+
+TlsVerifyOption& tlsVerifyOption() {
+    static TlsVerifyOption option;
+    return option;
 }
 
 bool parseCommandLine(CmdLine& cmdLine) {
@@ -249,6 +339,7 @@ void usage() {
         "  --proxyuser <user>          Specify proxy user",
         "  --proxypass <password>      Specify proxy password",
         "  --timeout <seconds>         Maximum timeout allowed for connection",
+        "  --tls-verify <system|none|path> Certificate check of update servers",
         "-h/--help:                  This help text",
     };
     for (const char* line : kLines) {
@@ -263,13 +354,12 @@ bool checkOptions(const CmdLine& cmdLine) {
         !checkChoice(cmdLine, kProxyUsageChoice, options.isUsingProxy)) {
         return false;
     }
-    takeFreeText(cmdLine, "proxyserver", options.proxyHost);
-    if (!checkProxyPort(cmdLine, options)) {
+    if (!checkProxyHost(cmdLine, options) || !checkProxyPort(cmdLine, options)) {
         return false;
     }
     takeFreeText(cmdLine, "proxyuser", options.proxyUser);
     takeFreeText(cmdLine, "proxypass", options.proxyPass);
-    return checkTimeout(cmdLine, options);
+    return checkTimeout(cmdLine, options) && checkTlsVerify(cmdLine);
 }
 
 int printSettings() {

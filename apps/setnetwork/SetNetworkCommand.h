@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CertLocation.h"
 #include "CmdLine.h"
 #include "NetworkSettings.h"
 
@@ -9,6 +10,15 @@
 
 // The options checked by checkOptions, kept for the whole process.
 NetworkSettings& commandOptions();
+
+// --tls-verify as checked: whether given, the value as typed and the check
+// it stands for.
+struct TlsVerifyOption {
+    bool given = false;
+    String value;
+    CertLocation location;
+};
+TlsVerifyOption& tlsVerifyOption();
 
 // Parses the command line; with "S"/"set" the result of checkOptions, with
 // "h"/"help" prints the usage (true); false when neither is given.

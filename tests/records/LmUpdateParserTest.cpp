@@ -21,7 +21,8 @@ const char kFullPackage[] =
     "<PlatformInfo arch=\"armv7l\" os=\"Linux\" vendor=\"V\" version=\"5.10\"/>"
     "<LmVersionInfo major=\"2\" minor=\"3\" patchLevel=\"4\" buildNum=\"5\" status=\"rc\""
     " desc=\"vd\"/>"
-    "<DownloadInfo url=\"http://h/a/b/f.zip\" md5=\"abc\" size=\"1234\" time=\"t\" result=\"7\"/>"
+    "<DownloadInfo url=\"http://h/a/b/f.zip\" md5=\"abc\" size=\"1234\" time=\"t\" result=\"7\""
+    " sha256=\"AB01\" signature=\"c2ln+/==\"/>"
     "<RunInfo format=\"zip\" installScript=\"install.sh\" result=\"8\"/>"
     "</PackageInfo>";
 
@@ -99,6 +100,8 @@ TEST(LmUpdateParserTest, ReadsEveryFieldOfAPackage) {
     EXPECT_EQ(p.version.desc, "vd");
     EXPECT_EQ(p.url, "http://h/a/b/f.zip");
     EXPECT_EQ(p.md5, "abc");
+    EXPECT_EQ(p.sha256, "AB01");
+    EXPECT_EQ(p.signature, "c2ln+/==");
     EXPECT_EQ(p.size, 1234);
     EXPECT_EQ(p.time, "t");
     EXPECT_EQ(p.downloadResult, 7);

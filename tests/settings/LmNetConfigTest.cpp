@@ -379,19 +379,93 @@ TEST_F(LmNetConfigTest, ServerVerifyIsAddedBelowTheRootAndAnEmptyDirectoryMeansH
     EXPECT_EQ(unloaded.setServerVerify(CertLocation{String(root_.path()), String("ca.pem")}), 0);
 }
 
-TEST_F(LmNetConfigTest, ServerVerifySkipsParametersWhoseFileIsMissing) {
+// A configured path that does not exist is still the configured path: the
+// connection then fails instead of going unverified. An empty one counts as
+// not configured.
+TEST_F(LmNetConfigTest, ServerVerifyReturnsTheConfiguredPathEvenWhenMissing) {
     root_.write("ca.pem", "pem");
     load(
-        "<R><ServerVerify><Param name=\"SSL.Server.Cert\" value=\"/nonexistent/x.pem\"/>"
-        "<Param name=\"ssl.server.cert\" value=\"\"/>"
+        "<R><ServerVerify><Param name=\"ssl.server.cert\" value=\"\"/>"
+        "<Param name=\"SSL.Server.Cert\" value=\"/nonexistent/x.pem\"/>"
         "<Param name=\"ssl.server.cert\" value=\"" +
         root_.file("ca.pem") + "\"/></ServerVerify></R>");
     CertLocation found;
     EXPECT_EQ(config_.getServerVerify(found), 1);
-    EXPECT_EQ(found.file.str(), root_.file("ca.pem"));
+    EXPECT_EQ(found.file, "/nonexistent/x.pem");
     load("<R/>");
     EXPECT_EQ(config_.getServerVerify(found), -1);
     EXPECT_EQ(found.file, "");
+}
+
+struct VerificationCase {
+    const char* name;
+    const char* parameters;  // the children of ServerVerify; null: no element
+    CertLocation::Mode mode;
+    const char* value;  // the path (kPath) or the refused value (kInvalid)
+};
+
+class LmNetConfigVerificationTest : public LmNetConfigTest,
+                                    public testing::WithParamInterface<VerificationCase> {};
+
+TEST_P(LmNetConfigVerificationTest, ModeFromTheParameters) {
+    const VerificationCase& c = GetParam();
+    load(c.parameters == nullptr ? std::string("<R><ServerList/></R>")
+                                 : std::string("<R><ServerList/><ServerVerify>") + c.parameters +
+                                       "</ServerVerify></R>");
+    CertLocation location = config_.getVerification();
+    EXPECT_EQ(location.mode, c.mode);
+    const String& value =
+        c.mode == CertLocation::Mode::kInvalid ? location.invalidValue : location.file;
+    EXPECT_EQ(value, c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parameters, LmNetConfigVerificationTest,
+    testing::Values(
+        VerificationCase{"NoElement", nullptr, CertLocation::Mode::kSystem, ""},
+        VerificationCase{"EmptyPath", "<Param name=\"ssl.server.cert\" value=\"\"/>",
+                         CertLocation::Mode::kSystem, ""},
+        VerificationCase{"MissingPath", "<Param name=\"ssl.server.cert\" value=\"/no/ca.pem\"/>",
+                         CertLocation::Mode::kPath, "/no/ca.pem"},
+        VerificationCase{"NoneIgnoringCase", "<Param name=\"SSL.Verify\" value=\"NoNe\"/>",
+                         CertLocation::Mode::kNone, ""},
+        VerificationCase{"NoneBeatsAPath",
+                         "<Param name=\"ssl.server.cert\" value=\"/ca.pem\"/>"
+                         "<Param name=\"ssl.verify\" value=\"none\"/>",
+                         CertLocation::Mode::kNone, ""},
+        VerificationCase{"OtherValueIsInvalid",
+                         "<Param name=\"ssl.server.cert\" value=\"/ca.pem\"/>"
+                         "<Param name=\"ssl.verify\" value=\"off\"/>",
+                         CertLocation::Mode::kInvalid, "off"},
+        VerificationCase{"EmptyValueIsInvalid", "<Param name=\"ssl.verify\" value=\"\"/>",
+                         CertLocation::Mode::kInvalid, ""}),
+    [](const testing::TestParamInfo<VerificationCase>& info) { return info.param.name; });
+
+// Each mode replaces the stored one and keeps unrelated parameters.
+TEST_F(LmNetConfigTest, SetVerificationReplacesTheStoredMode) {
+    load(
+        "<R><ServerList/><ServerVerify><Param name=\"x\" value=\"y\"/>"
+        "<Param name=\"ssl.server.cert\" value=\"/old.pem\"/></ServerVerify></R>");
+    CertLocation none;
+    none.mode = CertLocation::Mode::kNone;
+    ASSERT_EQ(config_.setVerification(none), 1);
+    EXPECT_EQ(file(), kDeclaration +
+                          "<R>\n<ServerList/>\n<ServerVerify>\n<Param name=\"x\" value=\"y\"/>\n"
+                          "<Param name=\"ssl.verify\" value=\"none\"/>\n</ServerVerify>\n</R>\n");
+    CertLocation path;
+    path.mode = CertLocation::Mode::kPath;
+    path.file = "/etc/ca dir";
+    ASSERT_EQ(config_.setVerification(path), 1);
+    EXPECT_EQ(config_.getVerification().mode, CertLocation::Mode::kPath);
+    EXPECT_EQ(config_.getVerification().file, "/etc/ca dir");
+    ASSERT_EQ(config_.setVerification(CertLocation{}), 1);
+    EXPECT_EQ(file(), kDeclaration +
+                          "<R>\n<ServerList/>\n<ServerVerify>\n<Param name=\"x\" value=\"y\"/>\n"
+                          "</ServerVerify>\n</R>\n");
+    path.file = "";
+    EXPECT_EQ(config_.setVerification(path), 0);
+    LmNetConfig unloaded;
+    EXPECT_EQ(unloaded.setVerification(none), 0);
 }
 
 }  // namespace

@@ -222,6 +222,7 @@ RecordedRequest toRequest(const Json& record) {
     r.body = record["body"].text;
     r.tls = record["tls"].flag;
     r.proxied = record["proxied"].flag;
+    r.sni = record["sni"].text;
     return r;
 }
 

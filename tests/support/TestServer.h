@@ -15,6 +15,7 @@ struct RecordedRequest {
     std::string body;                                          // bytes as received
     bool tls = false;                                          // arrived over TLS
     bool proxied = false;  // the server forwarded it (proxy mode)
+    std::string sni;       // the TLS server name the client sent, "" when none
 
     // The value of the first header of that name (case-insensitive), "" when absent.
     std::string header(const std::string& name) const;

@@ -76,6 +76,14 @@ class Config:
         return answers[min(n, len(answers) - 1)]
 
 
+# The server name of the TLS handshake in this connection's thread.
+SNI_SEEN = threading.local()
+
+
+def remember_sni(_sslobj, name, _context):
+    SNI_SEEN.name = name
+
+
 class Recorder:
     def __init__(self, path):
         self.path = path
@@ -83,6 +91,7 @@ class Recorder:
 
     def record(self, request, tls, proxied):
         line = json.dumps({
+            "sni": getattr(SNI_SEEN, "name", None) or "",
             "request_line": request["line"], "method": request["method"],
             "target": request["target"], "path": origin_form(request["target"]),
             "version": request["version"],
@@ -260,10 +269,12 @@ class Server:
         if args.tls:
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self.tls.load_cert_chain(args.tls[0], args.tls[1])
+            self.tls.sni_callback = remember_sni
         self.proxy = args.proxy or bool(args.proxy_auth)
         self.proxy_auth = args.proxy_auth
 
     def handle(self, conn):
+        SNI_SEEN.name = None
         try:
             if self.tls:
                 conn = self.tls.wrap_socket(conn, server_side=True)

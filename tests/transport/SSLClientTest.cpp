@@ -22,6 +22,7 @@
 #include "net/SSLClientSocket.h"
 #include "net/SSLException.h"
 #include "net/SSLSettings.h"
+#include "net/TlsPeerCheck.h"
 
 namespace {
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
@@ -50,6 +51,19 @@ void signedCertificate(const Files& f, const std::string& dir, const std::string
              dir + "/" + name + ".csr", "-subj", subject});
     openssl({"x509", "-req", "-in", dir + "/" + name + ".csr", "-CA", f.main.caCert, "-CAkey",
              f.main.caKey, "-CAcreateserial", "-days", "30", "-out", dir + "/" + name + ".pem"});
+}
+
+// Records the SNI name each client sends on context ("none" without one),
+// also when the client refuses the server afterwards.
+void recordServerName(SSL_CTX* context, std::string* name) {
+    *name = "none";
+    SSL_CTX_set_tlsext_servername_arg(context, name);
+    SSL_CTX_set_tlsext_servername_callback(
+        context, +[](SSL* ssl, int*, void* arg) {
+            const char* sent = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+            *static_cast<std::string*>(arg) = sent != nullptr ? sent : "none";
+            return SSL_TLSEXT_ERR_OK;
+        });
 }
 
 class SSLTest : public testing::Test {
@@ -107,6 +121,21 @@ protected:
         return makeServerContext(files_.main.serverCert, files_.main.serverKey);
     }
 
+    // The test CA alone verifies the server (its certificate names
+    // localhost and 127.0.0.1).
+    static TlsVerification mainCa() { return TlsVerification::at(files_.main.caCert.c_str()); }
+    static void trustMainCa(SSLClientSocket& socket) { socket.setVerification(mainCa()); }
+
+    // The verification reason of the SSLException a handshake raises.
+    static std::string verifyFailure(SSLClientSocket& socket) {
+        try {
+            socket.handshake();
+        } catch (const SSLException& e) {
+            return e.getVerifyReason().str();
+        }
+        return "no exception";
+    }
+
     // The message of the SSLException a handshake over socket raises.
     static std::string handshakeFailure(SSLClientSocket& socket) {
         try {
@@ -136,11 +165,22 @@ protected:
 TempRoot* SSLTest::root_ = nullptr;
 Files SSLTest::files_;
 
-TEST_F(SSLTest, DefaultsAcceptAnyCertificateAndExchange) {
+// The system's trust store does not know the test CA.
+TEST_F(SSLTest, DefaultVerifiesAgainstTheSystemTrustStore) {
+    ServerContext context = serverContext();
+    LocalServer server([&](int fd) { acceptTls(context.get(), fd); });
+    SSLClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(2000);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(verifyFailure(socket), "unable to get local issuer certificate");
+}
+
+TEST_F(SSLTest, VerificationOffAcceptsAnyCertificateAndExchanges) {
     ServerContext context = makeServerContext(files_.wildcardCert, files_.wildcardKey);
     auto server = tlsServer(context.get());
     HttpsConnection connection;
     connection.setTimeout(2000);
+    connection.setVerification(TlsVerification::off());
     HttpRequest request(URL("https", "127.0.0.1", server->port(), "/x"));
     HttpResponse response;
     ASSERT_TRUE(connection.sendAndReceive(request, response));
@@ -159,6 +199,7 @@ TEST_F(SSLTest, ResponseBodyArrivesAndCleanCloseEndsIt) {
     auto server = tlsServer(context.get(), okResponse("secure body"));
     HttpsConnection connection;
     connection.setTimeout(2000);
+    connection.setVerification(mainCa());
     HttpRequest request(URL("https", "127.0.0.1", server->port(), "/"));
     HttpResponse response;
     ASSERT_TRUE(connection.sendAndReceive(request, response));
@@ -181,12 +222,11 @@ TEST_F(SSLTest, VerificationWithTheRightCaPasses) {
     auto server = tlsServer(context.get());
     HttpsConnection connection;
     connection.setTimeout(2000);
-    connection.setVerification("", files_.main.caCert.c_str());
+    connection.setVerification(mainCa());
     HttpRequest request(URL("https", "127.0.0.1", server->port(), "/ok"));
     HttpResponse response;
     ASSERT_TRUE(connection.sendAndReceive(request, response));
     EXPECT_EQ(response.getStatus(), 200);
-    EXPECT_TRUE(SSLSettings::getVerifyPeer());
     auto* socket = static_cast<SSLClientSocket*>(connection.getSocket());
     EXPECT_EQ(socket->getClient()->getVerifyResult(), 0);
 }
@@ -196,14 +236,16 @@ TEST_F(SSLTest, VerificationWithAWrongCaFailsBeforeAnythingIsSent) {
     auto server = tlsServer(context.get());
     HttpsConnection connection;
     connection.setTimeout(2000);
-    connection.setVerification("", files_.otherCa.c_str());
+    connection.setVerification(TlsVerification::at(files_.otherCa.c_str()));
     HttpRequest request(URL("https", "127.0.0.1", server->port(), "/"));
     HttpResponse response;
     try {
         connection.sendAndReceive(request, response);
         ADD_FAILURE() << "handshake passed";
     } catch (const SSLException& e) {
-        EXPECT_NE(e.getMessage().indexOf("certificate verify failed"), -1) << e.getMessage();
+        EXPECT_EQ(e.getMessage(),
+                  "SSL: certificate verify failed: unable to get local issuer certificate");
+        EXPECT_EQ(e.getVerifyReason(), "unable to get local issuer certificate");
     }
     EXPECT_FALSE(connection.isConnected());
     server->stop();
@@ -211,75 +253,122 @@ TEST_F(SSLTest, VerificationWithAWrongCaFailsBeforeAnythingIsSent) {
     EXPECT_EQ(received_, "");
 }
 
-TEST_F(SSLTest, VerifyLocationsThatCannotBeLoaded) {
+// A configured location that cannot be used fails the connection rather
+// than turning verification off; a hashed directory is a location too.
+TEST_F(SSLTest, VerifyLocations) {
+    const std::string dir = root_->path();
+    const std::string hashed = dir + "/hashed";
+    const std::string empty = dir + "/empty.pem";
+    root_->write("hashed/ca.pem", root_->read("ca.pem"));
+    root_->write("empty.pem", "no certificate here\n");
+    openssl({"rehash", hashed});
+    struct Case {
+        std::string location;
+        std::string reason;  // "" when the handshake passes
+    };
+    const Case cases[] = {
+        {"/nonexistent/ca.pem", "cannot read CA /nonexistent/ca.pem: No such file or directory"},
+        {empty, "cannot read CA " + empty + ": no certificate or crl found"},
+        {hashed, ""},
+        {dir + "/other-ca.pem", "unable to get local issuer certificate"},
+    };
     ServerContext context = serverContext();
-    auto server = tlsServer(context.get());
-    SSLClientSocket socket("127.0.0.1", server->port());
-    socket.setTimeout(2000);
-    EXPECT_EQ(socket.setVerifyLocations("", nullptr), -1);
-    EXPECT_EQ(socket.setVerifyLocations(nullptr, "/nonexistent/ca.pem"), 0);
-    ASSERT_EQ(socket.open(), 0);
-    EXPECT_EQ(handshakeFailure(socket),
-              "SSL: invalid certificate verify locations: , /nonexistent/ca.pem");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.location);
+        LocalServer server([&](int fd) { acceptTls(context.get(), fd); });
+        SSLClientSocket socket("127.0.0.1", server.port());
+        socket.setTimeout(2000);
+        socket.setVerification(TlsVerification::at(c.location.c_str()));
+        ASSERT_EQ(socket.open(), 0);
+        if (c.reason.empty()) {
+            EXPECT_EQ(socket.handshake(), 0);
+        } else {
+            EXPECT_EQ(verifyFailure(socket), c.reason);
+        }
+    }
 }
 
 struct HostCase {
     const char* name;
-    const char* host;
-    bool passes;
+    bool wildcard;       // the server shows CN *.a.b, else localhost/127.0.0.1
+    const char* host;    // the server's name as the client knows it
+    const char* reason;  // "" when the check passes
 };
 
 void PrintTo(const HostCase& c, std::ostream* os) {
-    *os << "host " << c.host << (c.passes ? " passes" : " fails");
+    *os << "host " << c.host << (*c.reason == 0 ? " passes" : " fails");
 }
 
 class SSLHostCheckTest : public SSLTest, public testing::WithParamInterface<HostCase> {};
 
-TEST_P(SSLHostCheckTest, WildcardCertificate) {
+// The name check is OpenSSL's, against the name the client was given (and
+// sent for SNI); an address is checked as an address.
+TEST_P(SSLHostCheckTest, NameOrAddress) {
     const HostCase& c = GetParam();
-    SSLSettings::setHostCheck(SSLSettings::kRequireMatch);
-    ServerContext context = makeServerContext(files_.wildcardCert, files_.wildcardKey);
-    auto server = tlsServer(context.get());
-    SSLClientSocket socket(InetAddress(kLoopback, c.host), server->port());
+    ServerContext context =
+        c.wildcard ? makeServerContext(files_.wildcardCert, files_.wildcardKey) : serverContext();
+    std::string sni;
+    recordServerName(context.get(), &sni);
+    LocalServer server([&](int fd) { acceptTls(context.get(), fd); });
+    SSLClientSocket socket(InetAddress(kLoopback), server.port());
+    socket.setServerName(c.host);
+    trustMainCa(socket);
     socket.setTimeout(2000);
     ASSERT_EQ(socket.open(), 0);
-    if (c.passes) {
+    if (*c.reason == 0) {
         EXPECT_EQ(socket.handshake(), 0);
     } else {
-        EXPECT_EQ(handshakeFailure(socket),
-                  std::string("SSL: certificate subject name '*.a.b' does not match target host "
-                              "name '") +
-                      c.host + "'");
+        EXPECT_EQ(verifyFailure(socket), c.reason);
+    }
+    socket.close();
+    server.stop();
+    EXPECT_EQ(sni, TlsPeerCheck::isIpLiteral(c.host) ? "none" : c.host);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, SSLHostCheckTest,
+    testing::Values(HostCase{"OneLabelInFront", true, "x.a.b", ""},
+                    HostCase{"CaseIsIgnored", true, "X.A.b", ""},
+                    HostCase{"TwoLabelsInFront", true, "y.x.a.b", "hostname mismatch"},
+                    HostCase{"BareDomain", true, "a.b", "hostname mismatch"},
+                    HostCase{"OtherDomain", true, "x.a.c", "hostname mismatch"},
+                    HostCase{"Localhost", false, "localhost", ""},
+                    HostCase{"AddressInTheCertificate", false, "127.0.0.1", ""},
+                    HostCase{"OtherAddress", false, "127.0.0.2", "IP address mismatch"},
+                    HostCase{"NameIsNotAnAddress", false, "127.0.0.1.example",
+                             "hostname mismatch"}),
+    [](const testing::TestParamInfo<HostCase>& info) { return info.param.name; });
+
+// Off means no name check either; a socket made from a host name checks it.
+TEST_F(SSLTest, VerificationOffSkipsTheNameCheckAndTheGivenHostIsChecked) {
+    ServerContext context = serverContext();
+    {
+        auto server = tlsServer(context.get());
+        SSLClientSocket socket(InetAddress(kLoopback, "elsewhere.example"), server->port());
+        socket.setServerName("elsewhere.example");
+        socket.setVerification(TlsVerification::off());
+        socket.setTimeout(2000);
+        ASSERT_EQ(socket.open(), 0);
+        EXPECT_EQ(socket.handshake(), 0);
+    }
+    {
+        auto server = tlsServer(context.get());
+        SSLClientSocket socket("localhost", server->port());
+        EXPECT_EQ(socket.getServerName(), "localhost");
+        trustMainCa(socket);
+        socket.setTimeout(2000);
+        ASSERT_EQ(socket.open(), 0);
+        EXPECT_EQ(socket.handshake(), 0);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, SSLHostCheckTest,
-                         testing::Values(HostCase{"OneLabelInFront", "x.a.b", true},
-                                         HostCase{"TwoLabelsInFront", "y.x.a.b", false},
-                                         HostCase{"BareDomain", "a.b", false},
-                                         HostCase{"OtherDomain", "x.a.c", false}),
-                         [](const testing::TestParamInfo<HostCase>& info) {
-                             return info.param.name;
-                         });
-
-TEST_F(SSLTest, HostCheckOneOnlyReportsAndTwoUsesTheResolvedName) {
-    ServerContext context = serverContext();
-    {
-        SSLSettings::setHostCheck(SSLSettings::kCheckOnly);
-        auto server = tlsServer(context.get());
-        SSLClientSocket socket(InetAddress(kLoopback, "elsewhere.example"), server->port());
-        socket.setTimeout(2000);
-        ASSERT_EQ(socket.open(), 0);
-        EXPECT_EQ(socket.handshake(), 0);
-    }
-    {
-        SSLSettings::setHostCheck(SSLSettings::kRequireMatch);
-        auto server = tlsServer(context.get());
-        SSLClientSocket socket("localhost", server->port());
-        socket.setTimeout(2000);
-        ASSERT_EQ(socket.open(), 0);
-        EXPECT_EQ(socket.handshake(), 0);
-    }
+TEST_F(SSLTest, RefusedVerificationSettingFailsWithItsReason) {
+    LocalServer server([](int fd) { readUntilClosed(fd); });
+    SSLClientSocket socket("127.0.0.1", server.port());
+    socket.setVerification(TlsVerification::refused("invalid ssl.verify value 'maybe'"));
+    socket.setTimeout(2000);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(handshakeFailure(socket), "SSL: invalid ssl.verify value 'maybe'");
 }
 
 struct ClientCertCase {
@@ -327,6 +416,7 @@ TEST_P(SSLClientCertificateTest, LoadsAndPresents) {
         SSLSettings::setKeyPassword(c.password);
     }
     SSLClientSocket socket("127.0.0.1", server.port());
+    trustMainCa(socket);
     socket.setTimeout(2000);
     ASSERT_EQ(socket.open(), 0);
     std::string outcome;
@@ -399,6 +489,7 @@ TEST_F(SSLTest, ReadTimesOutWhenTheServerGoesSilent) {
             }
         });
         SSLClientSocket socket("127.0.0.1", server.port());
+        trustMainCa(socket);
         socket.setTimeout(timeout);
         ASSERT_EQ(socket.open(), 0);
         ASSERT_EQ(socket.handshake(), 0);
@@ -449,6 +540,7 @@ TEST_F(SSLTest, WriteTimesOutWhenTheServerStopsReading) {
     ServerContext context = serverContext();
     SilentTlsServer server(context.get());
     SSLClientSocket socket("127.0.0.1", server.port());
+    trustMainCa(socket);
     socket.setTimeout(1000);
     ASSERT_EQ(socket.open(), 0);
     ASSERT_EQ(socket.handshake(), 0);
@@ -470,6 +562,7 @@ TEST_F(SSLTest, CloseDoesNotWaitToSendTheCloseNotice) {
     ServerContext context = serverContext();
     SilentTlsServer server(context.get());
     SSLClientSocket socket("127.0.0.1", server.port());
+    trustMainCa(socket);
     ASSERT_EQ(socket.open(), 0);
     ASSERT_EQ(socket.handshake(), 0);
     // Fill the way to the server so that not even the close notice fits.
@@ -513,12 +606,30 @@ TEST_F(SSLTest, VersionOneMeansTls10Only) {
     });
     SSLSettings::setVersion(SSLSettings::kTLSv1);
     SSLClientSocket socket("127.0.0.1", server.port());
+    trustMainCa(socket);
     socket.setTimeout(2000);
     ASSERT_EQ(socket.open(), 0);
     EXPECT_EQ(socket.handshake(), 0);
     socket.close();
     server.stop();
     EXPECT_EQ(negotiated, TLS1_VERSION);
+}
+
+TEST_F(SSLTest, NegotiationRefusesServersBelowTls12) {
+    ServerContext context = serverContext();
+    SSL_CTX_set_min_proto_version(context.get(), TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(context.get(), TLS1_1_VERSION);
+    SSL_CTX_set_security_level(context.get(), 0);
+    bool accepted = false;
+    LocalServer server([&](int fd) { accepted = acceptTls(context.get(), fd) != nullptr; });
+    SSLClientSocket socket("127.0.0.1", server.port());
+    trustMainCa(socket);
+    socket.setTimeout(2000);
+    ASSERT_EQ(socket.open(), 0);
+    EXPECT_EQ(handshakeFailure(socket).rfind("SSL: ", 0), 0u);
+    socket.close();
+    server.stop();
+    EXPECT_FALSE(accepted);
 }
 
 TEST_F(SSLTest, SettingsTheLibraryCannotHonourFailClearly) {
@@ -552,6 +663,8 @@ TEST_F(SSLTest, SettingsTheLibraryCannotHonourFailClearly) {
 TEST_F(SSLTest, TunnelThroughAProxy) {
     ServerContext context = serverContext();
     std::string connect;
+    std::string sni;
+    recordServerName(context.get(), &sni);
     LocalServer proxy([&](int fd) {
         connect = readHead(fd);
         sendAll(fd, "HTTP/1.0 200 Connection established\r\n\r\n");
@@ -564,24 +677,52 @@ TEST_F(SSLTest, TunnelThroughAProxy) {
     });
     HttpsConnection connection;
     connection.setTimeout(2000);
+    connection.setVerification(mainCa());
     connection.setProxy("127.0.0.1", proxy.port());
     connection.setProxyCredentials("user", "pass");
-    HttpRequest request(URL(String("https://update.example.invalid/lm/update")));
+    HttpRequest request(URL(String("https://localhost/lm/update")));
     HttpResponse response;
     ASSERT_TRUE(connection.sendAndReceive(request, response));
     EXPECT_EQ(response.getStatus(), 200);
     EXPECT_EQ(bodyOf(response), "tunnelled");
     connection.close();
     proxy.stop();
+    EXPECT_EQ(sni, "localhost");
     EXPECT_EQ(connect,
-              "CONNECT update.example.invalid:443 HTTP/1.0\r\n"
-              "Host: update.example.invalid\r\n"
+              "CONNECT localhost:443 HTTP/1.0\r\n"
+              "Host: localhost\r\n"
               "User-Agent: Mozilla/4.0\r\n"
               "Proxy-authorization: Basic dXNlcjpwYXNz\r\n\r\n");
-    EXPECT_EQ(received_.rfind("GET https://update.example.invalid:443/lm/update HTTP/1.0\r\n", 0),
-              0u);
+    EXPECT_EQ(received_.rfind("GET https://localhost:443/lm/update HTTP/1.0\r\n", 0), 0u);
     EXPECT_NE(received_.find("Proxy-Connection: Keep-Alive\r\n"), std::string::npos);
     EXPECT_EQ(received_.find("Proxy-authorization"), std::string::npos);
+}
+
+// The certificate must name the target; the proxy's address (which the
+// certificate does name) counts for nothing.
+TEST_F(SSLTest, TunnelledServerIsCheckedAgainstTheTargetsName) {
+    ServerContext context = serverContext();
+    std::string sni;
+    recordServerName(context.get(), &sni);
+    LocalServer proxy([&](int fd) {
+        readHead(fd);
+        sendAll(fd, "HTTP/1.0 200 Connection established\r\n\r\n");
+        acceptTls(context.get(), fd);
+    });
+    HttpsConnection connection;
+    connection.setTimeout(2000);
+    connection.setVerification(mainCa());
+    connection.setProxy("127.0.0.1", proxy.port());
+    HttpRequest request(URL(String("https://update.example.invalid/lm/update")));
+    HttpResponse response;
+    try {
+        connection.sendAndReceive(request, response);
+        ADD_FAILURE() << "handshake passed";
+    } catch (const SSLException& e) {
+        EXPECT_EQ(e.getVerifyReason(), "hostname mismatch");
+    }
+    proxy.stop();
+    EXPECT_EQ(sni, "update.example.invalid");
 }
 
 TEST_F(SSLTest, RefusedTunnelFailsTheExchange) {
@@ -602,29 +743,20 @@ TEST_F(SSLTest, RefusedTunnelFailsTheExchange) {
     }
 }
 
-struct MatchCase {
+struct LiteralCase {
     const char* host;
-    const char* commonName;
-    bool matches;
+    bool address;
 };
 
-TEST(SSLClientHostMatchTest, Rules) {
-    const MatchCase cases[] = {
-        {"x.a.b", "*.a.b", true},
-        {"y.x.a.b", "*.a.b", false},
-        {"a.b", "*.a.b", false},
-        {"xa.b", "*.a.b", false},
-        {"x.a.b.c", "*.a.b", false},
-        {"host.example", "host.example", true},
-        {"Host.example", "host.example", false},  // byte for byte
-        {"", "host", false},
-        {"ab", "ab", false},      // names under 3 bytes never match
-        {"x.ab", "*.ab", false},  // "*." needs a further "."
-        {"x.a.b", "x*.a.b", false},
+// An address gets the address check and no SNI; everything else is a name.
+TEST(TlsPeerCheckTest, IpLiterals) {
+    const LiteralCase cases[] = {
+        {"127.0.0.1", true},  {"[::1]", true},      {"::1", true},        {"fe80::1:2", true},
+        {"localhost", false}, {"1.2.3", false},     {"1.2.3.4.5", false}, {"[1.2.3.4]", true},
+        {"", false},          {"[example]", false}, {"256.1.1.1", false}, {"x.a.b", false},
     };
-    for (const MatchCase& c : cases) {
-        EXPECT_EQ(SSLClient::hostMatches(c.host, c.commonName), c.matches)
-            << c.host << " vs " << c.commonName;
+    for (const LiteralCase& c : cases) {
+        EXPECT_EQ(TlsPeerCheck::isIpLiteral(c.host), c.address) << c.host;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "LmUpdateClientFixture.h"
+#include "LmUpdateCore.h"
 #include "net/HttpConnection.h"
 #include "net/HttpsConnection.h"
 
@@ -220,6 +221,18 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"Result500IsRefused",
                   "{\"body\": " + jsonString(LmUpdateClientFixture::response(500)) + "}", -1,
                   "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: update answer refused: result 500"},
+        FaultCase{"RedirectToAUrl",
+                  "{\"body\": " +
+                      jsonString(LmUpdateClientFixture::response(
+                          211, LmUpdateClientFixture::serverList({"file:///etc/passwd"}))) +
+                      "}",
+                  -1, "EC_LMUPDATE_UPDATE_ERROR\n",
+                  "LmUpdate: update answer refused: invalid host 'file:///etc/passwd'"},
+        FaultCase{
+            "RedirectToNobody",
+            "{\"body\": " + jsonString(LmUpdateClientFixture::response(211, "<ServerList/>")) + "}",
+            -1, "EC_LMUPDATE_UPDATE_ERROR\n",
+            "LmUpdate: update answer refused: no host in the server list"},
         FaultCase{
             "UnknownRoot",
             "{\"body\": " + jsonString(LmUpdateClientFixture::response(201, "", "Other")) + "}", -1,
@@ -324,6 +337,51 @@ TEST_F(LmUpdateClientRequestTest, Redirect210ToAKnownHostStillRewritesTheSetting
     NetworkSettings settings;
     ASSERT_EQ(stored.getSettings(settings), 1);
     EXPECT_EQ(settings.servers[0], "old.example");
+}
+
+std::vector<std::string> numberedHosts(int count) {
+    std::vector<std::string> hosts;
+    for (int i = 0; i < count; ++i) {
+        hosts.push_back("h" + std::to_string(i) + ".example");
+    }
+    return hosts;
+}
+
+// 210 host lists that are refused whole, the settings left as they were.
+class BadServerListTest : public LmUpdateClientFixture,
+                          public testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(BadServerListTest, LeavesTheSettingsByteForByte) {
+    useServers({"old.example"});
+    std::string before = root().read("conf/network.xml");
+    LmUpdateClient client;
+    int code = 0;
+    Output output =
+        capture([&] { code = client.handleResponse(response(210, serverList(GetParam()))); });
+    EXPECT_EQ(code, ResultCode::kUpdateAnswerRefused);
+    EXPECT_EQ(output.out, "EC_LMUPDATE_UPDATE_ERROR\n");
+    EXPECT_EQ(root().read("conf/network.xml"), before);
+    EXPECT_EQ(client.getServerOverride().size(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, BadServerListTest,
+    testing::Values(std::vector<std::string>{"new.example", "user:pw@host/x?y="},
+                    std::vector<std::string>{""}, std::vector<std::string>{"host:0"},
+                    numberedHosts(LmUpdateClient::kMaxServers + 1)));
+
+TEST_F(LmUpdateClientRequestTest, Redirect210KeepsAtMostSixteenServers) {
+    useServers({"old1.example", "old2.example"});
+    LmUpdateClient client;
+    capture([&] {
+        EXPECT_EQ(client.handleResponse(response(210, serverList(numberedHosts(15)))), 210);
+    });
+    LmNetConfig stored;
+    ASSERT_NE(stored.load(root().file("conf/network.xml").c_str()), 0);
+    NetworkSettings settings;
+    ASSERT_EQ(stored.getSettings(settings), LmUpdateClient::kMaxServers);
+    EXPECT_EQ(settings.servers[0], "h14.example");
+    EXPECT_EQ(settings.servers[15], "old1.example");
 }
 
 TEST_F(LmUpdateClientRequestTest, RedirectLoopEndsAtTheLimit) {

@@ -447,11 +447,19 @@ TEST_F(StoreTest, WritePackageListIncludesEveryPackage) {
     EXPECT_EQ(out.size(), 0);
     list.add(package(-1, "1.0"));
     list.add(package(5, "1.0"));
+    list[1].sha256 = String(std::string(64, 'A'));
+    list[1].signature = "c2ln+/==";
     EXPECT_EQ(writePackageList(out, list), 2);
     LmUpdateParser parser;
     ASSERT_TRUE(parser.parse(out.getString()));
     Vector<LmPackageInfo> read(0, 20);
     EXPECT_EQ(parser.readPackageInfoList(read, true), 2);
+    // The signed package keeps what a later check needs; the other gets none.
+    ASSERT_EQ(read.size(), 2);
+    EXPECT_EQ(read[1].sha256, std::string(64, 'A'));
+    EXPECT_EQ(read[1].signature, "c2ln+/==");
+    const String written = out.getString();
+    EXPECT_EQ(written.indexOf("sha256", written.indexOf("sha256") + 1), -1);
 }
 
 TEST_F(StoreTest, DelayPackagesMissingOrBroken) {

@@ -255,8 +255,8 @@ TEST_P(LmUpdateClientUnsafeNameTest, PackageIsRefused) {
     Output output;
     EXPECT_EQ(runUpdate(client, &output), -1);
     EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
-    EXPECT_TRUE(contains(output.log,
-                         std::string("LmUpdate: invalid package file name in url: ") + GetParam()));
+    EXPECT_TRUE(contains(output.log, std::string("LmUpdate: package refused: ") + GetParam() +
+                                         ": unusable file name in the url"));
     EXPECT_TRUE(downloads(server).empty());
     EXPECT_FALSE(root().exists("download/5"));
 }

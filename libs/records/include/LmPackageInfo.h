@@ -16,7 +16,9 @@ struct LmPackageInfo {
     LmProductInfo product;
     PlatformInfo platform;
     String url;
-    String md5;  // hexadecimal digest text
+    String md5;        // hexadecimal digest text
+    String sha256;     // DownloadInfo sha256: hexadecimal text as received
+    String signature;  // DownloadInfo signature: Base64 text as received
     int32_t size = 0;
     String time;  // not interpreted
     int32_t downloadResult = 0;

@@ -163,6 +163,8 @@ void readPackagePart(const XMLNode& node, LmPackageInfo& out) {
         checkNumbers(node, {"size"}, out);
         out.url = attribute(node, "url");
         out.md5 = attribute(node, "md5");
+        out.sha256 = attribute(node, "sha256");
+        out.signature = attribute(node, "signature");
         out.time = attribute(node, "time");
         out.size = number(node, "size", 0);
         out.downloadResult = number(node, "result", 0);

@@ -37,10 +37,20 @@ public:
     // 1 when the document was updated and a save attempted; 0 when the
     // record has no servers or there is no ServerList.
     int storeSettings(const NetworkSettings& settings);
-    // 1 when a certificate parameter naming an existing file was found.
+    // 1 when a non-empty certificate parameter was found, whether or not
+    // its file exists (out.file: the path as stored).
     int getServerVerify(CertLocation& out);
-    // 1 when the parameter was written and a save attempted.
+    // 1 when the parameter (an existing file) was written and a save
+    // attempted.
     int setServerVerify(const CertLocation& location);
+    // The certificate check to apply to update servers: ssl.verify (none,
+    // ignoring case; any other value is kInvalid) before ssl.server.cert
+    // (kPath), else kSystem.
+    CertLocation getVerification();
+    // Stores mode (kSystem, kNone, or kPath with file as the path, taken as
+    // given) in place of the stored one; 1 when written and a save
+    // attempted, 0 when nothing is loaded or the mode cannot be stored.
+    int setVerification(const CertLocation& location);
 
     // Replaces the file at path with the document text of tree as a whole:
     // a document that would not read back, or a failed write, leaves the
@@ -56,6 +66,8 @@ private:
     void writeServerListAttributes(const NetworkSettings& settings);
     void replaceServers(const Vector<LmServer>& servers);
     void removeChildren(const char* path);
+    void removeVerifyParameters();
+    void addVerifyParameter(const char* name, const String& value);
 
     String path_;
     LmUpdateParser parser_;

@@ -23,6 +23,8 @@ constexpr const char kSource[] = "LmNetConfig";
 constexpr const char kServerList[] = "/ServerList";
 constexpr const char kServerVerify[] = "/ServerVerify";
 constexpr const char kCertParameter[] = "ssl.server.cert";
+constexpr const char kVerifyParameter[] = "ssl.verify";
+constexpr const char kVerifyParameterPath[] = "/ServerVerify/Param";
 
 [[noreturn]] void failErrno(const String& path, int line) {
     throw IOException(path + ": " + strerror(errno), kSource, line);
@@ -261,12 +263,76 @@ int LmNetConfig::getServerVerify(CertLocation& out) {
         if (name.isEmpty() || value.isEmpty()) {
             continue;
         }
-        if (name.equalsIgnoreCase(kCertParameter) && File(value).exists()) {
+        if (name.equalsIgnoreCase(kCertParameter)) {
             out.file = value;
             return 1;
         }
     }
     return -1;
+}
+
+CertLocation LmNetConfig::getVerification() {
+    CertLocation location;
+    std::unique_ptr<XMLNode> verify;
+    if (isLoaded()) {
+        verify = parser_.getTree().getNode(kServerVerify);
+    }
+    for (int i = 0; verify && i < verify->getChildCount(); ++i) {
+        String name;
+        String value;
+        std::unique_ptr<XMLNode> parameter = verify->getChild(i);
+        parameter->getAttribute("name", name);
+        if (name.equalsIgnoreCase(kVerifyParameter) && parameter->getAttribute("value", value)) {
+            bool off = value.equalsIgnoreCase("none");
+            location.mode = off ? CertLocation::Mode::kNone : CertLocation::Mode::kInvalid;
+            location.invalidValue = off ? String() : value;
+            return location;
+        }
+    }
+    if (getServerVerify(location) > 0) {
+        location.mode = CertLocation::Mode::kPath;
+    }
+    return location;
+}
+
+void LmNetConfig::removeVerifyParameters() {
+    XMLTree& tree = parser_.getTree();
+    for (const char* name : {kCertParameter, kVerifyParameter}) {
+        while (tree.removeNodeByAttribute(kServerVerify, -1, "name", name)) {
+        }
+    }
+}
+
+void LmNetConfig::addVerifyParameter(const char* name, const String& value) {
+    XMLTree& tree = parser_.getTree();
+    std::unique_ptr<XMLNode> verify = tree.getNode(kServerVerify);
+    int index = 0;
+    for (int i = 0; verify && i < verify->getChildCount(); ++i) {
+        index += verify->getChild(i)->getName().equalsIgnoreCase("Param") ? 1 : 0;
+    }
+    tree.addNode(kServerVerify, "Param");
+    tree.setAttribute(kVerifyParameterPath, "name", name, index);
+    tree.setAttribute(kVerifyParameterPath, "value", value, index);
+}
+
+int LmNetConfig::setVerification(const CertLocation& location) {
+    bool storable = location.mode == CertLocation::Mode::kSystem ||
+                    location.mode == CertLocation::Mode::kNone ||
+                    (location.mode == CertLocation::Mode::kPath && !location.file.isEmpty());
+    if (!isLoaded() || !storable) {
+        return 0;
+    }
+    if (!hasNode(kServerVerify) && location.mode != CertLocation::Mode::kSystem) {
+        parser_.getTree().addNode("/", "ServerVerify");
+    }
+    removeVerifyParameters();
+    if (location.mode == CertLocation::Mode::kNone) {
+        addVerifyParameter(kVerifyParameter, "none");
+    } else if (location.mode == CertLocation::Mode::kPath) {
+        addVerifyParameter(kCertParameter, location.file);
+    }
+    save();
+    return 1;
 }
 
 int LmNetConfig::setServerVerify(const CertLocation& location) {
@@ -283,9 +349,7 @@ int LmNetConfig::setServerVerify(const CertLocation& location) {
     } else {
         tree.addNode("/", "ServerVerify");
     }
-    tree.addNode(kServerVerify, "Param");
-    tree.setAttribute("/ServerVerify/Param", "name", kCertParameter);
-    tree.setAttribute("/ServerVerify/Param", "value", certPath);
+    addVerifyParameter(kCertParameter, certPath);
     save();
     return 1;
 }

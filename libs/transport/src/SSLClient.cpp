@@ -11,14 +11,13 @@
 
 #include "SystemLog.h"
 #include "net/AlarmGuard.h"
-#include "net/InetAddress.h"
 #include "net/SSLException.h"
 #include "net/SSLSettings.h"
 #include "net/SigPipeGuard.h"
+#include "net/TlsPeerCheck.h"
 
 namespace {
 constexpr const char kSource[] = "net/SSL";
-constexpr int kNameBuffer = 257;
 
 bool libraryStarted = false;
 
@@ -223,33 +222,18 @@ String SSLClient::getVersionText() {
     return formatVersion(OpenSSL_version_num());
 }
 
-bool SSLClient::hostMatches(const String& host, const String& commonName) {
-    if (host.isEmpty() || commonName.length() < 3) {
-        return false;
-    }
-    if (host == commonName) {
-        return true;
-    }
-    if (!commonName.startsWith("*.") || commonName.indexOf('.', 2) < 0) {
-        return false;
-    }
-    String suffix = commonName.substring(1);
-    int at = host.indexOf(suffix.view());
-    return at >= 0 && host.substring(at) == suffix && at == host.indexOf('.');
-}
-
-int SSLClient::handshake(int fd, int timeoutMs, const InetAddress* remote) {
+int SSLClient::handshake(int fd, int timeoutMs, const TlsPeerCheck& peer) {
     started_ = true;
     fd_ = fd;
     ERR_clear_error();
-    createContext();
-    createSession(fd);
-    connect(timeoutMs < 1 ? kDefaultHandshakeMs : timeoutMs);
-    checkPeer(remote);
+    createContext(peer);
+    createSession(fd, peer);
+    connect(timeoutMs < 1 ? kDefaultHandshakeMs : timeoutMs, peer);
+    checkPeer();
     return 0;
 }
 
-void SSLClient::createContext() {
+void SSLClient::createContext(const TlsPeerCheck& peer) {
     int version = SSLSettings::getVersion();
     if (version == SSLSettings::kSSLv2 || version == SSLSettings::kSSLv3) {
         fail(String("SSL: ") + (version == SSLSettings::kSSLv2 ? "SSLv2" : "SSLv3") +
@@ -266,6 +250,8 @@ void SSLClient::createContext() {
         SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
         SSL_CTX_set_max_proto_version(context, TLS1_VERSION);
         SSL_CTX_set_security_level(context, 0);
+    } else {
+        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     }
     // A server that just closes the connection ends the stream, as HTTP/1.0
     // servers do; lengths and digests are checked above this layer.
@@ -277,7 +263,7 @@ void SSLClient::createContext() {
     if (!ciphers.isEmpty() && SSL_CTX_set_cipher_list(context, ciphers.c_str()) != 1) {
         fail("SSL: failed setting cipher list", __LINE__);
     }
-    setUpVerification();
+    peer.configureContext(context, verifyCallback);
 }
 
 bool SSLClient::loadClientCertificate() {
@@ -292,37 +278,18 @@ bool SSLClient::loadClientCertificate() {
            usePrivateKey(context) && keyMatchesCertificate(context);
 }
 
-void SSLClient::setUpVerification() {
-    SSL_CTX* context = context_.get();
-    if (!SSLSettings::getVerifyPeer()) {
-        SSL_CTX_set_verify(context, SSL_VERIFY_NONE, verifyCallback);
-        return;
-    }
-    SystemLog::write("Enable Server Verify");
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, verifyCallback);
-    const String& directory = SSLSettings::getVerifyDirectory();
-    const String& file = SSLSettings::getVerifyFile();
-    if (directory.isEmpty() && file.isEmpty()) {
-        return;
-    }
-    // An empty name is "none", not a path to open.
-    if (SSL_CTX_load_verify_locations(context, file.isEmpty() ? nullptr : file.c_str(),
-                                      directory.isEmpty() ? nullptr : directory.c_str()) != 1) {
-        fail("SSL: invalid certificate verify locations: " + directory + ", " + file, __LINE__);
-    }
-}
-
-void SSLClient::createSession(int fd) {
+void SSLClient::createSession(int fd, const TlsPeerCheck& peer) {
     ssl_.reset(SSL_new(context_.get()));
     if (!ssl_ || SSL_set_fd(ssl_.get(), fd) != 1) {
         fail("SSL: couldn't create a SSL session!", __LINE__);
     }
+    peer.configureSession(ssl_.get());
     SSL_set_connect_state(ssl_.get());
 }
 
 // Runs the handshake on a non-blocking descriptor so that each wait for the
 // peer is bounded by the limit, even where no alarm is armed.
-void SSLClient::connect(int limitMs) {
+void SSLClient::connect(int limitMs, const TlsPeerCheck& peer) {
     NonBlockingScope nonBlocking(fd_);
     for (;;) {
         IoOutcome outcome = runIo(ssl_.get(), [](SSL* ssl) { return SSL_connect(ssl); });
@@ -331,7 +298,7 @@ void SSLClient::connect(int limitMs) {
         }
         int error = outcome.error;
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-            fail("SSL: " + failureText(outcome.savedErrno), __LINE__);
+            failHandshake(outcome.savedErrno, peer);
         }
         pollfd entry{fd_, static_cast<short>(error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
         int ready = ::poll(&entry, 1, limitMs);
@@ -347,7 +314,18 @@ void SSLClient::connect(int limitMs) {
     }
 }
 
-void SSLClient::checkPeer(const InetAddress* remote) {
+// A certificate the peer check refused is reported with OpenSSL's reason,
+// for the caller to show; anything else with the library's error.
+void SSLClient::failHandshake(int savedErrno, const TlsPeerCheck& peer) {
+    String reason = peer.failureReason(ssl_.get());
+    if (!reason.isEmpty()) {
+        verifyResult_ = SSL_get_verify_result(ssl_.get());
+        throw SSLException("SSL: certificate verify failed: " + reason, kSource, __LINE__, reason);
+    }
+    fail("SSL: " + failureText(savedErrno), __LINE__);
+}
+
+void SSLClient::checkPeer() {
     Certificate peer(SSL_get1_peer_certificate(ssl_.get()));
     if (!peer) {
         fail("SSL: couldn't get peer certificate!", __LINE__);
@@ -359,9 +337,6 @@ void SSLClient::checkPeer(const InetAddress* remote) {
     }
     SystemLog::write(String("\t subject: ") + subject.get());
     subject.reset();
-    if (SSLSettings::getHostCheck() != SSLSettings::kNoCheck) {
-        checkHost(peer.get(), remote);
-    }
     NameText issuer(X509_NAME_oneline(X509_get_issuer_name(peer.get()), nullptr, 0));
     if (!issuer) {
         fail("SSL: couldn't get X509-issuer name!", __LINE__);
@@ -369,27 +344,9 @@ void SSLClient::checkPeer(const InetAddress* remote) {
     storeVerifyResult();
 }
 
-void SSLClient::checkHost(X509* certificate, const InetAddress* remote) {
-    char name[kNameBuffer] = "";
-    int length = X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, name,
-                                           sizeof name);
-    if (length < 0) {
-        fail("SSL: unable to obtain common name from peer certificate", __LINE__);
-    }
-    // Kept with its length: a NUL inside the name must not shorten it.
-    String commonName(name, length);
-    String host = remote != nullptr ? remote->getHostName() : String();
-    if (!hostMatches(host, commonName) &&
-        SSLSettings::getHostCheck() == SSLSettings::kRequireMatch) {
-        fail("SSL: certificate subject name '" + commonName +
-                 "' does not match target host name '" + host + "'",
-             __LINE__);
-    }
-}
-
 void SSLClient::storeVerifyResult() {
     verifyResult_ = 0;
-    if (!SSLSettings::getVerifyPeer()) {
+    if (SSL_get_verify_mode(ssl_.get()) == SSL_VERIFY_NONE) {
         return;
     }
     verifyResult_ = SSL_get_verify_result(ssl_.get());

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "net/AlarmGuard.h"
-#include "net/SSLSettings.h"
+#include "net/InetAddress.h"
+#include "net/TlsPeerCheck.h"
 
 namespace {
 constexpr const char kSource[] = "net/SSLClientSocket";
@@ -32,7 +33,9 @@ SSLClientSocket::SSLClientSocket(const InetAddress& host, int port)
     : ClientSocket(host, port), client_(std::make_unique<SSLClient>()) {}
 
 SSLClientSocket::SSLClientSocket(const char* host, int port)
-    : ClientSocket(host, port), client_(std::make_unique<SSLClient>()) {}
+    : ClientSocket(host, port),
+      client_(std::make_unique<SSLClient>()),
+      serverName_(host != nullptr ? host : "") {}
 
 SSLClientSocket::SSLClientSocket(int connectedFd)
     : ClientSocket(connectedFd), client_(std::make_unique<SSLClient>()) {}
@@ -52,20 +55,16 @@ unsigned SSLClientSocket::alarmSeconds() const {
     return timeout < 1 ? 0U : static_cast<unsigned>(std::max(timeout / 1000, 1));
 }
 
-int SSLClientSocket::setVerifyLocations(const char* directory, const char* file) {
-    if (!client_ || file == nullptr) {
-        return -1;
-    }
-    SSLSettings::setVerifyLocations(String(directory), String(file));
-    return 0;
-}
-
 int SSLClientSocket::handshake() {
     if (!isConnected()) {
         return -1;
     }
+    String name = serverName_;
+    if (name.isEmpty() && getRemoteAddress() != nullptr) {
+        name = getRemoteAddress()->getHostAddress();  // never a reverse look-up
+    }
     AlarmGuard alarm(alarmSeconds());
-    return client_->handshake(getFD(), getTimeout(), getRemoteAddress());
+    return client_->handshake(getFD(), getTimeout(), TlsPeerCheck(verification_, name));
 }
 
 // TLS reads wait for the descriptor to be writable, like writes: what the

@@ -3,12 +3,6 @@
 namespace {
 struct Settings {
     int version = SSLSettings::kNegotiate;
-    bool verifyPeer = false;
-    int hostCheck = SSLSettings::kNoCheck;
-    String verifyDirectory;
-    String verifyFile;
-    String reserved1;
-    String reserved2;
     String cipherList;
     String certificateFile;
     String certificateType = "PEM";
@@ -25,18 +19,6 @@ Settings& settings() {
 
 void SSLSettings::setVersion(int version) {
     settings().version = version;
-}
-void SSLSettings::setVerifyPeer(bool verify) {
-    settings().verifyPeer = verify;
-}
-void SSLSettings::setHostCheck(int check) {
-    settings().hostCheck = check;
-}
-
-void SSLSettings::setVerifyLocations(const String& directory, const String& file) {
-    settings().verifyDirectory = directory;
-    settings().verifyFile = file;
-    settings().verifyPeer = true;
 }
 
 void SSLSettings::setKeyPassword(const String& password) {
@@ -63,18 +45,6 @@ void SSLSettings::reset() {
 
 int SSLSettings::getVersion() {
     return settings().version;
-}
-bool SSLSettings::getVerifyPeer() {
-    return settings().verifyPeer;
-}
-int SSLSettings::getHostCheck() {
-    return settings().hostCheck;
-}
-const String& SSLSettings::getVerifyDirectory() {
-    return settings().verifyDirectory;
-}
-const String& SSLSettings::getVerifyFile() {
-    return settings().verifyFile;
 }
 const String& SSLSettings::getKeyPassword() {
     return settings().keyPassword;

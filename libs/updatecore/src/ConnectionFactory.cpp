@@ -1,23 +1,20 @@
 #include "ConnectionFactory.h"
 
-#include "CertLocation.h"
 #include "CoreHelpers.h"
 #include "LmNetConfig.h"
+#include "VerifiedHttpsConnection.h"
 #include "net/HttpConnection.h"
-#include "net/HttpsConnection.h"
 
 namespace {
 
 constexpr int kDefaultTimeoutMs = 120000;
 
-// An HTTPS connection, checking the server against the configured
-// certificate when asked to and when one is configured.
-std::unique_ptr<HttpConnection> newSecureConnection(bool verified) {
-    auto connection = std::make_unique<HttpsConnection>();
-    CertLocation location;
-    if (verified && LmNetConfig::getInstance().getServerVerify(location) > 0) {
-        connection->setVerification(location.directory, location.file);
-    }
+// An HTTPS connection, checking the server as the settings say; failures
+// name the server as serverEntry.
+std::unique_ptr<HttpConnection> newSecureConnection(const String& serverEntry) {
+    auto connection =
+        std::make_unique<VerifiedHttpsConnection>(LmNetConfig::getInstance().getVerification());
+    connection->setServerEntry(serverEntry);
     return connection;
 }
 
@@ -39,17 +36,16 @@ void configureConnection(HttpConnection& connection, const NetworkSettings& sett
 
 }  // namespace
 
-std::unique_ptr<HttpConnection> ConnectionFactory::open(int kind) const {
+std::unique_ptr<HttpConnection> ConnectionFactory::open(int kind, const String& serverEntry) const {
     NetworkSettings settings;
     if (!readSettings(settings)) {
         return nullptr;
     }
-    bool plain = isHttp(settings) || kind == kPlainConnection ||
-                 (kind == kDownloadConnection && plainDownload_ == 1);
-    bool verified = (settings.type.equalsIgnoreCase("https") && kind == kSessionConnection) ||
-                    (kind == kDownloadConnection && plainDownload_ == 0);
+    bool plain = kind == kPlainConnection ||
+                 (kind != kSecureConnection &&
+                  (isHttp(settings) || (kind == kDownloadConnection && plainDownload_ == 1)));
     std::unique_ptr<HttpConnection> connection =
-        plain ? std::make_unique<HttpConnection>() : newSecureConnection(verified);
+        plain ? std::make_unique<HttpConnection>() : newSecureConnection(serverEntry);
     configureConnection(*connection, settings);
     return connection;
 }

@@ -13,16 +13,19 @@ class ConnectionFactory {
 public:
     // What open makes.
     enum Kind {
-        kSessionConnection = 0,   // HTTP for protocol "http", else HTTPS (verified)
+        kSessionConnection = 0,   // HTTP for protocol "http", else HTTPS
         kPlainConnection = 1,     // always HTTP
         kDownloadConnection = 2,  // like session, but HTTP when plainDownload is 1
+        kSecureConnection = 3,    // always HTTPS (an absolute https url)
     };
 
     explicit ConnectionFactory(const int& plainDownload) : plainDownload_(plainDownload) {}
 
     // A new connection configured from the network settings, or null when
-    // they cannot be read or hold no server.
-    std::unique_ptr<HttpConnection> open(int kind) const;
+    // they cannot be read or hold no server. Every HTTPS connection is
+    // verified as the settings say; serverEntry names the server in what a
+    // failed check reports (its host and port when empty).
+    std::unique_ptr<HttpConnection> open(int kind, const String& serverEntry = String()) const;
 
     // getSettings of the process-wide settings; false (and out partly
     // filled) when there are none or no server.

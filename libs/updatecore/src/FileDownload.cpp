@@ -17,10 +17,15 @@
 
 namespace {
 
+bool isAbsolute(const String& url) {
+    String lower = url.toLowerCase();
+    return lower.startsWith("http://") || lower.startsWith("https://");
+}
+
 // http: the connection is plain, so the URL says so too (a redirect's
 // relative Location is resolved against it).
 String downloadUrl(bool http, const String& host, const String& url) {
-    if (url.startsWith("http")) {
+    if (isAbsolute(url)) {
         return url;
     }
     return String(http ? "http" : "https") + "://" + host + "/lm-download?path=" + url;
@@ -63,12 +68,16 @@ Step FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
     bool http = plain() || ConnectionFactory::isHttp(exchange.settings());
     RedirectChain chain(downloadUrl(http, call.host(), target_.url));
     for (int hop = 0;; ++hop) {
-        HttpConnection* connection = call.open(connectionKind(hop, chain.current()), false);
+        URL url(chain.current());
+        HttpConnection* connection =
+            call.open(connectionKind(hop, chain.current()), false, serverEntry(hop, url));
         if (connection == nullptr) {
             return Step::next();
         }
-        HttpRequest request(URL(chain.current()));
-        addHeaders(request, exchange.settings(), sessionId, hop == 0 || isSameHost(call, request),
+        HttpRequest request(url);
+        addHeaders(request, exchange.settings(), sessionId,
+                   RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(),
+                                                  state_.serverOverride),
                    resumeFrom);
         HttpResponse response;
         if (!call.send(connection, request, response)) {
@@ -88,21 +97,23 @@ Step FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
     }
 }
 
-// The first request goes as the session says; a hop by its own scheme.
+// An absolute URL's scheme decides, the announced one's or a redirect's;
+// --plain and the settings' type apply to the update servers' own paths.
 int FileDownload::connectionKind(int hop, const String& url) const {
-    if (hop > 0) {
-        return url.startsWith("https:") ? ConnectionFactory::kSessionConnection
-                                        : ConnectionFactory::kPlainConnection;
+    if (hop > 0 || isAbsolute(target_.url)) {
+        return url.toLowerCase().startsWith("https://") ? ConnectionFactory::kSecureConnection
+                                                        : ConnectionFactory::kPlainConnection;
     }
     return plain() ? ConnectionFactory::kPlainConnection : ConnectionFactory::kDownloadConnection;
 }
 
-bool FileDownload::isSameHost(const ServerCall& call, const HttpRequest& request) {
-    try {
-        return URL("http://" + call.host()).getHost().equalsIgnoreCase(request.getURL().getHost());
-    } catch (const Exception&) {
-        return false;
+// The server a certificate failure names: the configured entry for the
+// update servers' own paths, else the host the URL leads to.
+String FileDownload::serverEntry(int hop, const URL& url) const {
+    if (hop == 0 && !isAbsolute(target_.url)) {
+        return String();
     }
+    return url.getHostText() + ":" + decimalText(url.getPort());
 }
 
 // identifying: the server's own headers go along (not to another host a
@@ -113,6 +124,8 @@ void FileDownload::addHeaders(HttpRequest& request, const NetworkSettings& setti
     if (identifying) {
         RequestBuilder::addDownloadHeaders(request, settings, sessionId,
                                            static_cast<int32_t>(target_.id));
+    } else {
+        RequestBuilder::addTextHeader(request, "X-Lm-Content-Compression", "deflate");
     }
     request.getHeaders().setHeader("Accept-Encoding", "identity");
     if (resumeFrom > 0) {

@@ -11,6 +11,7 @@
 class HttpConnection;
 class HttpRequest;
 class HttpResponse;
+class URL;
 
 // How the download of a package and that of firmware differ.
 struct DownloadPolicy {
@@ -64,7 +65,7 @@ private:
     Step attempt(ServerExchange& exchange, ServerCall& call);
     bool plain() const;
     int connectionKind(int hop, const String& url) const;
-    static bool isSameHost(const ServerCall& call, const HttpRequest& request);
+    String serverEntry(int hop, const URL& url) const;
     void addHeaders(HttpRequest& request, const NetworkSettings& settings, const String& sessionId,
                     bool identifying, int32_t resumeFrom);
     // The session id when the download is plain; Step::next() to go on.

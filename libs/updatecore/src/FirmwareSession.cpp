@@ -11,6 +11,8 @@
 #include "LmUpdateParser.h"
 #include "LmUpdateStore.h"
 #include "PackageDownload.h"
+#include "PackageRefusal.h"
+#include "PackageTrust.h"
 #include "ProgressReporter.h"
 #include "RequestBuilder.h"
 #include "ServerExchange.h"
@@ -142,6 +144,11 @@ int FirmwareSession::download(const String& version) {
         return ResultCode::kFirmwareProtocol;
     }
     LmPackageInfo& package = *found;
+    PackageTrust trust;
+    String problem = trust.metadataProblem(package);
+    if (!problem.isEmpty()) {
+        return PackageRefusal::refuseFirmware(package, String(), problem);
+    }
     String directory = PackageDownload::packageDirectory(state_.downloadDir, package);
     File dir(directory);
     if (!dir.isDirectory() && !dir.mkdirs()) {
@@ -156,10 +163,9 @@ int FirmwareSession::download(const String& version) {
         log("LmUpdate: downloading file failed: " + decimalText(result));
         return result;
     }
-    String digest = PackageDownload::loggedDigest(localFile);
-    if (!digest.equalsIgnoreCase(package.md5)) {
-        log("LmUpdate: invalid md5 in downloading file: " + package.url);
-        return ResultCode::kFirmwareDigest;
+    problem = PackageDownload::fileProblem(trust, package, localFile);
+    if (!problem.isEmpty()) {
+        return PackageRefusal::refuseFirmware(package, localFile, problem);
     }
     PackageDownload::markDownloaded(package);
     return ResultCode::kOk;

@@ -1,5 +1,7 @@
 #include "LmDocumentWriter.h"
 
+#include <utility>
+
 #include "CoreHelpers.h"
 #include "io/AtomicFileWriter.h"
 #include "xml/XMLNode.h"
@@ -68,6 +70,14 @@ void LmDocumentWriter::appendPackage(XMLTree& list, const LmPackageInfo& package
                    {"size", decimalText(package.size)},
                    {"time", package.time},
                    {"result", decimalText(package.downloadResult)}});
+    // Written only when announced, so unsigned lists keep their old form.
+    for (const auto& [name, value] :
+         {std::pair<const char*, const String&>{"sha256", package.sha256},
+          std::pair<const char*, const String&>{"signature", package.signature}}) {
+        if (!value.isEmpty()) {
+            element->setAttribute("DownloadInfo", name, value);
+        }
+    }
     element->addNode("/", "RunInfo");
     setAttributes(*element, "RunInfo",
                   {{"format", package.format},

@@ -4,6 +4,7 @@
 
 #include "ConnectionFactory.h"
 #include "CoreHelpers.h"
+#include "HostValidator.h"
 #include "LmNetConfig.h"
 #include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
@@ -122,24 +123,47 @@ int LmUpdateClient::handleResponse(const String& body) {
     LmUpdateParser parser;
     if (!parser.parse(body)) {
         log("LmUpdate: invalid update response format: " + body);
-        return ResultCode::kFailed;
+        return refuseAnswer("not a readable document");
     }
     int code = resultCodeOf(parser, {"LmSelfUpdateResponse", "LmUpdateResponse"});
     switch (code) {
         case kUpToDate:
-        case kServerError:
             return code;
         case kPackagesAnnounced:
             parser.readPackageInfoList(state_.packages, false);
             return code;
         case kRedirectStored:
         case kRedirectOnce:
-            state_.serverOverride.removeAll();
-            parser.readServerList(state_.serverOverride);
-            return handleRedirect(code);
+            return takeServerList(parser, code);
+        case ResultCode::kFailed:
+            return refuseAnswer("unknown root or no result code");
         default:
-            return code;  // refused by the caller
+            return refuseAnswer("result " + decimalText(code));
     }
+}
+
+int LmUpdateClient::refuseAnswer(const String& reason) {
+    log("LmUpdate: update answer refused: " + reason);
+    reportError("EC_LMUPDATE_UPDATE_ERROR");
+    return ResultCode::kUpdateAnswerRefused;
+}
+
+int LmUpdateClient::takeServerList(const LmUpdateParser& parser, int code) {
+    Vector<String> hosts;
+    parser.readServerList(hosts);
+    if (hosts.size() == 0) {
+        return refuseAnswer("no host in the server list");
+    }
+    if (hosts.size() > kMaxServers) {
+        return refuseAnswer("more than " + decimalText(kMaxServers) + " hosts in the server list");
+    }
+    for (int i = 0; i < hosts.size(); ++i) {
+        if (!HostValidator::isValid(hosts[i])) {
+            return refuseAnswer("invalid host '" + hosts[i] + "' in the server list");
+        }
+    }
+    state_.serverOverride = hosts;
+    return handleRedirect(code);
 }
 
 int LmUpdateClient::resultCodeOf(const LmUpdateParser& parser,
@@ -170,6 +194,9 @@ int LmUpdateClient::handleRedirect(int code) {
             settings.servers.insertAt(LmServer(state_.serverOverride[i]), 0);
         }
     }
+    while (settings.servers.size() > kMaxServers) {
+        settings.servers.removeAt(settings.servers.size() - 1);
+    }
     LmNetConfig::getInstance().storeSettings(settings);
     return code;
 }
@@ -186,6 +213,9 @@ int LmUpdateClient::update(int32_t id, int plainDownload, int throttleKB, int pa
             return ResultCode::kFailed;
         }
         int code = handleResponse(body);
+        if (code == ResultCode::kUpdateAnswerRefused) {
+            return ResultCode::kFailed;
+        }
         if (code == kPackagesAnnounced) {
             int good = PackageDownload(state_).run();
             return good > 0 ? good : ResultCode::kFailed;
@@ -195,23 +225,10 @@ int LmUpdateClient::update(int32_t id, int plainDownload, int throttleKB, int pa
                                      : "Torvane products and components are up-to-date");
             return ResultCode::kUpdateNothing;
         }
-        if (code != kRedirectStored && code != kRedirectOnce) {
-            return refuseAnswer(code);
-        }
         if (!mayRedirect(redirects)) {
             return ResultCode::kFailed;
         }
     }
-}
-
-// Only a valid answer with result 200 means there is nothing to do; an
-// answer that cannot be read or says anything else is a failed update.
-int LmUpdateClient::refuseAnswer(int code) {
-    log(code == ResultCode::kFailed
-            ? String("LmUpdate: update answer refused")
-            : "LmUpdate: update answer refused: result " + decimalText(code));
-    reportError("EC_LMUPDATE_UPDATE_ERROR");
-    return ResultCode::kFailed;
 }
 
 bool LmUpdateClient::mayRedirect(int redirects) {

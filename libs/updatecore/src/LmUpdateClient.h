@@ -26,6 +26,8 @@ public:
     static constexpr int kRedirectStored = 210;
     static constexpr int kRedirectOnce = 211;
     static constexpr int kServerError = 500;
+    // Hosts a 210/211 list may hold, and the stored list after a 210.
+    static constexpr int kMaxServers = 16;
 
     LmUpdateClient() = default;
     LmUpdateClient(const LmUpdateClient&) = delete;
@@ -46,7 +48,10 @@ public:
 
     // True when a server answered 200 with a body, which is then in body.
     bool requestUpdate(int32_t id, String& body);
-    // The answer's result code, or kFailed when it cannot be read.
+    // The answer's result code (200, 201, 210, 211), or
+    // kUpdateAnswerRefused (logged, EC_LMUPDATE_UPDATE_ERROR written) for an
+    // unreadable document, another root, any other result code or an
+    // invalid host list, which then leaves the settings untouched.
     int handleResponse(const String& body);
 
     // The parsed answer's result code when its root is one of roots
@@ -61,10 +66,13 @@ public:
     const Vector<String>& getServerOverride() const { return state_.serverOverride; }
 
 private:
+    int refuseAnswer(const String& reason);
+    // Checks a 210/211 host list, keeps it for the session and, for 210,
+    // stores it.
+    int takeServerList(const LmUpdateParser& parser, int code);
     int handleRedirect(int code);
     // An answer other than 200, 201, 210 or 211 (code, or kFailed when it
     // could not be read): logged, reported, kFailed.
-    int refuseAnswer(int code);
     // One more round of update() after a redirect; false when the limit is
     // reached.
     bool mayRedirect(int redirects);

@@ -5,6 +5,7 @@
 #include "LmUpdateParser.h"
 #include "LmUpdateStore.h"
 #include "MD5.h"
+#include "PackageRefusal.h"
 #include "PartialFiles.h"
 #include "ProgressReporter.h"
 #include "StopSignals.h"
@@ -42,11 +43,6 @@ bool isDelayed(const LmPackageInfo& package) {
         }
     }
     return false;
-}
-
-// The file name cannot leave the package directory.
-bool isSafeFileName(const String& name) {
-    return !name.isEmpty() && name != "." && name != "..";
 }
 
 // A package download: pacing and resume records of the session, progress
@@ -133,12 +129,12 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
         log("EC_LMUPDATE_DELAY_PACKAGE");
         return false;
     }
-    String fileName = packageFileName(package.url);
-    if (!isSafeFileName(fileName)) {
-        log("LmUpdate: invalid package file name in url: " + package.url);
-        reportError("EC_LMUPDATE_PACKAGE_ERROR");
+    String problem = trust_.metadataProblem(package);
+    if (!problem.isEmpty()) {
+        PackageRefusal::refuse(state_, package, String(), problem);
         return false;
     }
+    String fileName = packageFileName(package.url);
     String directory = packageDirectory(state_.downloadDir, package);
     File dir(directory);
     if (!dir.mkdirs() && !dir.isDirectory()) {
@@ -152,7 +148,7 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
     int result = downloadFile(
         {package.product.id, package.product.desc, package.url, localFile, package.size}, refusal);
     if (result == FileDownload::kRefused) {
-        refusePackage(package, refusal);
+        PackageRefusal::refuse(state_, package, localFile, refusal);
         return false;
     }
     if (result == FileDownload::kStopped) {
@@ -163,52 +159,36 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
     if (result != FileDownload::kStored && result != FileDownload::kBrokeOff) {
         log("LmUpdate: downloading file failed: " + package.url);
         reportError("EC_LMUPDATE_UPDATE_ERROR");
-        discardDownload(package, localFile);
+        PackageRefusal::discard(state_, package, localFile);
         return false;
     }
     return acceptPackage(package, localFile);
 }
 
-// A failed package starts from scratch next time: its product's download
-// directory goes. A package of the same product accepted earlier in this run
-// keeps its file for the installer, so then only the failed file goes.
-void PackageDownload::discardDownload(const LmPackageInfo& failed, const String& localFile) {
-    for (int i = 0; i < state_.packages.size(); ++i) {
-        const LmPackageInfo& other = state_.packages[i];
-        if (other.downloadResult == 1 && other.product.id == failed.product.id) {
-            File file(localFile);
-            if (file.isFile()) {
-                file.remove();
-            }
-            return;
-        }
-    }
-    File(productDirectory(state_.downloadDir, failed.product.id)).deleteRecursively();
-}
-
-void PackageDownload::refusePackage(const LmPackageInfo& package, const String& reason) {
-    log("LmUpdate: package refused: " + package.url + ": " + reason);
-    reportError("EC_LMUPDATE_PACKAGE_ERROR");
-    PartialFiles::drop(package.product.id);
-    File(productDirectory(state_.downloadDir, package.product.id)).deleteRecursively();
-}
-
 bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localFile) {
     int64_t length = File(localFile).length();
     if (length < 0) {
-        discardDownload(package, localFile);
+        PackageRefusal::discard(state_, package, localFile);
         return false;
     }
     if (length != package.size) {
         return false;  // kept for a later resume
     }
-    String digest = loggedDigest(localFile);
-    if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
-        log("LmUpdate: invalid md5 in downloading file: " + package.url);
-        log("EC_LMUPDATE_PACKAGE_ERROR");
-        discardDownload(package, localFile);
+    String problem = fileProblem(trust_, package, localFile);
+    if (!problem.isEmpty()) {
+        PackageRefusal::refuse(state_, package, localFile, problem);
         return false;
     }
     markDownloaded(package);
     return true;
+}
+
+String PackageDownload::fileProblem(const PackageTrust& trust, const LmPackageInfo& package,
+                                    const String& localFile) {
+    String digest = loggedDigest(localFile);
+    if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
+        log("LmUpdate: invalid md5 in downloading file: " + package.url);
+        return "md5 mismatch";
+    }
+    return trust.fileProblem(package, localFile);
 }

@@ -2,6 +2,7 @@
 
 #include "FileDownload.h"
 #include "LmPackageInfo.h"
+#include "PackageTrust.h"
 #include "SessionState.h"
 #include "String.h"
 
@@ -31,14 +32,15 @@ public:
     // Takes the install path of the installed product and marks the
     // package downloaded.
     static void markDownloaded(LmPackageInfo& package);
+    // Why a whole downloaded file is refused (MD5, then what trust checks),
+    // or "".
+    static String fileProblem(const PackageTrust& trust, const LmPackageInfo& package,
+                              const String& localFile);
 
 private:
     bool downloadPackage(LmPackageInfo& package);
     bool acceptPackage(LmPackageInfo& package, const String& localFile);
-    // The package is not taken: logged, reported, its product's download
-    // directory and partial-file record gone.
-    void refusePackage(const LmPackageInfo& package, const String& reason);
-    void discardDownload(const LmPackageInfo& failed, const String& localFile);
 
     SessionState& state_;
+    PackageTrust trust_;
 };

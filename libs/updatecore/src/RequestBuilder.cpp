@@ -4,6 +4,7 @@
 #include "LmUpdateStore.h"
 #include "Utils.h"
 #include "net/HttpRequest.h"
+#include "net/URL.h"
 
 namespace {
 
@@ -18,7 +19,33 @@ bool readParentId(const String& entry, int32_t& id) {
     return false;
 }
 
+// The host of a server entry ("name:port", "[v6]:port"), without port or
+// brackets.
+String entryHost(const String& entry) {
+    try {
+        return URL("http://" + entry + "/").getHost();
+    } catch (const Exception&) {
+        return String();
+    }
+}
+
+template <class Entries>
+bool holdsHost(const Entries& entries, const String& host) {
+    for (int i = 0; i < entries.size(); ++i) {
+        String known = entryHost(entries[i]);
+        if (!known.isEmpty() && known.equalsIgnoreCase(host)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+bool RequestBuilder::isUpdateServer(const String& host, const NetworkSettings& settings,
+                                    const Vector<String>& redirected) {
+    return holdsHost(settings.servers, host) || holdsHost(redirected, host);
+}
 
 void RequestBuilder::addTextHeader(HttpRequest& request, const char* name, const String& value) {
     request.getHeaders().addHeader(name, value);

@@ -22,6 +22,11 @@ public:
     // product (or a parent) is known; the id sent is the one given, or the
     // parent's when useFoundId.
     static void addProductHeaders(HttpRequest& request, int32_t id, bool useFoundId);
+    // Whether host (without port or brackets) is one of the configured or
+    // redirected update servers, ignoring case and ports: only those get
+    // the identifying headers.
+    static bool isUpdateServer(const String& host, const NetworkSettings& settings,
+                               const Vector<String>& redirected);
     // The headers of a package or firmware file request: compression, MAC,
     // the download session id and the product headers of id.
     static void addDownloadHeaders(HttpRequest& request, const NetworkSettings& settings,

@@ -62,8 +62,8 @@ ServerCall::ServerCall(ServerExchange& exchange, const String& host)
 
 ServerCall::~ServerCall() = default;
 
-HttpConnection* ServerCall::open(int kind, bool keepAlive) {
-    connection_ = exchange_.connections_.open(kind);
+HttpConnection* ServerCall::open(int kind, bool keepAlive, const String& serverEntry) {
+    connection_ = exchange_.connections_.open(kind, serverEntry.isEmpty() ? host_ : serverEntry);
     if (connection_ != nullptr && !keepAlive) {
         connection_->setKeepAlive(false);
     }
@@ -160,7 +160,7 @@ Step ServerExchange::failed(ServerCall& call, const String& message) {
 }
 
 Answer ServerExchange::fetchSessionId(const String& host, const String& url, String& sessionId) {
-    auto connection = connections_.open(ConnectionFactory::kSessionConnection);
+    auto connection = connections_.open(ConnectionFactory::kSessionConnection, host);
     if (connection == nullptr) {
         return Answer::kNotSent;
     }

@@ -59,8 +59,9 @@ public:
     const String& host() const { return host_; }
 
     // A connection of the given kind, keep-alive off unless keepAlive;
-    // null when the settings allow none.
-    HttpConnection* open(int kind, bool keepAlive = true);
+    // null when the settings allow none. serverEntry names the server a
+    // failed certificate check reports when it is not this call's host.
+    HttpConnection* open(int kind, bool keepAlive = true, const String& serverEntry = String());
     // Sends request over connection and logs the exchange, keeping the
     // status for the session. False when connection is null or the send
     // failed (logged when the policy says so). Transport failures pass.

@@ -57,6 +57,9 @@ protected:
     const String& connectHost() const { return useProxy_ ? proxyHost_ : target_.getHost(); }
     int connectPort() const { return useProxy_ ? proxyPort_ : target_.getPort(); }
     bool usesProxy() const { return useProxy_; }
+    // The request's host, also when the socket goes to a proxy.
+    const String& targetHost() const { return target_.getHost(); }
+    int targetPort() const { return target_.getPort(); }
     // Takes the new socket (replacing any earlier one) and gives it the
     // time-out when one is set.
     ClientSocket* installSocket(std::unique_ptr<ClientSocket> socket);

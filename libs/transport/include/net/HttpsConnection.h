@@ -1,8 +1,11 @@
 #pragma once
 
 #include "net/HttpConnection.h"
+#include "net/TlsVerification.h"
 
-// The HTTP exchange over TLS; through a proxy it tunnels with CONNECT.
+// The HTTP exchange over TLS; through a proxy it tunnels with CONNECT. The
+// server's certificate is checked against the request's host (never the
+// proxy's), which is also sent for SNI.
 class HttpsConnection : public HttpConnection {
 public:
     HttpsConnection() { setTunnel(true); }
@@ -13,11 +16,10 @@ public:
     // http tunnel failed" when the proxy refuses the tunnel.
     void open() override;
 
-    // Trusted certificates for peer verification. A file turns verification
-    // on for the handshake (the directory may be empty).
-    bool setVerification(const String& directory, const String& file);
+    // How the server is verified; the system's trust store unless set.
+    void setVerification(const TlsVerification& verification) { verification_ = verification; }
+    const TlsVerification& getVerification() const { return verification_; }
 
 private:
-    String verifyDirectory_;
-    String verifyFile_;
+    TlsVerification verification_;
 };

@@ -6,7 +6,7 @@
 
 #include "String.h"
 
-class InetAddress;
+class TlsPeerCheck;
 
 // The OpenSSL objects of one TLS client session over a connected
 // descriptor: context set-up from the process-wide settings, handshake, peer
@@ -22,10 +22,10 @@ public:
     SSLClient& operator=(const SSLClient&) = delete;
 
     // Sets up the session on fd and runs the handshake within timeoutMs
-    // (below 1: kDefaultHandshakeMs), then checks the peer; remote gives the
-    // host name for the host check. 0 on success; failures raise
-    // SSLException.
-    int handshake(int fd, int timeoutMs, const InetAddress* remote);
+    // (below 1: kDefaultHandshakeMs), the server checked as peer says. 0 on
+    // success; failures raise SSLException (with the verification reason
+    // when the certificate was refused).
+    int handshake(int fd, int timeoutMs, const TlsPeerCheck& peer);
     // The decrypted count; 0 at a clean end; -1 when nothing could be read.
     int read(char* buffer, int size);
     // The count written; 0 when the write must be retried.
@@ -45,9 +45,6 @@ public:
     // " OpenSSL/<version>" of the running library.
     static String getVersionText();
     static String formatVersion(unsigned long number);
-    // The certificate name check: equal byte for byte, or a "*.x.y" name
-    // matching exactly one label in front of ".x.y".
-    static bool hostMatches(const String& host, const String& commonName);
 
 private:
     struct ContextDeleter {
@@ -56,13 +53,12 @@ private:
     struct SessionDeleter {
         void operator()(SSL* ssl) const { SSL_free(ssl); }
     };
-    void createContext();
-    void createSession(int fd);
-    void connect(int timeoutMs);
-    void checkPeer(const InetAddress* remote);
-    void checkHost(X509* certificate, const InetAddress* remote);
+    void createContext(const TlsPeerCheck& peer);
+    void createSession(int fd, const TlsPeerCheck& peer);
+    void connect(int timeoutMs, const TlsPeerCheck& peer);
+    [[noreturn]] void failHandshake(int savedErrno, const TlsPeerCheck& peer);
+    void checkPeer();
     bool loadClientCertificate();
-    void setUpVerification();
     void storeVerifyResult();
 
     std::unique_ptr<SSL_CTX, ContextDeleter> context_;

@@ -4,6 +4,7 @@
 
 #include "net/ClientSocket.h"
 #include "net/SSLClient.h"
+#include "net/TlsVerification.h"
 
 // A client socket whose reads and writes go through a TLS session. open
 // makes the plain TCP connection; handshake then starts TLS over it.
@@ -26,9 +27,14 @@ public:
     // connected.
     void close() override;
 
-    // Turns peer verification on with these locations (process-wide); -1
-    // when file is null.
-    int setVerifyLocations(const char* directory, const char* file);
+    // How the server's certificate is checked; the system's trust store
+    // unless set.
+    void setVerification(const TlsVerification& verification) { verification_ = verification; }
+    // The server's name for SNI and the certificate check: the host given to
+    // the constructor, else the remote address. A proxy tunnel sets the
+    // target's.
+    void setServerName(const String& name) { serverName_ = name; }
+    const String& getServerName() const { return serverName_; }
     // Only when connected (else -1); 0 on success, failures raise.
     int handshake();
 
@@ -41,4 +47,6 @@ private:
     void awaitWritable(bool reading);
 
     std::unique_ptr<SSLClient> client_;
+    TlsVerification verification_;
+    String serverName_;
 };
