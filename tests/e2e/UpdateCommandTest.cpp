@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,7 +168,7 @@ public:
             "sys.stdin.read()\n";
         int toChild[2];
         int fromChild[2];
-        if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) {
+        if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
             return;
         }
         pid_ = ::fork();
@@ -192,6 +193,7 @@ public:
             ::close(input_);  // the holder ends at the end of its input
         }
         if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
     }
