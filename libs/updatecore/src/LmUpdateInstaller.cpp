@@ -11,6 +11,7 @@
 #include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
 #include "PackageConfinement.h"
+#include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
 #include "ZipListing.h"
@@ -194,6 +195,9 @@ LmUpdateInstaller::LmUpdateInstaller(Vector<LmPackageInfo> packages)
 int LmUpdateInstaller::installAll() {
     int count = 0;
     for (LmPackageInfo& package : packages_) {
+        if (StopSignals::requested()) {
+            break;  // the script that ran has ended; no further one starts
+        }
         try {
             if (installPackage(package)) {
                 ++count;
