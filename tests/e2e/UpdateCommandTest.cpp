@@ -1,6 +1,13 @@
 // Whole update runs of LmUpdate --update against the test update server.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -125,30 +132,126 @@ TEST_F(UpdateCommandTest, LargePackageUnpacksOnlyItsScripts) {
     EXPECT_TRUE(root_.exists("record/install5"));
 }
 
-struct LinkCase {
-    const char* name;
-    bool linkedDirectory;  // the link replaces ".../logs", else ".../logs/install.lock"
+// What another user leaves where the install lock goes.
+enum class Plant {
+    LinkToFile,       // ".../logs/install.lock" is a symbolic link
+    LinkToDirectory,  // ".../logs" is a symbolic link
+    ForeignFile,      // uid 65534 made and holds the lock file
+    ForeignDirectory  // uid 65534 made ".../logs" and holds the lock file in it
 };
 
-void PrintTo(const LinkCase& c, std::ostream* os) {
+struct PlantCase {
+    const char* name;
+    Plant plant;
+};
+
+void PrintTo(const PlantCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class InstallLockLinkTest : public UpdateCommandTest,
-                            public testing::WithParamInterface<LinkCase> {};
+// A process of uid 65534 that creates "install.lock" in directory (in a new
+// subdirectory "logs" of it when asked) and holds a record lock on it until
+// the object goes. It reaches the directory through a descriptor opened
+// here, as the private directories above it are closed to it.
+class ForeignLockHolder {
+public:
+    ForeignLockHolder(const std::string& directory, bool makeLogs) {
+        std::string script =
+            "import fcntl, os, sys\n"
+            "d = int(sys.argv[1])\n"
+            "if sys.argv[2] == '1':\n"
+            "    os.mkdir('logs', 0o777, dir_fd=d)\n"
+            "    d = os.open('logs', os.O_RDONLY, dir_fd=d)\n"
+            "f = os.open('install.lock', os.O_RDWR | os.O_CREAT, 0o600, dir_fd=d)\n"
+            "fcntl.lockf(f, fcntl.LOCK_EX)\n"
+            "print('held', flush=True)\n"
+            "sys.stdin.read()\n";
+        int toChild[2];
+        int fromChild[2];
+        if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(toChild[0], 0);
+            ::dup2(fromChild[1], 1);
+            std::string fd = std::to_string(::open(directory.c_str(), O_RDONLY | O_DIRECTORY));
+            ::execl("/usr/bin/setpriv", "setpriv", "--reuid", "65534", "--regid", "65534",
+                    "--clear-groups", "/usr/bin/python3", "-c", script.c_str(), fd.c_str(),
+                    makeLogs ? "1" : "0", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        input_ = toChild[1];
+        char answer[8] = {};
+        held_ = ::read(fromChild[0], answer, 4) == 4 && std::string(answer, 4) == "held";
+        ::close(fromChild[0]);
+    }
+    ~ForeignLockHolder() {
+        if (input_ >= 0) {
+            ::close(input_);  // the holder ends at the end of its input
+        }
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    ForeignLockHolder(const ForeignLockHolder&) = delete;
+    ForeignLockHolder& operator=(const ForeignLockHolder&) = delete;
+    bool held() const { return held_; }
 
-// The install lock has a fixed name in /tmp: a symbolic link planted there,
-// for the file or a directory on its way, must not make the run create or
-// lock anything where it points.
-TEST_P(InstallLockLinkTest, PlantedSymbolicLinkIsNotFollowed) {
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    bool held_ = false;
+};
+
+class InstallLockPlantTest : public UpdateCommandTest,
+                             public testing::WithParamInterface<PlantCase> {
+protected:
+    // Plants what the case names; false (the test skipped) where it cannot.
+    bool plant(const std::string& logs, std::unique_ptr<ForeignLockHolder>& holder) {
+        std::string victim = root_.file("victim");
+        switch (GetParam().plant) {
+            case Plant::LinkToFile:
+                std::filesystem::create_directories(logs);
+                std::filesystem::create_symlink(victim, logs + "/install.lock");
+                return true;
+            case Plant::LinkToDirectory:
+                std::filesystem::create_directories(lockDirectory());
+                root_.mkdirs("victim");
+                std::filesystem::create_directory_symlink(victim, logs);
+                return true;
+            case Plant::ForeignFile:
+            case Plant::ForeignDirectory:
+                break;
+        }
+        if (::geteuid() != 0 || !std::filesystem::exists("/usr/bin/setpriv") ||
+            !std::filesystem::exists("/usr/bin/python3")) {
+            return false;
+        }
+        bool foreignDirectory = GetParam().plant == Plant::ForeignDirectory;
+        // A directory on the way the other user may write to: the shared
+        // one (as /tmp is) or the last.
+        std::string writable = foreignDirectory ? lockDirectory() : logs;
+        std::filesystem::create_directories(writable);
+        std::filesystem::permissions(writable, std::filesystem::perms::all);
+        holder = std::make_unique<ForeignLockHolder>(writable, foreignDirectory);
+        return holder->held();
+    }
+};
+
+// The install lock has a fixed name in /tmp: a link planted there must not
+// make the run create or lock anything where it points, and a file or
+// directory of another user, even held, must end the run at once rather
+// than let it wait or go on unlocked.
+TEST_P(InstallLockPlantTest, PlantedLockIsRefused) {
     std::string logs = lockDirectory() + "/logs";
-    std::string victim = root_.file("victim");
-    std::filesystem::create_directories(GetParam().linkedDirectory ? lockDirectory() : logs);
-    if (GetParam().linkedDirectory) {
-        root_.mkdirs("victim");
-        std::filesystem::create_directory_symlink(victim, logs);
-    } else {
-        std::filesystem::create_symlink(victim, logs + "/install.lock");
+    std::unique_ptr<ForeignLockHolder> holder;
+    if (!plant(logs, holder)) {
+        GTEST_SKIP() << "holding a lock as uid 65534 needs root, /usr/bin/setpriv and "
+                        "/usr/bin/python3";
     }
     ServedFile zip = package(5, 0);
     startServer(config({
@@ -156,19 +259,30 @@ TEST_P(InstallLockLinkTest, PlantedSymbolicLinkIsNotFollowed) {
                   updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
         fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
     }));
-    ProgramResult r = update(5);
-    EXPECT_EQ(r.exitStatus, 2) << r.err;
-    EXPECT_NE(r.err.find("LmUpdate: cannot open install lock: "), std::string::npos) << r.err;
-    if (GetParam().linkedDirectory) {
-        EXPECT_FALSE(root_.exists("victim/install.lock")) << "the lock was made through the link";
-    } else {
+    std::vector<std::string> args{"--update", "--id", "5", "--download-dir",
+                                  root_.file("download")};
+    RunOptions quick = options();
+    quick.timeoutSeconds = 20;
+    ProgramResult r = runProgram(lmUpdateExe(), args, quick);
+    EXPECT_FALSE(r.timedOut) << "the run waited for another user's lock";
+    EXPECT_EQ(r.exitStatus, 244) << r.err;
+    EXPECT_NE(r.err.find("LmUpdate: install lock refused: " + logs + "/install.lock: "),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(root_.exists("record/install5")) << "the install script ran without the lock";
+    EXPECT_FALSE(root_.exists("victim/install.lock")) << "the lock was made through a link";
+    if (GetParam().plant == Plant::LinkToFile) {
         EXPECT_FALSE(root_.exists("victim")) << "the lock was opened through the link";
         EXPECT_TRUE(std::filesystem::is_symlink(logs + "/install.lock"));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, InstallLockLinkTest,
-                         testing::Values(LinkCase{"lockFile", false}, LinkCase{"directory", true}),
+INSTANTIATE_TEST_SUITE_P(Plants, InstallLockPlantTest,
+                         testing::Values(PlantCase{"lockFile", Plant::LinkToFile},
+                                         PlantCase{"directory", Plant::LinkToDirectory},
+                                         PlantCase{"foreignHeldFile", Plant::ForeignFile},
+                                         PlantCase{"foreignHeldDirectory",
+                                                   Plant::ForeignDirectory}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Without a planted link the lock file is made, with its directories private.

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,131 @@ TEST_F(InstallerTest, CorruptArchiveIsDeletedAndItsDirectoryKept) {
     EXPECT_FALSE(root().exists("download/5/1_0_0_7/a.zip"));
 }
 
+// An archive member written with python's zipfile, which can store
+// symbolic links (a link's content is its target) and unsafe names.
+struct RawMember {
+    std::string name;
+    std::string content;  // "@OUTSIDE" stands for ROOT/outside/install
+    bool link = false;
+};
+
+struct RefusedCase {
+    const char* name;
+    std::vector<RawMember> members;
+    const char* installScript;  // "@OUTSIDE" as in the members
+    const char* reason;         // the start of the logged reason
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ArchiveTest : public InstallerTest {
+protected:
+    std::string outside() { return root().file("outside/install"); }
+
+    std::string resolve(const std::string& text) { return text == "@OUTSIDE" ? outside() : text; }
+
+    // The members as ROOT/<packageDir>/a.zip.
+    std::string writeZip(const std::string& packageDir, const std::vector<RawMember>& members) {
+        std::vector<std::string> args{"-c",
+                                      "import stat, sys, zipfile\n"
+                                      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                      "    for i in range(2, len(sys.argv), 3):\n"
+                                      "        info = zipfile.ZipInfo(sys.argv[i])\n"
+                                      "        info.create_system = 3\n"
+                                      "        kind = stat.S_IFLNK | 0o777 if sys.argv[i + 2] == "
+                                      "'l' else stat.S_IFREG | 0o755\n"
+                                      "        info.external_attr = kind << 16\n"
+                                      "        z.writestr(info, sys.argv[i + 1])\n",
+                                      root().file(packageDir) + "/a.zip"};
+        for (const RawMember& m : members) {
+            args.insert(args.end(), {m.name, resolve(m.content), m.link ? "l" : "f"});
+        }
+        root().mkdirs(packageDir);
+        ProgramResult zip = runProgram("/usr/bin/python3", args);
+        EXPECT_EQ(zip.exitStatus, 0) << zip.err;
+        return root().file(packageDir);
+    }
+};
+
+class RefusedPackageTest : public ArchiveTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+// Whatever the package names, nothing outside its directory runs: the
+// package is refused, its download directory goes, and the next package is
+// installed all the same.
+TEST_P(RefusedPackageTest, NothingOutsideThePackageRuns) {
+    root().write("outside/install", recordingScript("outside", "exit 0"), 0755);
+    LmPackageInfo refused = package(writeZip("download/5/1_0_0_7", GetParam().members));
+    refused.installScript = resolve(GetParam().installScript);
+    refused.url = "http://updates.example/p5.zip";
+    LmPackageInfo next = package(
+        makeZip("download/6/1_0_0_7", {{"install", recordingScript("next", "exit 0"), 0755}}));
+    next.product.id = 6;
+    Vector<LmPackageInfo> packages{refused, next};
+    std::string log;
+    EXPECT_EQ(install(packages, log), 1);
+    EXPECT_FALSE(root().exists("record/outside")) << "a file outside the package ran";
+    EXPECT_EQ(packages[0].runResult, 0);
+    EXPECT_TRUE(root().exists("record/next"));
+    EXPECT_FALSE(root().exists("download/5"));
+    EXPECT_NE(log.find("LmUpdate: package refused: http://updates.example/p5.zip: " +
+                       std::string(GetParam().reason)),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(logged(log, "EC_LMUPDATE_PACKAGE_ERROR")) << log;
+}
+
+const RawMember kScript{"install", "#!/bin/sh\nexit 0\n"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedPackageTest,
+    ::testing::Values(
+        RefusedCase{"scriptUpTheTree",
+                    {kScript},
+                    "../../../outside/install",
+                    "install script outside the package"},
+        RefusedCase{"scriptUpTheTreeWithBackslashes",
+                    {kScript},
+                    "..\\..\\..\\outside\\install",
+                    "install script outside the package"},
+        RefusedCase{"absoluteScript", {kScript}, "@OUTSIDE", "install script outside the package"},
+        RefusedCase{"scriptIsALinkOut",
+                    {{"install", "@OUTSIDE", true}},
+                    "install",
+                    "link to outside the package"},
+        RefusedCase{"linkUpTheTree",
+                    {kScript, {"lib/x", "../../../../outside/install", true}},
+                    "install",
+                    "link to outside the package"},
+        RefusedCase{"scriptThroughALinkedDirectory",
+                    {{"real/install", "#!/bin/sh\nexit 0\n"}, {"bin", "real", true}},
+                    "bin/install",
+                    "install script reached through a link"},
+        RefusedCase{"scriptIsADirectory",
+                    {{"install/x", "x"}},
+                    "install",
+                    "install script is not a regular file"},
+        RefusedCase{
+            "absoluteMember", {kScript, {"/abs/x", "x"}}, "install", "unsafe member path /abs/x"},
+        RefusedCase{"memberUpTheTree",
+                    {kScript, {"a/../../x", "x"}},
+                    "install",
+                    "unsafe member path a/../../x"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Links within the package, as shared libraries ship, are kept.
+TEST_F(ArchiveTest, RelativeLinkInsideThePackageIsAllowed) {
+    std::string dir = writeZip("download/5/1_0_0_7",
+                               {{"install", recordingScript("s", "readlink \"$2/lib/libx.so\" > " +
+                                                                     root().file("record/link"))},
+                                {"lib/libx.so.1", "elf"},
+                                {"lib/libx.so", "libx.so.1", true}});
+    Vector<LmPackageInfo> packages{package(dir)};
+    EXPECT_EQ(install(packages), 1);
+    EXPECT_EQ(root().read("record/link"), "libx.so.1\n");
+}
+
 struct SkipCase {
     const char* name;
     const char* format;
@@ -384,6 +510,11 @@ protected:
     }
 };
 
+TEST(ImageMountTest, ImageIsMountedReadOnlyWithoutSetuidOrDevices) {
+    Vector<String> expected{"mount", "-o", "loop,ro,nosuid,nodev", "/d/a.img", "/d/tmp"};
+    EXPECT_EQ(LmUpdateInstaller::mountArguments("/d/a.img", "/d/tmp"), expected);
+}
+
 TEST_F(ImageInstallerTest, MountFailureKeepsTheDownloadDirectory) {
     root().write("download/5/1_0_0_7/a.img", "not a file system");
     Vector<LmPackageInfo> packages{imagePackage(root().file("download/5/1_0_0_7"))};
@@ -408,11 +539,22 @@ TEST_P(ImageExitTest, ScriptRunsOnTheMountedImageWhichIsReleased) {
     if (const char* reason = noLoopMountReason()) {
         GTEST_SKIP() << reason;
     }
-    std::string dir = makeImage({{"install", recordingScript("img", GetParam().body), 0755}});
+    std::string mountLine = "grep ' " + root().file("download/5/1_0_0_7/tmp") +
+                            " ' /proc/mounts > " + root().file("record/mount") + "\n";
+    std::string dir =
+        makeImage({{"install", recordingScript("img", mountLine + GetParam().body), 0755}});
     Vector<LmPackageInfo> packages{imagePackage(dir)};
     EXPECT_EQ(install(packages), GetParam().counted);
     EXPECT_EQ(packages[0].runResult, GetParam().counted);
     EXPECT_EQ(root().read("record/img"), "-s\n" + dir + "/tmp\n");
+    // The fourth field of the mount line holds its options.
+    std::istringstream mount(root().read("record/mount"));
+    std::string device, point, type, options;
+    mount >> device >> point >> type >> options;
+    for (const char* option : {"ro", "nosuid", "nodev"}) {
+        EXPECT_NE(("," + options + ",").find(std::string(",") + option + ","), std::string::npos)
+            << options;
+    }
     // Unmounted, then the product's download directory removed.
     EXPECT_FALSE(root().exists("download/5"));
 }

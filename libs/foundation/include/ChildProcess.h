@@ -38,6 +38,9 @@ public:
     // Sends the child's standard error to /dev/null, for a probe whose
     // complaints are an expected answer rather than news for a person.
     void discardStandardError() { discardStandardError_ = true; }
+    // Gives the child fd as its standard output; the caller keeps fd and
+    // closes it.
+    void setStandardOutput(int fd) { standardOutput_ = fd; }
 
     // Forks and execs; false when fork itself failed (errno is kept).
     bool start();
@@ -66,6 +69,7 @@ private:
     StartFailureHook failureHook_;
     int failureStatus_ = -1;
     bool discardStandardError_ = false;
+    int standardOutput_ = -1;
     pid_t pid_ = -1;
     int status_ = -1;
 };

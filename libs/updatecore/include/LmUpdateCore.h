@@ -39,6 +39,8 @@ inline constexpr int kUpdateServerFailed = -5;
 inline constexpr int kUpdateInstallFailed = -6;
 inline constexpr int kUpdateUnauthorized = -8;
 inline constexpr int kUpdateWriteLock = -12;
+// The install lock was refused (another user's file or directory on its path).
+inline constexpr int kUpdateInstallLock = -12;
 
 // Deferred packages.
 inline constexpr int kDelayFailed = -1;

@@ -10,9 +10,11 @@
 #include "InstallRoot.h"
 #include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
+#include "PackageConfinement.h"
 #include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
+#include "ZipListing.h"
 
 namespace {
 
@@ -104,42 +106,67 @@ void logScriptFailure(int status, const LmPackageInfo& package) {
     log(labelLine(WIFSIGNALED(status) ? "Install7 " : "Install6 ", package));
 }
 
-// Whether the archive holds the large-package flag. Most archives do not,
-// and unzip's "filename not matched" complaint is then the expected answer,
-// so it is kept off the terminal.
-int probeLargePackage(const LmPackageInfo& package, const String& archive) {
-    ChildProcess probe(kUnzip,
-                       {"unzip", "-q", "-o", archive, "large_package_flag", "-d", package.path});
-    probe.setStartFailureLine(labelLine("Install 1", package));
-    probe.discardStandardError();
-    return probe.start() ? probe.wait() : -1;
+void removeFile(const String& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path.str(), ignored);
 }
 
-// Unpacks a zip package: only its scripts when it is a large package, else
-// the whole archive (which is then deleted). False when unpacking failed.
+// A package whose content would reach outside its directory: logged,
+// reported, and its product's download directory removed so that nothing of
+// it is run or kept.
+bool refuse(const LmPackageInfo& package, const String& reason) {
+    log("LmUpdate: package refused: " + package.url + ": " + reason);
+    reportError("EC_LMUPDATE_PACKAGE_ERROR");
+    LmUpdateInstaller::removeProductDirectory(package.path);
+    return false;
+}
+
+// Unpacks a zip package: only its scripts when it is a large package (it
+// holds "large_package_flag"), else the whole archive (which is then
+// deleted). One listing answers that and refuses members that would land
+// outside the directory; links are checked once unpacked (unzip makes them
+// after every other member, so none was written through). False when
+// unpacking failed or the package was refused.
 bool unpackZip(const LmPackageInfo& package) {
     const String& directory = package.path;
     String archive = directory + "/" + package.file;
-    if (unzipSucceeded(probeLargePackage(package, archive))) {
-        int status = ChildProcess::run(
-            kUnzip,
-            {"unzip", "-q", "-o", archive, "install", "readme", "install-package", "-d", directory},
-            labelLine("Install 2", package));
-        if (unzipSucceeded(status)) {
-            return true;
-        }
-        log(labelLine("Install 3", package));
+    ZipListing listing;
+    if (!listing.read(archive)) {
+        // Not an archive unzip can read: failed as unpacking it would.
+        removeFile(archive);
+        log(labelLine("Install5 ", package));
         return false;
     }
-    int status = ChildProcess::run(kUnzip, {"unzip", "-q", "-o", archive, "-d", directory},
-                                   labelLine("Install4 ", package));
-    std::error_code ignored;
-    std::filesystem::remove(archive.str(), ignored);
-    if (unzipSucceeded(status)) {
-        return true;
+    String unsafe = listing.unsafeMember();
+    if (!unsafe.isEmpty()) {
+        return refuse(package, unsafe);
     }
-    log(labelLine("Install5 ", package));
-    return false;
+    if (listing.contains("large_package_flag")) {
+        int status = ChildProcess::run(kUnzip,
+                                       {"unzip", "-q", "-o", archive, "install", "readme",
+                                        "install-package", "large_package_flag", "-d", directory},
+                                       labelLine("Install 2", package));
+        if (!unzipSucceeded(status)) {
+            log(labelLine("Install 3", package));
+            return false;
+        }
+    } else {
+        int status = ChildProcess::run(kUnzip, {"unzip", "-q", "-o", archive, "-d", directory},
+                                       labelLine("Install4 ", package));
+        removeFile(archive);
+        if (!unzipSucceeded(status)) {
+            log(labelLine("Install5 ", package));
+            return false;
+        }
+    }
+    String link = linkRefusal(directory);
+    return link.isEmpty() || refuse(package, link);
+}
+
+// The install script must lie inside source; refuses the package when not.
+bool scriptConfined(const LmPackageInfo& package, const String& source) {
+    String reason = scriptRefusal(source, package.installScript);
+    return reason.isEmpty() || refuse(package, reason);
 }
 
 // The packages of a package-list document (its root's children); none when
@@ -201,7 +228,7 @@ bool LmUpdateInstaller::installPackage(LmPackageInfo& package) {
 }
 
 bool LmUpdateInstaller::installZip(LmPackageInfo& package) {
-    if (!unpackZip(package)) {
+    if (!unpackZip(package) || !scriptConfined(package, package.path)) {
         return false;
     }
     const String downloaded = package.path;  // deferring changes path
@@ -271,10 +298,15 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
     }
     ChildProcess::run(kUmount, {"umount", mountPoint}, labelLine("Install 0(umount)", package));
     String image = package.path + "/" + package.file;
-    if (ChildProcess::run(kMount, {"mount", "-o", "loop", image, mountPoint},
+    if (ChildProcess::run(kMount, mountArguments(image, mountPoint),
                           labelLine("Install 1(mount)", package)) != 0) {
         log(labelLine("Install 2(mount)", package));
         return false;
+    }
+    String reason = scriptRefusal(mountPoint, package.installScript);
+    if (!reason.isEmpty()) {
+        ChildProcess::run(kUmount, {"umount", mountPoint}, labelLine("Install 1(umount)", package));
+        return refuse(package, reason);
     }
     // A script that cannot start still must not leave the image mounted.
     String umountFailure = labelLine("Install 5(umount)", package);
@@ -295,6 +327,12 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
     }
     removeProductDirectory(package.path);
     return counted;
+}
+
+Vector<String> LmUpdateInstaller::mountArguments(const String& image, const String& mountPoint) {
+    // Read-only, and nothing on the image can gain privileges or reach devices
+    // other than through the install script.
+    return {"mount", "-o", "loop,ro,nosuid,nodev", image, mountPoint};
 }
 
 int LmUpdateInstaller::runInstallPackage(const LmPackageInfo& package) {

@@ -33,6 +33,9 @@ public:
     // returns false when that fails. Never removes "/" or an empty path.
     static bool removeProductDirectory(const String& packageDirectory);
 
+    // The argument vector of mount for an image package.
+    static Vector<String> mountArguments(const String& image, const String& mountPoint);
+
     const Vector<LmPackageInfo>& getPackages() const { return packages_; }
     Vector<LmPackageInfo>& getPackages() { return packages_; }
 

@@ -11,6 +11,7 @@
 #include "CoreHelpers.h"
 #include "DelayPackageActions.h"
 #include "Exception.h"
+#include "InstallLock.h"
 #include "InstallRoot.h"
 #include "LmUpdateClient.h"
 #include "LmUpdateCore.h"
@@ -32,56 +33,6 @@ namespace {
 constexpr int kGoOn = 1;
 constexpr const char kTempDirectory[] = "/tmp/lmupdate";
 constexpr int kWriteLockTimeout = 600;
-constexpr int kNoDescriptor = -1;
-
-// Opens (creating) the file at an absolute path without following a
-// symbolic link anywhere on the way: the install lock has a fixed name in a
-// directory anybody can write to. Each directory is made (0700) when
-// missing and opened relative to its parent, so nothing can be swapped in
-// between. kNoDescriptor when that fails.
-int openWithoutLinks(const String& path) {
-    Vector<String> parts;
-    path.split("/", parts);
-    if (parts.isEmpty()) {
-        return kNoDescriptor;
-    }
-    FileDescriptor directory(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (int i = 0; i + 1 < parts.size() && directory.get() >= 0; ++i) {
-        const char* name = parts[i].c_str();
-        if (::mkdirat(directory.get(), name, 0700) != 0 && errno != EEXIST) {
-            return kNoDescriptor;
-        }
-        directory = FileDescriptor(
-            ::openat(directory.get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    }
-    if (!directory.isOpen()) {
-        return kNoDescriptor;
-    }
-    return ::openat(directory.get(), parts.lastElement().c_str(),
-                    O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-}
-
-// The install lock: an exclusive record lock on the install lock file,
-// waited for without limit, released when the object goes. The file is
-// closed on exec, so the install scripts do not inherit it.
-class InstallLock {
-public:
-    explicit InstallLock(const String& path) : file_(openWithoutLinks(path)) {
-        if (file_.get() < 0) {
-            log("LmUpdate: cannot open install lock: " + path);
-            return;
-        }
-        struct flock whole = {};
-        whole.l_type = F_WRLCK;
-        whole.l_whence = SEEK_SET;
-        while (::fcntl(file_.get(), F_SETLKW, &whole) != 0 && errno == EINTR) {
-        }
-    }
-
-private:
-    FileDescriptor file_;  // closing it releases the lock
-};
-
 // The write lock of this process, released when the object goes.
 class WriteLock {
 public:
@@ -176,6 +127,9 @@ int installAndRecord(int32_t id, int announced) {
 
 int installUnderLocks(int32_t id, int announced) {
     InstallLock installLock(installLockPath());
+    if (!installLock.held()) {
+        return kUpdateInstallLock;
+    }
     WriteLock writeLock;
     if (!writeLock.held()) {
         return kUpdateWriteLock;

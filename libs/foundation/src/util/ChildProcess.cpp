@@ -25,6 +25,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       failureHook_(std::move(other.failureHook_)),
       failureStatus_(other.failureStatus_),
       discardStandardError_(other.discardStandardError_),
+      standardOutput_(other.standardOutput_),
       pid_(std::exchange(other.pid_, -1)),
       status_(other.status_) {}
 
@@ -37,6 +38,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         failureHook_ = std::move(other.failureHook_);
         failureStatus_ = other.failureStatus_;
         discardStandardError_ = other.discardStandardError_;
+        standardOutput_ = other.standardOutput_;
         pid_ = std::exchange(other.pid_, -1);
         status_ = other.status_;
     }
@@ -73,6 +75,9 @@ void ChildProcess::execInChild(char* const* argv) {
         if (null >= 0) {
             dup2(null, STDERR_FILENO);  // the copy on 2 does not inherit close-on-exec
         }
+    }
+    if (standardOutput_ >= 0) {
+        dup2(standardOutput_, STDOUT_FILENO);
     }
     execv(program_.c_str(), argv);
     int error = errno;
