@@ -10,6 +10,7 @@
 
 class HttpConnection;
 class HttpResponse;
+class StreamingDigest;
 
 // How the download of a package and that of firmware differ.
 struct DownloadPolicy {
@@ -34,6 +35,8 @@ struct DownloadTarget {
     String url;
     String localFile;
     int32_t size;
+    // Fed with the file's bytes as they are stored, when not null.
+    StreamingDigest* digest = nullptr;
 };
 
 // One file download over the servers in turn: the download session id when

@@ -6,6 +6,7 @@
 #include "LmUpdateStore.h"
 #include "MD5.h"
 #include "ProgressReporter.h"
+#include "StreamingDigest.h"
 #include "Utils.h"
 #include "io/File.h"
 #include "io/FileInputStream.h"
@@ -69,6 +70,14 @@ DownloadPolicy packagePolicy(long id) {
     };
 }
 
+String readDigest(const String& path) {
+    String digest;
+    if (MD5::fileDigest(path, digest)) {
+        return digest.toLowerCase();
+    }
+    return String();
+}
+
 }  // namespace
 
 String PackageDownload::packageDirectory(const String& downloadDir, const LmPackageInfo& package) {
@@ -81,13 +90,16 @@ String PackageDownload::packageFileName(const String& url) {
     return slash < 0 ? url : url.substring(slash + 1);
 }
 
-String PackageDownload::loggedDigest(const String& path) {
+// The digest made while the file arrived when it covers the file, else the
+// file read again (a file already whole before this run, or a firmware file).
+String PackageDownload::loggedDigest(const String& path, StreamingDigest* streamed) {
     log("LmUpdate: checking md5");
-    String digest;
-    if (MD5::fileDigest(path, digest)) {
-        digest = digest.toLowerCase();
-    } else {
-        digest.clear();
+    long length = File(path).length();
+    String digest = streamed != nullptr && length >= 0
+                        ? streamed->finish(static_cast<int32_t>(length))
+                        : String();
+    if (digest.isEmpty()) {
+        digest = readDigest(path);
     }
     log("LmUpdate: md5: " + digest);
     return digest;
@@ -112,7 +124,8 @@ int PackageDownload::run() {
     return good;
 }
 
-bool PackageDownload::downloadFile(const DownloadTarget& target) {
+bool PackageDownload::downloadFile(DownloadTarget target) {
+    target.digest = &digest_;
     DownloadPolicy policy = packagePolicy(target.id);
     int result = FileDownload(state_, policy, target).run();
     return result == FileDownload::kStored || result == FileDownload::kBrokeOff;
@@ -174,7 +187,7 @@ bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localF
     if (length != package.size) {
         return false;  // kept for a later resume
     }
-    String digest = loggedDigest(localFile);
+    String digest = loggedDigest(localFile, &digest_);
     if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
         log("LmUpdate: invalid md5 in downloading file: " + package.url);
         log("EC_LMUPDATE_PACKAGE_ERROR");

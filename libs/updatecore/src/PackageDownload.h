@@ -3,6 +3,7 @@
 #include "FileDownload.h"
 #include "LmPackageInfo.h"
 #include "SessionState.h"
+#include "StreamingDigest.h"
 #include "String.h"
 
 // The download run of an update: every announced package into its product's
@@ -18,15 +19,17 @@ public:
 
     // False when no server delivered the file; true when it was stored whole
     // or when the transfer broke off (the partial file may then be kept).
-    bool downloadFile(const DownloadTarget& target);
+    // The file's digest is computed while it arrives.
+    bool downloadFile(DownloadTarget target);
 
     // Steps the firmware download shares.
 
     // The download directory of a package and its file name from its url.
     static String packageDirectory(const String& downloadDir, const LmPackageInfo& package);
     static String packageFileName(const String& url);
-    // Lower-case hexadecimal MD5 of a file, logged ("" when unreadable).
-    static String loggedDigest(const String& path);
+    // Lower-case hexadecimal MD5 of a file, logged ("" when unreadable):
+    // streamed's when it covers the whole file, else read from the file.
+    static String loggedDigest(const String& path, StreamingDigest* streamed = nullptr);
     // Takes the install path of the installed product and marks the
     // package downloaded.
     static void markDownloaded(LmPackageInfo& package);
@@ -37,4 +40,5 @@ private:
     void discardDownload(const LmPackageInfo& failed, const String& localFile);
 
     SessionState& state_;
+    StreamingDigest digest_;
 };
