@@ -235,8 +235,36 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{
             "shortBody", kSessionId,
             std::string(R"({"status": 200, "body": ")") + kFirmware + R"(", "close_after": 10})",
-            256 - 9, 10}),
+            256 - 9, 10},
+        DownloadCase{
+            "contentCoded", kSessionId,
+            std::string(R"({"status": 200, "body": ")") + kFirmware + R"(", "encoding": "gzip"})",
+            256 - 5, -1},
+        DownloadCase{"redirectToAnotherScheme", kSessionId,
+                     R"({"redirect": "ftp://127.0.0.1/f.bin", "status": 301})", 256 - 5, -1},
+        DownloadCase{
+            "closeDelimitedIsReadToTheEnd", kSessionId,
+            std::string(R"({"status": 200, "body": ")") + kFirmware + R"(", "content_length": -1})",
+            0, static_cast<long long>(std::string(kFirmware).size())}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The mirror is another host by name ("localhost"), though on this machine.
+TEST_F(FirmwareCommandTest, MovedFirmwareIsFollowedWithoutIdentifyingHeadersElsewhere) {
+    ServedFile file = storeAnswer();
+    TestServer mirror(config({fileRoute("GET /f.bin", file)}));
+    startServer(
+        config({textRoute("GET /lm-sessionid", "SID42"),
+                "\"GET /lm-download?path=fw/f.bin\": {\"redirect\": " +
+                    jsonString("http://localhost:" + std::to_string(mirror.port()) + "/f.bin") +
+                    ", \"status\": 307}"}));
+    ProgramResult r = firmware("update", "3.1");
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(root_.read(localFile()), kFirmware);
+    ASSERT_EQ(mirror.requests().size(), 1u);
+    EXPECT_FALSE(mirror.requests()[0].hasHeader("X-Lm-Update-SessionID"));
+    EXPECT_FALSE(mirror.requests()[0].hasHeader("X-Lm-Update-MAC"));
+    EXPECT_EQ(mirror.requests()[0].header("Accept-Encoding"), "identity");
+}
 
 // Only the first server is asked for firmware, even when it refuses.
 TEST_F(FirmwareCommandTest, GetUpdateInfoAsksOnlyTheFirstServer) {

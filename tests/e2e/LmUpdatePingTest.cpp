@@ -81,9 +81,28 @@ TEST(LmUpdatePingCommandTest, VerboseShowsTheSessionsLogLines) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.out, "pong");
     EXPECT_NE(result.err.find("Connecting to " + host + "..."), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Connected to " + host + " at " + host), std::string::npos)
+        << result.err;
     EXPECT_NE(result.err.find("GET http://" + host + "/control?act=ping HTTP/1.0"),
               std::string::npos)
         << result.err;
+}
+
+TEST(LmUpdatePingCommandTest, ProxyAsking407IsAProxyFailureOnStandardError) {
+    TestServer::Options options;
+    options.proxyAuth = "user:secret";
+    TestServer proxy("{}", options);
+    TempRoot root;
+    root.makeStandardDirs();
+    std::string settings = settingsFor("127.0.0.1:9", 5);
+    std::string proxied = "isUsingProxy=\"1\" proxy=\"127.0.0.1:" + std::to_string(proxy.port()) +
+                          "\" proxyuser=\"\"";
+    settings.replace(settings.find("isUsingProxy=\"0\" proxy=\"\" proxyuser=\"\""), 38, proxied);
+    root.write("conf/network.xml", settings);
+    ProgramResult result = runProgram(lmUpdateExe(), {"--ping"}, {.env = {root.registerDirEnv()}});
+    EXPECT_EQ(result.exitStatus, 256 - 21);
+    EXPECT_EQ(result.err, "LmUpdate: proxy authentication failed (407)\n");
+    ASSERT_EQ(proxy.requests().size(), 1u);
 }
 
 TEST(LmUpdatePingCommandTest, MissingSettingsGiveMinusTwo) {

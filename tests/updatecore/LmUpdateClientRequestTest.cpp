@@ -130,6 +130,21 @@ TEST_F(LmUpdateClientRequestTest, RequestsGoThroughAnAuthenticatingProxy) {
     EXPECT_EQ(origin.requests().size(), 1u);
 }
 
+TEST_F(LmUpdateClientRequestTest, ProxyAsking407IsAProxyFailure) {
+    TestServer origin(config({{"POST /lm-self-update", answer(response(200))}}));
+    TestServer::Options options;
+    options.proxyAuth = "pu:pp";
+    TestServer proxy("{}", options);
+    // proxyuser is base64("pu:wrong")
+    useServers({host(origin)}, "type=\"http\" timeout=\"10\" isUsingProxy=\"1\" proxy=\"" +
+                                   host(proxy) + "\" proxyuser=\"cHU6d3Jvbmc=\"");
+    LmUpdateClient client;
+    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    EXPECT_EQ(output.out, "EC_LMUPDATE_PROXY_FAILED\n");
+    EXPECT_TRUE(contains(output.log, "LmUpdate: proxy authentication failed (407)")) << output.log;
+    EXPECT_TRUE(origin.requests().empty());
+}
+
 // What a faulty server does to one update request.
 struct FaultCase {
     const char* name;
@@ -170,8 +185,26 @@ INSTANTIATE_TEST_SUITE_P(
                   "LmUpdate: http response: 404"},
         FaultCase{"Silence", R"({"silent": true})", -1, "EC_LMUPDATE_READ_TIMEOUT\n",
                   "failed: EC_READ_TIMEOUT"},
-        FaultCase{"ShortBody", "{\"body\": " + jsonString(kUpToDate) + ", \"close_after\": 20}", 0,
-                  "", "LmUpdate: invalid update response format: "},
+        FaultCase{"ShortBody", "{\"body\": " + jsonString(kUpToDate) + ", \"close_after\": 20}", -1,
+                  "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body unreadable: "},
+        FaultCase{"GzipAnswerIsDecoded",
+                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"gzip\"}", 0, "",
+                  "Torvane LmUpdate is up-to-date"},
+        FaultCase{"DeflateAnswerIsDecoded",
+                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"deflate\"}", 0, "",
+                  "Torvane LmUpdate is up-to-date"},
+        FaultCase{"RawDeflateAnswerIsDecoded",
+                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"raw-deflate\"}", 0, "",
+                  "Torvane LmUpdate is up-to-date"},
+        FaultCase{"CorruptGzipIsNoAnswer",
+                  "{\"body\": " + jsonString(kUpToDate) +
+                      ", \"headers\": {\"Content-Encoding\": \"gzip\"}}",
+                  -1, "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body unreadable: "},
+        FaultCase{"UnparsableAnswerIsRefused", R"({"body": "<not xml"})", -1,
+                  "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: update answer refused"},
+        FaultCase{"UnknownResultIsRefused",
+                  "{\"body\": " + jsonString(LmUpdateClientFixture::response(202)) + "}", -1,
+                  "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: update answer refused: result 202"},
         FaultCase{"LongerThanContentLength",
                   "{\"body\": " + jsonString(kUpToDate + "trailing junk") +
                       ", \"content_length\": " + std::to_string(kUpToDate.size()) + "}",
@@ -184,13 +217,13 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"OverMemoryCapWithoutLength",
                   R"({"body_repeat": "x", "body_count": 16777217, "content_length": -1})", -1,
                   "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body too large"},
-        FaultCase{"Result500",
-                  "{\"body\": " + jsonString(LmUpdateClientFixture::response(500)) + "}", 0, "",
-                  "Torvane LmUpdate is up-to-date"},
+        FaultCase{"Result500IsRefused",
+                  "{\"body\": " + jsonString(LmUpdateClientFixture::response(500)) + "}", -1,
+                  "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: update answer refused: result 500"},
         FaultCase{
             "UnknownRoot",
-            "{\"body\": " + jsonString(LmUpdateClientFixture::response(201, "", "Other")) + "}", 0,
-            "", "LmUpdate: Unknown update response type: Other"}),
+            "{\"body\": " + jsonString(LmUpdateClientFixture::response(201, "", "Other")) + "}", -1,
+            "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: Unknown update response type: Other"}),
     [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 TEST_F(LmUpdateClientRequestTest, UnusableSettingsAreABadConfiguration) {

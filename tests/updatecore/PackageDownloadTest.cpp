@@ -113,6 +113,7 @@ TEST_F(LmUpdateClientDownloadTest, WholePackageIsStoredAndVerified) {
     EXPECT_EQ(requests[0].header("X-Lm-Update-ProductId"), "5");
     EXPECT_EQ(requests[0].header("X-Lm-Update-SerialNo"), "SN5");
     EXPECT_FALSE(requests[0].hasHeader("Range"));
+    EXPECT_EQ(requests[0].header("Accept-Encoding"), "identity");
     // Without a session id its header is empty, which the HTTP layer does not send.
     EXPECT_EQ(lmHeaderNames(requests[0]),
               (std::vector<std::string>{"X-Lm-Content-Compression", "X-Lm-Update-MAC",
@@ -421,6 +422,93 @@ TEST_F(LmUpdateClientDownloadTest, BodyBeyondTheAnnouncedSizeIsNotWritten) {
     EXPECT_EQ(root().size(kLocalFile), 10000);
 }
 
+// How the download answer's framing, coding and redirects end a package.
+struct AnswerCase {
+    const char* name;
+    std::string download;  // the answer to GET /lm-download
+    std::string mirror;    // the answer to GET /mirror/a.zip
+    int result;            // of update()
+    const char* out;
+    const char* logLine;
+    size_t downloadRequests;  // to /lm-download
+    long stored;              // bytes of the local file, -1: the product directory is gone
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LmUpdateClientAnswerTest : public LmUpdateClientDownloadTest,
+                                 public testing::WithParamInterface<AnswerCase> {
+protected:
+    // "FILE" serves the package; "SERVED" in an answer names its file.
+    std::string withFile(const std::string& json) const {
+        if (json == "FILE") {
+            return fileAnswer();
+        }
+        std::string text = json.empty() ? "{}" : json;
+        size_t at = text.find("\"SERVED\"");
+        return at == std::string::npos
+                   ? text
+                   : text.replace(at, 8, jsonString(root().file("served/a.zip")));
+    }
+};
+
+TEST_P(LmUpdateClientAnswerTest, EndsThePackageAsItShould) {
+    const AnswerCase& c = GetParam();
+    TestServer server(config({{"POST /lm-update", announcement()},
+                              {"GET /lm-download", withFile(c.download)},
+                              {"GET /mirror/a.zip", withFile(c.mirror)}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), c.result) << output.log;
+    EXPECT_EQ(output.out, c.out);
+    EXPECT_TRUE(contains(output.log, c.logLine)) << output.log;
+    EXPECT_EQ(downloads(server).size(), c.downloadRequests);
+    if (c.stored < 0) {
+        EXPECT_FALSE(root().exists("download/5"));
+    } else {
+        EXPECT_EQ(root().size(kLocalFile), c.stored);
+    }
+    if (c.result == 1) {
+        EXPECT_EQ(root().read(kLocalFile), content_);
+    }
+}
+
+const std::string kMoved = R"({"redirect": "/mirror/a.zip", "status": )";
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LmUpdateClientAnswerTest,
+    testing::Values(
+        AnswerCase{"Moved301", kMoved + "301}", "FILE", 1, "",
+                   "LmUpdate: redirected to http://127.0.0.1:", 1, 10000},
+        AnswerCase{"Found302Absolute", kMoved + "302, \"absolute_location\": true}", "FILE", 1, "",
+                   "/mirror/a.zip", 1, 10000},
+        AnswerCase{"SeeOther303", kMoved + "303}", "FILE", 1, "", "/mirror/a.zip", 1, 10000},
+        AnswerCase{"Temporary307", kMoved + "307}", "FILE", 1, "", "/mirror/a.zip", 1, 10000},
+        AnswerCase{"Permanent308", kMoved + "308}", "FILE", 1, "", "/mirror/a.zip", 1, 10000},
+        AnswerCase{"RedirectToAWrongLengthIsTheUsualError", kMoved + "302}", R"({"body": "short"})",
+                   -1, "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: invalid file length in response", 1,
+                   -1},
+        AnswerCase{"EleventhRedirectIsRefused",
+                   R"({"redirect": "/lm-download?path=again", "status": 302})", "FILE", -1,
+                   "EC_LMUPDATE_PACKAGE_ERROR\n", "LmUpdate: too many redirects: http://", 11, -1},
+        AnswerCase{"ContentCodedIsRefused", R"({"body_file": "SERVED", "encoding": "gzip"})", "",
+                   -1, "EC_LMUPDATE_PACKAGE_ERROR\n",
+                   "LmUpdate: package refused: pkgs/a.zip: content-coded (gzip)", 1, -1},
+        AnswerCase{"CloseDelimitedIsReadToTheEnd",
+                   R"({"body_file": "SERVED", "content_length": -1})", "", 1, "",
+                   "Download Pkg Five (10000 of 10000)", 1, 10000},
+        AnswerCase{"CloseDelimitedShortIsKeptForAResume",
+                   R"({"body_file": "SERVED", "content_length": -1, "close_after": 3000})", "", -1,
+                   "", "file size is incorrect", 1, 3000},
+        AnswerCase{"PresentLengthThatDiffersIsAnError",
+                   R"({"body_file": "SERVED", "content_length": 9000})", "", -1,
+                   "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: invalid file length in response", 1,
+                   -1}),
+    [](const testing::TestParamInfo<AnswerCase>& info) { return info.param.name; });
+
 TEST_F(LmUpdateClientDownloadTest, ThrottledTransferPausesAfterEachAllowance) {
     useContent(pattern(3072));
     TestServer server(serve(fileAnswer()));
@@ -507,11 +595,64 @@ TEST_F(LmUpdateClientResumeTest, WholeAnswerToARangeRequestStartsOver) {
     EXPECT_EQ(root().read(kLocalFile), content_);
 }
 
-TEST_F(LmUpdateClientResumeTest, RecordOfAChangedFileIsDiscarded) {
+// The record may lag behind the file (a run killed after writing it): the
+// bytes on disk are what the next run resumes from.
+TEST_F(LmUpdateClientResumeTest, FileOnDiskDecidesTheResumePoint) {
+    for (int have : {2000, 5000}) {
+        TestServer server("{}");
+        useServers({host(server)});
+        breakOffAt3000(server);
+        root().write(kLocalFile, content_.substr(0, static_cast<size_t>(have)));
+
+        server.setConfig(serve(fileAnswer()));
+        LmUpdateClient client;
+        Output output;
+        EXPECT_EQ(runUpdate(client, &output), 1) << have;
+        auto requests = downloads(server);
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(have) + "-");
+        LmPartialFileInfo record;
+        EXPECT_FALSE(partialRecord(record));
+        EXPECT_EQ(root().read(kLocalFile), content_);
+        root().remove("download/5");
+    }
+}
+
+TEST_F(LmUpdateClientResumeTest, RedirectedDownloadResumesUnderTheAnnouncedUrl) {
+    auto routes = [&](const std::string& mirror) {
+        return config({{"POST /lm-update", announcement()},
+                       {"GET /lm-download", R"({"redirect": "/mirror/a.zip", "status": 302})"},
+                       {"GET /mirror/a.zip", mirror}});
+    };
+    TestServer server(routes(fileAnswer(", \"close_after\": 3000")));
+    useServers({host(server)});
+    LmUpdateClient first;
+    EXPECT_EQ(runUpdate(first), -1);
+    LmPartialFileInfo record;
+    ASSERT_TRUE(partialRecord(record));
+    EXPECT_EQ(record.url, kUrl);
+    EXPECT_EQ(record.actualSize, 3000);
+
+    server.setConfig(routes(fileAnswer()));
+    LmUpdateClient second;
+    EXPECT_EQ(runUpdate(second), 1);
+    auto requests = server.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().path, "/mirror/a.zip");
+    EXPECT_EQ(requests.back().header("Range"), "bytes=3000-");
+    EXPECT_EQ(root().read(kLocalFile), content_);
+}
+
+TEST_F(LmUpdateClientResumeTest, RecordOfAnotherUrlIsDiscarded) {
     TestServer server("{}");
     useServers({host(server)});
     breakOffAt3000(server);
-    root().write(kLocalFile, content_.substr(0, 2000));  // shrunk since
+    LmPartialFileInfo record;
+    ASSERT_TRUE(partialRecord(record));
+    record.url = "pkgs/older.zip";
+    LmUpdateStore store;
+    ASSERT_TRUE(store.load(installPath(kPartialFilesFile)));
+    ASSERT_TRUE(store.setPartialFile(kProduct, record));
 
     server.setConfig(serve(fileAnswer()));
     LmUpdateClient client;
@@ -521,9 +662,20 @@ TEST_F(LmUpdateClientResumeTest, RecordOfAChangedFileIsDiscarded) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_FALSE(requests[1].hasHeader("Range"));
     EXPECT_TRUE(contains(output.log, "info in LMUPDATE_PARTIAL_FILE did not match real one"));
-    LmPartialFileInfo record;
     EXPECT_FALSE(partialRecord(record));
     EXPECT_EQ(root().read(kLocalFile), content_);
+}
+
+TEST_F(LmUpdateClientResumeTest, DownloadIsRecordedBeforeItsFirstByte) {
+    TestServer server(serve(answer("no", 404)));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+    // Written before the request went out, though no byte ever came.
+    std::string saved = "save  PartialFilesInfo: " + root().file(kLocalFile) + ") success";
+    ASSERT_TRUE(contains(output.log, saved)) << output.log;
+    EXPECT_LT(output.log.find(saved), output.log.find("GET http://"));
 }
 
 // Only a file shorter than the package can be resumed: a range from its end

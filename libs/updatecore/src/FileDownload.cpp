@@ -5,7 +5,9 @@
 #include "Exception.h"
 #include "FileTransfer.h"
 #include "PartialFiles.h"
+#include "RedirectChain.h"
 #include "RequestBuilder.h"
+#include "StopSignals.h"
 #include "StreamingDigest.h"
 #include "io/BufferedOutputStream.h"
 #include "io/File.h"
@@ -17,11 +19,13 @@
 
 namespace {
 
-String downloadUrl(bool plain, const String& host, const String& url) {
+// http: the connection is plain, so the URL says so too (a redirect's
+// relative Location is resolved against it).
+String downloadUrl(bool http, const String& host, const String& url) {
     if (url.startsWith("http")) {
         return url;
     }
-    return String(plain ? "http" : "https") + "://" + host + "/lm-download?path=" + url;
+    return String(http ? "http" : "https") + "://" + host + "/lm-download?path=" + url;
 }
 
 }  // namespace
@@ -45,41 +49,80 @@ Step FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
     if (target_.digest != nullptr) {
         target_.digest->discard();
     }
-    if (policy_.partialRecord) {
-        call.onFailure([this] {
-            PartialFiles::keep(target_.id, target_.url, target_.localFile, target_.size);
-        });
-    }
+    call.onFailure([this] { keepPartial(); });
     String sessionId;
     Step session = fetchSessionId(exchange, call.host(), sessionId);
     if (session.ends) {
         return session;
     }
-    int kind =
-        plain() ? ConnectionFactory::kPlainConnection : ConnectionFactory::kDownloadConnection;
-    HttpConnection* connection = call.open(kind, false);
-    if (connection == nullptr) {
-        return Step::next();
-    }
-    HttpRequest request(URL(downloadUrl(plain(), call.host(), target_.url)));
-    RequestBuilder::addDownloadHeaders(request, exchange.settings(), sessionId,
-                                       static_cast<int32_t>(target_.id));
     bool done = false;
     int32_t resumeFrom = resumePoint(done);
     if (done) {
         return Step::end(kStored);  // only the digest check follows
     }
+    if (policy_.partialRecord) {
+        // Recorded before the first byte, so that a run killed at any
+        // moment resumes.
+        PartialFiles::begin(target_.id, target_.url, target_.localFile, target_.size);
+    }
+    bool http = plain() || ConnectionFactory::isHttp(exchange.settings());
+    RedirectChain chain(downloadUrl(http, call.host(), target_.url));
+    for (int hop = 0;; ++hop) {
+        HttpConnection* connection = call.open(connectionKind(hop, chain.current()), false);
+        if (connection == nullptr) {
+            return Step::next();
+        }
+        HttpRequest request(URL(chain.current()));
+        addHeaders(request, exchange.settings(), sessionId, hop == 0 || isSameHost(call, request),
+                   resumeFrom);
+        HttpResponse response;
+        if (!call.send(connection, request, response)) {
+            return Step::next();
+        }
+        if (policy_.numericCodes) {
+            log("response code: " + decimalText(response.getStatus()));
+        }
+        if (!RedirectChain::isRedirect(response.getStatus())) {
+            return receive(*connection, response, resumeFrom);
+        }
+        String location;
+        response.getHeaders().getHeader("Location", location);
+        if (!chain.follow(location)) {
+            return refuse(chain.refusal());
+        }
+    }
+}
+
+// The first request goes as the session says; a hop by its own scheme.
+int FileDownload::connectionKind(int hop, const String& url) const {
+    if (hop > 0) {
+        return url.startsWith("https:") ? ConnectionFactory::kSessionConnection
+                                        : ConnectionFactory::kPlainConnection;
+    }
+    return plain() ? ConnectionFactory::kPlainConnection : ConnectionFactory::kDownloadConnection;
+}
+
+bool FileDownload::isSameHost(const ServerCall& call, const HttpRequest& request) {
+    try {
+        return URL("http://" + call.host()).getHost().equalsIgnoreCase(request.getURL().getHost());
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+// identifying: the server's own headers go along (not to another host a
+// redirect led to). The stored bytes must be the announced ones, so no
+// content coding is asked for.
+void FileDownload::addHeaders(HttpRequest& request, const NetworkSettings& settings,
+                              const String& sessionId, bool identifying, int32_t resumeFrom) {
+    if (identifying) {
+        RequestBuilder::addDownloadHeaders(request, settings, sessionId,
+                                           static_cast<int32_t>(target_.id));
+    }
+    request.getHeaders().setHeader("Accept-Encoding", "identity");
     if (resumeFrom > 0) {
         RequestBuilder::addTextHeader(request, "Range", "bytes=" + decimalText(resumeFrom) + "-");
     }
-    HttpResponse response;
-    if (!call.send(connection, request, response)) {
-        return Step::next();
-    }
-    if (policy_.numericCodes) {
-        log("response code: " + decimalText(response.getStatus()));
-    }
-    return receive(*connection, response, resumeFrom);
 }
 
 Step FileDownload::fetchSessionId(ServerExchange& exchange, const String& host, String& sessionId) {
@@ -114,22 +157,31 @@ int32_t FileDownload::resumePoint(bool& done) {
 }
 
 // resumeFrom: the bytes on disk when a 206 answer may be taken, else -1.
+// Without a Content-Length the body runs to the end of the stream or the
+// announced size; the size and digest checks decide.
 Step FileDownload::receive(HttpConnection& connection, HttpResponse& response, int32_t resumeFrom) {
     int status = response.getStatus();
-    if (status == 200) {
-        if (response.getContentLength() != target_.size) {
-            return refuseLength(true);
-        }
-        return store(connection, response, 0);
+    bool partial = status == 206 && resumeFrom >= 0;
+    if (status != 200 && !partial) {
+        return refuseStatus(status);
     }
-    if (status == 206 && resumeFrom >= 0) {
+    if (response.isContentCoded()) {
+        return refuse("content-coded (" + response.getContentEncoding() + ")");
+    }
+    int32_t from = partial ? resumeFrom : 0;
+    if (partial) {
         log("enter partial download!!!");
-        if (static_cast<long>(response.getContentLength()) + resumeFrom != target_.size) {
-            return refuseLength(false);
-        }
-        return store(connection, response, resumeFrom);
     }
-    return refuseStatus(status);
+    long length = response.getContentLength();
+    if (length >= 0 && length + from != target_.size) {
+        return refuseLength(!partial);
+    }
+    return store(connection, response, from);
+}
+
+Step FileDownload::refuse(const String& reason) {
+    refusal_ = reason;
+    return Step::end(policy_.numericCodes ? ResultCode::kFirmwareProtocol : kRefused);
 }
 
 Step FileDownload::refuseStatus(int status) {
@@ -183,8 +235,23 @@ Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int
     });
     out.close();
     connection.close();
+    if (received != size && StopSignals::requested()) {
+        log("LmUpdate: download stopped by signal " + decimalText(StopSignals::signalNumber()) +
+            ": " + target_.url);
+        keepPartial();
+        return Step::end(kStopped);
+    }
     if (received != size) {
         throw IOException("file size is incorrect", "FileDownload", __LINE__);
     }
+    if (policy_.partialRecord) {
+        PartialFiles::drop(target_.id);
+    }
     return Step::end(kStored);
+}
+
+void FileDownload::keepPartial() const {
+    if (policy_.partialRecord) {
+        PartialFiles::keep(target_.id, target_.url, target_.localFile, target_.size);
+    }
 }

@@ -9,6 +9,7 @@
 #include "String.h"
 
 class HttpConnection;
+class HttpRequest;
 class HttpResponse;
 class StreamingDigest;
 
@@ -48,16 +49,27 @@ public:
     static constexpr int kStored = ResultCode::kOk;
     // The transfer broke off; what arrived may be kept for a resume.
     static constexpr int kBrokeOff = 1;
+    // The package is refused (refusal() says why): a coded body, a refused
+    // redirect.
+    static constexpr int kRefused = 2;
+    // A stop signal ended the transfer; the partial file and its record are
+    // kept.
+    static constexpr int kStopped = 3;
 
     FileDownload(SessionState& state, const DownloadPolicy& policy, const DownloadTarget& target)
         : state_(state), policy_(policy), target_(target) {}
 
     // kStored, kBrokeOff, or what the policy gives for a failure.
     int run();
+    const String& refusal() const { return refusal_; }
 
 private:
     Step attempt(ServerExchange& exchange, ServerCall& call);
     bool plain() const;
+    int connectionKind(int hop, const String& url) const;
+    static bool isSameHost(const ServerCall& call, const HttpRequest& request);
+    void addHeaders(HttpRequest& request, const NetworkSettings& settings, const String& sessionId,
+                    bool identifying, int32_t resumeFrom);
     // The session id when the download is plain; Step::next() to go on.
     Step fetchSessionId(ServerExchange& exchange, const String& host, String& sessionId);
     // Where to resume from (-1: no partial answer taken); done is set when
@@ -66,9 +78,14 @@ private:
     Step receive(HttpConnection& connection, HttpResponse& response, int32_t resumeFrom);
     Step refuseStatus(int status);
     Step refuseLength(bool whole);
+    Step refuse(const String& reason);
+    // Records what the file holds for a later resume, when the policy keeps
+    // records.
+    void keepPartial() const;
     Step store(HttpConnection& connection, HttpResponse& response, int32_t from);
 
     SessionState& state_;
     const DownloadPolicy& policy_;
     const DownloadTarget& target_;
+    String refusal_;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "CoreHelpers.h"
+#include "StopSignals.h"
 #include "io/InputStream.h"
 #include "io/OutputStream.h"
 
@@ -20,7 +21,7 @@ int32_t FileTransfer::run(InputStream& body, OutputStream& out, int32_t received
     char buffer[kChunk];
     // Never past the announced size: a server that keeps sending must not
     // fill the disk.
-    while (received < size) {
+    while (received < size && !StopSignals::requested()) {
         int n = body.read(buffer, std::min<int32_t>(kChunk, size - received));
         if (n <= 0) {
             break;

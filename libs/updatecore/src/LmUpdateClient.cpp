@@ -138,7 +138,7 @@ int LmUpdateClient::handleResponse(const String& body) {
             parser.readServerList(state_.serverOverride);
             return handleRedirect(code);
         default:
-            return ResultCode::kFailed;
+            return code;  // refused by the caller
     }
 }
 
@@ -190,15 +190,28 @@ int LmUpdateClient::update(int32_t id, int plainDownload, int throttleKB, int pa
             int good = PackageDownload(state_).run();
             return good > 0 ? good : ResultCode::kFailed;
         }
-        if (code != kRedirectStored && code != kRedirectOnce) {
+        if (code == kUpToDate) {
             log(id == kSelfProductId ? "Torvane LmUpdate is up-to-date"
                                      : "Torvane products and components are up-to-date");
             return ResultCode::kUpdateNothing;
+        }
+        if (code != kRedirectStored && code != kRedirectOnce) {
+            return refuseAnswer(code);
         }
         if (!mayRedirect(redirects)) {
             return ResultCode::kFailed;
         }
     }
+}
+
+// Only a valid answer with result 200 means there is nothing to do; an
+// answer that cannot be read or says anything else is a failed update.
+int LmUpdateClient::refuseAnswer(int code) {
+    log(code == ResultCode::kFailed
+            ? String("LmUpdate: update answer refused")
+            : "LmUpdate: update answer refused: result " + decimalText(code));
+    reportError("EC_LMUPDATE_UPDATE_ERROR");
+    return ResultCode::kFailed;
 }
 
 bool LmUpdateClient::mayRedirect(int redirects) {

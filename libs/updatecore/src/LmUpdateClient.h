@@ -46,7 +46,7 @@ public:
 
     // True when a server answered 200 with a body, which is then in body.
     bool requestUpdate(int32_t id, String& body);
-    // The answer's result code (200, 201, 210, 211, 500) or kFailed.
+    // The answer's result code, or kFailed when it cannot be read.
     int handleResponse(const String& body);
 
     // The parsed answer's result code when its root is one of roots
@@ -62,6 +62,9 @@ public:
 
 private:
     int handleRedirect(int code);
+    // An answer other than 200, 201, 210 or 211 (code, or kFailed when it
+    // could not be read): logged, reported, kFailed.
+    int refuseAnswer(int code);
     // One more round of update() after a redirect; false when the limit is
     // reached.
     bool mayRedirect(int redirects);

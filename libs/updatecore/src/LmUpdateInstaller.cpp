@@ -10,6 +10,7 @@
 #include "InstallRoot.h"
 #include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
+#include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
 
@@ -167,6 +168,9 @@ LmUpdateInstaller::LmUpdateInstaller(Vector<LmPackageInfo> packages)
 int LmUpdateInstaller::installAll() {
     int count = 0;
     for (LmPackageInfo& package : packages_) {
+        if (StopSignals::requested()) {
+            break;  // the script that ran has ended; no further one starts
+        }
         try {
             if (installPackage(package)) {
                 ++count;

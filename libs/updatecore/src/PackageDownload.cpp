@@ -5,7 +5,9 @@
 #include "LmUpdateParser.h"
 #include "LmUpdateStore.h"
 #include "MD5.h"
+#include "PartialFiles.h"
 #include "ProgressReporter.h"
+#include "StopSignals.h"
 #include "StreamingDigest.h"
 #include "Utils.h"
 #include "io/File.h"
@@ -116,19 +118,27 @@ void PackageDownload::markDownloaded(LmPackageInfo& package) {
 int PackageDownload::run() {
     log("Start to download and install your updates");
     int good = 0;
-    for (int i = 0; i < state_.packages.size(); ++i) {
+    for (int i = 0; i < state_.packages.size() && !StopSignals::requested(); ++i) {
         if (downloadPackage(state_.packages[i])) {
             ++good;
         }
     }
+    if (StopSignals::requested()) {
+        // Nothing of this run is installed; kept files resume next time.
+        log("LmUpdate: update stopped by signal " + decimalText(StopSignals::signalNumber()));
+        reportError("EC_LMUPDATE_UPDATE_ERROR");
+        return 0;
+    }
     return good;
 }
 
-bool PackageDownload::downloadFile(DownloadTarget target) {
+int PackageDownload::downloadFile(DownloadTarget target, String& refusal) {
     target.digest = &digest_;
     DownloadPolicy policy = packagePolicy(target.id);
-    int result = FileDownload(state_, policy, target).run();
-    return result == FileDownload::kStored || result == FileDownload::kBrokeOff;
+    FileDownload download(state_, policy, target);
+    int result = download.run();
+    refusal = download.refusal();
+    return result;
 }
 
 bool PackageDownload::downloadPackage(LmPackageInfo& package) {
@@ -151,8 +161,19 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
     package.path = directory;
     package.file = fileName;
     String localFile = directory + "/" + fileName;
-    if (!downloadFile(
-            {package.product.id, package.product.desc, package.url, localFile, package.size})) {
+    String refusal;
+    int result = downloadFile(
+        {package.product.id, package.product.desc, package.url, localFile, package.size}, refusal);
+    if (result == FileDownload::kRefused) {
+        refusePackage(package, refusal);
+        return false;
+    }
+    if (result == FileDownload::kStopped) {
+        ProgressReporter::reportDownloadStopped(package.product.id, File(localFile).length(),
+                                                package.size);
+        return false;
+    }
+    if (result != FileDownload::kStored && result != FileDownload::kBrokeOff) {
         log("LmUpdate: downloading file failed: " + package.url);
         reportError("EC_LMUPDATE_UPDATE_ERROR");
         discardDownload(package, localFile);
@@ -176,6 +197,13 @@ void PackageDownload::discardDownload(const LmPackageInfo& failed, const String&
         }
     }
     File(productDirectory(state_.downloadDir, failed.product.id)).deleteRecursively();
+}
+
+void PackageDownload::refusePackage(const LmPackageInfo& package, const String& reason) {
+    log("LmUpdate: package refused: " + package.url + ": " + reason);
+    reportError("EC_LMUPDATE_PACKAGE_ERROR");
+    PartialFiles::drop(package.product.id);
+    File(productDirectory(state_.downloadDir, package.product.id)).deleteRecursively();
 }
 
 bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localFile) {

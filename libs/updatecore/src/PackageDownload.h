@@ -17,10 +17,11 @@ public:
     // marked with downloadResult 1).
     int run();
 
-    // False when no server delivered the file; true when it was stored whole
-    // or when the transfer broke off (the partial file may then be kept).
-    // The file's digest is computed while it arrives.
-    bool downloadFile(DownloadTarget target);
+    // What FileDownload::run gives for the file: kStored, kBrokeOff (the
+    // partial file may then be kept), kRefused with refusal set, or a
+    // failure when no server delivered it. The file's digest is computed
+    // while it arrives.
+    int downloadFile(DownloadTarget target, String& refusal);
 
     // Steps the firmware download shares.
 
@@ -37,6 +38,9 @@ public:
 private:
     bool downloadPackage(LmPackageInfo& package);
     bool acceptPackage(LmPackageInfo& package, const String& localFile);
+    // The package is not taken: logged, reported, its product's download
+    // directory and partial-file record gone.
+    void refusePackage(const LmPackageInfo& package, const String& reason);
     void discardDownload(const LmPackageInfo& failed, const String& localFile);
 
     SessionState& state_;

@@ -45,12 +45,32 @@ bool loadPartialFiles(LmUpdateStore& store) {
     }
 }
 
+// The record's actualSize is informative only: a run killed after it was
+// written leaves more on disk, and what is on disk is what resumes.
 bool matchesFile(const LmPartialFileInfo& record, const String& url, const String& localFile,
-                 int32_t size) {
+                 int32_t size, long have) {
     String path = replaceAll(record.path, '$', '/');
-    return record.url == url && record.size == size && path.endsWith(localFile) &&
-           record.actualSize > 0 && record.actualSize < size &&
-           File(record.path).length() == record.actualSize;
+    return record.url == url && record.size == size && path.endsWith(localFile) && have > 0 &&
+           have < size;
+}
+
+// Writes record in place of any earlier one of its product.
+void writeRecord(const LmPartialFileInfo& record) {
+    LmUpdateStore store;
+    if (loadPartialFiles(store) && store.setPartialFile(record.productID, record)) {
+        log("save  PartialFilesInfo: " + record.path + ") success");
+    }
+}
+
+LmPartialFileInfo recordOf(long id, const String& url, const String& localFile, int32_t size,
+                           long length) {
+    LmPartialFileInfo record;
+    record.productID = static_cast<int32_t>(id);
+    record.url = url;
+    record.path = localFile;
+    record.size = size;
+    record.actualSize = static_cast<int32_t>(length < 0 ? 0 : length);
+    return record;
 }
 
 }  // namespace
@@ -63,7 +83,8 @@ int32_t PartialFiles::resumePoint(long id, const String& url, const String& loca
         return kNone;
     }
     log("find in  LMUPDATE_PARTIAL_FILE");
-    bool matches = matchesFile(record, url, localFile, size);
+    long have = File(record.path).length();
+    bool matches = matchesFile(record, url, localFile, size, have);
     store.removePartialFile(static_cast<int32_t>(id));
     if (!matches) {
         log("info in LMUPDATE_PARTIAL_FILE did not match real one " + record.path);
@@ -73,7 +94,7 @@ int32_t PartialFiles::resumePoint(long id, const String& url, const String& loca
         }
         return kNone;
     }
-    return record.actualSize;
+    return static_cast<int32_t>(have);
 }
 
 void PartialFiles::keep(long id, const String& url, const String& localFile, int32_t size) {
@@ -82,15 +103,12 @@ void PartialFiles::keep(long id, const String& url, const String& localFile, int
     if (length <= 0 || !mayKeep) {
         return;
     }
-    LmPartialFileInfo record;
-    record.productID = static_cast<int32_t>(id);
-    record.url = url;
-    record.path = localFile;
-    record.size = size;
-    record.actualSize = static_cast<int32_t>(length);
-    LmUpdateStore store;
-    if (loadPartialFiles(store) && store.setPartialFile(record.productID, record)) {
-        log("save  PartialFilesInfo: " + localFile + ") success");
+    writeRecord(recordOf(id, url, localFile, size, length));
+}
+
+void PartialFiles::begin(long id, const String& url, const String& localFile, int32_t size) {
+    if (mayKeepPartialFile(id, size)) {
+        writeRecord(recordOf(id, url, localFile, size, File(localFile).length()));
     }
 }
 
@@ -112,4 +130,8 @@ bool PartialFiles::consume(long id, long localLength) {
         store.removePartialFile(static_cast<int32_t>(id));
     }
     return true;
+}
+
+void PartialFiles::drop(long id) {
+    consume(id, 1);
 }

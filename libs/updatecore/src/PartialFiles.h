@@ -9,15 +9,21 @@
 class PartialFiles {
 public:
     // The byte count to resume product id's download of url into localFile
-    // from, or kNone. The record is dropped either way; one that does not
-    // match the file on disk takes that file with it.
+    // from (the file's length on disk), or kNone. The record is dropped
+    // either way; one that does not match the file on disk takes that file
+    // with it.
     static int32_t resumePoint(long id, const String& url, const String& localFile, int32_t size);
     // Records what localFile holds of a broken-off download, unless the
     // limits forbid keeping it or nothing arrived.
     static void keep(long id, const String& url, const String& localFile, int32_t size);
+    // Records a download as it starts, unless the limits forbid keeping it,
+    // so that a process killed while it runs leaves a record.
+    static void begin(long id, const String& url, const String& localFile, int32_t size);
     // Whether there is a record of id; it is dropped when the local file
     // already holds data (localLength > 0).
     static bool consume(long id, long localLength);
+    // Drops the record of id, if any.
+    static void drop(long id);
 
     static constexpr int32_t kNone = -1;
 };

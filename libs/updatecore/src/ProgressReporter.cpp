@@ -73,6 +73,13 @@ String ProgressReporter::downloadCommand(const String& root, long id, long downl
     return cut(line);
 }
 
+String ProgressReporter::stoppedCommand(const String& root, long id, long downloadedSize,
+                                        long totalSize) {
+    String line = updateScriptLine(root, id, "stopped");
+    appendSizes(line, downloadedSize, totalSize);
+    return cut(line);
+}
+
 String ProgressReporter::installCommand(const String& root, long id) {
     return cut(updateScriptLine(root, id, "install"));
 }
@@ -96,6 +103,10 @@ void ProgressReporter::reportDownloadStart(long id, long totalSize) {
 
 void ProgressReporter::reportDownloadProgress(long id, long downloadedSize, long totalSize) {
     run(downloadCommand(installRoot(), id, downloadedSize, totalSize));
+}
+
+void ProgressReporter::reportDownloadStopped(long id, long downloadedSize, long totalSize) {
+    run(stoppedCommand(installRoot(), id, downloadedSize, totalSize));
 }
 
 void ProgressReporter::reportInstall(long id) {

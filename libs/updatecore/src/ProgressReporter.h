@@ -13,6 +13,7 @@ public:
     static void reportRequest(long id);
     static void reportDownloadStart(long id, long totalSize);
     static void reportDownloadProgress(long id, long downloadedSize, long totalSize);
+    static void reportDownloadStopped(long id, long downloadedSize, long totalSize);
     static void reportInstall(long id);
     static void reportFirmwareStart(long pid, long totalSize, const String& version);
     static void reportFirmwareProgress(long pid, long downloadedSize, long totalSize,
@@ -22,6 +23,7 @@ public:
     // most kMaxCommand characters.
     static String requestCommand(const String& root, long id);
     static String downloadCommand(const String& root, long id, long downloadedSize, long totalSize);
+    static String stoppedCommand(const String& root, long id, long downloadedSize, long totalSize);
     static String installCommand(const String& root, long id);
     static String firmwareCommand(const String& root, long pid, long downloadedSize, long totalSize,
                                   const String& version);

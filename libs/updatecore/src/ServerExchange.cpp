@@ -1,11 +1,13 @@
 #include "ServerExchange.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "CoreHelpers.h"
 #include "Exception.h"
 #include "RequestBuilder.h"
 #include "TransportErrors.h"
+#include "net/ClientSocket.h"
 #include "net/HttpConnection.h"
 #include "net/HttpRequest.h"
 #include "net/HttpResponse.h"
@@ -13,7 +15,34 @@
 
 namespace {
 
-constexpr int kChunk = 1024;
+// The address a connection's socket connected to or tried last, "" when
+// it has none yet.
+String addressTried(const HttpConnection* connection) {
+    if (connection == nullptr || connection->getSocket() == nullptr) {
+        return String();
+    }
+    return connection->getSocket()->getRemoteText();
+}
+
+void logAddress(const String& host, const HttpConnection* connection) {
+    String address = addressTried(connection);
+    if (!address.isEmpty()) {
+        log("Connected to " + host + " at " + address);
+    }
+}
+
+// A proxy that wants other credentials is told apart from one that cannot
+// be reached, in the log and on standard error.
+void reportProxyAuthentication(const String& message) {
+    if (message != HttpConnection::kProxyAuthenticationFailed) {
+        return;
+    }
+    String line("LmUpdate: proxy authentication failed (407)");
+    log(line);
+    line.append('\n');
+    std::fwrite(line.data(), 1, static_cast<size_t>(line.length()), stderr);
+    std::fflush(stderr);
+}
 
 void closeQuietly(HttpConnection* connection) {
     if (connection == nullptr) {
@@ -48,6 +77,7 @@ bool ServerCall::send(HttpConnection* connection, HttpRequest& request, HttpResp
         }
         return false;
     }
+    logAddress(host_, connection);
     ServerExchange::logExchange(request, response);
     exchange_.state_.httpStatus = response.getStatus();
     return true;
@@ -100,6 +130,7 @@ Step ServerExchange::attemptAt(const String& host, const Attempt& attempt) {
 }
 
 Step ServerExchange::failed(ServerCall& call, const String& message) {
+    String address = addressTried(call.connection_.get());
     closeQuietly(call.connection_.get());
     if (call.onFailure_) {
         call.onFailure_();
@@ -109,6 +140,10 @@ Step ServerExchange::failed(ServerCall& call, const String& message) {
     } else if (policy_.failureLog == ExchangePolicy::FailureLog::kMessage) {
         log(message);
     }
+    if (!address.isEmpty()) {
+        log("Address tried for " + call.host() + ": " + address);
+    }
+    reportProxyAuthentication(message);
     String name = TransportErrors::nameFor(message, settings_);
     if (policy_.reportErrorName && !name.isEmpty()) {
         reportError(name);
@@ -138,6 +173,7 @@ Answer ServerExchange::fetchSessionId(const String& host, const String& url, Str
     if (!connection->sendAndReceive(request, response)) {
         return Answer::kNotSent;
     }
+    logAddress(host, connection.get());
     state_.httpStatus = response.getStatus();
     if (state_.httpStatus != 200) {
         return Answer::kBadStatus;
@@ -154,30 +190,18 @@ Answer ServerExchange::fetchSessionId(const String& host, const String& url, Str
 }
 
 bool ServerExchange::readBody(HttpResponse& response, String& body) {
-    InputStream* in = response.getBody();
-    int length = response.getContentLength();
-    if (in == nullptr) {
+    if (response.getBody() == nullptr) {
         return false;
     }
-    if (length > kMaxBodyInMemory) {
-        log("LmUpdate: response body too large: " + decimalText(length) + " bytes");
-        return false;
+    String reason;
+    HttpResponse::BodyResult result = response.readBody(body, kMaxBodyInMemory, &reason);
+    if (result == HttpResponse::kBodyComplete) {
+        return true;
     }
-    char buffer[kChunk];
-    for (int total = 0;;) {
-        int want = length > 0 ? std::min(kChunk, length - total) : kChunk;
-        int n = want > 0 ? in->read(buffer, want) : 0;
-        if (n <= 0) {
-            return true;
-        }
-        total += n;
-        if (total > kMaxBodyInMemory) {
-            log("LmUpdate: response body too large: more than " + decimalText(kMaxBodyInMemory) +
-                " bytes");
-            return false;
-        }
-        body.append(buffer, n);
-    }
+    log((result == HttpResponse::kBodyTooLarge ? "LmUpdate: response body too large: "
+                                               : "LmUpdate: response body unreadable: ") +
+        reason);
+    return false;
 }
 
 void ServerExchange::logExchange(const HttpRequest& request, const HttpResponse& response) {

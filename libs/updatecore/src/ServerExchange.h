@@ -107,9 +107,10 @@ public:
     // exceptions pass through.
     Answer fetchSessionId(const String& host, const String& url, String& sessionId);
 
-    // The whole body of response into body, read in 1024-byte chunks up to
-    // its content length; false (with a log line) when it is larger than
-    // kMaxBodyInMemory. Transport exceptions pass through.
+    // The whole body of response into body, decoded when it is gzip or
+    // deflate; false (with a log line) when it is larger than
+    // kMaxBodyInMemory once decoded, short, or wrongly coded. Transport
+    // exceptions pass through.
     static bool readBody(HttpResponse& response, String& body);
     // Logs the request's and the response's head.
     static void logExchange(const HttpRequest& request, const HttpResponse& response);

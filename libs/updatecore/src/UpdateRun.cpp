@@ -17,6 +17,7 @@
 #include "LmUpdateInstaller.h"
 #include "LmUpdateStore.h"
 #include "ProgressReporter.h"
+#include "StopSignals.h"
 #include "SystemLog.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
@@ -182,8 +183,19 @@ int installUnderLocks(int32_t id, int announced) {
     return installAndRecord(id, announced);
 }
 
+// A stop signal during installation waits for the running script and the
+// locks; then the run ends as a failed installation.
+int endOfInstall(int result) {
+    if (!StopSignals::requested()) {
+        return result;
+    }
+    log("LmUpdate: installation stopped by signal " + decimalText(StopSignals::signalNumber()));
+    return kUpdateInstallFailed;
+}
+
 int runUpdateSteps(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
                    const String& downloadDir) {
+    StopSignals stopSignals;
     LmUpdateClient client;
     if (!downloadDir.isEmpty()) {
         client.setDownloadDir(downloadDir);
@@ -201,7 +213,7 @@ int runUpdateSteps(int32_t id, int plainDownload, int throttleKB, int pauseSecon
         File(installPath(kNewPackagesFile)).remove();
     }
     ProgressReporter::reportInstall(id);
-    return installUnderLocks(id, client.getPackages().size());
+    return endOfInstall(installUnderLocks(id, client.getPackages().size()));
 }
 
 }  // namespace

@@ -1,0 +1,145 @@
+// Update runs that a signal interrupts: killed outright (reboot, power loss)
+// or asked to stop (SIGTERM, SIGINT, SIGHUP) while a package downloads or
+// installs.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "UpdateFixture.h"
+
+namespace {
+
+constexpr int kProduct = 5;
+constexpr const char* kLocalFile = "download/5/2_0_0_1/p5.zip";
+
+// Bytes zip cannot shrink, so the package is large enough to be caught mid-way.
+std::string noise(size_t size) {
+    std::mt19937 random(5);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xff);
+    }
+    return bytes;
+}
+
+class InterruptedUpdateTest : public UpdateFixture {
+protected:
+    void SetUp() override {
+        UpdateFixture::SetUp();
+        ProgramResult r = lmUpdate({"--register", "--id", "5", "--name", "prod5", "--path",
+                                    root_.file("opt/prod5"), "--version", "1.0.0.0"});
+        ASSERT_EQ(r.exitStatus, 0) << r.out;
+    }
+
+    ServedFile package(const std::string& script) {
+        return makeZip("p5.zip", {{"install", script, 0755}, {"payload", noise(60000)}});
+    }
+
+    // The update server announcing file, sent slowly (2000 bytes every 0.1 s)
+    // unless fast.
+    void serve(const ServedFile& file, bool fast = false) {
+        std::string pace = fast ? "" : ", \"chunk_size\": 2000, \"chunk_delay\": 0.1";
+        startServer(config(
+            {textRoute("POST /lm-update",
+                       updateResponse(201, packageXml(kProduct, version2001(), "pkg/p5.zip", file,
+                                                      "install"))),
+             jsonString("GET /lm-download") +
+                 ": {\"status\": 200, \"body_file\": " + jsonString(file.path) + pace + "}"}));
+    }
+
+    // An update run that gets signal once `ready` (a shell test) holds; the
+    // shell's status is the run's exit status (128 + n when killed by n).
+    ProgramResult updateInterrupted(const std::string& signal, const std::string& ready) {
+        std::string script = "\"$0\" \"$@\" & pid=$!; n=0; until " + ready +
+                             "; do n=$((n+1)); [ $n -gt 400 ] && break; sleep 0.05; done; kill -" +
+                             signal + " $pid; wait $pid";
+        std::vector<std::string> args{"-c",
+                                      script,
+                                      lmUpdateExe(),
+                                      "--update",
+                                      "--id",
+                                      std::to_string(kProduct),
+                                      "--download-dir",
+                                      root_.file("download")};
+        return runProgram("/bin/sh", args, options());
+    }
+
+    // True in the shell once the local file holds at least 4000 bytes.
+    std::string downloadUnderWay() const {
+        return "[ \"$(stat -c %s " + root_.file(kLocalFile) +
+               " 2>/dev/null || echo 0)\" -ge 4000 ]";
+    }
+
+    std::vector<RecordedRequest> downloadRequests() const {
+        std::vector<RecordedRequest> out;
+        for (const RecordedRequest& request : server_->requests()) {
+            if (request.path.rfind("/lm-download", 0) == 0) {
+                out.push_back(request);
+            }
+        }
+        return out;
+    }
+};
+
+TEST_F(InterruptedUpdateTest, KilledRunResumesWithARangeRequest) {
+    ServedFile file = package(installingScript(root_, "install5", 0));
+    serve(file);
+    ProgramResult killed = updateInterrupted("KILL", downloadUnderWay());
+    EXPECT_EQ(killed.exitStatus, 128 + 9) << killed.err;
+    long long have = root_.size(kLocalFile);
+    ASSERT_GT(have, 0);
+    ASSERT_LT(have, file.size);
+
+    serve(file, true);
+    ProgramResult r = update(kProduct);
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    std::vector<RecordedRequest> requests = downloadRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].header("Range"), "bytes=" + std::to_string(have) + "-");
+    EXPECT_EQ(installedVersion(kProduct), "2.0.0.1");
+}
+
+class StoppedDownloadTest : public InterruptedUpdateTest,
+                            public testing::WithParamInterface<const char*> {};
+
+TEST_P(StoppedDownloadTest, KeepsTheFileAndEndsWithMinusFive) {
+    ServedFile file = package(installingScript(root_, "install5", 0));
+    serve(file);
+    ProgramResult r = updateInterrupted(GetParam(), downloadUnderWay());
+    EXPECT_EQ(r.exitStatus, 256 - 5) << r.err;
+    EXPECT_EQ(r.out, "EC_LMUPDATE_UPDATE_ERROR\n");
+    long long have = root_.size(kLocalFile);
+    ASSERT_GT(have, 0);
+    ASSERT_LT(have, file.size);
+    EXPECT_NE(record("update_status.pl")
+                  .find("--action update --id 5 --status stopped --downloaded_size " +
+                        std::to_string(have) + " --total_size " + std::to_string(file.size) + "\n"),
+              std::string::npos)
+        << record("update_status.pl");
+    EXPECT_FALSE(root_.exists("record/install5"));
+    EXPECT_EQ(installedVersion(kProduct), "1.0.0.0");
+    EXPECT_TRUE(root_.exists("conf/lm-partial-files"));
+
+    serve(file, true);
+    EXPECT_EQ(update(kProduct).exitStatus, 2);
+    ASSERT_EQ(downloadRequests().size(), 1u);
+    EXPECT_EQ(downloadRequests()[0].header("Range"), "bytes=" + std::to_string(have) + "-");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedDownloadTest, testing::Values("TERM", "INT", "HUP"));
+
+TEST_F(InterruptedUpdateTest, StopDuringInstallWaitsForTheScript) {
+    // The script marks its start, takes a while, then installs.
+    std::string script = "#!/bin/sh\ntouch " + root_.file("record/started") + "\nsleep 1\n" +
+                         installingScript(root_, "install5", 0).substr(10);
+    ServedFile file = package(script);
+    serve(file, true);
+    ProgramResult r = updateInterrupted("TERM", "[ -e " + root_.file("record/started") + " ]");
+    EXPECT_EQ(r.exitStatus, 256 - 6) << r.err;
+    // The script ran to its end and the write lock was given back.
+    EXPECT_TRUE(root_.exists("record/install5"));
+    EXPECT_NE(record("write_lock.pl").find("--action UNLOCK --pid "), std::string::npos);
+}
+
+}  // namespace
