@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <string>
 
@@ -153,6 +154,43 @@ TEST(SocketInputStreamTest, SkipAvailableAndClose) {
     EXPECT_EQ(none.read(buffer, 4), 0);
     EXPECT_EQ(none.skip(10), -1);
     EXPECT_THROW(none.available(), IOException);
+}
+
+// The head's read takes body bytes into the buffer with it: the body stream
+// must start with them, wait for the rest, and still time out when the
+// server stalls with bytes owed.
+TEST(SocketInputStreamTest, BodyBytesReadWithTheHeadComeFirstAndTimeOutsApply) {
+    const std::string body = std::string(70000, 'b') + "END";
+    const size_t firstPart = 2000;
+    std::atomic<bool> release{false};
+    LocalServer server([&](int fd) {
+        std::string head =
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size() + 5) + "\r\n\r\n";
+        sendAll(fd, head + body.substr(0, firstPart));
+        usleep(200000);  // the client has the head and the first part by now
+        sendAll(fd, body.substr(firstPart));
+        while (!release) {
+            usleep(10000);  // owes 5 bytes: the client must time out
+        }
+    });
+    ClientSocket socket("127.0.0.1", server.port());
+    socket.setTimeout(1000);
+    ASSERT_EQ(socket.open(), 0);
+    HttpResponse response;
+    ASSERT_TRUE(response.read(&socket));
+    ASSERT_EQ(response.getContentLength(), static_cast<int>(body.size() + 5));
+    EXPECT_EQ(response.getBody()->available(), static_cast<int>(firstPart));
+    std::string got;
+    char piece[1024];
+    while (got.size() < body.size()) {
+        int n = response.getBody()->read(piece, 1024);
+        ASSERT_GT(n, 0);
+        ASSERT_LE(n, 1024);
+        got.append(piece, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, body);
+    EXPECT_THROW(response.getBody()->read(piece, 1024), SocketException);
+    release = true;
 }
 
 // --- Whole exchanges -------------------------------------------------------

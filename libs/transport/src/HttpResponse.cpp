@@ -47,12 +47,12 @@ bool toStatus(const String& digits, int& status) {
 }
 }  // namespace
 
-int HttpResponse::readLine(ClientSocket& socket, char* buffer) {
+int HttpResponse::readLine(SocketReader& reader, char* buffer) {
     int stored = 0;
     bool cut = false;
     for (;;) {
         char byte = 0;
-        int got = socket.read(&byte, 1);
+        int got = reader.read(&byte, 1);
         if (got == 0) {
             if (stored == 0) {
                 return -1;
@@ -80,9 +80,9 @@ int HttpResponse::readLine(ClientSocket& socket, char* buffer) {
     return stored;
 }
 
-int HttpResponse::readFirstLine(ClientSocket& socket, char* buffer) {
+int HttpResponse::readFirstLine(SocketReader& reader, char* buffer) {
     for (int blank = 0; blank <= kMaxBlankLines; ++blank) {
-        int length = readLine(socket, buffer);
+        int length = readLine(reader, buffer);
         if (length != 0) {
             return length;
         }
@@ -90,9 +90,9 @@ int HttpResponse::readFirstLine(ClientSocket& socket, char* buffer) {
     return -1;
 }
 
-bool HttpResponse::readHeaderLines(ClientSocket& socket, char* buffer) {
+bool HttpResponse::readHeaderLines(SocketReader& reader, char* buffer) {
     for (int count = 0; count <= kMaxHeaderLines; ++count) {
-        int length = readLine(socket, buffer);
+        int length = readLine(reader, buffer);
         if (length >= kMaxLine) {
             return false;
         }
@@ -110,16 +110,19 @@ bool HttpResponse::read(ClientSocket* socket) {
     if (socket == nullptr) {
         return false;
     }
+    // The head comes from the buffer the body then goes on reading: bytes
+    // of the body received with the head stay there.
+    auto reader = std::make_unique<SocketReader>(socket);
     std::vector<char> buffer(kMaxLine + 1);
-    int length = readFirstLine(*socket, buffer.data());
+    int length = readFirstLine(*reader, buffer.data());
     if (length < 0 || length >= kMaxLine) {
         return false;
     }
     if (!parseStatusLine(String(buffer.data(), length)) ||
-        !readHeaderLines(*socket, buffer.data())) {
+        !readHeaderLines(*reader, buffer.data())) {
         return false;
     }
-    body_ = std::make_unique<SocketInputStream>(socket);
+    body_ = std::make_unique<SocketInputStream>(std::move(reader));
     return true;
 }
 

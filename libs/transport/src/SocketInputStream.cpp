@@ -17,13 +17,13 @@ constexpr int64_t kSkipPiece = 1024;
 int SocketInputStream::available() {
     checkOpen();
     int count = 0;
-    if (socket_ == nullptr) {
+    if (socket() == nullptr) {
         throw IOException(std::strerror(EBADF), kSource, __LINE__);
     }
-    if (ioctl(socket_->getFD(), FIONREAD, &count) < 0) {
+    if (ioctl(socket()->getFD(), FIONREAD, &count) < 0) {
         throw IOException(std::strerror(errno), kSource, __LINE__);
     }
-    return count;
+    return count + reader_->buffered();
 }
 
 void SocketInputStream::close() {
@@ -32,31 +32,27 @@ void SocketInputStream::close() {
 
 int SocketInputStream::read() {
     checkOpen();
-    unsigned char byte = 0;
-    if (socket_ == nullptr || socket_->read(reinterpret_cast<char*>(&byte), 1) != 1) {
-        return -1;
-    }
-    return byte;
+    return reader_->readByte();
 }
 
 int SocketInputStream::read(char* buffer, int length) {
     checkOpen();
-    if (socket_ == nullptr) {
+    if (socket() == nullptr) {
         return 0;
     }
-    return std::max(socket_->read(buffer, length), 0);
+    return std::max(reader_->read(buffer, length), 0);
 }
 
 int64_t SocketInputStream::skip(int64_t count) {
     checkOpen();
-    if (socket_ == nullptr) {
+    if (socket() == nullptr) {
         return -1;
     }
     char piece[kSkipPiece];
     int64_t skipped = 0;
     while (skipped < count) {
         int wanted = static_cast<int>(std::min(kSkipPiece, count - skipped));
-        int got = socket_->read(piece, wanted);
+        int got = reader_->read(piece, wanted);
         if (got > 0) {
             skipped += got;
         }

@@ -8,6 +8,8 @@
 #include "RedirectChain.h"
 #include "RequestBuilder.h"
 #include "StopSignals.h"
+#include "StreamingDigest.h"
+#include "io/BufferedOutputStream.h"
 #include "io/File.h"
 #include "io/FileOutputStream.h"
 #include "net/HttpConnection.h"
@@ -49,6 +51,9 @@ bool FileDownload::plain() const {
 }
 
 Step FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
+    if (target_.digest != nullptr) {
+        target_.digest->discard();
+    }
     call.onFailure([this] { keepPartial(); });
     String sessionId;
     Step session = fetchSessionId(exchange, call.host(), sessionId);
@@ -217,12 +222,19 @@ Step FileDownload::refuseLength(bool whole) {
 
 Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int32_t from) {
     log(FileTransfer::downloadLine(target_.name, from, target_.size));
-    FileOutputStream out(target_.localFile,
-                         from > 0 ? FileOutputStream::kAppend : FileOutputStream::kTruncate);
+    FileOutputStream file(target_.localFile,
+                          from > 0 ? FileOutputStream::kAppend : FileOutputStream::kTruncate);
     InputStream* body = response.getBody();
     if (body == nullptr) {
         return Step::next();
     }
+    if (target_.digest != nullptr) {
+        target_.digest->start(target_.localFile, from);
+    }
+    // The pieces go to the file in large writes; whatever way this ends, the
+    // buffer's destructor leaves on disk all that was received.
+    BufferedOutputStream buffered(file);
+    DigestingOutputStream out(buffered, target_.digest);
     if (from > 0) {
         policy_.reportProgress(from, target_.size);
     } else {
@@ -230,8 +242,10 @@ Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int
     }
     FileTransfer transfer(state_.throttleKB, state_.pauseSeconds);
     int32_t size = target_.size;
-    int32_t received = transfer.run(*body, out, from, size, target_.name,
-                                    [&](int32_t done) { policy_.reportProgress(done, size); });
+    int32_t received = transfer.run(*body, out, from, size, target_.name, [&](int32_t done) {
+        buffered.flush();  // the report's count is on disk
+        policy_.reportProgress(done, size);
+    });
     out.close();
     connection.close();
     if (received != size && StopSignals::requested()) {

@@ -12,6 +12,7 @@ class HttpConnection;
 class HttpRequest;
 class HttpResponse;
 class URL;
+class StreamingDigest;
 
 // How the download of a package and that of firmware differ.
 struct DownloadPolicy {
@@ -36,6 +37,8 @@ struct DownloadTarget {
     String url;
     String localFile;
     int32_t size;
+    // Fed with the file's bytes as they are stored, when not null.
+    StreamingDigest* digest = nullptr;
 };
 
 // One file download over the servers in turn: the download session id when

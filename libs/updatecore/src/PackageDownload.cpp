@@ -9,6 +9,7 @@
 #include "PartialFiles.h"
 #include "ProgressReporter.h"
 #include "StopSignals.h"
+#include "StreamingDigest.h"
 #include "Utils.h"
 #include "io/File.h"
 #include "io/FileInputStream.h"
@@ -67,6 +68,14 @@ DownloadPolicy packagePolicy(long id) {
     };
 }
 
+String readDigest(const String& path) {
+    String digest;
+    if (MD5::fileDigest(path, digest)) {
+        return digest.toLowerCase();
+    }
+    return String();
+}
+
 }  // namespace
 
 String PackageDownload::packageDirectory(const String& downloadDir, const LmPackageInfo& package) {
@@ -79,13 +88,16 @@ String PackageDownload::packageFileName(const String& url) {
     return slash < 0 ? url : url.substring(slash + 1);
 }
 
-String PackageDownload::loggedDigest(const String& path) {
+// The digest made while the file arrived when it covers the file, else the
+// file read again (a file already whole before this run, or a firmware file).
+String PackageDownload::loggedDigest(const String& path, StreamingDigest* streamed) {
     log("LmUpdate: checking md5");
-    String digest;
-    if (MD5::fileDigest(path, digest)) {
-        digest = digest.toLowerCase();
-    } else {
-        digest.clear();
+    int64_t length = File(path).length();
+    String digest = streamed != nullptr && length >= 0
+                        ? streamed->finish(static_cast<int32_t>(length))
+                        : String();
+    if (digest.isEmpty()) {
+        digest = readDigest(path);
     }
     log("LmUpdate: md5: " + digest);
     return digest;
@@ -116,7 +128,8 @@ int PackageDownload::run() {
     return good;
 }
 
-int PackageDownload::downloadFile(const DownloadTarget& target, String& refusal) {
+int PackageDownload::downloadFile(DownloadTarget target, String& refusal) {
+    target.digest = &digest_;
     DownloadPolicy policy = packagePolicy(target.id);
     FileDownload download(state_, policy, target);
     int result = download.run();
@@ -174,7 +187,7 @@ bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localF
     if (length != package.size) {
         return false;  // kept for a later resume
     }
-    String problem = fileProblem(trust_, package, localFile);
+    String problem = fileProblem(trust_, package, localFile, &digest_);
     if (!problem.isEmpty()) {
         PackageRefusal::refuse(state_, package, localFile, problem);
         return false;
@@ -184,8 +197,8 @@ bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localF
 }
 
 String PackageDownload::fileProblem(const PackageTrust& trust, const LmPackageInfo& package,
-                                    const String& localFile) {
-    String digest = loggedDigest(localFile);
+                                    const String& localFile, StreamingDigest* streamed) {
+    String digest = loggedDigest(localFile, streamed);
     if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
         log("LmUpdate: invalid md5 in downloading file: " + package.url);
         return "md5 mismatch";

@@ -4,6 +4,7 @@
 #include "LmPackageInfo.h"
 #include "PackageTrust.h"
 #include "SessionState.h"
+#include "StreamingDigest.h"
 #include "String.h"
 
 // The download run of an update: every announced package into its product's
@@ -19,23 +20,25 @@ public:
 
     // What FileDownload::run gives for the file: kStored, kBrokeOff (the
     // partial file may then be kept), kRefused with refusal set, or a
-    // failure when no server delivered it.
-    int downloadFile(const DownloadTarget& target, String& refusal);
+    // failure when no server delivered it. The file's digest is computed
+    // while it arrives.
+    int downloadFile(DownloadTarget target, String& refusal);
 
     // Steps the firmware download shares.
 
     // The download directory of a package and its file name from its url.
     static String packageDirectory(const String& downloadDir, const LmPackageInfo& package);
     static String packageFileName(const String& url);
-    // Lower-case hexadecimal MD5 of a file, logged ("" when unreadable).
-    static String loggedDigest(const String& path);
+    // Lower-case hexadecimal MD5 of a file, logged ("" when unreadable):
+    // streamed's when it covers the whole file, else read from the file.
+    static String loggedDigest(const String& path, StreamingDigest* streamed = nullptr);
     // Takes the install path of the installed product and marks the
     // package downloaded.
     static void markDownloaded(LmPackageInfo& package);
     // Why a whole downloaded file is refused (MD5, then what trust checks),
     // or "".
     static String fileProblem(const PackageTrust& trust, const LmPackageInfo& package,
-                              const String& localFile);
+                              const String& localFile, StreamingDigest* streamed = nullptr);
 
 private:
     bool downloadPackage(LmPackageInfo& package);
@@ -43,4 +46,5 @@ private:
 
     SessionState& state_;
     PackageTrust trust_;
+    StreamingDigest digest_;
 };

@@ -61,11 +61,11 @@ public:
     // One line of at most kMaxLine bytes without its LF and a final CR; its
     // length (kMaxLine: too long), -1 at end of stream, or a negative socket
     // result. buffer holds kMaxLine + 1 bytes.
-    static int readLine(ClientSocket& socket, char* buffer);
+    static int readLine(SocketReader& reader, char* buffer);
 
 private:
-    int readFirstLine(ClientSocket& socket, char* buffer);
-    bool readHeaderLines(ClientSocket& socket, char* buffer);
+    int readFirstLine(SocketReader& reader, char* buffer);
+    bool readHeaderLines(SocketReader& reader, char* buffer);
     BodyResult readCodedBody(String& body, long limit, String& reason);
 
     String version_;

@@ -1,14 +1,20 @@
 #pragma once
 
+#include <memory>
+
 #include "io/InputStream.h"
+#include "net/SocketReader.h"
 
 class ClientSocket;
 
-// The body of a response: reads straight from the connection's socket,
-// which it does not own. Socket failures pass through unchanged.
+// The body of a response: reads the connection's socket, which it does not
+// own, through a buffer (what the head's reads left in it comes first).
+// Socket failures pass through unchanged.
 class SocketInputStream : public InputStream {
 public:
-    explicit SocketInputStream(ClientSocket* socket) : socket_(socket) {}
+    explicit SocketInputStream(ClientSocket* socket)
+        : reader_(std::make_unique<SocketReader>(socket)) {}
+    explicit SocketInputStream(std::unique_ptr<SocketReader> reader) : reader_(std::move(reader)) {}
 
     using InputStream::read;
     int available() override;
@@ -16,7 +22,8 @@ public:
     void close() override;
     // One byte (0 to 255), or -1 when none could be read.
     int read() override;
-    // One socket read; 0 at end of stream or on a socket error.
+    // Buffered bytes, or else one socket read; 0 at end of stream or on a
+    // socket error.
     int read(char* buffer, int length) override;
     int64_t skip(int64_t count) override;
     bool markSupported() override { return false; }
@@ -24,5 +31,7 @@ public:
     void reset() override {}
 
 private:
-    ClientSocket* socket_;
+    ClientSocket* socket() const { return reader_->socket(); }
+
+    std::unique_ptr<SocketReader> reader_;
 };

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+
+#include "MD5.h"
+#include "String.h"
+#include "io/FilterOutputStream.h"
+
+// The MD5 of a download, computed while its bytes are written so that the
+// file need not be read again: a resumed download hashes the part already
+// on disk first. Only a digest of exactly the bytes the file holds is given
+// out; otherwise the caller reads the file.
+class StreamingDigest {
+public:
+    // Starts over with the first stored bytes of path; when they cannot be
+    // read the digest stays unusable until the next start.
+    void start(const String& path, int32_t stored);
+    void feed(const char* bytes, int length);
+    // Unusable until the next start: the file changes in other ways.
+    void discard() { usable_ = false; }
+    // The lower-case hex digest when the bytes fed since start are size
+    // bytes, else "".
+    String finish(int32_t size);
+
+private:
+    MD5 md5_;
+    int64_t count_ = 0;
+    bool usable_ = false;
+};
+
+// Passes writes on to out and feeds them to the digest, when there is one.
+class DigestingOutputStream : public FilterOutputStream {
+public:
+    DigestingOutputStream(OutputStream& out, StreamingDigest* digest)
+        : FilterOutputStream(out), digest_(digest) {}
+
+    using FilterOutputStream::write;
+    void write(int byte) override {
+        char c = static_cast<char>(byte);
+        write(&c, 1);
+    }
+    void write(const char* buffer, int length) override {
+        out().write(buffer, length);
+        if (digest_ != nullptr) {
+            digest_->feed(buffer, length);
+        }
+    }
+
+private:
+    StreamingDigest* digest_;
+};
