@@ -119,8 +119,9 @@ int FirmwareSession::handleResponse(const String& version, int throttleKB, int p
     state_.pauseSeconds = pauseSeconds;
     FileInputStream in(installPath(kFirmwarePackagesFile));
     LmUpdateParser parser;
+    parser.setSource(LmUpdateParser::Source::kNetwork);
     if (!parser.parse(in)) {
-        log("LmUpdate: invalid update response format: ");
+        log("LmUpdate: invalid update response format: " + parser.getErrorText());
         return ResultCode::kFirmwareProtocol;
     }
     // A self-update answer is not a firmware answer.
@@ -142,6 +143,11 @@ int FirmwareSession::download(const String& version) {
         return ResultCode::kFirmwareProtocol;
     }
     LmPackageInfo& package = *found;
+    String refusal = PackageDownload::refusalOf(package);
+    if (!refusal.isEmpty()) {
+        PackageDownload::logRefusal(package, refusal);
+        return ResultCode::kFirmwareDigest;
+    }
     String directory = PackageDownload::packageDirectory(state_.downloadDir, package);
     File dir(directory);
     if (!dir.isDirectory() && !dir.mkdirs()) {

@@ -1,6 +1,8 @@
 #include "PackageDownload.h"
 
 #include "CoreHelpers.h"
+#include "DiskSpace.h"
+#include "FileNameRule.h"
 #include "InstallRoot.h"
 #include "LmUpdateParser.h"
 #include "LmUpdateStore.h"
@@ -32,6 +34,12 @@ Vector<LmPackageInfo> readDelayedPackages() {
     return delayed;
 }
 
+// What a resume would keep of the file.
+long storedBytes(const String& localFile) {
+    long length = File(localFile).length();
+    return length > 0 ? length : 0;
+}
+
 bool isDelayed(const LmPackageInfo& package) {
     Vector<LmPackageInfo> delayed = readDelayedPackages();
     for (int i = 0; i < delayed.size(); ++i) {
@@ -40,11 +48,6 @@ bool isDelayed(const LmPackageInfo& package) {
         }
     }
     return false;
-}
-
-// The file name cannot leave the package directory.
-bool isSafeFileName(const String& name) {
-    return !name.isEmpty() && name != "." && name != "..";
 }
 
 // A package download: pacing and resume records of the session, progress
@@ -79,6 +82,22 @@ String PackageDownload::packageDirectory(const String& downloadDir, const LmPack
 String PackageDownload::packageFileName(const String& url) {
     int slash = url.lastIndexOf('/');
     return slash < 0 ? url : url.substring(slash + 1);
+}
+
+String PackageDownload::refusalOf(const LmPackageInfo& package) {
+    if (!package.isUsable()) {
+        return package.refusal;
+    }
+    String reason = unsafeFileNameReason(package.version.version);
+    if (!reason.isEmpty()) {
+        return "version: " + reason;
+    }
+    reason = unsafeFileNameReason(packageFileName(package.url));
+    return reason.isEmpty() ? reason : "file name: " + reason;
+}
+
+void PackageDownload::logRefusal(const LmPackageInfo& package, const String& reason) {
+    log("LmUpdate: package refused: " + package.url + ": " + reason);
 }
 
 String PackageDownload::loggedDigest(const String& path) {
@@ -123,12 +142,12 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
         log("EC_LMUPDATE_DELAY_PACKAGE");
         return false;
     }
-    String fileName = packageFileName(package.url);
-    if (!isSafeFileName(fileName)) {
-        log("LmUpdate: invalid package file name in url: " + package.url);
-        reportError("EC_LMUPDATE_PACKAGE_ERROR");
+    String refusal = refusalOf(package);
+    if (!refusal.isEmpty()) {
+        refusePackage(package, refusal);
         return false;
     }
+    String fileName = packageFileName(package.url);
     String directory = packageDirectory(state_.downloadDir, package);
     File dir(directory);
     if (!dir.mkdirs() && !dir.isDirectory()) {
@@ -138,6 +157,11 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
     package.path = directory;
     package.file = fileName;
     String localFile = directory + "/" + fileName;
+    String noRoom = DiskSpace().shortfall(directory, package.size, storedBytes(localFile));
+    if (!noRoom.isEmpty()) {
+        refusePackage(package, noRoom);
+        return false;
+    }
     if (!downloadFile(
             {package.product.id, package.product.desc, package.url, localFile, package.size})) {
         log("LmUpdate: downloading file failed: " + package.url);
@@ -163,6 +187,12 @@ void PackageDownload::discardDownload(const LmPackageInfo& failed, const String&
         }
     }
     File(productDirectory(state_.downloadDir, failed.product.id)).deleteRecursively();
+}
+
+void PackageDownload::refusePackage(const LmPackageInfo& package, const String& reason) {
+    logRefusal(package, reason);
+    reportError("EC_LMUPDATE_PACKAGE_ERROR");
+    File(productDirectory(state_.downloadDir, package.product.id)).deleteRecursively();
 }
 
 bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localFile) {

@@ -25,6 +25,11 @@ public:
     // The download directory of a package and its file name from its url.
     static String packageDirectory(const String& downloadDir, const LmPackageInfo& package);
     static String packageFileName(const String& url);
+    // Why a package must not be fetched (its numbers do not fit, or its
+    // version or file name cannot be one path component); "" when it may.
+    static String refusalOf(const LmPackageInfo& package);
+    // "LmUpdate: package refused: URL: REASON" to the log.
+    static void logRefusal(const LmPackageInfo& package, const String& reason);
     // Lower-case hexadecimal MD5 of a file, logged ("" when unreadable).
     static String loggedDigest(const String& path);
     // Takes the install path of the installed product and marks the
@@ -34,6 +39,9 @@ public:
 private:
     bool downloadPackage(LmPackageInfo& package);
     bool acceptPackage(LmPackageInfo& package, const String& localFile);
+    // Logs the refusal, reports the package error and removes the
+    // product's download directory.
+    void refusePackage(const LmPackageInfo& package, const String& reason);
     void discardDownload(const LmPackageInfo& failed, const String& localFile);
 
     SessionState& state_;

@@ -110,7 +110,7 @@ public:
     // The whole body of response into body, read in 1024-byte chunks up to
     // its content length; false (with a log line) when it is larger than
     // kMaxBodyInMemory. Transport exceptions pass through.
-    static bool readBody(HttpResponse& response, String& body);
+    static bool readBody(HttpConnection& connection, HttpResponse& response, String& body);
     // Logs the request's and the response's head.
     static void logExchange(const HttpRequest& request, const HttpResponse& response);
 
