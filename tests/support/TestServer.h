@@ -46,6 +46,8 @@ struct RecordedRequest {
 //   "close_after": N      (close after N body bytes),
 //   "delay_head": s       (seconds before the status line),
 //   "chunk_size": N, "chunk_delay": s   (slow body),
+//   "drip_head": s, "drip_body": s   (the head or the body one byte every
+//                                     s seconds),
 //   "garbage": "text"     (sent instead of an HTTP answer, then close),
 //   "silent": true        (read the request, never answer, keep the connection)
 // Range: a "Range: bytes=N-" request on a body_file, body or body_repeat gets

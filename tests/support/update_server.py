@@ -210,10 +210,21 @@ def answer_headers(answer):
     return list(headers.items()) if isinstance(headers, dict) else [tuple(h) for h in headers]
 
 
+def drip(conn, data, every):
+    """Sends data one byte at a time, every seconds apart."""
+    for at in range(len(data)):
+        if at:
+            time.sleep(every)
+        conn.sendall(data[at:at + 1])
+
+
 def send_body(conn, body, answer):
     limit = answer.get("close_after")
     if limit is not None:
         body = body[:int(limit)]
+    if answer.get("drip_body"):
+        drip(conn, body, float(answer["drip_body"]))
+        return
     size = int(answer.get("chunk_size", 65536))
     delay = float(answer.get("chunk_delay", 0))
     for at in range(0, len(body), size):
@@ -247,7 +258,11 @@ def serve_answer(conn, request, answer, tls=False):
             headers.append(("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body))))
             status, reason, body = 206, REASONS[206], body[start:]
     length = int(answer.get("content_length", len(body)))
-    conn.sendall(build_head(status, reason, headers, length))
+    head = build_head(status, reason, headers, length)
+    if answer.get("drip_head"):
+        drip(conn, head, float(answer["drip_head"]))
+    else:
+        conn.sendall(head)
     if request["method"] != "HEAD":
         send_body(conn, body, answer)
 

@@ -176,6 +176,18 @@ TEST_P(LmUpdateClientFaultTest, EndsWithTheRightReport) {
 }
 
 const std::string kUpToDate = LmUpdateClientFixture::response(200);
+// Within the caps of a state file but over those of an answer.
+std::string elements(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += "<a/>";
+    }
+    return text;
+}
+const std::string kTooManyElements = LmUpdateClientFixture::response(200, elements(100001));
+// Logged only up to its first 4 KiB.
+const std::string kLongAnswer = kUpToDate + std::string(5000, ' ');
+const std::string kLongAnswerCut = " ... (" + std::to_string(kLongAnswer.size()) + " bytes)";
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, LmUpdateClientFaultTest,
@@ -186,6 +198,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "LmUpdate: http response: 404"},
         FaultCase{"Silence", R"({"silent": true})", -1, "EC_LMUPDATE_READ_TIMEOUT\n",
                   "failed: EC_READ_TIMEOUT"},
+        // A head or a body that drips within each read's time-out (1 s)
+        // still ends: the head within the time-out, the body within four.
+        FaultCase{"DrippedHead", "{\"body\": " + jsonString(kUpToDate) + ", \"drip_head\": 0.4}",
+                  -1, "EC_LMUPDATE_READ_TIMEOUT\n", "failed: EC_READ_TIMEOUT"},
+        FaultCase{"DrippedBody", "{\"body\": " + jsonString(kUpToDate) + ", \"drip_body\": 0.4}",
+                  -1, "EC_LMUPDATE_READ_TIMEOUT\n", "failed: EC_READ_TIMEOUT"},
         FaultCase{"ShortBody", "{\"body\": " + jsonString(kUpToDate) + ", \"close_after\": 20}", -1,
                   "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body unreadable: "},
         FaultCase{"GzipAnswerIsDecoded",
@@ -206,6 +224,12 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"UnknownResultIsRefused",
                   "{\"body\": " + jsonString(LmUpdateClientFixture::response(202)) + "}", -1,
                   "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: update answer refused: result 202"},
+        FaultCase{"OverTheElementCapOfAnswers", "{\"body\": " + jsonString(kTooManyElements) + "}",
+                  -1, "EC_LMUPDATE_UPDATE_ERROR\n",
+                  "LmUpdate: invalid update response format: over the limit: more elements than "
+                  "100000"},
+        FaultCase{"LongAnswerIsCutInTheLog", "{\"body\": " + jsonString(kLongAnswer) + "}", 0, "",
+                  kLongAnswerCut.c_str()},
         FaultCase{"LongerThanContentLength",
                   "{\"body\": " + jsonString(kUpToDate + "trailing junk") +
                       ", \"content_length\": " + std::to_string(kUpToDate.size()) + "}",

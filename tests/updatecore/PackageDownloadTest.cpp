@@ -2,7 +2,12 @@
 // against the test update server.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <regex>
 
@@ -244,28 +249,113 @@ TEST_F(LmUpdateClientDownloadTest, MissingDelayListCountsAsEmpty) {
                              root().file(kDelayPackagesFile) + ": "));
 }
 
-// Urls whose last part cannot name a file inside the package directory.
-class LmUpdateClientUnsafeNameTest : public LmUpdateClientDownloadTest,
-                                     public testing::WithParamInterface<const char*> {};
+// Packages refused before any byte is fetched: a version or url whose
+// last part cannot name one path component, or a number that does not fit.
+struct RefusedCase {
+    const char* name;
+    std::string url;
+    std::string version;
+    long size;  // -1: the served file's
+    std::string loggedReason;
+};
 
-TEST_P(LmUpdateClientUnsafeNameTest, PackageIsRefused) {
-    TestServer server(config({{"POST /lm-update", announcement(GetParam())}}));
+void PrintTo(const RefusedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LmUpdateClientRefusedPackageTest : public LmUpdateClientDownloadTest,
+                                         public testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(LmUpdateClientRefusedPackageTest, NothingIsFetched) {
+    const RefusedCase& c = GetParam();
+    long size = c.size < 0 ? static_cast<long>(content_.size()) : c.size;
+    std::string list = "<PackageInfoList>\n" +
+                       package(kProduct, "Pkg Five", c.version, c.url, md5_, size) +
+                       "</PackageInfoList>\n";
+    TestServer server(config({{"POST /lm-update", answer(response(201, list))}}));
+    useServers({host(server)});
+    root().write("download/5/2_0_0_0/old.zip", "left from an earlier run");
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
+    EXPECT_TRUE(contains(output.log, "LmUpdate: package refused: " + c.loggedReason)) << output.log;
+    EXPECT_TRUE(downloads(server).empty());
+    EXPECT_FALSE(root().exists("download/5"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, LmUpdateClientRefusedPackageTest,
+    testing::Values(
+        RefusedCase{"DotDotFileName", "pkgs/..", "2.1.0.7", -1,
+                    "pkgs/..: file name: \"..\" names a directory"},
+        RefusedCase{"BareDotDot", "..", "2.1.0.7", -1, "..: file name: \"..\" names a directory"},
+        RefusedCase{"DotFileName", "pkgs/.", "2.1.0.7", -1,
+                    "pkgs/.: file name: \".\" names a directory"},
+        RefusedCase{"EmptyFileName", "pkgs/", "2.1.0.7", -1, "pkgs/: file name: empty name"},
+        RefusedCase{"BackslashFileName", "pkgs/..\\a.zip", "2.1.0.7", -1,
+                    "pkgs/..\\a.zip: file name: name holds \"\\\""},
+        RefusedCase{"ControlByteFileName", "pkgs/a&#9;.zip", "2.1.0.7", -1,
+                    "pkgs/a\\x09.zip: file name: name holds a control character"},
+        RefusedCase{"SlashInVersion", "pkgs/a.zip", "2/1", -1,
+                    "pkgs/a.zip: version: name holds \"/\""},
+        RefusedCase{"DotDotVersion", "pkgs/a.zip", "..", -1,
+                    "pkgs/a.zip: version: \"..\" names a directory"},
+        RefusedCase{"SizeOver32Bits", "pkgs/a.zip", "2.1.0.7", 4294967544L,
+                    "pkgs/a.zip: number out of range: size"}),
+    [](const testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
+
+// A small file system mounted for one test; unmounted at its end.
+class TmpfsMount {
+public:
+    TmpfsMount(const std::string& path, const char* size) : path_(path) {
+        std::filesystem::create_directories(path);
+        std::string options = std::string("size=") + size;
+        if (::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0) {
+            mounted_ = true;
+        } else {
+            error_ = std::strerror(errno);
+        }
+    }
+    ~TmpfsMount() {
+        if (mounted_) {
+            ::umount2(path_.c_str(), MNT_DETACH);
+        }
+    }
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& error() const { return error_; }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
+TEST_F(LmUpdateClientDownloadTest, PackageLargerThanTheFreeSpaceIsRefused) {
+    TmpfsMount disk(root().file("download"), "2m");
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.error();
+    }
+    std::string list = "<PackageInfoList>\n" +
+                       package(kProduct, "Pkg Five", "2.1.0.7", kUrl, md5_, 2147483647L) +
+                       "</PackageInfoList>\n";
+    TestServer server(config({{"POST /lm-update", answer(response(201, list))},
+                              {"GET /lm-download", R"({"body_repeat": "x", "body_count": 4000000,
+                                                       "content_length": 2147483647})"}}));
     useServers({host(server)});
     LmUpdateClient client;
     Output output;
     EXPECT_EQ(runUpdate(client, &output), -1);
     EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
-    EXPECT_TRUE(contains(output.log, std::string("LmUpdate: package refused: ") + GetParam() +
-                                         ": unusable file name in the url"));
+    EXPECT_TRUE(contains(output.log, std::string("LmUpdate: package refused: ") + kUrl +
+                                         ": not enough disk space: "))
+        << output.log;
     EXPECT_TRUE(downloads(server).empty());
     EXPECT_FALSE(root().exists("download/5"));
 }
-
-INSTANTIATE_TEST_SUITE_P(Urls, LmUpdateClientUnsafeNameTest,
-                         testing::Values("pkgs/..", "..", "pkgs/.", "pkgs/"),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                             return "Case" + std::to_string(info.index);
-                         });
 
 TEST_F(LmUpdateClientDownloadTest, AbsoluteUrlIsFetchedAsItStands) {
     TestServer files(config({{"GET /direct/a.zip", fileAnswer()}}));

@@ -228,8 +228,29 @@ int ClientSocket::wholeSecondLimit() const {
     return timeout_ < 0 ? -1 : timeout_ / 1000 * 1000;
 }
 
+void ClientSocket::setReadDeadline(int milliseconds) {
+    readDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+bool ClientSocket::readDeadlinePassed() const {
+    return readDeadline_ && std::chrono::steady_clock::now() >= *readDeadline_;
+}
+
+int ClientSocket::readLimit() const {
+    int limit = wholeSecondLimit();
+    if (!readDeadline_) {
+        return limit;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        *readDeadline_ - std::chrono::steady_clock::now());
+    int leftMs = static_cast<int>(std::max<int64_t>(left.count(), 0));
+    return limit < 0 ? leftMs : std::min(limit, leftMs);
+}
+
 int ClientSocket::waitOrThrow(bool forWrite, const char* operation) {
-    int ready = waitFor(fd_, forWrite, wholeSecondLimit());
+    int ready = !forWrite && readDeadlinePassed()
+                    ? 0
+                    : waitFor(fd_, forWrite, forWrite ? wholeSecondLimit() : readLimit());
     if (ready < 0) {
         logError(operation, errno);
         fail(forWrite ? "EC_WRITE_FAILED: sending data on socket failed"

@@ -143,11 +143,21 @@ bool HttpConnection::sendAndReceive(HttpRequest& request, HttpResponse& response
         SystemLog::write("HttpConnection: sending the request failed");
         return false;
     }
+    if (timeout_ > 0) {
+        socket_->setReadDeadline(timeout_);
+    }
     response.read(socket_.get());
+    socket_->clearReadDeadline();
     if (!tunnel_) {
         checkProxyAnswer(response);
     }
     return true;
+}
+
+void HttpConnection::startBodyDeadline() {
+    if (socket_ && timeout_ > 0) {
+        socket_->setReadDeadline(kBodyTimeouts * timeout_);
+    }
 }
 
 bool HttpConnection::writeAll(const String& text) {

@@ -55,6 +55,16 @@ unsigned SSLClientSocket::alarmSeconds() const {
     return timeout < 1 ? 0U : static_cast<unsigned>(std::max(timeout / 1000, 1));
 }
 
+// The alarm of a read ends at the read deadline too, rounded up to a
+// whole second.
+unsigned SSLClientSocket::readAlarmSeconds() const {
+    int limit = readLimit();
+    if (limit < 0) {
+        return alarmSeconds();
+    }
+    return static_cast<unsigned>(std::max((limit + 999) / 1000, 1));
+}
+
 int SSLClientSocket::handshake() {
     if (!isConnected()) {
         return -1;
@@ -72,7 +82,10 @@ int SSLClientSocket::handshake() {
 // peer.
 void SSLClientSocket::awaitWritable(bool reading) {
     const Failures& failures = reading ? kReadFailures : kWriteFailures;
-    int ready = waitFor(getFD(), true, wholeSecondLimit());
+    if (reading && readDeadlinePassed()) {
+        fail(failures.timeout, __LINE__);
+    }
+    int ready = waitFor(getFD(), true, reading ? readLimit() : wholeSecondLimit());
     if (ready == 0) {
         fail(failures.timeout, __LINE__);
     }
@@ -86,7 +99,7 @@ int SSLClientSocket::read(char* buffer, int size) {
         return -1;
     }
     awaitWritable(true);
-    AlarmGuard alarm(alarmSeconds());
+    AlarmGuard alarm(readAlarmSeconds());
     int result = client_->read(buffer, size);
     if (result < 0 && AlarmGuard::expired()) {
         fail(kReadFailures.timeout, __LINE__);

@@ -145,7 +145,7 @@ Step FileDownload::fetchSessionId(ServerExchange& exchange, const String& host, 
     Answer answer = exchange.fetchSessionId(host, target_.url, sessionId);
     if (answer == Answer::kBody) {
         if (policy_.numericCodes) {
-            log("session ID: " + sessionId);
+            log("session ID: " + SystemLog::bodyExcerpt(sessionId));
         }
         return Step::next();
     }
@@ -240,7 +240,7 @@ Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int
     } else {
         policy_.reportStart(target_.size);
     }
-    FileTransfer transfer(state_.throttleKB, state_.pauseSeconds);
+    FileTransfer transfer(state_.throttleKB, state_.pauseSeconds, connection.getTimeout());
     int32_t size = target_.size;
     int32_t received = transfer.run(*body, out, from, size, target_.name, [&](int32_t done) {
         buffered.flush();  // the report's count is on disk

@@ -18,6 +18,7 @@ int32_t FileTransfer::run(InputStream& body, OutputStream& out, int32_t received
     steps_ = 0;
     percent_ = 0;
     sincePause_ = 0;
+    DownloadRate rate(timeoutMs_, now_);
     char buffer[kChunk];
     // Never past the announced size: a server that keeps sending must not
     // fill the disk.
@@ -30,7 +31,8 @@ int32_t FileTransfer::run(InputStream& body, OutputStream& out, int32_t received
         out.write(buffer, n);
         reportStep(received, size, progress);
         logPercentage(received, size, name);
-        pace(n);
+        rate.received(n);
+        pace(n, rate);
     }
     return received;
 }
@@ -54,13 +56,15 @@ void FileTransfer::logPercentage(int32_t received, int32_t size, const String& n
     }
 }
 
-void FileTransfer::pace(int chunk) {
+void FileTransfer::pace(int chunk, DownloadRate& rate) {
     sincePause_ += chunk;
     int64_t allowance = static_cast<int64_t>(throttleKB_) * 1024;
     if (sincePause_ > allowance) {
         sincePause_ -= allowance;
         if (pauseSeconds_ > 0) {
+            DownloadRate::Clock::time_point start = now_();
             ::sleep(static_cast<unsigned>(pauseSeconds_));
+            rate.paused(now_() - start);
         }
     }
 }

@@ -121,8 +121,9 @@ int FirmwareSession::handleResponse(const String& version, int throttleKB, int p
     state_.pauseSeconds = pauseSeconds;
     FileInputStream in(installPath(kFirmwarePackagesFile));
     LmUpdateParser parser;
+    parser.setSource(LmUpdateParser::Source::kNetwork);
     if (!parser.parse(in)) {
-        log("LmUpdate: invalid update response format: ");
+        log("LmUpdate: invalid update response format: " + parser.getErrorText());
         return ResultCode::kFirmwareProtocol;
     }
     // A self-update answer is not a firmware answer.
@@ -144,8 +145,11 @@ int FirmwareSession::download(const String& version) {
         return ResultCode::kFirmwareProtocol;
     }
     LmPackageInfo& package = *found;
-    PackageTrust trust;
-    String problem = trust.metadataProblem(package);
+    String problem = PackageDownload::refusalOf(package);
+    if (problem.isEmpty()) {
+        PackageTrust trust;
+        problem = trust.metadataProblem(package);
+    }
     if (!problem.isEmpty()) {
         return PackageRefusal::refuseFirmware(package, String(), problem);
     }

@@ -76,7 +76,7 @@ Step takeUpdateAnswer(Answer answer, const String& body) {
     switch (answer) {
         case Answer::kBody:
             log("Update response:");
-            log(body);
+            log(SystemLog::bodyExcerpt(body));
             return Step::end(ResultCode::kOk);
         case Answer::kBadStatus:
             log("EC_LMUPDATE_UPDATE_ERROR");
@@ -121,8 +121,9 @@ bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
 
 int LmUpdateClient::handleResponse(const String& body) {
     LmUpdateParser parser;
+    parser.setSource(LmUpdateParser::Source::kNetwork);
     if (!parser.parse(body)) {
-        log("LmUpdate: invalid update response format: " + body);
+        log("LmUpdate: invalid update response format: " + parser.getErrorText());
         return refuseAnswer("not a readable document");
     }
     int code = resultCodeOf(parser, {"LmSelfUpdateResponse", "LmUpdateResponse"});
@@ -255,7 +256,7 @@ int LmUpdateClient::ping() {
         HttpResponse response;
         String body;
         if (!call.send(connection, request, response) || response.getBody() == nullptr ||
-            !ServerExchange::readBody(response, body)) {
+            !ServerExchange::readBody(*connection, response, body)) {
             return Step::next();
         }
         writeToStandardOutput(body);

@@ -1,6 +1,8 @@
 #include "PackageDownload.h"
 
 #include "CoreHelpers.h"
+#include "DiskSpace.h"
+#include "FileNameRule.h"
 #include "InstallRoot.h"
 #include "LmUpdateParser.h"
 #include "LmUpdateStore.h"
@@ -34,6 +36,12 @@ Vector<LmPackageInfo> readDelayedPackages() {
         delayed.removeAll();
     }
     return delayed;
+}
+
+// What a resume would keep of the file.
+int64_t storedBytes(const String& localFile) {
+    int64_t length = File(localFile).length();
+    return length > 0 ? length : 0;
 }
 
 bool isDelayed(const LmPackageInfo& package) {
@@ -86,6 +94,18 @@ String PackageDownload::packageDirectory(const String& downloadDir, const LmPack
 String PackageDownload::packageFileName(const String& url) {
     int slash = url.lastIndexOf('/');
     return slash < 0 ? url : url.substring(slash + 1);
+}
+
+String PackageDownload::refusalOf(const LmPackageInfo& package) {
+    if (!package.isUsable()) {
+        return package.refusal;
+    }
+    String reason = unsafeFileNameReason(package.version.version);
+    if (!reason.isEmpty()) {
+        return "version: " + reason;
+    }
+    reason = unsafeFileNameReason(packageFileName(package.url));
+    return reason.isEmpty() ? reason : "file name: " + reason;
 }
 
 // The digest made while the file arrived when it covers the file, else the
@@ -142,7 +162,10 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
         log("EC_LMUPDATE_DELAY_PACKAGE");
         return false;
     }
-    String problem = trust_.metadataProblem(package);
+    String problem = refusalOf(package);
+    if (problem.isEmpty()) {
+        problem = trust_.metadataProblem(package);
+    }
     if (!problem.isEmpty()) {
         PackageRefusal::refuse(state_, package, String(), problem);
         return false;
@@ -157,6 +180,11 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
     package.path = directory;
     package.file = fileName;
     String localFile = directory + "/" + fileName;
+    String noRoom = DiskSpace().shortfall(directory, package.size, storedBytes(localFile));
+    if (!noRoom.isEmpty()) {
+        PackageRefusal::refuse(state_, package, localFile, noRoom);
+        return false;
+    }
     String refusal;
     int result = downloadFile(
         {package.product.id, package.product.desc, package.url, localFile, package.size}, refusal);

@@ -29,6 +29,9 @@ public:
     // The download directory of a package and its file name from its url.
     static String packageDirectory(const String& downloadDir, const LmPackageInfo& package);
     static String packageFileName(const String& url);
+    // Why a package must not be fetched (its numbers do not fit, or its
+    // version or file name cannot be one path component); "" when it may.
+    static String refusalOf(const LmPackageInfo& package);
     // Lower-case hexadecimal MD5 of a file, logged ("" when unreadable):
     // streamed's when it covers the whole file, else read from the file.
     static String loggedDigest(const String& path, StreamingDigest* streamed = nullptr);

@@ -100,7 +100,7 @@ Answer ServerCall::exchangeForAnswer(HttpConnection* connection, HttpRequest& re
         log("LmUpdate: no data is available in response");
         return Answer::kNoBody;
     }
-    if (!ServerExchange::readBody(response, body)) {
+    if (!ServerExchange::readBody(*connection, response, body)) {
         body.clear();
         return Answer::kNoBody;
     }
@@ -182,14 +182,15 @@ Answer ServerExchange::fetchSessionId(const String& host, const String& url, Str
         log("LmUpdate: no data is available in response");
         return Answer::kNoBody;
     }
-    if (!readBody(response, sessionId)) {
+    if (!readBody(*connection, response, sessionId)) {
         return Answer::kNoBody;
     }
     connection->close();
     return Answer::kBody;
 }
 
-bool ServerExchange::readBody(HttpResponse& response, String& body) {
+bool ServerExchange::readBody(HttpConnection& connection, HttpResponse& response, String& body) {
+    connection.startBodyDeadline();
     if (response.getBody() == nullptr) {
         return false;
     }

@@ -108,11 +108,12 @@ public:
     // exceptions pass through.
     Answer fetchSessionId(const String& host, const String& url, String& sessionId);
 
-    // The whole body of response into body, decoded when it is gzip or
+    // The whole body of response into body, within the connection's body
+    // deadline, decoded when it is gzip or
     // deflate; false (with a log line) when it is larger than
     // kMaxBodyInMemory once decoded, short, or wrongly coded. Transport
     // exceptions pass through.
-    static bool readBody(HttpResponse& response, String& body);
+    static bool readBody(HttpConnection& connection, HttpResponse& response, String& body);
     // Logs the request's and the response's head.
     static void logExchange(const HttpRequest& request, const HttpResponse& response);
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "net/InetAddress.h"
@@ -44,6 +46,12 @@ public:
 
     void setTimeout(int milliseconds) { timeout_ = milliseconds; }
     int getTimeout() const { return timeout_; }
+    // Bounds all further reads together: each waits at most until
+    // milliseconds from now (and at most the time-out), and a read after
+    // that fails as a time-out. A peer that drips bytes must not hold an
+    // exchange open for ever.
+    void setReadDeadline(int milliseconds);
+    void clearReadDeadline() { readDeadline_.reset(); }
     int getFD() const { return fd_; }
     int getState() const { return state_; }
     bool isConnected() const { return state_ == kConnected; }
@@ -61,6 +69,10 @@ protected:
     static int waitFor(int fd, bool forWrite, int limitMs);
     // The time-out as the plain socket applies it: whole seconds.
     int wholeSecondLimit() const;
+    // What a read may still wait: the time-out, cut to the read deadline;
+    // 0 once the deadline has passed.
+    int readLimit() const;
+    bool readDeadlinePassed() const;
 
 private:
     void createDescriptor(int family);
@@ -79,6 +91,7 @@ private:
     std::vector<SocketAddress> alternatives_;
     std::unique_ptr<SocketAddress> local_;
     int timeout_ = -1;
+    std::optional<std::chrono::steady_clock::time_point> readDeadline_;
     bool owned_ = true;
     int state_ = kCreated;
 };

@@ -43,7 +43,13 @@ public:
     // otherwise, the response then telling what came back (status -1: no
     // head could be read). Socket and TLS failures raise, and so does a 407
     // from the proxy to a forwarded request (kProxyAuthenticationFailed).
+    // The head must arrive within the time-out as a whole, not per read.
     bool sendAndReceive(HttpRequest& request, HttpResponse& response);
+    // Bounds the reads of a body held in memory: all of it within
+    // kBodyTimeouts x the time-out from now. Downloads to a file are bounded
+    // by their rate instead.
+    static constexpr int kBodyTimeouts = 4;
+    void startBodyDeadline();
     void close();
 
     bool isConnected() const { return connected_; }

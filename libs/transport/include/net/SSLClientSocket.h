@@ -42,6 +42,7 @@ public:
 
 private:
     unsigned alarmSeconds() const;
+    unsigned readAlarmSeconds() const;
     // Waits for the descriptor to take data; raises the read or write
     // time-out or failure.
     void awaitWritable(bool reading);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "String.h"
+
+// Whether a download fits on the file system that is to hold it, decided
+// before any byte is fetched: a server announcing a huge size must not be
+// able to fill the disk.
+class DiskSpace {
+public:
+    // Bytes an unprivileged writer may still store on the file system of
+    // path (f_bavail x f_frsize); false with errno set when unknown.
+    using Probe = std::function<bool(const String& path, uint64_t& available)>;
+
+    // What must stay free beyond the download itself.
+    static constexpr uint64_t kReserve = 1024 * 1024;
+
+    explicit DiskSpace(Probe probe = statvfsProbe) : probe_(std::move(probe)) {}
+
+    static bool statvfsProbe(const String& path, uint64_t& available);
+
+    // "" when a file of size bytes, onDisk of which are already stored,
+    // fits into directory with kReserve to spare; else why not.
+    String shortfall(const String& directory, int64_t size, int64_t onDisk) const;
+
+private:
+    Probe probe_;
+};

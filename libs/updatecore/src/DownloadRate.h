@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+// The lowest rate a download may keep: a server that sends just enough to
+// beat each read's time-out must still not hold a run for hours. Measured
+// over windows of max(time-out, 30 s) of transfer time; pacing sleeps do
+// not count.
+class DownloadRate {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Now = std::function<Clock::time_point()>;
+
+    static constexpr int64_t kMinBytesPerSecond = 1024;
+    static constexpr std::chrono::seconds kMinWindow{30};
+
+    explicit DownloadRate(int timeoutMs, Now now = Clock::now);
+
+    // After count bytes arrived: raises the read time-out (SocketException,
+    // EC_READ_TIMEOUT) once a whole window brought less than the lowest
+    // rate.
+    void received(int count);
+    // A pacing sleep that must not count as transfer time.
+    void paused(Clock::duration pause);
+
+    Clock::duration window() const { return window_; }
+
+private:
+    Now now_;
+    Clock::duration window_;
+    Clock::time_point windowStart_;
+    Clock::duration pausedInWindow_{};
+    int64_t bytesInWindow_ = 0;
+};
