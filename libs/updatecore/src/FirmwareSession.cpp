@@ -145,9 +145,9 @@ int FirmwareSession::download(const String& version) {
         return ResultCode::kFirmwareProtocol;
     }
     LmPackageInfo& package = *found;
+    PackageTrust trust;
     String problem = PackageDownload::refusalOf(package);
     if (problem.isEmpty()) {
-        PackageTrust trust;
         problem = trust.metadataProblem(package);
     }
     if (!problem.isEmpty()) {
