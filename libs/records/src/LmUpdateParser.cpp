@@ -260,10 +260,6 @@ void appendPair(const XMLNode& node, const char* keyName, const char* valueName,
     }
 }
 
-void appendParameter(const XMLNode& node, String& out) {
-    appendPair(node, "name", "value", out);
-}
-
 String lastPathSegment(const String& url) {
     const int slash = url.lastIndexOf('/');
     return slash < 0 ? url : url.substring(slash + 1);
@@ -279,12 +275,14 @@ void describeResponse(const XMLNode& root, String& out) {
     out.append(root.getName()).append("-CurrentTime:");
     out.append(attribute(root, "CurrentTime")).append('\n');
     forEachChild(root, [&](const XMLNode& group) {
-        forEachChild(group, [&](const XMLNode& parameter) { appendParameter(parameter, out); });
+        forEachChild(
+            group, [&](const XMLNode& parameter) { appendPair(parameter, "name", "value", out); });
     });
 }
 
 void describeParameters(const XMLNode& root, String& out) {
-    forEachChild(root, [&](const XMLNode& parameter) { appendParameter(parameter, out); });
+    forEachChild(root,
+                 [&](const XMLNode& parameter) { appendPair(parameter, "name", "value", out); });
 }
 
 void describePackages(const Vector<LmPackageInfo>& packages, String& out) {
