@@ -91,7 +91,7 @@ std::string LmUpdateClientFixture::serverList(const std::vector<std::string>& ho
 
 std::string LmUpdateClientFixture::package(int id, const std::string& desc,
                                            const std::string& version, const std::string& url,
-                                           const std::string& md5, long size) {
+                                           const std::string& md5, int64_t size) {
     return "<PackageInfo>\n<ProductInfo id=\"" + std::to_string(id) + "\" name=\"p\" desc=\"" +
            desc +
            "\"/>\n<PlatformInfo arch=\"arm\" os=\"linux\" vendor=\"v\" version=\"1\"/>\n"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <cstdint>
 
 #include <filesystem>
 #include <functional>
@@ -84,7 +85,7 @@ public:
     static std::string serverList(const std::vector<std::string>& hosts);
     // A PackageInfo element.
     static std::string package(int id, const std::string& desc, const std::string& version,
-                               const std::string& url, const std::string& md5, long size);
+                               const std::string& url, const std::string& md5, int64_t size);
     // The names of a recorded request's own X-Lm- headers, in the order sent.
     static std::vector<std::string> lmHeaderNames(const RecordedRequest& request);
     // Sets the file's modification time an hour back and returns it, so

@@ -255,7 +255,7 @@ struct RefusedCase {
     const char* name;
     std::string url;
     std::string version;
-    long size;  // -1: the served file's
+    int64_t size;  // -1: the served file's
     std::string loggedReason;
 };
 
@@ -268,7 +268,7 @@ class LmUpdateClientRefusedPackageTest : public LmUpdateClientDownloadTest,
 
 TEST_P(LmUpdateClientRefusedPackageTest, NothingIsFetched) {
     const RefusedCase& c = GetParam();
-    long size = c.size < 0 ? static_cast<long>(content_.size()) : c.size;
+    int64_t size = c.size < 0 ? static_cast<int64_t>(content_.size()) : c.size;
     std::string list = "<PackageInfoList>\n" +
                        package(kProduct, "Pkg Five", c.version, c.url, md5_, size) +
                        "</PackageInfoList>\n";
@@ -301,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "pkgs/a.zip: version: name holds \"/\""},
         RefusedCase{"DotDotVersion", "pkgs/a.zip", "..", -1,
                     "pkgs/a.zip: version: \"..\" names a directory"},
-        RefusedCase{"SizeOver32Bits", "pkgs/a.zip", "2.1.0.7", 4294967544L,
+        RefusedCase{"SizeOver32Bits", "pkgs/a.zip", "2.1.0.7", INT64_C(4294967544),
                     "pkgs/a.zip: number out of range: size"}),
     [](const testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
 
