@@ -51,7 +51,9 @@ protected:
     // An update run that gets signal once `ready` (a shell test) holds; the
     // shell's status is the run's exit status (128 + n when killed by n).
     ProgramResult updateInterrupted(const std::string& signal, const std::string& ready) {
-        std::string script = "\"$0\" \"$@\" & pid=$!; n=0; until " + ready +
+        // $LM_TEST_EMULATOR is empty natively and qemu-arm in a cross-build,
+        // which passes the signal on to the program it runs.
+        std::string script = "$LM_TEST_EMULATOR \"$0\" \"$@\" & pid=$!; n=0; until " + ready +
                              "; do n=$((n+1)); [ $n -gt 400 ] && break; sleep 0.05; done; kill -" +
                              signal + " $pid; wait $pid";
         std::vector<std::string> args{"-c",
