@@ -67,5 +67,10 @@ TEST(HostValidatorBracketsTest, OnlyABareIpv6LiteralGetsBrackets) {
     EXPECT_EQ(HostValidator::withBrackets("[::1]"), "[::1]");
     EXPECT_EQ(HostValidator::withBrackets("host:80"), "host:80");
     EXPECT_EQ(HostValidator::withBrackets("127.0.0.1"), "127.0.0.1");
+    // A literal followed by a NUL is no literal (the address check reads a
+    // C string and would stop at the NUL).
+    String withNul(std::string("c88::\0x", 8));
+    EXPECT_FALSE(HostValidator::isBareIpv6(withNul));
+    EXPECT_EQ(HostValidator::withBrackets(withNul), withNul);
 }
 }  // namespace

@@ -30,7 +30,8 @@ bool allDigits(const String& text) {
 
 bool HostValidator::isBareIpv6(const String& text) {
     in6_addr address{};
-    return text.indexOf(':') >= 0 && inet_pton(AF_INET6, text.c_str(), &address) == 1;
+    return text.indexOf(':') >= 0 && text.indexOf('\0') < 0 &&
+           inet_pton(AF_INET6, text.c_str(), &address) == 1;
 }
 
 String HostValidator::withBrackets(const String& entry) {
