@@ -43,3 +43,10 @@ class IOException : public Exception {
 public:
     using Exception::Exception;
 };
+
+// A path that must not be used as it is: a link where none may be, or an
+// entry of the wrong kind or owner.
+class UnsafePathException : public IOException {
+public:
+    using IOException::IOException;
+};

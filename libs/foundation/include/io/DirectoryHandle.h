@@ -1,0 +1,47 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include "String.h"
+#include "io/FileDescriptor.h"
+
+// An open directory from which what lies below it is created and opened
+// by name, never through a link: once a directory is open and trusted, a
+// link planted below it cannot redirect a write somewhere else.
+class DirectoryHandle {
+public:
+    // Opens the directory at path, following links on the way (the path is
+    // resolved once, here). Raises IOException when it cannot.
+    static DirectoryHandle open(const String& path);
+
+    // The subdirectory name, created with mode 0755 when missing, opened
+    // without following a link. Raises UnsafePathException "PATH: REASON"
+    // when name is a link or no directory, IOException when it cannot be
+    // made or opened.
+    DirectoryHandle subdirectory(const String& name) const;
+
+    // Opens the file name for writing (flags: O_TRUNC or O_APPEND, with
+    // O_CREAT to create it with mode), never through a link. Raises
+    // UnsafePathException "PATH: REASON" when name is a link or no regular
+    // file, IOException when it cannot be opened.
+    FileDescriptor openForWriting(const String& name, int flags, mode_t mode = 0644) const;
+
+    // Why this directory may be changed by someone other than root and the
+    // effective user (another owner, writable by group or others); "" when
+    // it may not.
+    String untrustedReason() const;
+
+    // Why the entry name is unsafe to write: a link, or anything but a
+    // regular file; "" when it is a regular file or absent.
+    String entryProblem(const String& name) const;
+
+    const String& path() const { return path_; }
+
+private:
+    DirectoryHandle(FileDescriptor fd, String path) : fd_(std::move(fd)), path_(std::move(path)) {}
+    String childPath(const String& name) const { return path_ + "/" + name; }
+    [[noreturn]] void throwOpenFailure(const String& name, int error, int line) const;
+
+    FileDescriptor fd_;
+    String path_;
+};
