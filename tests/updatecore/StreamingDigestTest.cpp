@@ -5,6 +5,7 @@
 #include <string>
 
 #include "MD5.h"
+#include "PackageSignature.h"
 #include "TempRoot.h"
 
 namespace {
@@ -38,7 +39,9 @@ TEST_P(StreamingDigestTest, DigestOfStoredPartAndFedBytesOrNothing) {
     }
     TempRoot root;
     root.write("package.zip", content.substr(0, static_cast<size_t>(c.onDisk)));
+    root.write("whole.zip", content.substr(0, static_cast<size_t>(c.size)));
     StreamingDigest digest;
+    digest.setSha256Wanted(true);
     digest.start(String(root.file("package.zip").c_str()), c.stored);
     std::string fed = content.substr(static_cast<size_t>(c.stored), static_cast<size_t>(c.fed));
     for (size_t at = 0; at < fed.size(); at += 1024) {
@@ -47,10 +50,21 @@ TEST_P(StreamingDigestTest, DigestOfStoredPartAndFedBytesOrNothing) {
     String result = digest.finish(c.size);
     if (c.usable) {
         EXPECT_EQ(result, oneShot(content.substr(0, static_cast<size_t>(c.size))));
+        EXPECT_EQ(digest.sha256(), PackageSignature::fileSha256(root.file("whole.zip").c_str()));
     } else {
         EXPECT_TRUE(result.isEmpty()) << result.c_str();
+        EXPECT_TRUE(digest.sha256().isEmpty()) << digest.sha256().c_str();
     }
     EXPECT_TRUE(digest.finish(c.size).isEmpty());  // given out once
+    EXPECT_TRUE(digest.sha256().isEmpty());
+}
+
+TEST(StreamingDigestSha256Test, NoSha256UnlessWanted) {
+    StreamingDigest digest;
+    digest.start("/nonexistent-not-read", 0);
+    digest.feed("abc", 3);
+    EXPECT_EQ(digest.finish(3), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_TRUE(digest.sha256().isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

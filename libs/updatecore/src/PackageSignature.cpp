@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Exception.h"
+#include "Sha256.h"
 
 namespace {
 constexpr const char kSource[] = "PackageSignature";
@@ -30,15 +31,6 @@ String lowerCase(const String& text) {
         lower.append(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
     }
     return lower;
-}
-
-String hexText(const unsigned char* bytes, unsigned length) {
-    static const char kDigits[] = "0123456789abcdef";
-    String text;
-    for (unsigned i = 0; i < length; ++i) {
-        text.append(kDigits[bytes[i] >> 4]).append(kDigits[bytes[i] & 0x0f]);
-    }
-    return text;
 }
 
 // Standard Base64 with padding: the alphabet, whole quads, "=" only at
@@ -153,20 +145,14 @@ String PackageSignature::fileSha256(const String& path) {
     if (!file) {
         throw IOException(path + ": " + std::strerror(errno), kSource, __LINE__);
     }
-    DigestContext context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        throw IOException("SHA-256 unavailable", kSource, __LINE__);
-    }
+    Sha256 digest;
     char buffer[65536];
     size_t n = 0;
     while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        EVP_DigestUpdate(context.get(), buffer, n);
+        digest.update(buffer, n);
     }
     if (std::ferror(file.get()) != 0) {
         throw IOException(path + ": read failed", kSource, __LINE__);
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    return hexText(digest, length);
+    return digest.finalHex();
 }

@@ -76,13 +76,16 @@ String PackageTrust::signatureProblem(const LmPackageInfo& package) const {
     return String();
 }
 
-String PackageTrust::fileProblem(const LmPackageInfo& package, const String& localFile) const {
+String PackageTrust::fileProblem(const LmPackageInfo& package, const String& localFile,
+                                 const String& streamedSha256) const {
     if (package.sha256.isEmpty()) {
         return String();
     }
-    String actual;
+    String actual = streamedSha256;
     try {
-        actual = PackageSignature::fileSha256(localFile);
+        if (actual.isEmpty()) {
+            actual = PackageSignature::fileSha256(localFile);
+        }
     } catch (const Exception& e) {
         return "cannot read the file: " + e.getMessage();
     }

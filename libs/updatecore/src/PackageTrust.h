@@ -20,8 +20,10 @@ public:
     // Before the download: a usable version and file name, and, with a key,
     // the signature over the metadata.
     String metadataProblem(const LmPackageInfo& package) const;
-    // After the download: the file's SHA-256 against the announced one.
-    String fileProblem(const LmPackageInfo& package, const String& localFile) const;
+    // After the download: the file's SHA-256 against the announced one;
+    // streamedSha256, when not empty, is the file's, computed as it arrived.
+    String fileProblem(const LmPackageInfo& package, const String& localFile,
+                       const String& streamedSha256 = String()) const;
 
     // The fields a package's signature covers.
     static SignedPackageFields signedFields(const LmPackageInfo& package);

@@ -12,6 +12,10 @@ constexpr int kReadPiece = 64 * 1024;
 
 void StreamingDigest::start(const String& path, int32_t stored) {
     md5_ = MD5();
+    sha256_.reset();
+    if (sha256Wanted_) {
+        sha256_.emplace();
+    }
     count_ = 0;
     usable_ = true;
     if (stored <= 0) {
@@ -37,16 +41,24 @@ void StreamingDigest::start(const String& path, int32_t stored) {
 void StreamingDigest::feed(const char* bytes, int length) {
     if (length > 0) {
         md5_.update(bytes, static_cast<size_t>(length));
+        if (sha256_) {
+            sha256_->update(bytes, static_cast<size_t>(length));
+        }
         count_ += length;
     }
 }
 
 String StreamingDigest::finish(int32_t size) {
     String digest;
+    sha256Text_ = String();
     if (usable_ && count_ == size) {
         md5_.finalHex(digest);
         digest = digest.toLowerCase();
+        if (sha256_) {
+            sha256Text_ = sha256_->finalHex();
+        }
     }
+    sha256_.reset();
     usable_ = false;
     return digest;
 }
