@@ -300,6 +300,35 @@ TEST_F(UpdateCommandTest, InstallLockIsMadeBelowTmp) {
               std::filesystem::perms::owner_all);
 }
 
+// Another user planted a link to a root-owned 0600 file where the package
+// file goes, in a download directory anyone may write to: the package is
+// refused and the file stays as it was.
+TEST_F(UpdateCommandTest, PlantedLinkInAWorldWritableDownloadDirectoryIsRefused) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a link of uid 65534 needs root";
+    }
+    ServedFile zip = package(5, 0);
+    startServer(config({
+        textRoute("POST /lm-update",
+                  updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+        fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
+    }));
+    root_.write("victim", "secret", 0600);
+    root_.mkdirs("download/5/2_0_0_1");
+    std::filesystem::permissions(root_.file("download"), std::filesystem::perms::all);
+    std::string link = root_.file("download/5/2_0_0_1/p5.zip");
+    std::filesystem::create_symlink(root_.file("victim"), link);
+    ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    ProgramResult r = update(5);
+    EXPECT_EQ(r.exitStatus, 251) << r.out << r.err;
+    std::string refusal =
+        "LmUpdate: package refused: pkg/p5.zip: unsafe download path: " + root_.file("download") +
+        ": writable by group or others";
+    EXPECT_NE((r.out + r.err).find(refusal), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(root_.read("victim"), "secret");
+    EXPECT_EQ(installedVersion(5), "1.0.0.0");
+}
+
 struct FailureCase {
     const char* name;
     int downloadStatus;  // answer to the download request

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -310,7 +311,8 @@ class TmpfsMount {
 public:
     TmpfsMount(const std::string& path, const char* size) : path_(path) {
         std::filesystem::create_directories(path);
-        std::string options = std::string("size=") + size;
+        // 0755: a download directory others may write to is refused.
+        std::string options = std::string("size=") + size + ",mode=0755";
         if (::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0) {
             mounted_ = true;
         } else {
@@ -356,6 +358,100 @@ TEST_F(LmUpdateClientDownloadTest, PackageLargerThanTheFreeSpaceIsRefused) {
     EXPECT_TRUE(downloads(server).empty());
     EXPECT_FALSE(root().exists("download/5"));
 }
+
+// What another user left in the download tree before the run. The victim
+// is a root-owned 0600 file outside the tree that a write through a
+// planted link would overwrite.
+enum class Plant {
+    kLinkInWorldWritableDirectory,
+    kLinkAsProductDirectory,
+    kLinkAsPackageFile,
+    kGroupWritableProductDirectory,
+    kForeignVersionDirectory,
+};
+
+struct PlantedTreeCase {
+    const char* name;
+    Plant plant;
+    std::string unsafe;  // the path below the root and the reason logged
+    bool productKept;    // download/5 stays: nothing in an untrusted tree is removed
+};
+
+void PrintTo(const PlantedTreeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LmUpdateClientPlantedTreeTest : public LmUpdateClientDownloadTest,
+                                      public testing::WithParamInterface<PlantedTreeCase> {
+protected:
+    void plant(Plant what) {
+        root().write("victim", "secret", 0600);
+        root().mkdirs("victim-dir");
+        root().mkdirs(kPackageDir);
+        switch (what) {
+            case Plant::kLinkInWorldWritableDirectory:
+                std::filesystem::permissions(root().file("download"), std::filesystem::perms::all);
+                std::filesystem::create_symlink(root().file("victim"), root().file(kLocalFile));
+                break;
+            case Plant::kLinkAsProductDirectory:
+                root().remove("download/5");
+                std::filesystem::create_directory_symlink(root().file("victim-dir"),
+                                                          root().file("download/5"));
+                break;
+            case Plant::kLinkAsPackageFile:
+                std::filesystem::create_symlink(root().file("victim"), root().file(kLocalFile));
+                break;
+            case Plant::kGroupWritableProductDirectory:
+                std::filesystem::permissions(root().file("download/5"),
+                                             std::filesystem::perms::group_write,
+                                             std::filesystem::perm_options::add);
+                break;
+            case Plant::kForeignVersionDirectory:
+                ASSERT_EQ(::chown(root().file(kPackageDir).c_str(), 65534, 65534), 0);
+                break;
+        }
+    }
+};
+
+TEST_P(LmUpdateClientPlantedTreeTest, PackageIsRefusedAndNothingOutsideIsWritten) {
+    const PlantedTreeCase& c = GetParam();
+    if (c.plant == Plant::kForeignVersionDirectory && ::geteuid() != 0) {
+        GTEST_SKIP() << "giving a directory to uid 65534 needs root";
+    }
+    plant(c.plant);
+    TestServer server(
+        config({{"POST /lm-update", announcement()}, {"GET /lm-download", fileAnswer()}}));
+    useServers({host(server)});
+    LmUpdateClient client;
+    Output output;
+    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
+    EXPECT_TRUE(contains(output.log, std::string("LmUpdate: package refused: ") + kUrl +
+                                         ": unsafe download path: " + root().path() + "/" +
+                                         c.unsafe))
+        << output.log;
+    EXPECT_TRUE(downloads(server).empty());
+    EXPECT_EQ(root().read("victim"), "secret");
+    EXPECT_TRUE(std::filesystem::is_empty(root().file("victim-dir")));
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(root().file("download/5"))),
+              c.productKept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plants, LmUpdateClientPlantedTreeTest,
+    testing::Values(PlantedTreeCase{"LinkInWorldWritableDirectory",
+                                    Plant::kLinkInWorldWritableDirectory,
+                                    "download: writable by group or others", true},
+                    PlantedTreeCase{"LinkAsProductDirectory", Plant::kLinkAsProductDirectory,
+                                    "download/5: a link", true},
+                    PlantedTreeCase{"LinkAsPackageFile", Plant::kLinkAsPackageFile,
+                                    "download/5/2_1_0_7/a.zip: a link", false},
+                    PlantedTreeCase{"GroupWritableProductDirectory",
+                                    Plant::kGroupWritableProductDirectory,
+                                    "download/5: writable by group or others", true},
+                    PlantedTreeCase{"ForeignVersionDirectory", Plant::kForeignVersionDirectory,
+                                    "download/5/2_1_0_7: owned by uid 65534", true}),
+    [](const testing::TestParamInfo<PlantedTreeCase>& info) { return info.param.name; });
 
 TEST_F(LmUpdateClientDownloadTest, AbsoluteUrlIsFetchedAsItStands) {
     TestServer files(config({{"GET /direct/a.zip", fileAnswer()}}));

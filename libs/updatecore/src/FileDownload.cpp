@@ -1,5 +1,7 @@
 #include "FileDownload.h"
 
+#include <fcntl.h>
+
 #include "ConnectionFactory.h"
 #include "CoreHelpers.h"
 #include "Exception.h"
@@ -10,6 +12,7 @@
 #include "StopSignals.h"
 #include "StreamingDigest.h"
 #include "io/BufferedOutputStream.h"
+#include "io/DirectoryHandle.h"
 #include "io/File.h"
 #include "io/FileOutputStream.h"
 #include "net/HttpConnection.h"
@@ -222,8 +225,7 @@ Step FileDownload::refuseLength(bool whole) {
 
 Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int32_t from) {
     log(FileTransfer::downloadLine(target_.name, from, target_.size));
-    FileOutputStream file(target_.localFile,
-                          from > 0 ? FileOutputStream::kAppend : FileOutputStream::kTruncate);
+    std::unique_ptr<FileOutputStream> file = openLocalFile(from > 0);
     InputStream* body = response.getBody();
     if (body == nullptr) {
         return Step::next();
@@ -233,7 +235,7 @@ Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int
     }
     // The pieces go to the file in large writes; whatever way this ends, the
     // buffer's destructor leaves on disk all that was received.
-    BufferedOutputStream buffered(file);
+    BufferedOutputStream buffered(*file);
     DigestingOutputStream out(buffered, target_.digest);
     if (from > 0) {
         policy_.reportProgress(from, target_.size);
@@ -261,6 +263,12 @@ Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int
         PartialFiles::drop(target_.id);
     }
     return Step::end(kStored);
+}
+
+std::unique_ptr<FileOutputStream> FileDownload::openLocalFile(bool append) const {
+    int flags = append ? O_APPEND : O_CREAT | O_TRUNC;
+    FileDescriptor fd = target_.directory->openForWriting(File(target_.localFile).getName(), flags);
+    return std::make_unique<FileOutputStream>(fd.release());
 }
 
 void FileDownload::keepPartial() const {

@@ -2,12 +2,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "LmUpdateCore.h"
 #include "ServerExchange.h"
 #include "SessionState.h"
 #include "String.h"
 
+class DirectoryHandle;
+class FileOutputStream;
 class HttpConnection;
 class HttpRequest;
 class HttpResponse;
@@ -36,6 +39,9 @@ struct DownloadTarget {
     String name;
     String url;
     String localFile;
+    // The trusted directory localFile lies in: the file is opened below it,
+    // never through a link.
+    const DirectoryHandle* directory;
     int32_t size;
     // Fed with the file's bytes as they are stored, when not null.
     StreamingDigest* digest = nullptr;
@@ -83,6 +89,7 @@ private:
     // Records what the file holds for a later resume, when the policy keeps
     // records.
     void keepPartial() const;
+    std::unique_ptr<FileOutputStream> openLocalFile(bool append) const;
     Step store(HttpConnection& connection, HttpResponse& response, int32_t from);
 
     SessionState& state_;

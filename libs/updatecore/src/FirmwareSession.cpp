@@ -1,9 +1,12 @@
 #include "FirmwareSession.h"
 
+#include <optional>
+
 #include <unistd.h>
 
 #include "ConnectionFactory.h"
 #include "CoreHelpers.h"
+#include "DownloadTree.h"
 #include "FileDownload.h"
 #include "InstallRoot.h"
 #include "LmUpdateClient.h"
@@ -16,6 +19,7 @@
 #include "ProgressReporter.h"
 #include "RequestBuilder.h"
 #include "ServerExchange.h"
+#include "StreamingDigest.h"
 #include "Utils.h"
 #include "io/File.h"
 #include "io/FileInputStream.h"
@@ -154,20 +158,33 @@ int FirmwareSession::download(const String& version) {
         return PackageRefusal::refuseFirmware(package, String(), problem);
     }
     String directory = PackageDownload::packageDirectory(state_.downloadDir, package);
-    File dir(directory);
-    if (!dir.isDirectory() && !dir.mkdirs()) {
+    String unsafe;
+    std::optional<DirectoryHandle> handle =
+        DownloadTree(state_.downloadDir).packageDirectory(package, unsafe);
+    if (!handle && unsafe.isEmpty()) {
         log("LmUpdate: cannot create download path: " + directory);
         return ResultCode::kFirmwareProtocol;
     }
     package.path = directory;
     package.file = PackageDownload::packageFileName(package.url);
     String localFile = directory + "/" + package.file;
-    int result = downloadFile(package, localFile, version);
+    if (handle) {
+        unsafe = handle->entryProblem(package.file);
+    }
+    if (!unsafe.isEmpty()) {
+        // Nothing there is removed: another user could swap what is removed.
+        return PackageRefusal::refuseFirmware(package, String(), "unsafe download path: " + unsafe);
+    }
+    StreamingDigest digest;
+    digest.setSha256Wanted(!package.sha256.isEmpty());
+    int result = downloadFile({package.product.id, package.product.desc, package.url, localFile,
+                               &*handle, package.size, &digest},
+                              version);
     if (result != ResultCode::kOk) {
         log("LmUpdate: downloading file failed: " + decimalText(result));
         return result;
     }
-    problem = PackageDownload::fileProblem(trust, package, localFile);
+    problem = PackageDownload::fileProblem(trust, package, localFile, &digest);
     if (!problem.isEmpty()) {
         return PackageRefusal::refuseFirmware(package, localFile, problem);
     }
@@ -175,10 +192,7 @@ int FirmwareSession::download(const String& version) {
     return ResultCode::kOk;
 }
 
-int FirmwareSession::downloadFile(const LmPackageInfo& package, const String& localFile,
-                                  const String& version) {
-    DownloadTarget target{package.product.id, package.product.desc, package.url, localFile,
-                          package.size};
+int FirmwareSession::downloadFile(const DownloadTarget& target, const String& version) {
     DownloadPolicy policy = downloadPolicy(version);
     return FileDownload(state_, policy, target).run();
 }

@@ -5,6 +5,8 @@
 #include "SessionState.h"
 #include "String.h"
 
+struct DownloadTarget;
+
 // The firmware requests of one command run: asking the first update server
 // for a product's firmware, and downloading and verifying a firmware the
 // stored answer announces. Results are the ResultCode::kFirmware... and
@@ -25,7 +27,7 @@ public:
 
 private:
     int download(const String& version);
-    int downloadFile(const LmPackageInfo& package, const String& localFile, const String& version);
+    int downloadFile(const DownloadTarget& target, const String& version);
 
     SessionState state_;
 };

@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr const char* kUnsafePath = "unsafe download path: ";
+
 String productDirectory(const String& downloadDir, long id) {
     return downloadDir + "/" + decimalText(id);
 }
@@ -172,22 +174,33 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
     }
     String fileName = packageFileName(package.url);
     String directory = packageDirectory(state_.downloadDir, package);
-    File dir(directory);
-    if (!dir.mkdirs() && !dir.isDirectory()) {
+    String unsafe;
+    std::optional<DirectoryHandle> handle = tree_.packageDirectory(package, unsafe);
+    if (!unsafe.isEmpty()) {
+        // Nothing there is removed: another user could swap what is removed.
+        PackageRefusal::refuseKeepingFiles(package, kUnsafePath + unsafe);
+        return false;
+    }
+    if (!handle) {
         log("LmUpdate: cannot create download path: " + directory);
         return false;
     }
     package.path = directory;
     package.file = fileName;
     String localFile = directory + "/" + fileName;
-    String noRoom = DiskSpace().shortfall(directory, package.size, storedBytes(localFile));
-    if (!noRoom.isEmpty()) {
-        PackageRefusal::refuse(state_, package, localFile, noRoom);
+    unsafe = handle->entryProblem(fileName);
+    problem = unsafe.isEmpty()
+                  ? DiskSpace().shortfall(directory, package.size, storedBytes(localFile))
+                  : kUnsafePath + unsafe;
+    if (!problem.isEmpty()) {
+        PackageRefusal::refuse(state_, package, localFile, problem);
         return false;
     }
+    digest_.setSha256Wanted(!package.sha256.isEmpty());
     String refusal;
     int result = downloadFile(
-        {package.product.id, package.product.desc, package.url, localFile, package.size}, refusal);
+        {package.product.id, package.product.desc, package.url, localFile, &*handle, package.size},
+        refusal);
     if (result == FileDownload::kRefused) {
         PackageRefusal::refuse(state_, package, localFile, refusal);
         return false;
@@ -231,5 +244,6 @@ String PackageDownload::fileProblem(const PackageTrust& trust, const LmPackageIn
         log("LmUpdate: invalid md5 in downloading file: " + package.url);
         return "md5 mismatch";
     }
-    return trust.fileProblem(package, localFile);
+    return trust.fileProblem(package, localFile,
+                             streamed != nullptr ? streamed->sha256() : String());
 }

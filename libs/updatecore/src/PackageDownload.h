@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DownloadTree.h"
 #include "FileDownload.h"
 #include "LmPackageInfo.h"
 #include "PackageTrust.h"
@@ -12,7 +13,7 @@
 // discarded so that the next run starts them afresh.
 class PackageDownload {
 public:
-    explicit PackageDownload(SessionState& state) : state_(state) {}
+    explicit PackageDownload(SessionState& state) : state_(state), tree_(state.downloadDir) {}
 
     // Downloads every package of the session; the number accepted (each
     // marked with downloadResult 1).
@@ -48,6 +49,7 @@ private:
     bool acceptPackage(LmPackageInfo& package, const String& localFile);
 
     SessionState& state_;
+    DownloadTree tree_;
     PackageTrust trust_;
     StreamingDigest digest_;
 };

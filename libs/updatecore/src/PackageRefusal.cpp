@@ -18,10 +18,14 @@ void removeFile(const String& path) {
 
 void PackageRefusal::refuse(const SessionState& state, const LmPackageInfo& package,
                             const String& localFile, const String& reason) {
+    refuseKeepingFiles(package, reason);
+    discard(state, package, localFile);
+}
+
+void PackageRefusal::refuseKeepingFiles(const LmPackageInfo& package, const String& reason) {
     log("LmUpdate: package refused: " + package.url + ": " + reason);
     reportError("EC_LMUPDATE_PACKAGE_ERROR");
     PartialFiles::consume(package.product.id, 1);
-    discard(state, package, localFile);
 }
 
 void PackageRefusal::discard(const SessionState& state, const LmPackageInfo& package,

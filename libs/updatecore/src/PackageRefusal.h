@@ -15,8 +15,11 @@ public:
     // download of the product and discards the download.
     static void refuse(const SessionState& state, const LmPackageInfo& package,
                        const String& localFile, const String& reason);
-    // The product's download directory goes; a package of the same product accepted earlier in this
-    // run keeps its file for the installer, so then only localFile goes.
+    // The same without touching the download tree, which cannot be trusted.
+    static void refuseKeepingFiles(const LmPackageInfo& package, const String& reason);
+    // The product's download directory goes; a package of the same
+    // product accepted earlier in this run keeps its file for the
+    // installer, so then only localFile goes.
     static void discard(const SessionState& state, const LmPackageInfo& package,
                         const String& localFile);
     // A refused firmware file: logged, removed, nothing printed; the

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+
+#include "LmPackageInfo.h"
+#include "String.h"
+#include "io/DirectoryHandle.h"
+
+// The download directory of a run and the package directories below it.
+// The download directory is resolved once (made when missing, its parents
+// not checked); below it the product and version directories are made and
+// opened relative to their parents, never through a link. Each of them must
+// be owned by root or the effective user and writable by no one else:
+// whoever can plant a link or a file there could make the run overwrite
+// any file.
+class DownloadTree {
+public:
+    explicit DownloadTree(String downloadDir) : path_(std::move(downloadDir)) {}
+
+    // The package's directory, made when missing. Without one, unsafe says
+    // why the package must be refused, or is empty when the directory just
+    // could not be made.
+    std::optional<DirectoryHandle> packageDirectory(const LmPackageInfo& package, String& unsafe);
+
+private:
+    // The download directory, opened on first use.
+    const DirectoryHandle& root();
+    static DirectoryHandle trustedSubdirectory(const DirectoryHandle& parent, const String& name);
+    static void requireTrusted(const DirectoryHandle& directory);
+
+    String path_;
+    std::optional<DirectoryHandle> root_;
+};
