@@ -23,8 +23,6 @@ public:
 
     String toString() const override { return text_; }
 
-    friend bool operator==(const TypedValue&, const TypedValue&) = default;
-
 private:
     int kind_ = kText;
     int64_t number_ = 0;

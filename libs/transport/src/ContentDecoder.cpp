@@ -32,7 +32,7 @@ ContentDecoder::Coding ContentDecoder::codingFor(const String& contentEncoding) 
 }
 
 ContentDecoder::ContentDecoder(Coding coding, long limit)
-    : coding_(coding), limit_(limit), stream_(std::make_unique<z_stream_s>()) {
+    : limit_(limit), stream_(std::make_unique<z_stream_s>()) {
     if (coding != kGzip && coding != kDeflate) {
         corrupt("not a content coding to decode", __LINE__);
     }

@@ -40,7 +40,6 @@ private:
     void inflateInto(const unsigned char* data, int length, String& out);
     void append(const char* bytes, long count, String& out);
 
-    Coding coding_;
     long limit_;
     long produced_ = 0;
     bool started_ = false;
