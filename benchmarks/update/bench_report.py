@@ -18,8 +18,10 @@ def update_table(packages, results, syscalls, rounds):
              "|---|---|---|---|---|---|"]
     for package in packages:
         mib = package["mib"]
-        for variant in ("client", "baseline", "curl+md5"):
-            runs = results[(variant, mib)]
+        for variant in ("client", "client+key", "baseline", "curl+md5"):
+            runs = results.get((variant, mib))
+            if not runs:
+                continue
             walls = [r.wall for r in runs]
             cpus = [r.cpu for r in runs]
             rss = max(r.rss_kib for r in runs) / 1024
@@ -45,6 +47,10 @@ def update_table(packages, results, syscalls, rounds):
         call_ratio = f"{calls / base:.2f}" if calls and base else "–"
         lines.append(f"| {mib} MiB | {ratio('baseline', 'wall')} | {ratio('baseline', 'cpu')} | "
                      f"{ratio('curl+md5', 'cpu')} | {call_ratio} |")
+        if ("client+key", mib) in results:
+            client = results[("client+key", mib)]
+            lines.append(f"| {mib} MiB, client+key | {ratio('baseline', 'wall')} | "
+                         f"{ratio('baseline', 'cpu')} | {ratio('curl+md5', 'cpu')} | – |")
     return "\n".join(lines)
 
 

@@ -10,6 +10,10 @@ size, runs in alternating order:
   baseline   curl -o, md5sum, unzip and the package's install script
   curl+md5   curl -o and md5sum alone
 
+and, for the largest package only, "client+key": the client's update with
+the vendor's signing key installed and the package announced with its
+SHA-256 and an Ed25519 signature (checked while the bytes arrive).
+
 and records wall time, CPU (user + system of the whole process tree, from
 wait4) and peak RSS (LmUpdate's own high-water mark, sampled from /proc; the
 tree's largest process for the baselines). One untimed pass under strace -f
@@ -192,25 +196,44 @@ def start_nginx(scratch):
     return proc, port
 
 
-def update_response(package, url):
+def update_response(package, url, signed=""):
+    """signed: the sha256 and signature attributes, or ""."""
     return ('<?xml version="1.0"?><LmUpdateResponse><Result code="201" status="ok"/>'
             '<PackageInfoList><PackageInfo path="" file="">'
             f'<ProductInfo id="{PRODUCT_ID}" name="bench" desc="Bench product" installPath=""/>'
             '<PlatformInfo arch="" os="" vendor="" version=""/>'
             '<LmVersionInfo major="2" minor="0" patchLevel="0" buildNum="0" status="" desc=""/>'
             f'<DownloadInfo url="{url}" md5="{package["md5"]}" size="{package["size"]}" '
-            'time="" result="0"/><RunInfo format="zip" installScript="install" result="0"/>'
-            '</PackageInfo></PackageInfoList></LmUpdateResponse>')
+            f'{signed} time="" result="0"/><RunInfo format="zip" installScript="install" '
+            'result="0"/></PackageInfo></PackageInfoList></LmUpdateResponse>')
 
 
-def start_update_server(scratch, source, package, nginx_port):
+def make_signing_key(scratch):
+    """An Ed25519 key pair; the paths of the private and the public key."""
+    private = os.path.join(scratch, "signing.key")
+    public = os.path.join(scratch, "signing.pub")
+    run_checked(["openssl", "genpkey", "-algorithm", "ed25519", "-out", private])
+    run_checked(["openssl", "pkey", "-in", private, "-pubout", "-out", public])
+    return private, public
+
+
+def signed_attributes(package, private_key):
+    """The sha256 and signature attributes scripts/sign-package (of this
+    checkout) gives."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    result = run_checked(["sh", os.path.join(here, "../../scripts/sign-package"), package["path"],
+                          private_key, str(PRODUCT_ID), "2.0.0.0", "zip", "install", ""])
+    return result.stdout.strip()
+
+
+def start_update_server(scratch, source, package, nginx_port, signed=""):
     """The test update server answering every update request with package."""
-    directory = os.path.join(scratch, f"server-{package['mib']}")
+    directory = os.path.join(scratch, f"server-{package['mib']}{'-signed' if signed else ''}")
     os.makedirs(directory)
     url = f"http://127.0.0.1:{nginx_port}/{package['name']}"
     response = os.path.join(directory, "response.xml")
     with open(response, "w", encoding="ascii") as f:
-        f.write(update_response(package, url))
+        f.write(update_response(package, url, signed))
     config = os.path.join(directory, "config.json")
     with open(config, "w", encoding="ascii") as f:
         f.write('{"routes": {"POST /lm-update": {"status": 200, "body_file": "%s"}}}' % response)
@@ -287,9 +310,11 @@ class Bench:
     def prepare(self, variant, package, server_port, url, round_no):
         """A fresh root or work directory; the argv to measure and its check."""
         name = f"{variant}-{package['mib']}-{round_no}"
-        if variant == "client":
+        if variant.startswith("client"):
             root, env = self.fresh_root(name, server_port)
             self.lock_dirs.append("/tmp" + root)
+            if variant == "client+key":
+                shutil.copy(self.public_key, os.path.join(root, "conf/lm-signing-key.pem"))
             installed = os.path.join(root, "opt/bench/payload.bin")
             return self.client_argv(root), env, 2, installed
         work = os.path.join(self.scratch, "roots", name)
@@ -302,13 +327,13 @@ class Bench:
     def run_variant(self, variant, package, server_port, url, round_no):
         argv, env, expect, installed = self.prepare(variant, package, server_port, url, round_no)
         log = open(os.path.join(self.scratch, f"{variant}-{package['mib']}.log"), "w")
-        result = measure(argv, env=env, stdout=log, own_rss=variant == "client")
+        result = measure(argv, env=env, stdout=log, own_rss=variant.startswith("client"))
         log.close()
         if result.status != expect or (installed and not os.path.exists(installed)):
             with open(log.name, encoding="utf-8", errors="replace") as f:
                 sys.exit(f"bench: {variant} at {package['mib']} MiB exited with "
                          f"{result.status}:\n{f.read()}")
-        shutil.rmtree(os.path.dirname(argv[-1]) if variant == "client" else
+        shutil.rmtree(os.path.dirname(argv[-1]) if variant.startswith("client") else
                       os.path.join(self.scratch, "roots", f"{variant}-{package['mib']}-"
                                    f"{round_no}"), ignore_errors=True)
         return result
@@ -337,8 +362,15 @@ class Bench:
             proc, port, url = start_update_server(self.scratch, self.source, package, nginx_port)
             self.procs.append(proc)
             servers[package["mib"]] = (port, url)
+        largest = packages[-1]
+        private_key, self.public_key = make_signing_key(self.scratch)
+        proc, signed_port, _ = start_update_server(
+            self.scratch, self.source, largest, nginx_port,
+            signed_attributes(largest, private_key))
+        self.procs.append(proc)
         variants = ["client", "baseline", "curl+md5"]
         results = {(v, p["mib"]): [] for v in variants for p in packages}
+        results[("client+key", largest["mib"])] = []
         for round_no in range(self.args.rounds):
             order = variants if round_no % 2 == 0 else list(reversed(variants))
             for package in packages:
@@ -346,6 +378,8 @@ class Bench:
                 for variant in order:
                     results[(variant, package["mib"])].append(
                         self.run_variant(variant, package, port, url, round_no))
+            results[("client+key", largest["mib"])].append(self.run_variant(
+                "client+key", largest, signed_port, servers[largest["mib"]][1], round_no))
             print(f"bench: round {round_no + 1} of {self.args.rounds} done", file=sys.stderr)
         self.md5 = self.md5_bench(packages[-1])
         syscalls = {}
