@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <ostream>
 #include <string>
 
@@ -149,6 +150,20 @@ TEST_F(FirmwareCommandTest, CompleteFileIsAcceptedWithoutADownload) {
     ProgramResult r = firmware("update", "3.1");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_FALSE(downloadRequested());
+}
+
+// A link planted where the firmware file goes is not written through; the
+// firmware is refused before any download and the link goes.
+TEST_F(FirmwareCommandTest, PlantedLinkIsRefusedWithoutADownload) {
+    serveFirmware(storeAnswer());
+    root_.write("victim", "secret", 0600);
+    root_.mkdirs("download/9/3_1");
+    std::filesystem::create_symlink(root_.file("victim"), root_.file(localFile()));
+    ProgramResult r = firmware("update", "3.1");
+    EXPECT_EQ(r.exitStatus, 256 - 14) << r.err;
+    EXPECT_FALSE(downloadRequested());
+    EXPECT_EQ(root_.read("victim"), "secret");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(root_.file(localFile()))));
 }
 
 struct StoredCase {

@@ -168,12 +168,14 @@ int FirmwareSession::download(const String& version) {
     package.path = directory;
     package.file = PackageDownload::packageFileName(package.url);
     String localFile = directory + "/" + package.file;
-    if (handle) {
-        unsafe = handle->entryProblem(package.file);
-    }
     if (!unsafe.isEmpty()) {
         // Nothing there is removed: another user could swap what is removed.
         return PackageRefusal::refuseFirmware(package, String(), "unsafe download path: " + unsafe);
+    }
+    unsafe = handle->entryProblem(package.file);
+    if (!unsafe.isEmpty()) {
+        return PackageRefusal::refuseFirmware(package, localFile,
+                                              "unsafe download path: " + unsafe);
     }
     StreamingDigest digest;
     digest.setSha256Wanted(!package.sha256.isEmpty());
