@@ -22,8 +22,9 @@
 package LmProgress;
 
 use strict;
-use warnings;
-use Time::HiRes qw(time);
+# Warnings come from the scripts' $^W; nothing is imported, as Exporter's
+# import costs more than the module.
+use Time::HiRes ();
 use LmScript;
 
 sub read_state {
@@ -126,7 +127,7 @@ sub report {
     my $path = LmScript::root() . "/tmp/$args{file}";
     my %old = read_state($path);
     my %new = (subject => $args{subject}, action => $args{action} // '',
-        status => $args{status} // '', updated => sprintf('%.2f', time), bar => 0);
+        status => $args{status} // '', updated => sprintf('%.2f', Time::HiRes::time()), bar => 0);
     if ($new{status} eq 'download') {
         $new{downloaded} = $args{downloaded} // 0;
         $new{total} = $args{total} // 0;

@@ -9,8 +9,9 @@
 package LmScript;
 
 use strict;
-use warnings;
-use Fcntl qw(O_WRONLY O_CREAT O_EXCL O_NOFOLLOW);
+# Warnings come from the scripts' $^W; nothing is imported, as Exporter's
+# import costs more than the modules.
+use Fcntl ();
 
 # The installation root: $REGISTER_DIR, or the directory above the one that
 # holds the running script, without a trailing "/".
@@ -82,7 +83,8 @@ sub unique_file {
     my @chars = ('A' .. 'Z', 'a' .. 'z', '0' .. '9', '_');
     for (1 .. 100) {
         my $path = "$dir/$prefix" . join('', map { $chars[rand @chars] } 1 .. 6);
-        if (sysopen(my $out, $path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) {
+        if (sysopen(my $out, $path,
+                Fcntl::O_WRONLY() | Fcntl::O_CREAT() | Fcntl::O_EXCL() | Fcntl::O_NOFOLLOW(), 0600)) {
             return ($out, $path);
         }
         return unless $!{EEXIST};

@@ -24,9 +24,11 @@
 #   2  UNLOCK by a process that does not hold the lock
 #   4  bad command line, or the lock files cannot be used
 use strict;
-use warnings;
-use Fcntl qw(:flock O_RDWR O_CREAT O_NOFOLLOW);
-use Time::HiRes qw(sleep time);
+# -w: warnings on everywhere without loading warnings.pm, which would cost
+# as much as the rest of the start-up.
+BEGIN { $^W = 1 }
+# Nothing imported: Exporter's import costs more than the modules.
+use Fcntl ();
 # LmScript lies next to the script; FindBin and lib cost more.
 BEGIN { unshift @INC, $0 =~ m{^(.*)/} ? $1 : '.' }
 use LmScript;
@@ -42,11 +44,14 @@ my $ownerFile = "$dir/write-lock";
 my $guardFile = "$dir/write-lock.guard";
 
 exit unlock() if $action eq 'UNLOCK';
-my $deadline = time + ($action eq 'LOCK' ? $timeout : 0);
+exit 0 if try_take();
+# Only a wait needs the clock.
+require Time::HiRes;
+my $deadline = Time::HiRes::time() + ($action eq 'LOCK' ? $timeout : 0);
 while (1) {
+    exit 1 if Time::HiRes::time() >= $deadline;
+    Time::HiRes::sleep(0.1);
     exit 0 if try_take();
-    exit 1 if time >= $deadline;
-    sleep 0.1;
 }
 
 sub usage {
@@ -58,8 +63,8 @@ sub usage {
 sub guarded {
     my ($code) = @_;
     # With an empty root the files lie in /tmp: never follow a planted link.
-    sysopen(my $guard, $guardFile, O_RDWR | O_CREAT | O_NOFOLLOW, 0600) or fail("$guardFile: $!");
-    flock($guard, LOCK_EX) or fail("$guardFile: $!");
+    sysopen(my $guard, $guardFile, Fcntl::O_RDWR() | Fcntl::O_CREAT() | Fcntl::O_NOFOLLOW(), 0600) or fail("$guardFile: $!");
+    flock($guard, Fcntl::LOCK_EX()) or fail("$guardFile: $!");
     my $result = $code->();
     close $guard;
     return $result;
