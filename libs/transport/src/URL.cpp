@@ -70,8 +70,9 @@ int URL::defaultPort(const String& protocol) {
 }
 
 void URL::parse(const String& text) {
-    // Line breaks would end a request line early and smuggle in headers.
-    if (text.indexOf('\r') >= 0 || text.indexOf('\n') >= 0) {
+    // Line breaks would end a request line early and smuggle in headers; a
+    // NUL would cut the text short for the resolver and the address checks.
+    if (text.indexOf('\r') >= 0 || text.indexOf('\n') >= 0 || text.indexOf('\0') >= 0) {
         malformed(__LINE__);
     }
     int separator = text.indexOf("://");
