@@ -208,6 +208,18 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"AttributeValues64KiB", kNetwork, attributeBytes(65536), nullptr},
         LimitCase{"AttributeValuesOver64KiB", kNetwork, attributeBytes(65537),
                   "over the limit: attribute values of one element longer than 65536 bytes"},
+        // Found by fuzzing: expat reads 0xBA as a letter in Latin-1 but not
+        // as U+00BA in the UTF-8 the tree writes, so the written document
+        // did not parse again.
+        LimitCase{"Latin1ElementNameTheWriterCannotKeep", kLocal,
+                  "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Serve\xbar/>",
+                  "element name not ASCII at line 1"},
+        LimitCase{"Latin1AttributeName", kNetwork,
+                  "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><R h\xbast=\"1\"/>",
+                  "attribute name not ASCII at line 1"},
+        LimitCase{"Utf8ElementName", kNetwork, "<caf\xc3\xa9/>", "element name not ASCII"},
+        LimitCase{"Latin1AttributeValueIsKept", kNetwork,
+                  "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><R v=\"\xba\"/>", nullptr},
         LimitCase{"Document16MiB", kLocal, commentedDocument(16 * 1024 * 1024), nullptr},
         LimitCase{"DocumentOver16MiB", kLocal, commentedDocument(16 * 1024 * 1024 + 1),
                   "over the limit: document longer than 16777216 bytes"}),

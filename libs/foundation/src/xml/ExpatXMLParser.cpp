@@ -19,6 +19,19 @@ struct ExpatParserDeleter {
 };
 using ExpatParserPtr = std::unique_ptr<XML_ParserStruct, ExpatParserDeleter>;
 
+// The system's documents name elements and attributes in ASCII. Expat takes
+// some other letters as name characters in a Latin-1 document but not once
+// the tree writes them out in UTF-8, so such a document could not be read
+// back: it is refused instead.
+bool isAscii(const char* name) {
+    for (; *name != '\0'; ++name) {
+        if (static_cast<unsigned char>(*name) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 String overLimit(const char* what, int64_t limit, const char* unit) {
     String text("over the limit: ");
     return text.append(what).append(' ').append(static_cast<long>(limit)).append(unit);
@@ -76,7 +89,8 @@ private:
         run->guard([&] { run->tree_.endElement(); });
     }
 
-    // Empty when the element is within every cap, else the cap it breaks.
+    // Empty when the element is within every cap, else the cap or the rule
+    // it breaks.
     String brokenLimit(const char* name, const char** attributes) const {
         if (depth_ > limits_.maxDepth) {
             return overLimit("elements nested deeper than", limits_.maxDepth, " levels");
@@ -87,10 +101,16 @@ private:
         if (std::strlen(name) > static_cast<size_t>(limits_.maxNameBytes)) {
             return overLimit("element name longer than", limits_.maxNameBytes, " bytes");
         }
+        if (!isAscii(name)) {
+            return "element name not ASCII";
+        }
         int64_t valueBytes = 0;
         for (int i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2) {
             if (std::strlen(attributes[i]) > static_cast<size_t>(limits_.maxNameBytes)) {
                 return overLimit("attribute name longer than", limits_.maxNameBytes, " bytes");
+            }
+            if (!isAscii(attributes[i])) {
+                return "attribute name not ASCII";
             }
             valueBytes += static_cast<int64_t>(std::strlen(attributes[i + 1]));
         }
