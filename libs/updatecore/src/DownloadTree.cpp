@@ -7,6 +7,7 @@
 
 namespace {
 constexpr const char* kSource = "DownloadTree";
+constexpr const char* kUnsafePath = "unsafe download path: ";
 }  // namespace
 
 std::optional<DirectoryHandle> DownloadTree::packageDirectory(const LmPackageInfo& package,
@@ -16,7 +17,7 @@ std::optional<DirectoryHandle> DownloadTree::packageDirectory(const LmPackageInf
         DirectoryHandle product = trustedSubdirectory(root(), decimalText(package.product.id));
         return trustedSubdirectory(product, replaceAll(package.version.version, '.', '_'));
     } catch (const UnsafePathException& e) {
-        unsafe = e.getMessage();
+        unsafe = kUnsafePath + e.getMessage();
     } catch (const IOException&) {
         // could not be made: the caller says so
     }
@@ -47,4 +48,9 @@ void DownloadTree::requireTrusted(const DirectoryHandle& directory) {
     if (!reason.isEmpty()) {
         throw UnsafePathException(reason, kSource, __LINE__);
     }
+}
+
+String DownloadTree::fileProblem(const DirectoryHandle& directory, const String& name) {
+    String problem = directory.entryProblem(name);
+    return problem.isEmpty() ? problem : kUnsafePath + problem;
 }

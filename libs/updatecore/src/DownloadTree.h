@@ -18,9 +18,12 @@ public:
     explicit DownloadTree(String downloadDir) : path_(std::move(downloadDir)) {}
 
     // The package's directory, made when missing. Without one, unsafe says
-    // why the package must be refused, or is empty when the directory just
-    // could not be made.
+    // why the package must be refused ("unsafe download path: PATH:
+    // REASON"), or is empty when the directory just could not be made.
     std::optional<DirectoryHandle> packageDirectory(const LmPackageInfo& package, String& unsafe);
+    // Why the file name in directory must not be written (a link, not a
+    // regular file), in the same form; "" when it may.
+    static String fileProblem(const DirectoryHandle& directory, const String& name);
 
 private:
     // The download directory, opened on first use.

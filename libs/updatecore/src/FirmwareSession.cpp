@@ -157,26 +157,12 @@ int FirmwareSession::download(const String& version) {
     if (!problem.isEmpty()) {
         return PackageRefusal::refuseFirmware(package, String(), problem);
     }
-    String directory = PackageDownload::packageDirectory(state_.downloadDir, package);
-    String unsafe;
-    std::optional<DirectoryHandle> handle =
-        DownloadTree(state_.downloadDir).packageDirectory(package, unsafe);
-    if (!handle && unsafe.isEmpty()) {
-        log("LmUpdate: cannot create download path: " + directory);
-        return ResultCode::kFirmwareProtocol;
+    std::optional<DirectoryHandle> handle;
+    int prepared = prepareDirectory(package, handle);
+    if (prepared != ResultCode::kOk) {
+        return prepared;
     }
-    package.path = directory;
-    package.file = PackageDownload::packageFileName(package.url);
-    String localFile = directory + "/" + package.file;
-    if (!unsafe.isEmpty()) {
-        // Nothing there is removed: another user could swap what is removed.
-        return PackageRefusal::refuseFirmware(package, String(), "unsafe download path: " + unsafe);
-    }
-    unsafe = handle->entryProblem(package.file);
-    if (!unsafe.isEmpty()) {
-        return PackageRefusal::refuseFirmware(package, localFile,
-                                              "unsafe download path: " + unsafe);
-    }
+    String localFile = package.path + "/" + package.file;
     StreamingDigest digest;
     digest.setSha256Wanted(!package.sha256.isEmpty());
     int result = downloadFile({package.product.id, package.product.desc, package.url, localFile,
@@ -191,6 +177,30 @@ int FirmwareSession::download(const String& version) {
         return PackageRefusal::refuseFirmware(package, localFile, problem);
     }
     PackageDownload::markDownloaded(package);
+    return ResultCode::kOk;
+}
+
+// The firmware's directory, opened safely, with path and file set; else the
+// result of the refusal or of a directory that cannot be made.
+int FirmwareSession::prepareDirectory(LmPackageInfo& package,
+                                      std::optional<DirectoryHandle>& handle) {
+    String directory = PackageDownload::packageDirectory(state_.downloadDir, package);
+    String unsafe;
+    handle = DownloadTree(state_.downloadDir).packageDirectory(package, unsafe);
+    if (!unsafe.isEmpty()) {
+        // Nothing there is removed: another user could swap what is removed.
+        return PackageRefusal::refuseFirmware(package, String(), unsafe);
+    }
+    if (!handle) {
+        log("LmUpdate: cannot create download path: " + directory);
+        return ResultCode::kFirmwareProtocol;
+    }
+    package.path = directory;
+    package.file = PackageDownload::packageFileName(package.url);
+    String problem = DownloadTree::fileProblem(*handle, package.file);
+    if (!problem.isEmpty()) {
+        return PackageRefusal::refuseFirmware(package, directory + "/" + package.file, problem);
+    }
     return ResultCode::kOk;
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
+#include "LmPackageInfo.h"
 #include "SessionState.h"
 #include "String.h"
+#include "io/DirectoryHandle.h"
 
 struct DownloadTarget;
 
@@ -27,6 +30,7 @@ public:
 
 private:
     int download(const String& version);
+    int prepareDirectory(LmPackageInfo& package, std::optional<DirectoryHandle>& handle);
     int downloadFile(const DownloadTarget& target, const String& version);
 
     SessionState state_;

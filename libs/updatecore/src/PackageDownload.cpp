@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr const char* kUnsafePath = "unsafe download path: ";
-
 String productDirectory(const String& downloadDir, long id) {
     return downloadDir + "/" + decimalText(id);
 }
@@ -172,30 +170,11 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
         PackageRefusal::refuse(state_, package, String(), problem);
         return false;
     }
-    String fileName = packageFileName(package.url);
-    String directory = packageDirectory(state_.downloadDir, package);
-    String unsafe;
-    std::optional<DirectoryHandle> handle = tree_.packageDirectory(package, unsafe);
-    if (!unsafe.isEmpty()) {
-        // Nothing there is removed: another user could swap what is removed.
-        PackageRefusal::refuseKeepingFiles(package, kUnsafePath + unsafe);
-        return false;
-    }
+    std::optional<DirectoryHandle> handle = preparePackageDirectory(package);
     if (!handle) {
-        log("LmUpdate: cannot create download path: " + directory);
         return false;
     }
-    package.path = directory;
-    package.file = fileName;
-    String localFile = directory + "/" + fileName;
-    unsafe = handle->entryProblem(fileName);
-    problem = unsafe.isEmpty()
-                  ? DiskSpace().shortfall(directory, package.size, storedBytes(localFile))
-                  : kUnsafePath + unsafe;
-    if (!problem.isEmpty()) {
-        PackageRefusal::refuse(state_, package, localFile, problem);
-        return false;
-    }
+    String localFile = package.path + "/" + package.file;
     digest_.setSha256Wanted(!package.sha256.isEmpty());
     String refusal;
     int result = downloadFile(
@@ -217,6 +196,35 @@ bool PackageDownload::downloadPackage(LmPackageInfo& package) {
         return false;
     }
     return acceptPackage(package, localFile);
+}
+
+// The package's directory, opened safely, with path and file set; none when
+// the package is refused or skipped (logged).
+std::optional<DirectoryHandle> PackageDownload::preparePackageDirectory(LmPackageInfo& package) {
+    String directory = packageDirectory(state_.downloadDir, package);
+    String unsafe;
+    std::optional<DirectoryHandle> handle = tree_.packageDirectory(package, unsafe);
+    if (!unsafe.isEmpty()) {
+        // Nothing there is removed: another user could swap what is removed.
+        PackageRefusal::refuseKeepingFiles(package, unsafe);
+        return std::nullopt;
+    }
+    if (!handle) {
+        log("LmUpdate: cannot create download path: " + directory);
+        return std::nullopt;
+    }
+    package.path = directory;
+    package.file = packageFileName(package.url);
+    String localFile = directory + "/" + package.file;
+    String problem = DownloadTree::fileProblem(*handle, package.file);
+    if (problem.isEmpty()) {
+        problem = DiskSpace().shortfall(directory, package.size, storedBytes(localFile));
+    }
+    if (!problem.isEmpty()) {
+        PackageRefusal::refuse(state_, package, localFile, problem);
+        return std::nullopt;
+    }
+    return handle;
 }
 
 bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localFile) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "DownloadTree.h"
 #include "FileDownload.h"
 #include "LmPackageInfo.h"
@@ -46,6 +48,7 @@ public:
 
 private:
     bool downloadPackage(LmPackageInfo& package);
+    std::optional<DirectoryHandle> preparePackageDirectory(LmPackageInfo& package);
     bool acceptPackage(LmPackageInfo& package, const String& localFile);
 
     SessionState& state_;
