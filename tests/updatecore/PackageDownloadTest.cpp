@@ -86,6 +86,17 @@ protected:
         return store.load(installPath(kPartialFilesFile)) && store.getPartialFile(kProduct, out);
     }
 
+    // Runs an update whose one package is refused before any byte of it is
+    // fetched, "LmUpdate: package refused: " + reason logged.
+    void expectRefusedBeforeFetching(const TestServer& server, const std::string& reason) {
+        LmUpdateClient client;
+        Output output;
+        EXPECT_EQ(runUpdate(client, &output), -1);
+        EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
+        EXPECT_TRUE(contains(output.log, "LmUpdate: package refused: " + reason)) << output.log;
+        EXPECT_TRUE(downloads(server).empty());
+    }
+
     static std::vector<RecordedRequest> downloads(const TestServer& server) {
         std::vector<RecordedRequest> out;
         for (auto& request : server.requests()) {
@@ -276,12 +287,7 @@ TEST_P(LmUpdateClientRefusedPackageTest, NothingIsFetched) {
     TestServer server(config({{"POST /lm-update", answer(response(201, list))}}));
     useServers({host(server)});
     root().write("download/5/2_0_0_0/old.zip", "left from an earlier run");
-    LmUpdateClient client;
-    Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
-    EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
-    EXPECT_TRUE(contains(output.log, "LmUpdate: package refused: " + c.loggedReason)) << output.log;
-    EXPECT_TRUE(downloads(server).empty());
+    expectRefusedBeforeFetching(server, c.loggedReason);
     EXPECT_FALSE(root().exists("download/5"));
 }
 
@@ -348,14 +354,7 @@ TEST_F(LmUpdateClientDownloadTest, PackageLargerThanTheFreeSpaceIsRefused) {
                               {"GET /lm-download", R"({"body_repeat": "x", "body_count": 4000000,
                                                        "content_length": 2147483647})"}}));
     useServers({host(server)});
-    LmUpdateClient client;
-    Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
-    EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
-    EXPECT_TRUE(contains(output.log, std::string("LmUpdate: package refused: ") + kUrl +
-                                         ": not enough disk space: "))
-        << output.log;
-    EXPECT_TRUE(downloads(server).empty());
+    expectRefusedBeforeFetching(server, std::string(kUrl) + ": not enough disk space: ");
     EXPECT_FALSE(root().exists("download/5"));
 }
 
@@ -422,15 +421,8 @@ TEST_P(LmUpdateClientPlantedTreeTest, PackageIsRefusedAndNothingOutsideIsWritten
     TestServer server(
         config({{"POST /lm-update", announcement()}, {"GET /lm-download", fileAnswer()}}));
     useServers({host(server)});
-    LmUpdateClient client;
-    Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
-    EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
-    EXPECT_TRUE(contains(output.log, std::string("LmUpdate: package refused: ") + kUrl +
-                                         ": unsafe download path: " + root().path() + "/" +
-                                         c.unsafe))
-        << output.log;
-    EXPECT_TRUE(downloads(server).empty());
+    expectRefusedBeforeFetching(
+        server, std::string(kUrl) + ": unsafe download path: " + root().path() + "/" + c.unsafe);
     EXPECT_EQ(root().read("victim"), "secret");
     EXPECT_TRUE(std::filesystem::is_empty(root().file("victim-dir")));
     EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(root().file("download/5"))),
