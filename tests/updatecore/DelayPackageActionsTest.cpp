@@ -1,4 +1,4 @@
-#include "DelayPackageActions.h"
+#include "run/DelayPackageActions.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 
 #include "InstallRoot.h"
 #include "LmUpdateParser.h"
-#include "LmUpdateStore.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
+#include "state/LmUpdateStore.h"
 
 namespace {
 

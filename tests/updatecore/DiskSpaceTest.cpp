@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <ostream>
 
-#include "DiskSpace.h"
+#include "install/DiskSpace.h"
 
 namespace {
 

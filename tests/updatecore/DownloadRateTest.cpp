@@ -4,7 +4,7 @@
 #include <ostream>
 #include <vector>
 
-#include "DownloadRate.h"
+#include "download/DownloadRate.h"
 #include "net/SocketException.h"
 
 namespace {

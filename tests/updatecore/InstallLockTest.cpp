@@ -1,4 +1,4 @@
-#include "InstallLock.h"
+#include "install/InstallLock.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

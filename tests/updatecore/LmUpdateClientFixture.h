@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "ConnectionFactory.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
-#include "LmUpdateClient.h"
-#include "LmUpdateStore.h"
-#include "RequestBuilder.h"
-#include "ServerExchange.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "TestServer.h"
-#include "TransportErrors.h"
+#include "run/LmUpdateClient.h"
+#include "session/ConnectionFactory.h"
+#include "session/RequestBuilder.h"
+#include "session/ServerExchange.h"
+#include "session/TransportErrors.h"
+#include "state/LmUpdateStore.h"
 
 // In-process tests of the update session: a fresh installation root with the
 // default inventory, settings pointing at test servers, a progress script

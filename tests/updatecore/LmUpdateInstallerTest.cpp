@@ -1,4 +1,4 @@
-#include "LmUpdateInstaller.h"
+#include "install/LmUpdateInstaller.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

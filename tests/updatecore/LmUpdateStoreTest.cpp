@@ -1,5 +1,5 @@
-#include "LmUpdateStore.h"
 #include "RecordBuilders.h"
+#include "state/LmUpdateStore.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 
 #include "Exception.h"
 #include "InstallRoot.h"
-#include "PlatformDetector.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "io/StringOutputStream.h"
+#include "state/PlatformDetector.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "LmUpdateStore.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
+#include "state/LmUpdateStore.h"
 
 namespace {
 

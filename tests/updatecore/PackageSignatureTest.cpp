@@ -1,4 +1,4 @@
-#include "PackageSignature.h"
+#include "trust/PackageSignature.h"
 
 #include <gtest/gtest.h>
 

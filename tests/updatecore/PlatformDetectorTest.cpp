@@ -1,4 +1,4 @@
-#include "PlatformDetector.h"
+#include "state/PlatformDetector.h"
 
 #include <gtest/gtest.h>
 

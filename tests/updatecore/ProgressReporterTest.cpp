@@ -1,4 +1,4 @@
-#include "ProgressReporter.h"
+#include "report/ProgressReporter.h"
 
 #include <gtest/gtest.h>
 

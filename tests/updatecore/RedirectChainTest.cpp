@@ -1,5 +1,5 @@
 // Where a redirect of a download leads, and which hops are refused.
-#include "RedirectChain.h"
+#include "download/RedirectChain.h"
 
 #include <gtest/gtest.h>
 

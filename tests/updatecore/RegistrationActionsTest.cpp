@@ -1,5 +1,5 @@
 #include "RecordBuilders.h"
-#include "RegistrationActions.h"
+#include "run/RegistrationActions.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <string>
 
 #include "InstallRoot.h"
-#include "LmUpdateStore.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
+#include "state/LmUpdateStore.h"
 
 namespace {
 

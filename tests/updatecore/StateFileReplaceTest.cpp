@@ -9,8 +9,8 @@
 
 #include "FileSizeLimit.h"
 #include "InstallRoot.h"
-#include "LmUpdateStore.h"
 #include "TempRoot.h"
+#include "state/LmUpdateStore.h"
 
 namespace {
 

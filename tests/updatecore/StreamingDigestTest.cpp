@@ -1,12 +1,12 @@
-#include "StreamingDigest.h"
+#include "trust/StreamingDigest.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "MD5.h"
-#include "PackageSignature.h"
 #include "TempRoot.h"
+#include "trust/PackageSignature.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "UpdateRun.h"
+#include "run/UpdateRun.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,56 @@
+#include "download/DownloadTree.h"
+
+#include "Exception.h"
+#include "Utils.h"
+#include "io/File.h"
+#include "report/CoreHelpers.h"
+
+namespace {
+constexpr const char* kSource = "DownloadTree";
+constexpr const char* kUnsafePath = "unsafe download path: ";
+}  // namespace
+
+std::optional<DirectoryHandle> DownloadTree::packageDirectory(const LmPackageInfo& package,
+                                                              String& unsafe) {
+    unsafe = String();
+    try {
+        DirectoryHandle product = trustedSubdirectory(root(), decimalText(package.product.id));
+        return trustedSubdirectory(product, replaceAll(package.version.version, '.', '_'));
+    } catch (const UnsafePathException& e) {
+        unsafe = kUnsafePath + e.getMessage();
+    } catch (const IOException&) {
+        // could not be made: the caller says so
+    }
+    return std::nullopt;
+}
+
+const DirectoryHandle& DownloadTree::root() {
+    if (!root_) {
+        File directory(path_);
+        if (!directory.isDirectory()) {
+            directory.mkdirs();
+        }
+        root_.emplace(DirectoryHandle::open(path_));
+    }
+    requireTrusted(*root_);
+    return *root_;
+}
+
+DirectoryHandle DownloadTree::trustedSubdirectory(const DirectoryHandle& parent,
+                                                  const String& name) {
+    DirectoryHandle child = parent.subdirectory(name);
+    requireTrusted(child);
+    return child;
+}
+
+void DownloadTree::requireTrusted(const DirectoryHandle& directory) {
+    String reason = directory.untrustedReason();
+    if (!reason.isEmpty()) {
+        throw UnsafePathException(reason, kSource, __LINE__);
+    }
+}
+
+String DownloadTree::fileProblem(const DirectoryHandle& directory, const String& name) {
+    String problem = directory.entryProblem(name);
+    return problem.isEmpty() ? problem : kUnsafePath + problem;
+}

@@ -1,0 +1,70 @@
+#include "download/FileTransfer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "io/InputStream.h"
+#include "io/OutputStream.h"
+#include "report/CoreHelpers.h"
+#include "report/StopSignals.h"
+
+namespace {
+constexpr int kChunk = 1024;
+}  // namespace
+
+int32_t FileTransfer::run(InputStream& body, OutputStream& out, int32_t received, int32_t size,
+                          const String& name, const Progress& progress) {
+    steps_ = 0;
+    percent_ = 0;
+    sincePause_ = 0;
+    DownloadRate rate(timeoutMs_, now_);
+    char buffer[kChunk];
+    // Never past the announced size: a server that keeps sending must not
+    // fill the disk.
+    while (received < size && !StopSignals::requested()) {
+        int n = body.read(buffer, std::min<int32_t>(kChunk, size - received));
+        if (n <= 0) {
+            break;
+        }
+        received += n;
+        out.write(buffer, n);
+        reportStep(received, size, progress);
+        logPercentage(received, size, name);
+        rate.received(n);
+        pace(n, rate);
+    }
+    return received;
+}
+
+String FileTransfer::downloadLine(const String& name, int32_t received, int32_t size) {
+    return "Download " + name + " (" + decimalText(received) + " of " + decimalText(size) + ")";
+}
+
+void FileTransfer::reportStep(int32_t received, int32_t size, const Progress& progress) {
+    if (steps_ < static_cast<int64_t>(received) * kProgressSteps / size) {
+        progress(received);
+        ++steps_;
+    }
+}
+
+void FileTransfer::logPercentage(int32_t received, int32_t size, const String& name) {
+    auto percent = static_cast<int32_t>(static_cast<int64_t>(received) * 100 / size);
+    if (percent != percent_) {
+        log(downloadLine(name, received, size));
+        percent_ = percent;
+    }
+}
+
+void FileTransfer::pace(int chunk, DownloadRate& rate) {
+    sincePause_ += chunk;
+    int64_t allowance = static_cast<int64_t>(throttleKB_) * 1024;
+    if (sincePause_ > allowance) {
+        sincePause_ -= allowance;
+        if (pauseSeconds_ > 0) {
+            DownloadRate::Clock::time_point start = now_();
+            ::sleep(static_cast<unsigned>(pauseSeconds_));
+            rate.paused(now_() - start);
+        }
+    }
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <utility>
+
+#include "String.h"
+#include "download/DownloadRate.h"
+
+class InputStream;
+class OutputStream;
+
+// Moves a download's body to its file in 1024-byte chunks: a progress
+// report at each further kProgressSteps-th of the size, a log line at each
+// further whole percentage, and the pacing sleeps (pauseSeconds after each
+// throttleKB KiB). A transfer slower than DownloadRate allows ends with the
+// read time-out.
+class FileTransfer {
+public:
+    using Progress = std::function<void(int32_t received)>;
+
+    FileTransfer(int throttleKB, int pauseSeconds, int timeoutMs,
+                 DownloadRate::Now now = DownloadRate::Clock::now)
+        : throttleKB_(throttleKB),
+          pauseSeconds_(pauseSeconds),
+          timeoutMs_(timeoutMs),
+          now_(std::move(now)) {}
+
+    // From received on, never past size; the byte count on disk at the end.
+    int32_t run(InputStream& body, OutputStream& out, int32_t received, int32_t size,
+                const String& name, const Progress& progress);
+
+    // "Download <name> (<received> of <size>)"
+    static String downloadLine(const String& name, int32_t received, int32_t size);
+
+private:
+    void reportStep(int32_t received, int32_t size, const Progress& progress);
+    void logPercentage(int32_t received, int32_t size, const String& name);
+    void pace(int chunk, DownloadRate& rate);
+
+    int throttleKB_;
+    int pauseSeconds_;
+    int timeoutMs_;
+    DownloadRate::Now now_;
+    int32_t steps_ = 0;    // progress reports made, 0 to kProgressSteps
+    int32_t percent_ = 0;  // last whole percentage logged
+    int64_t sincePause_ = 0;
+};

@@ -1,0 +1,31 @@
+#include "install/DiskSpace.h"
+
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstring>
+
+bool DiskSpace::statvfsProbe(const String& path, uint64_t& available) {
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0) {
+        return false;
+    }
+    available = static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
+    return true;
+}
+
+String DiskSpace::shortfall(const String& directory, int64_t size, int64_t onDisk) const {
+    uint64_t available = 0;
+    if (!probe_(directory, available)) {
+        return String("free disk space unknown: ") + std::strerror(errno);
+    }
+    uint64_t missing = size > onDisk ? static_cast<uint64_t>(size - onDisk) : 0;
+    if (available >= missing + kReserve) {
+        return String();
+    }
+    return String("not enough disk space: ")
+        .append(static_cast<long>(missing + kReserve))
+        .append(" bytes needed, ")
+        .append(static_cast<long>(available))
+        .append(" free");
+}

@@ -1,0 +1,188 @@
+#include "run/DelayPackageActions.h"
+
+#include <unistd.h>
+
+#include <exception>
+#include <memory>
+
+#include "Exception.h"
+#include "InstallRoot.h"
+#include "LmUpdateCore.h"
+#include "LmUpdateParser.h"
+#include "SystemLog.h"
+#include "Utils.h"
+#include "Vector.h"
+#include "install/LmUpdateInstaller.h"
+#include "io/File.h"
+#include "io/FileDescriptor.h"
+#include "io/FileInputStream.h"
+#include "report/CoreHelpers.h"
+#include "state/LmUpdateStore.h"
+
+using namespace ResultCode;
+
+namespace {
+
+// A scratch file made with a unique name, deleted when the object goes.
+class ScratchFile {
+public:
+    ScratchFile() : fd_(createTempFile("delay-packages.", path_)) {}
+    ~ScratchFile() {
+        if (fd_.isOpen()) {
+            fd_.reset();
+            ::unlink(path_.c_str());
+        }
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    bool isOpen() const { return fd_.isOpen(); }
+    const String& path() const { return path_; }
+
+private:
+    String path_;
+    FileDescriptor fd_;
+};
+
+String readWholeFile(const String& path) {
+    FileInputStream in(path);
+    String text;
+    char buffer[1024];
+    int count;
+    while ((count = in.read(buffer, sizeof buffer)) > 0) {
+        text.append(buffer, count);
+    }
+    return text;
+}
+
+bool matches(const LmPackageInfo& package, int32_t id) {
+    return package.product.id != -1 && (id == 0 || package.product.id == id);
+}
+
+int removeDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
+    log("LmUpdate: remove delay package id: " + decimalText(id));
+    if (list.isEmpty()) {
+        log("LmUpdate: NO delay package ");
+        return 0;
+    }
+    for (LmPackageInfo& package : list) {
+        if (matches(package, id)) {
+            package.product.id = -1;
+            if (removeFiles != 0) {
+                LmUpdateInstaller::removeProductDirectory(package.path);
+            }
+        }
+    }
+    return savePackages(list, installPath(kDelayPackagesFile)) == kOk ? kOk : kDelayFailed;
+}
+
+// The package-list document of the deferred packages of id (0: all), made
+// through a uniquely named scratch file, never a fixed name in /tmp.
+bool statusDocument(int32_t id, Vector<LmPackageInfo>& list, String& document) {
+    if (id != 0) {
+        for (LmPackageInfo& package : list) {
+            if (package.product.id != -1) {
+                log("LmUpdate:checking id:" + decimalText(package.product.id));
+                if (package.product.id != id) {
+                    package.product.id = -1;
+                }
+            }
+        }
+    }
+    ScratchFile scratch;
+    if (!scratch.isOpen() || savePackages(list, scratch.path()) != 0) {
+        log("LmUpdate: status delay package, failed to write packages to " + scratch.path());
+        return false;
+    }
+    document = readWholeFile(scratch.path());
+    return true;
+}
+
+int statusDelayed(int32_t id, Vector<LmPackageInfo>& list, String& action) {
+    log("LmUpdate: status delay package id: " + decimalText(id));
+    String document;
+    if (!statusDocument(id, list, document)) {
+        return kDelayFailed;
+    }
+    action = document;
+    writeToStandardOutput(action);
+    return 0;
+}
+
+// "status" and "remove" run as whole actions, each reading the deferred list
+// afresh, so the other products' deferred packages stay untouched.
+int installDelayed(int32_t id, String& action) {
+    if (id == 0) {
+        return kDelayFailed;
+    }
+    log("LmUpdate: install delay package id: " + decimalText(id));
+    action = "status";
+    if (delayPackageAction(id, action, 1) != kOk) {
+        return kDelayFailed;
+    }
+    LmUpdateParser parser;
+    Vector<LmPackageInfo> packages;
+    if (!parser.parse(action) || parser.readPackageInfoList(packages, false) != 1) {
+        log("LmUpdate: failed to install delay package, NO such id: " + decimalText(id));
+        return kDelayFailed;
+    }
+    int result = LmUpdateInstaller::runInstallPackage(packages[0]);
+    action = "remove";
+    delayPackageAction(id, action, 1);
+    if ((result == 0 || result == 1) &&
+        !LmUpdateStore::instance().registerPackage(id, packages[0])) {
+        return kDelayInventory;
+    }
+    return result;
+}
+
+}  // namespace
+
+int delayPackageAction(int32_t id, String& action, int removeFiles) {
+    try {
+        Vector<LmPackageInfo> list;
+        LmUpdateParser parser;
+        if (parser.getDelayPackages(list) != 0) {
+            return kDelayFailed;
+        }
+        if (action.equalsIgnoreCase("install")) {
+            return installDelayed(id, action);
+        }
+        if (action.equalsIgnoreCase("remove")) {
+            return removeDelayed(id, list, removeFiles);
+        }
+        if (action.equalsIgnoreCase("status")) {
+            return statusDelayed(id, list, action);
+        }
+        return 0;
+    } catch (const Exception& e) {
+        log("LmUpdate: " + e.getMessage());
+        return kDelayFailed;
+    } catch (const std::exception& e) {
+        log(e.what());
+        return kDelayFailed;
+    }
+}
+
+int addDelayPackage(const LmPackageInfo& package, int removeFiles) {
+    try {
+        String action = "remove";
+        delayPackageAction(package.product.id, action, removeFiles);
+        log("LmUpdate: package id: " + decimalText(package.product.id));
+        Vector<LmPackageInfo> list;
+        LmUpdateParser parser;
+        String path = installPath(kDelayPackagesFile);
+        // A list that exists but cannot be read is not overwritten: the
+        // other deferred packages in it would be lost.
+        if (parser.getDelayPackages(list) != 0 && File(path).exists()) {
+            return 0;
+        }
+        list.add(package);
+        savePackages(list, path);
+    } catch (const Exception& e) {
+        log("LmUpdate: " + e.getMessage());
+    } catch (const std::exception& e) {
+        log(e.what());
+    }
+    return 0;
+}
