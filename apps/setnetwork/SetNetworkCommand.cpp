@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr const char kSettingsFile[] = "conf/network.xml";
 constexpr const char kLockFile[] = "tmp/network.lock";
 constexpr int kDefaultTimeout = 180;
 
@@ -235,7 +234,7 @@ int storeAndReport(const NetworkSettings& settings, const char* message) {
 }
 
 String settingsPath() {
-    return installPath(kSettingsFile);
+    return installPath(LmNetConfig::kSettingsFile);
 }
 
 // Loads the settings file when it is there and not empty; false for a

@@ -11,6 +11,7 @@
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "state/LmUpdateStore.h"
+#include "state/StateFiles.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ protected:
     void SetUp() override {
         root().clear();
         root().mkdirs("conf");
-        ASSERT_EQ(createDefaultInventory(), 0);
+        ASSERT_TRUE(createDefaultInventory());
     }
     void TearDown() override { root().clear(); }
 
@@ -50,7 +51,7 @@ protected:
     }
 
     static void store(const Vector<LmPackageInfo>& list) {
-        ASSERT_EQ(savePackages(list, installPath(kDelayPackagesFile)), 0);
+        ASSERT_TRUE(savePackages(list, installPath(kDelayPackagesFile)));
     }
 
     // Product ids of the deferred list on disk, in order.

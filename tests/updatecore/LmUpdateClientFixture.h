@@ -19,6 +19,7 @@
 #include "session/ServerExchange.h"
 #include "session/TransportErrors.h"
 #include "state/LmUpdateStore.h"
+#include "state/StateFiles.h"
 
 // In-process tests of the update session: a fresh installation root with the
 // default inventory, settings pointing at test servers, a progress script
@@ -38,9 +39,9 @@ public:
         r.clear();
         r.makeStandardDirs();
         ASSERT_EQ(installRoot().str(), r.path()) << "REGISTER_DIR was read before the test root";
-        ASSERT_EQ(createDefaultInventory(), 0);
-        ASSERT_EQ(createPartialFilesFile(), 0);
-        ASSERT_EQ(createDelayPackagesFile(), 0);
+        ASSERT_TRUE(createDefaultInventory());
+        ASSERT_TRUE(createPartialFilesFile());
+        ASSERT_TRUE(createDelayPackagesFile());
         loadInventory();
         r.write("bin/update_status.pl", "open(my $f, '>>', '" + r.file("tmp/progress") +
                                             "') or die;\nprint $f join(' ', @ARGV), \"\\n\";\n");

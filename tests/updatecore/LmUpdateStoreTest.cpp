@@ -11,6 +11,7 @@
 #include "TempRoot.h"
 #include "io/StringOutputStream.h"
 #include "state/PlatformDetector.h"
+#include "state/StateFiles.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ protected:
 };
 
 TEST_F(StoreTest, DefaultInventoryBytesAndReadBack) {
-    ASSERT_EQ(createDefaultInventory(), 0);
+    ASSERT_TRUE(createDefaultInventory());
     const PlatformInfo platform = PlatformDetector::detect();
     EXPECT_EQ(root().read(kInventoryFile),
               std::string(kDecl) + "<LmUpdateClientSettings>\n<Inventory>\n<PlatformInfo os=\"" +
@@ -90,7 +91,7 @@ TEST_F(StoreTest, DefaultInventoryBytesAndReadBack) {
 
 TEST_F(StoreTest, DefaultInventoryFailsWithoutConfDirectory) {
     root().remove("conf");
-    EXPECT_EQ(createDefaultInventory(), -1);
+    EXPECT_FALSE(createDefaultInventory());
 }
 
 TEST_F(StoreTest, LoadReportsMissingAndEmptyPaths) {
@@ -116,7 +117,7 @@ TEST_F(StoreTest, LoadReportsMissingAndEmptyPaths) {
 // A store rebound to a file that cannot be opened must not keep the old
 // document: saving it would overwrite the new file with the old content.
 TEST_F(StoreTest, FailedLoadDropsThePreviousDocument) {
-    ASSERT_EQ(createDefaultInventory(), 0);
+    ASSERT_TRUE(createDefaultInventory());
     LmUpdateStore store;
     loaded(store);
     EXPECT_THROW(store.load(installPath(kPartialFilesFile)), IOException);
@@ -129,7 +130,7 @@ TEST_F(StoreTest, FailedLoadDropsThePreviousDocument) {
 }
 
 TEST_F(StoreTest, SelfUpdateRequestForDefaultInventory) {
-    ASSERT_EQ(createDefaultInventory(), 0);
+    ASSERT_TRUE(createDefaultInventory());
     const PlatformInfo platform = PlatformDetector::detect();
     const std::string platformLine = "<Platform os=\"" + platform.os.str() + "\" vendor=\"" +
                                      platform.vendor.str() + "\" arch=\"" + platform.arch.str() +
@@ -288,7 +289,7 @@ TEST_F(StoreTest, UnknownChildMakesReadFail) {
 }
 
 TEST_F(StoreTest, PartialFilesSetReplacesAndMovesToEnd) {
-    ASSERT_EQ(createPartialFilesFile(), 0);
+    ASSERT_TRUE(createPartialFilesFile());
     EXPECT_EQ(root().read(kPartialFilesFile), std::string(kDecl) + "<PartialFiles/>\n");
     LmUpdateStore store;
     loaded(store, kPartialFilesFile);
@@ -375,7 +376,7 @@ TEST_F(StoreTest, PackageListRoundTrip) {
     list.add(package(-1, "9.9"));
     list.add(package(3000, "R7"));
     const String path = installPath(kDelayPackagesFile);
-    ASSERT_EQ(savePackages(list, path), 0);
+    ASSERT_TRUE(savePackages(list, path));
     EXPECT_EQ(root().read(kDelayPackagesFile),
               std::string(kDecl) +
                   "<PackageInfoList>\n<PackageInfo path=\"dir\" file=\"f2000.zip\">\n"
@@ -413,11 +414,11 @@ TEST_F(StoreTest, PackageListRoundTrip) {
 TEST_F(StoreTest, SavePackagesLeavesOutUnidentifiedAndReportsFailure) {
     Vector<LmPackageInfo> list(0, 20);
     list.add(package(-1, "1.0"));
-    ASSERT_EQ(savePackages(list, installPath(kNewPackagesFile)), 0);
+    ASSERT_TRUE(savePackages(list, installPath(kNewPackagesFile)));
     EXPECT_EQ(root().read(kNewPackagesFile), std::string(kDecl) + "<PackageInfoList/>\n");
     list.add(package(12, "1.0"));
     const std::string log =
-        loggedBy([&] { EXPECT_EQ(savePackages(list, installPath("missing/dir/file")), -1); });
+        loggedBy([&] { EXPECT_FALSE(savePackages(list, installPath("missing/dir/file"))); });
     EXPECT_NE(log.find("LmUpdate: save package id: 12\n"), std::string::npos) << log;
     EXPECT_NE(log.find("LmUpdate: save package file failed: " + root().file("missing/dir/file") +
                        ": No such file or directory\n"),
@@ -427,7 +428,7 @@ TEST_F(StoreTest, SavePackagesLeavesOutUnidentifiedAndReportsFailure) {
 
 // A store whose file can no longer be written reports it and says so.
 TEST_F(StoreTest, FailedSaveIsLoggedAndReported) {
-    ASSERT_EQ(createPartialFilesFile(), 0);
+    ASSERT_TRUE(createPartialFilesFile());
     LmUpdateStore store;
     loaded(store, kPartialFilesFile);
     root().remove("conf");
@@ -469,7 +470,7 @@ TEST_F(StoreTest, DelayPackagesMissingOrBroken) {
     root().write(kDelayPackagesFile, "<PackageInfoList><Package");
     EXPECT_EQ(parser.getDelayPackages(read), 0);
     EXPECT_EQ(read.size(), 0);
-    ASSERT_EQ(createDelayPackagesFile(), 0);
+    ASSERT_TRUE(createDelayPackagesFile());
     EXPECT_EQ(root().read(kDelayPackagesFile), std::string(kDecl) + "<PackageInfoList/>\n");
     EXPECT_EQ(parser.getDelayPackages(read), 0);
 }

@@ -6,6 +6,7 @@
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "state/LmUpdateStore.h"
+#include "state/WriteLock.h"
 
 namespace {
 

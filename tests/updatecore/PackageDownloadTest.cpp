@@ -14,6 +14,7 @@
 
 #include "LmUpdateClientFixture.h"
 #include "MD5.h"
+#include "state/StateFiles.h"
 
 namespace {
 
@@ -230,7 +231,7 @@ TEST_P(LmUpdateClientDelayTest, SkipsOnlyTheSamePackage) {
                                                    : String(std::string(32, 'f'));
     Vector<LmPackageInfo> list;
     list.add(delayed);
-    ASSERT_EQ(savePackages(list, installPath(kDelayPackagesFile)), 0);
+    ASSERT_TRUE(savePackages(list, installPath(kDelayPackagesFile)));
     TestServer server(serve(fileAnswer()));
     useServers({host(server)});
     LmUpdateClient client;

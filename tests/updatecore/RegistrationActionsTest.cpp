@@ -1,5 +1,5 @@
+#include "LmUpdateCore.h"
 #include "RecordBuilders.h"
-#include "run/RegistrationActions.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "state/LmUpdateStore.h"
+#include "state/StateFiles.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ protected:
     void SetUp() override {
         processRoot().clear();
         processRoot().makeStandardDirs();
-        ASSERT_EQ(createDefaultInventory(), 0);
+        ASSERT_TRUE(createDefaultInventory());
         ASSERT_TRUE(LmUpdateStore::instance().load(installPath(kInventoryFile)));
         SystemLog::setEcho(true);
     }

@@ -11,6 +11,7 @@
 #include "InstallRoot.h"
 #include "TempRoot.h"
 #include "state/LmUpdateStore.h"
+#include "state/StateFiles.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                              return bound(store, kInventoryFile).removeProduct(7);
                          }},
                     Case{"DefaultInventory", kInventoryFile, inventory,
-                         [] { return createDefaultInventory() == 0; }},
+                         [] { return createDefaultInventory(); }},
                     Case{"SetPartialFile", kPartialFilesFile, partialFiles,
                          [] {
                              LmUpdateStore store;
@@ -132,15 +133,15 @@ INSTANTIATE_TEST_SUITE_P(
                              return bound(store, kPartialFilesFile).removePartialFile(7);
                          }},
                     Case{"EmptyPartialFiles", kPartialFilesFile, partialFiles,
-                         [] { return createPartialFilesFile() == 0; }},
+                         [] { return createPartialFilesFile(); }},
                     Case{"SaveDelayPackages", kDelayPackagesFile, packageList,
                          [] {
                              Vector<LmPackageInfo> list(0, 20);
                              list.add(package(8));
-                             return savePackages(list, installPath(kDelayPackagesFile)) == 0;
+                             return savePackages(list, installPath(kDelayPackagesFile));
                          }},
                     Case{"EmptyDelayPackages", kDelayPackagesFile, packageList,
-                         [] { return createDelayPackagesFile() == 0; }}),
+                         [] { return createDelayPackagesFile(); }}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 }  // namespace

@@ -20,6 +20,9 @@ int parseNumber(const String& text, int base = 10);
 // parseNumber refuses.
 bool tryParseNumber(const String& text, int& out, String* failure = nullptr);
 
+// value in decimal, as "%ld" would write it.
+String decimalText(int64_t value);
+
 // text with every from replaced by to.
 String replaceAll(const String& text, char from, char to);
 

@@ -104,6 +104,10 @@ bool tryParseNumber(const String& text, int& out, String* failure) {
     }
 }
 
+String decimalText(int64_t value) {
+    return String().append(value);
+}
+
 String replaceAll(const String& text, char from, char to) {
     std::string copy = text.str();
     std::replace(copy.begin(), copy.end(), from, to);

@@ -4,6 +4,9 @@
 
 #include "String.h"
 
+// Product id of the update client itself: its requests are self-updates.
+inline constexpr int32_t kSelfProductId = 1000;
+
 // Description of a product. id 1000 is the update client itself; -1 means
 // no product.
 class LmProductInfo {

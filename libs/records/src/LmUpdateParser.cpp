@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "InstallRoot.h"
+#include "StateFileNames.h"
 #include "SystemLog.h"
 #include "Utils.h"
 #include "io/FileInputStream.h"
@@ -460,7 +461,7 @@ bool LmUpdateParser::readSizeLimit(SizeLimit& out) const {
 int LmUpdateParser::getDelayPackages(Vector<LmPackageInfo>& out) {
     out.removeAll();
     try {
-        FileInputStream in(installPath("conf/lm-delay-packages"));
+        FileInputStream in(installPath(kDelayPackagesFile));
         parse(in);
     } catch (const Exception& e) {
         SystemLog::write("LmUpdate: get packages info failed: " + e.getMessage());

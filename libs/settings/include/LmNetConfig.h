@@ -12,6 +12,9 @@ class XMLTree;
 // caller serialises access between processes (tmp/network.lock).
 class LmNetConfig {
 public:
+    // The settings file below the installation root.
+    static constexpr char kSettingsFile[] = "conf/network.xml";
+
     LmNetConfig() = default;
     LmNetConfig(const LmNetConfig&) = delete;
     LmNetConfig& operator=(const LmNetConfig&) = delete;

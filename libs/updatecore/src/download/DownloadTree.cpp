@@ -3,7 +3,7 @@
 #include "Exception.h"
 #include "Utils.h"
 #include "io/File.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 
 namespace {
 constexpr const char* kSource = "DownloadTree";

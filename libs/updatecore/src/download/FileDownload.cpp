@@ -3,6 +3,8 @@
 #include <fcntl.h>
 
 #include "Exception.h"
+#include "StopSignals.h"
+#include "Utils.h"
 #include "download/FileTransfer.h"
 #include "download/RedirectChain.h"
 #include "io/BufferedOutputStream.h"
@@ -13,8 +15,7 @@
 #include "net/HttpRequest.h"
 #include "net/HttpResponse.h"
 #include "net/URL.h"
-#include "report/CoreHelpers.h"
-#include "report/StopSignals.h"
+#include "report/Report.h"
 #include "session/ConnectionFactory.h"
 #include "session/RequestBuilder.h"
 #include "state/PartialFiles.h"

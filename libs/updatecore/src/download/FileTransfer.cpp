@@ -4,10 +4,12 @@
 
 #include <algorithm>
 
+#include "StopSignals.h"
+#include "Utils.h"
 #include "io/InputStream.h"
 #include "io/OutputStream.h"
-#include "report/CoreHelpers.h"
-#include "report/StopSignals.h"
+#include "report/ProgressReporter.h"
+#include "report/Report.h"
 
 namespace {
 constexpr int kChunk = 1024;

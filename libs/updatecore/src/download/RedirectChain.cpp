@@ -2,7 +2,7 @@
 
 #include "Exception.h"
 #include "net/URL.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 
 namespace {
 

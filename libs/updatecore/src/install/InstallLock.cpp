@@ -8,8 +8,9 @@
 #include <cstring>
 
 #include "SystemLog.h"
+#include "Utils.h"
 #include "Vector.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 
 namespace {
 

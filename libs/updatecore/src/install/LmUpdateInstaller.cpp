@@ -9,11 +9,11 @@
 #include "InstallRoot.h"
 #include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
+#include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
 #include "install/ZipListing.h"
-#include "report/CoreHelpers.h"
-#include "report/StopSignals.h"
+#include "report/Report.h"
 #include "trust/PackageConfinement.h"
 
 namespace {

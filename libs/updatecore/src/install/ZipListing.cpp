@@ -9,7 +9,7 @@
 #include "ChildProcess.h"
 #include "Utils.h"
 #include "io/FileDescriptor.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 
 namespace {
 

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <cstdint>
+
 #include "String.h"
+
+// Progress reports a transfer makes after its first one, at each further
+// part of the size.
+inline constexpr int32_t kProgressSteps = 20;
 
 // The reports to the appliance's progress scripts (bin/update_status.pl for
 // products, bin/firmware_update.pl for firmware, below the installation

@@ -16,8 +16,9 @@
 #include "io/File.h"
 #include "io/FileDescriptor.h"
 #include "io/FileInputStream.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "state/LmUpdateStore.h"
+#include "state/StateFiles.h"
 
 using namespace ResultCode;
 
@@ -73,7 +74,7 @@ int removeDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
             }
         }
     }
-    return savePackages(list, installPath(kDelayPackagesFile)) == kOk ? kOk : kDelayFailed;
+    return savePackages(list, installPath(kDelayPackagesFile)) ? kOk : kDelayFailed;
 }
 
 // The package-list document of the deferred packages of id (0: all), made
@@ -90,7 +91,7 @@ bool statusDocument(int32_t id, Vector<LmPackageInfo>& list, String& document) {
         }
     }
     ScratchFile scratch;
-    if (!scratch.isOpen() || savePackages(list, scratch.path()) != 0) {
+    if (!scratch.isOpen() || !savePackages(list, scratch.path())) {
         log("LmUpdate: status delay package, failed to write packages to " + scratch.path());
         return false;
     }

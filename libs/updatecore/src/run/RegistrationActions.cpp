@@ -1,10 +1,13 @@
-#include "run/RegistrationActions.h"
+// The registration and listing actions of LmUpdateCore.h.
+#include "LmUpdateCore.h"
 
 #include "Exception.h"
 #include "SystemLog.h"
 #include "Utils.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
+#include "run/EntryGuard.h"
 #include "state/LmUpdateStore.h"
+#include "state/StateFiles.h"
 
 using namespace ResultCode;
 

@@ -11,19 +11,23 @@
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmUpdateCore.h"
+#include "StopSignals.h"
 #include "SystemLog.h"
+#include "Utils.h"
 #include "install/InstallLock.h"
 #include "install/LmUpdateInstaller.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
 #include "io/FileDescriptor.h"
 #include "io/FileInputStream.h"
-#include "report/CoreHelpers.h"
 #include "report/ProgressReporter.h"
-#include "report/StopSignals.h"
+#include "report/Report.h"
 #include "run/DelayPackageActions.h"
+#include "run/EntryGuard.h"
 #include "run/LmUpdateClient.h"
 #include "state/LmUpdateStore.h"
+#include "state/StateFiles.h"
+#include "state/WriteLock.h"
 
 using namespace ResultCode;
 
@@ -32,24 +36,6 @@ namespace {
 // requestAndDownload's result when the run goes on to install.
 constexpr int kGoOn = 1;
 constexpr const char kTempDirectory[] = "/tmp/lmupdate";
-constexpr int kWriteLockTimeout = 600;
-// The write lock of this process, released when the object goes.
-class WriteLock {
-public:
-    WriteLock() : held_(lockWrite(getpid(), kWriteLockTimeout) == 0) {}
-    ~WriteLock() {
-        if (held_) {
-            unlockWrite(getpid());
-        }
-    }
-    WriteLock(const WriteLock&) = delete;
-    WriteLock& operator=(const WriteLock&) = delete;
-    bool held() const { return held_; }
-
-private:
-    bool held_;
-};
-
 // Replaced whole, so that a failed write never leaves a half list.
 void writeNewPackages(const Vector<LmPackageInfo>& packages) {
     AtomicFileWriter out(installPath(kNewPackagesFile));

@@ -2,7 +2,7 @@
 
 #include "LmNetConfig.h"
 #include "net/HttpConnection.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "session/VerifiedHttpsConnection.h"
 
 namespace {

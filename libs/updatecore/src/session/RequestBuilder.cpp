@@ -3,7 +3,7 @@
 #include "Utils.h"
 #include "net/HttpRequest.h"
 #include "net/URL.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "state/LmUpdateStore.h"
 
 namespace {

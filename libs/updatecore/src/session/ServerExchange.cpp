@@ -4,12 +4,13 @@
 #include <cstdio>
 
 #include "Exception.h"
+#include "Utils.h"
 #include "net/ClientSocket.h"
 #include "net/HttpConnection.h"
 #include "net/HttpRequest.h"
 #include "net/HttpResponse.h"
 #include "net/URL.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "session/RequestBuilder.h"
 #include "session/TransportErrors.h"
 

@@ -2,8 +2,9 @@
 
 #include <utility>
 
+#include "Utils.h"
 #include "io/AtomicFileWriter.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "xml/XMLNode.h"
 
 std::unique_ptr<XMLTree> LmDocumentWriter::appendElement(XMLTree& tree, const String& parentPath,

@@ -4,8 +4,9 @@
 
 #include "InstallRoot.h"
 #include "SystemLog.h"
+#include "Utils.h"
 #include "io/FileInputStream.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "state/LmDocumentWriter.h"
 #include "xml/XMLFactory.h"
 #include "xml/XMLNode.h"

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <unordered_map>
 
 #include "LmPackageInfo.h"
 #include "LmPartialFileInfo.h"
@@ -10,19 +8,9 @@
 #include "LmUpdateParser.h"
 #include "PlatformInfo.h"
 #include "SizeLimit.h"
+#include "StateFileNames.h"
 #include "String.h"
 #include "Vector.h"
-
-class OutputStream;
-
-// Relative names of the inventory and the state files below the root.
-inline constexpr char kInventoryFile[] = "conf/lm-inventory";
-inline constexpr char kLastUpdateFile[] = "conf/lm-lastupdate";
-inline constexpr char kPartialFilesFile[] = "conf/lm-partial-files";
-inline constexpr char kPartialConfigFile[] = "conf/lm-partial-config";
-inline constexpr char kDelayPackagesFile[] = "conf/lm-delay-packages";
-inline constexpr char kNewPackagesFile[] = "conf/lm-newpkgs";
-inline constexpr char kFirmwarePackagesFile[] = "shared_conf/lm-firmware-packages";
 
 // The document of one XML state file: the product inventory, or the
 // partial-files list or partial-download configuration. A store works on
@@ -79,35 +67,3 @@ private:
     String path_;
     LmUpdateParser parser_;
 };
-
-// Writes the inventory holding the platform and the update client itself
-// (product 1000), replacing any file. 0, or -1.
-int createDefaultInventory();
-
-// The four-line last-update texts of conf/lm-lastupdate by product id text
-// in lower case (the first entry of an id counts); empty when the file is
-// missing or unreadable. Read once for a listing of many products.
-using LastUpdateTexts = std::unordered_map<std::string, String>;
-LastUpdateTexts readLastUpdateTexts();
-// The product's text in texts, or empty.
-String lastUpdateInfo(const LastUpdateTexts& texts, int32_t productID);
-// Both steps for one product.
-String getLastUpdateInfo(int32_t productID);
-
-// Empty state files, replacing any file. 0, or -1.
-int createPartialFilesFile();
-int createDelayPackagesFile();
-
-// Writes the packages (those with a product id) as a package-list file.
-// 0, or -1.
-int savePackages(const Vector<LmPackageInfo>& list, const String& path);
-// Writes every package as a package-list document to `to` (nothing for an
-// empty list). The number of packages.
-int writePackageList(OutputStream& to, const Vector<LmPackageInfo>& list);
-
-// The cross-process write lock kept by ROOT/bin/write_lock.pl. The wait
-// status of the script: 0 when it succeeded, anything else means the lock
-// was not obtained (or not released).
-int lockWrite(int pid, int timeout);
-int tryLockWrite(int pid, int timeout);
-int unlockWrite(int pid);

@@ -4,8 +4,9 @@
 #include "LmUpdateCore.h"
 #include "Utils.h"
 #include "io/File.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "state/LmUpdateStore.h"
+#include "state/StateFiles.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ bool mayKeepPartialFile(long id, int32_t size) {
 bool loadPartialFiles(LmUpdateStore& store) {
     String path = installPath(kPartialFilesFile);
     try {
-        if (!File(path).exists() && createPartialFilesFile() != ResultCode::kOk) {
+        if (!File(path).exists() && !createPartialFilesFile()) {
             return false;
         }
         return store.load(path);

@@ -1,8 +1,9 @@
 #include "trust/PackageRefusal.h"
 
 #include "LmUpdateCore.h"
+#include "Utils.h"
 #include "io/File.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "state/PartialFiles.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "Utils.h"
 #include "download/PackageDownload.h"
 #include "io/File.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 
 namespace {
 constexpr char kSigningKeyFile[] = "conf/lm-signing-key.pem";

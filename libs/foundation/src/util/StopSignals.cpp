@@ -1,4 +1,4 @@
-#include "report/StopSignals.h"
+#include "StopSignals.h"
 
 volatile std::sig_atomic_t StopSignals::received_ = 0;
 

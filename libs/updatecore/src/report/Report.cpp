@@ -1,10 +1,6 @@
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 
 #include "Utils.h"
-
-String decimalText(int64_t value) {
-    return String().append(value);
-}
 
 void reportError(const String& name) {
     log(name);

@@ -1,18 +1,21 @@
-// The cross-process write lock, kept by an outside perl script.
+#include "state/WriteLock.h"
+
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "ChildProcess.h"
 #include "InstallRoot.h"
-#include "LmUpdateCore.h"
 #include "SystemLog.h"
-#include "report/CoreHelpers.h"
-#include "state/LmUpdateStore.h"
+#include "Utils.h"
+#include "report/Report.h"
 
 namespace {
 
 constexpr int kUnlockTimeout = 600;
+// What the lock functions give when the script did not run to its end.
+constexpr int kNotRun = -1;
 // Exit status of the child when perl cannot be started.
 constexpr int kStartFailureStatus = 3;
 
@@ -33,12 +36,12 @@ int runLockScript(const char* action, int pid, int timeout) {
     child.setStartFailureStatus(kStartFailureStatus);
     if (!child.start()) {
         SystemLog::write(String("write lock failed").append(errno));
-        return ResultCode::kFailed;
+        return kNotRun;
     }
     const int status = child.wait();
     if (status == -1) {
         SystemLog::write(String("write lock failed").append(errno));
-        return ResultCode::kFailed;
+        return kNotRun;
     }
     if (WIFSIGNALED(status)) {
         return status;
@@ -59,4 +62,12 @@ int tryLockWrite(int pid, int timeout) {
 
 int unlockWrite(int pid) {
     return runLockScript("UNLOCK", pid, kUnlockTimeout);
+}
+
+WriteLock::WriteLock() : held_(lockWrite(getpid(), kTimeoutSeconds) == 0) {}
+
+WriteLock::~WriteLock() {
+    if (held_) {
+        unlockWrite(getpid());
+    }
 }

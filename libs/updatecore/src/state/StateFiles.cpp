@@ -1,12 +1,13 @@
-// The free operations on the inventory and state files.
+#include "state/StateFiles.h"
+
 #include <memory>
 
 #include "InstallRoot.h"
-#include "LmUpdateCore.h"
 #include "SystemLog.h"
+#include "Utils.h"
 #include "io/FileInputStream.h"
 #include "io/OutputStream.h"
-#include "report/CoreHelpers.h"
+#include "report/Report.h"
 #include "state/LmDocumentWriter.h"
 #include "state/LmUpdateStore.h"
 #include "state/PlatformDetector.h"
@@ -38,24 +39,24 @@ void buildDefaultInventory(XMLTree& tree) {
         *entry, LmVersionInfo("1.0.0.0", "beta", "beta released on 2003/12/31"));
 }
 
-// Writes the document to path: 0, or -1 after logging failurePrefix and
-// the reason.
-int writeDocument(const XMLTree& tree, const String& path, const char* failurePrefix) {
+// Writes the document to path; false after logging failurePrefix and the
+// reason.
+bool writeDocument(const XMLTree& tree, const String& path, const char* failurePrefix) {
     try {
         LmDocumentWriter::writeFile(tree, path);
-        return 0;
+        return true;
     } catch (const Exception& e) {
         SystemLog::write(failurePrefix + e.getMessage());
-        return ResultCode::kFailed;
+        return false;
     }
 }
 
 // A document holding only the root element, written to relative below the
 // root.
-int createEmptyDocument(const char* relative, const char* rootName) {
+bool createEmptyDocument(const char* relative, const char* rootName) {
     std::unique_ptr<XMLTree> tree = newXMLTree();
     if (!tree) {
-        return ResultCode::kFailed;
+        return false;
     }
     tree->createNode(rootName);
     return writeDocument(*tree, installPath(relative), "");
@@ -112,11 +113,11 @@ std::unique_ptr<XMLTree> packageListTree(const Vector<LmPackageInfo>& list, bool
 
 }  // namespace
 
-int createDefaultInventory() {
+bool createDefaultInventory() {
     std::unique_ptr<XMLTree> tree = newXMLTree();
     if (!tree) {
         SystemLog::write("LmUpdate: cannot obtain default XML tree");
-        return ResultCode::kFailed;
+        return false;
     }
     buildDefaultInventory(*tree);
     return writeDocument(*tree, installPath(kInventoryFile), "");
@@ -142,18 +143,18 @@ String getLastUpdateInfo(int32_t productID) {
     return lastUpdateInfo(readLastUpdateTexts(), productID);
 }
 
-int createPartialFilesFile() {
+bool createPartialFilesFile() {
     return createEmptyDocument(kPartialFilesFile, "PartialFiles");
 }
 
-int createDelayPackagesFile() {
+bool createDelayPackagesFile() {
     return createEmptyDocument(kDelayPackagesFile, "PackageInfoList");
 }
 
-int savePackages(const Vector<LmPackageInfo>& list, const String& path) {
+bool savePackages(const Vector<LmPackageInfo>& list, const String& path) {
     std::unique_ptr<XMLTree> tree = packageListTree(list, true);
     if (!tree) {
-        return ResultCode::kFailed;
+        return false;
     }
     return writeDocument(*tree, path, "LmUpdate: save package file failed: ");
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "String.h"
+#include "SystemLog.h"
+
+// How the steps of the core report: lines to the system log, and the error
+// names a caller of LmUpdate reads on standard output.
+
+// One line to the system log.
+inline void log(const String& line) {
+    SystemLog::write(line);
+}
+
+// Logs name and writes it to standard output as a line.
+void reportError(const String& name);
