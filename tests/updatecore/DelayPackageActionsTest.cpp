@@ -219,7 +219,7 @@ TEST_F(DelayPackageActionsTest, AddReplacesAnOlderPackageOfTheSameProduct) {
     store({deferred(5), deferred(6)});
     LmPackageInfo newer = deferred(5);
     newer.version = LmVersionInfo("3.0.0.0", "", "");
-    EXPECT_EQ(addDelayPackage(newer, 0), 0);
+    addDelayPackage(newer, 0);
     LmUpdateParser parser;
     Vector<LmPackageInfo> list;
     ASSERT_EQ(parser.getDelayPackages(list), 0);
@@ -228,7 +228,7 @@ TEST_F(DelayPackageActionsTest, AddReplacesAnOlderPackageOfTheSameProduct) {
 
     // Without a list file the package starts a new one.
     root().remove("conf/lm-delay-packages");
-    EXPECT_EQ(addDelayPackage(newer, 0), 0);
+    addDelayPackage(newer, 0);
     EXPECT_EQ(storedIds(), std::vector<int32_t>{5});
 }
 

@@ -14,9 +14,11 @@
 #include "TempRoot.h"
 #include "TestServer.h"
 #include "run/LmUpdateClient.h"
+#include "run/UpdateRun.h"
 #include "session/ConnectionFactory.h"
 #include "session/RequestBuilder.h"
 #include "session/ServerExchange.h"
+#include "session/ServerSession.h"
 #include "session/TransportErrors.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
@@ -27,6 +29,7 @@
 // tests can read it.
 class LmUpdateClientFixture : public testing::Test {
 public:
+    using Outcome = UpdateResult::Outcome;
     static constexpr const char* kMac = "00:11:22:33:44:55";
 
     struct Output {

@@ -13,6 +13,8 @@
 
 namespace {
 
+using Outcome = UpdateResult::Outcome;
+
 class LmUpdateClientRequestTest : public LmUpdateClientFixture {};
 
 bool contains(const std::string& text, const std::string& part) {
@@ -23,11 +25,12 @@ TEST_F(LmUpdateClientRequestTest, UpdateRequestPostsTheDocumentWithProductHeader
     addProduct(5, "2.0.0.1");
     TestServer server(config({{"POST /lm-update", answer(response(200))}}));
     useServers({host(server)});
-    LmUpdateClient client;
-    int result = 0;
-    Output output = capture([&] { result = client.update(5, 0, 0, 0); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Outcome result = Outcome::kFailed;
+    Output output = capture([&] { result = client.update(5).outcome; });
 
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, Outcome::kUpToDate);
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     const RecordedRequest& request = requests[0];
@@ -58,8 +61,10 @@ TEST_F(LmUpdateClientRequestTest, FailingOrMissingProgressScriptChangesNothing) 
         } else {
             root().write("bin/update_status.pl", "exit 3;\n");
         }
-        LmUpdateClient client;
-        Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0) << missing; });
+        ServerSession session;
+        LmUpdateClient client(session);
+        Output output =
+            capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kUpToDate) << missing; });
         EXPECT_TRUE(contains(output.log, "Torvane LmUpdate is up-to-date")) << missing;
     }
     EXPECT_EQ(server.requests().size(), 2u);
@@ -69,8 +74,9 @@ TEST_F(LmUpdateClientRequestTest, SelfUpdateUsesItsOwnPathAndHeader) {
     TestServer server(
         config({{"POST /lm-self-update", answer(response(200, "", "LMSELFUPDATERESPONSE"))}}));
     useServers({host(server)});
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kUpToDate); });
 
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -85,8 +91,9 @@ TEST_F(LmUpdateClientRequestTest, RefusingFirstServerIsReportedAndTheSecondTried
     TestServer third(config({{"POST /lm-self-update", answer(response(200))}}));
     std::string dead = refusingHost();
     useServers({dead, host(second), host(third)});
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kUpToDate); });
 
     EXPECT_EQ(output.out, "EC_LMUPDATE_CONNECT_REFUSED\n");
     EXPECT_TRUE(contains(output.log, "Connecting to " + dead + " failed: EC_CONNECT_REFUSED"));
@@ -99,18 +106,20 @@ TEST_F(LmUpdateClientRequestTest, RefusedThroughAProxyIsTheProxysFailure) {
     std::string dead = refusingHost();
     useServers({host(server)},
                "type=\"http\" timeout=\"10\" isUsingProxy=\"1\" proxy=\"" + dead + "\"");
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kFailed); });
     EXPECT_EQ(output.out, "EC_LMUPDATE_PROXY_FAILED\n");
 }
 
 TEST_F(LmUpdateClientRequestTest, UnauthorizedLeavesStatus401AndNoLineEnd) {
     TestServer server(config({{"POST /lm-self-update", answer("no", 401)}}));
     useServers({host(server)});
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kFailed); });
 
-    EXPECT_EQ(client.getHttpStatus(), 401);
+    EXPECT_EQ(session.lastStatus(), 401);
     EXPECT_EQ(output.out, "EC_LMUPDATE_UPDATE_ERROR");
     EXPECT_TRUE(contains(output.log, "LmUpdate: http response: 401"));
 }
@@ -124,8 +133,9 @@ TEST_F(LmUpdateClientRequestTest, RequestsGoThroughAnAuthenticatingProxy) {
     // proxyuser is base64("pu:pp")
     useServers({host(origin)}, "type=\"http\" timeout=\"10\" isUsingProxy=\"1\" proxy=\"" +
                                    host(proxy) + "\" proxyuser=\"cHU6cHA=\"");
-    LmUpdateClient client;
-    capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kUpToDate); });
     ASSERT_EQ(proxy.requests().size(), 1u);
     EXPECT_EQ(proxy.requests()[0].header("Proxy-authorization"), "Basic cHU6cHA=");
     EXPECT_EQ(origin.requests().size(), 1u);
@@ -139,8 +149,9 @@ TEST_F(LmUpdateClientRequestTest, ProxyAsking407IsAProxyFailure) {
     // proxyuser is base64("pu:wrong")
     useServers({host(origin)}, "type=\"http\" timeout=\"10\" isUsingProxy=\"1\" proxy=\"" +
                                    host(proxy) + "\" proxyuser=\"cHU6d3Jvbmc=\"");
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kFailed); });
     EXPECT_EQ(output.out, "EC_LMUPDATE_PROXY_FAILED\n");
     EXPECT_TRUE(contains(output.log, "LmUpdate: proxy authentication failed (407)")) << output.log;
     EXPECT_TRUE(origin.requests().empty());
@@ -150,7 +161,7 @@ TEST_F(LmUpdateClientRequestTest, ProxyAsking407IsAProxyFailure) {
 struct FaultCase {
     const char* name;
     std::string answer;
-    int result;           // of update()
+    Outcome result;       // of update()
     const char* out;      // standard output
     const char* logLine;  // a line the log must hold
 };
@@ -167,9 +178,10 @@ TEST_P(LmUpdateClientFaultTest, EndsWithTheRightReport) {
     const FaultCase& c = GetParam();
     TestServer server(config({{"POST /lm-self-update", c.answer}}));
     useServers({host(server)}, "type=\"http\" timeout=\"1\"");
-    LmUpdateClient client;
-    int result = 0;
-    Output output = capture([&] { result = client.update(1000, 0, 0, 0); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Outcome result = Outcome::kFailed;
+    Output output = capture([&] { result = client.update(1000).outcome; });
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(output.out, c.out);
     EXPECT_TRUE(contains(output.log, c.logLine)) << output.log;
@@ -192,82 +204,90 @@ const std::string kLongAnswerCut = " ... (" + std::to_string(kLongAnswer.size())
 INSTANTIATE_TEST_SUITE_P(
     Faults, LmUpdateClientFaultTest,
     testing::Values(
-        FaultCase{"Garbage", R"({"garbage": "this is not HTTP at all\r\n\r\n"})", -1,
+        FaultCase{"Garbage", R"({"garbage": "this is not HTTP at all\r\n\r\n"})", Outcome::kFailed,
                   "EC_LMUPDATE_UPDATE_ERROR", "LmUpdate: http response: -1"},
-        FaultCase{"NotFound", R"({"status": 404, "body": "gone"})", -1, "EC_LMUPDATE_UPDATE_ERROR",
-                  "LmUpdate: http response: 404"},
-        FaultCase{"Silence", R"({"silent": true})", -1, "EC_LMUPDATE_READ_TIMEOUT\n",
+        FaultCase{"NotFound", R"({"status": 404, "body": "gone"})", Outcome::kFailed,
+                  "EC_LMUPDATE_UPDATE_ERROR", "LmUpdate: http response: 404"},
+        FaultCase{"Silence", R"({"silent": true})", Outcome::kFailed, "EC_LMUPDATE_READ_TIMEOUT\n",
                   "failed: EC_READ_TIMEOUT"},
         // A head or a body that drips within each read's time-out (1 s)
         // still ends: the head within the time-out, the body within four.
         FaultCase{"DrippedHead", "{\"body\": " + jsonString(kUpToDate) + ", \"drip_head\": 0.4}",
-                  -1, "EC_LMUPDATE_READ_TIMEOUT\n", "failed: EC_READ_TIMEOUT"},
+                  Outcome::kFailed, "EC_LMUPDATE_READ_TIMEOUT\n", "failed: EC_READ_TIMEOUT"},
         FaultCase{"DrippedBody", "{\"body\": " + jsonString(kUpToDate) + ", \"drip_body\": 0.4}",
-                  -1, "EC_LMUPDATE_READ_TIMEOUT\n", "failed: EC_READ_TIMEOUT"},
-        FaultCase{"ShortBody", "{\"body\": " + jsonString(kUpToDate) + ", \"close_after\": 20}", -1,
-                  "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body unreadable: "},
+                  Outcome::kFailed, "EC_LMUPDATE_READ_TIMEOUT\n", "failed: EC_READ_TIMEOUT"},
+        FaultCase{"ShortBody", "{\"body\": " + jsonString(kUpToDate) + ", \"close_after\": 20}",
+                  Outcome::kFailed, "EC_LMUPDATE_CONNECT_ERROR\n",
+                  "LmUpdate: response body unreadable: "},
         FaultCase{"GzipAnswerIsDecoded",
-                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"gzip\"}", 0, "",
-                  "Torvane LmUpdate is up-to-date"},
+                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"gzip\"}",
+                  Outcome::kUpToDate, "", "Torvane LmUpdate is up-to-date"},
         FaultCase{"DeflateAnswerIsDecoded",
-                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"deflate\"}", 0, "",
-                  "Torvane LmUpdate is up-to-date"},
+                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"deflate\"}",
+                  Outcome::kUpToDate, "", "Torvane LmUpdate is up-to-date"},
         FaultCase{"RawDeflateAnswerIsDecoded",
-                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"raw-deflate\"}", 0, "",
-                  "Torvane LmUpdate is up-to-date"},
+                  "{\"body\": " + jsonString(kUpToDate) + ", \"encoding\": \"raw-deflate\"}",
+                  Outcome::kUpToDate, "", "Torvane LmUpdate is up-to-date"},
         FaultCase{"CorruptGzipIsNoAnswer",
                   "{\"body\": " + jsonString(kUpToDate) +
                       ", \"headers\": {\"Content-Encoding\": \"gzip\"}}",
-                  -1, "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body unreadable: "},
-        FaultCase{"UnparsableAnswerIsRefused", R"({"body": "<not xml"})", -1,
+                  Outcome::kFailed, "EC_LMUPDATE_CONNECT_ERROR\n",
+                  "LmUpdate: response body unreadable: "},
+        FaultCase{"UnparsableAnswerIsRefused", R"({"body": "<not xml"})", Outcome::kFailed,
                   "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: update answer refused"},
         FaultCase{"UnknownResultIsRefused",
-                  "{\"body\": " + jsonString(LmUpdateClientFixture::response(202)) + "}", -1,
-                  "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: update answer refused: result 202"},
+                  "{\"body\": " + jsonString(LmUpdateClientFixture::response(202)) + "}",
+                  Outcome::kFailed, "EC_LMUPDATE_UPDATE_ERROR\n",
+                  "LmUpdate: update answer refused: result 202"},
         FaultCase{"OverTheElementCapOfAnswers", "{\"body\": " + jsonString(kTooManyElements) + "}",
-                  -1, "EC_LMUPDATE_UPDATE_ERROR\n",
+                  Outcome::kFailed, "EC_LMUPDATE_UPDATE_ERROR\n",
                   "LmUpdate: invalid update response format: over the limit: more elements than "
                   "100000"},
-        FaultCase{"LongAnswerIsCutInTheLog", "{\"body\": " + jsonString(kLongAnswer) + "}", 0, "",
-                  kLongAnswerCut.c_str()},
+        FaultCase{"LongAnswerIsCutInTheLog", "{\"body\": " + jsonString(kLongAnswer) + "}",
+                  Outcome::kUpToDate, "", kLongAnswerCut.c_str()},
         FaultCase{"LongerThanContentLength",
                   "{\"body\": " + jsonString(kUpToDate + "trailing junk") +
                       ", \"content_length\": " + std::to_string(kUpToDate.size()) + "}",
-                  0, "", "Torvane LmUpdate is up-to-date"},
+                  Outcome::kUpToDate, "", "Torvane LmUpdate is up-to-date"},
         FaultCase{"NoContentLengthReadToTheEnd",
-                  "{\"body\": " + jsonString(kUpToDate) + ", \"content_length\": -1}", 0, "",
-                  "Torvane LmUpdate is up-to-date"},
-        FaultCase{"OverMemoryCap", R"({"body_repeat": "x", "body_count": 16777217})", -1,
-                  "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body too large"},
+                  "{\"body\": " + jsonString(kUpToDate) + ", \"content_length\": -1}",
+                  Outcome::kUpToDate, "", "Torvane LmUpdate is up-to-date"},
+        FaultCase{"OverMemoryCap", R"({"body_repeat": "x", "body_count": 16777217})",
+                  Outcome::kFailed, "EC_LMUPDATE_CONNECT_ERROR\n",
+                  "LmUpdate: response body too large"},
         FaultCase{"OverMemoryCapWithoutLength",
-                  R"({"body_repeat": "x", "body_count": 16777217, "content_length": -1})", -1,
-                  "EC_LMUPDATE_CONNECT_ERROR\n", "LmUpdate: response body too large"},
+                  R"({"body_repeat": "x", "body_count": 16777217, "content_length": -1})",
+                  Outcome::kFailed, "EC_LMUPDATE_CONNECT_ERROR\n",
+                  "LmUpdate: response body too large"},
         FaultCase{"Result500IsRefused",
-                  "{\"body\": " + jsonString(LmUpdateClientFixture::response(500)) + "}", -1,
-                  "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: update answer refused: result 500"},
+                  "{\"body\": " + jsonString(LmUpdateClientFixture::response(500)) + "}",
+                  Outcome::kFailed, "EC_LMUPDATE_UPDATE_ERROR\n",
+                  "LmUpdate: update answer refused: result 500"},
         FaultCase{"RedirectToAUrl",
                   "{\"body\": " +
                       jsonString(LmUpdateClientFixture::response(
                           211, LmUpdateClientFixture::serverList({"file:///etc/passwd"}))) +
                       "}",
-                  -1, "EC_LMUPDATE_UPDATE_ERROR\n",
+                  Outcome::kFailed, "EC_LMUPDATE_UPDATE_ERROR\n",
                   "LmUpdate: update answer refused: invalid host 'file:///etc/passwd'"},
         FaultCase{
             "RedirectToNobody",
             "{\"body\": " + jsonString(LmUpdateClientFixture::response(211, "<ServerList/>")) + "}",
-            -1, "EC_LMUPDATE_UPDATE_ERROR\n",
+            Outcome::kFailed, "EC_LMUPDATE_UPDATE_ERROR\n",
             "LmUpdate: update answer refused: no host in the server list"},
         FaultCase{
             "UnknownRoot",
-            "{\"body\": " + jsonString(LmUpdateClientFixture::response(201, "", "Other")) + "}", -1,
-            "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: Unknown update response type: Other"}),
+            "{\"body\": " + jsonString(LmUpdateClientFixture::response(201, "", "Other")) + "}",
+            Outcome::kFailed, "EC_LMUPDATE_UPDATE_ERROR\n",
+            "LmUpdate: Unknown update response type: Other"}),
     [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 TEST_F(LmUpdateClientRequestTest, UnusableSettingsAreABadConfiguration) {
     root().write("conf/network.xml", "this is no XML");
     EXPECT_EQ(LmNetConfig::getInstance().load(root().file("conf/network.xml").c_str()), 0);
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kFailed); });
     EXPECT_EQ(output.out, "EC_LMUPDATE_BAD_CONFIG\n");
     EXPECT_TRUE(contains(output.log, "LmUpdate: read server settings failed"));
 }
@@ -279,8 +299,9 @@ TEST_F(LmUpdateClientRequestTest, UnbuildableRequestStopsAtTheFirstServer) {
     root().write(kInventoryFile,
                  "<?xml version=\"1.0\"?>\n<Inventory>\n<Products/>\n</Inventory>\n");
     loadInventory();  // no platform: no request document
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kFailed); });
     EXPECT_EQ(output.out, "EC_LMUPDATE_BAD_CONFIG\n");
     EXPECT_TRUE(contains(output.log, "Cannot obtain product data for request"));
     EXPECT_EQ(first.requests().size() + second.requests().size(), 0u);
@@ -293,8 +314,9 @@ TEST_F(LmUpdateClientRequestTest, Redirect210PutsTheNewServerFirstInTheSettings)
     TestServer first(
         config({{"POST /lm-self-update", answer(response(210, serverList({host(target)})))}}));
     useServers({host(first)});
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kUpToDate); });
 
     EXPECT_TRUE(contains(output.log, "Redirect to new update server"));
     EXPECT_EQ(target.requests().size(), 1u);
@@ -312,22 +334,24 @@ TEST_F(LmUpdateClientRequestTest, Redirect211LeavesTheSettingsFileAlone) {
         config({{"POST /lm-self-update", answer(response(211, serverList({host(target)})))}}));
     useServers({host(first)});
     std::string before = root().read("conf/network.xml");
-    LmUpdateClient client;
-    capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kUpToDate); });
 
     EXPECT_EQ(target.requests().size(), 1u);
     EXPECT_EQ(first.requests().size(), 1u);
     EXPECT_EQ(root().read("conf/network.xml"), before);
-    ASSERT_EQ(client.getServerOverride().size(), 1);
-    EXPECT_EQ(client.getServerOverride()[0], String(host(target)));
+    ASSERT_EQ(client.servers().size(), 1);
+    EXPECT_EQ(client.servers()[0], String(host(target)));
 }
 
 TEST_F(LmUpdateClientRequestTest, Redirect210PutsNewHostsFirstInReverseOrderAndRewrites) {
     useServers({"old.example", "Keep.Example"});
     std::filesystem::path file = root().file("conf/network.xml");
     auto earlier = backdate(file);
-    LmUpdateClient client;
-    int code = 0;
+    ServerSession session;
+    LmUpdateClient client(session);
+    std::optional<int> code;
     capture([&] {
         code = client.handleResponse(
             response(210, serverList({"KEEP.example", "new1.example", "new2.example"})));
@@ -343,15 +367,16 @@ TEST_F(LmUpdateClientRequestTest, Redirect210PutsNewHostsFirstInReverseOrderAndR
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(settings.servers[i], String(expected[i])) << i;
     }
-    ASSERT_EQ(client.getServerOverride().size(), 3);
-    EXPECT_EQ(client.getServerOverride()[0], "KEEP.example");
+    ASSERT_EQ(client.servers().size(), 3);
+    EXPECT_EQ(client.servers()[0], "KEEP.example");
 }
 
 TEST_F(LmUpdateClientRequestTest, Redirect210ToAKnownHostStillRewritesTheSettings) {
     useServers({"old.example"});
     std::filesystem::path file = root().file("conf/network.xml");
     auto earlier = backdate(file);
-    LmUpdateClient client;
+    ServerSession session;
+    LmUpdateClient client(session);
     capture(
         [&] { EXPECT_EQ(client.handleResponse(response(210, serverList({"OLD.example"}))), 210); });
 
@@ -378,14 +403,15 @@ class BadServerListTest : public LmUpdateClientFixture,
 TEST_P(BadServerListTest, LeavesTheSettingsByteForByte) {
     useServers({"old.example"});
     std::string before = root().read("conf/network.xml");
-    LmUpdateClient client;
-    int code = 0;
+    ServerSession session;
+    LmUpdateClient client(session);
+    std::optional<int> code;
     Output output =
         capture([&] { code = client.handleResponse(response(210, serverList(GetParam()))); });
-    EXPECT_EQ(code, ResultCode::kUpdateAnswerRefused);
+    EXPECT_EQ(code, std::nullopt);
     EXPECT_EQ(output.out, "EC_LMUPDATE_UPDATE_ERROR\n");
     EXPECT_EQ(root().read("conf/network.xml"), before);
-    EXPECT_EQ(client.getServerOverride().size(), 0);
+    EXPECT_EQ(client.servers().size(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -396,7 +422,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LmUpdateClientRequestTest, Redirect210KeepsAtMostSixteenServers) {
     useServers({"old1.example", "old2.example"});
-    LmUpdateClient client;
+    ServerSession session;
+    LmUpdateClient client(session);
     capture([&] {
         EXPECT_EQ(client.handleResponse(response(210, serverList(numberedHosts(15)))), 210);
     });
@@ -413,8 +440,9 @@ TEST_F(LmUpdateClientRequestTest, RedirectLoopEndsAtTheLimit) {
     server.setConfig(
         config({{"POST /lm-self-update", answer(response(211, serverList({host(server)})))}}));
     useServers({host(server)});
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kFailed); });
 
     EXPECT_EQ(server.requests().size(), 1u + LmUpdateClient::kMaxRedirects);
     EXPECT_EQ(output.out, "EC_LMUPDATE_UPDATE_ERROR\n");
@@ -426,7 +454,8 @@ TEST_F(LmUpdateClientRequestTest, RedirectLoopEndsAtTheLimit) {
 TEST_F(LmUpdateClientRequestTest, PingPrintsTheBodyOfTheFirstServerThatAnswers) {
     TestServer server(config({{"GET /control?act=ping", answer("pong\n")}}));
     useServers({host(server)});
-    LmUpdateClient client;
+    ServerSession session;
+    LmUpdateClient client(session);
     Output output = capture([&] { EXPECT_EQ(client.ping(), 0); });
     EXPECT_EQ(output.out, "pong\n");
     ASSERT_EQ(server.requests().size(), 1u);
@@ -436,7 +465,8 @@ TEST_F(LmUpdateClientRequestTest, PingPrintsTheBodyOfTheFirstServerThatAnswers) 
 TEST_F(LmUpdateClientRequestTest, PingStopsAtTheFirstTransportFailure) {
     TestServer unused(config({{"GET /control?act=ping", answer("pong\n")}}));
     useServers({refusingHost(), host(unused)});
-    LmUpdateClient client;
+    ServerSession session;
+    LmUpdateClient client(session);
     capture([&] { EXPECT_EQ(client.ping(), -22); });
     EXPECT_EQ(unused.requests().size(), 0u);
 }
@@ -446,7 +476,8 @@ TEST_F(LmUpdateClientRequestTest, VerifySendsTheParentsIdentityWhenTheSerialIsEm
     addProduct(1000, "1.2.0.0", "", "abc,7");
     TestServer server(config({{"GET /lm-verify", answer("")}}));
     useServers({host(server)});
-    LmUpdateClient client;
+    ServerSession session;
+    LmUpdateClient client(session);
     Output output = capture([&] { EXPECT_EQ(client.verify(), 0); });
 
     auto requests = server.requests();
@@ -485,7 +516,8 @@ TEST_P(LmUpdateClientLookupTest, ChoosesTheIdentity) {
     addProduct(8, "8.0.0.0");
     addProduct(9, "9.0.0.0", "SN-9");
     addProduct(20, "2.0.0.0", c.serial, c.parents);
-    LmUpdateClient client;
+    ServerSession session;
+    LmUpdateClient client(session);
     int32_t id = 20;
     String version;
     String serial;
@@ -512,7 +544,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
 
 TEST_F(LmUpdateClientRequestTest, UnknownProductHasNoIdentity) {
-    LmUpdateClient client;
+    ServerSession session;
+    LmUpdateClient client(session);
     int32_t id = 4242;
     String version("unchanged");
     String serial("unchanged");
@@ -526,22 +559,23 @@ TEST_F(LmUpdateClientRequestTest, VerifyResultByStatus) {
     TestServer denied(config({{"GET /lm-verify", answer("", 401)}}));
     TestServer missing(config({{"GET /lm-verify", answer("", 404)}}));
     useServers({host(missing), host(denied)});
-    LmUpdateClient client;
+    ServerSession session;
+    LmUpdateClient client(session);
     capture([&] { EXPECT_EQ(client.verify(), -8); });
-    EXPECT_EQ(client.getHttpStatus(), 401);
+    EXPECT_EQ(session.lastStatus(), 401);
 
     useServers({host(missing)});
     capture([&] { EXPECT_EQ(client.verify(), -9); });
 }
 
-TEST_F(LmUpdateClientRequestTest, SetDownloadDirAcceptsOnlyExistingPaths) {
-    LmUpdateClient client;
-    EXPECT_EQ(client.getDownloadDir(), "/download/lmupdate");
-    EXPECT_EQ(client.setDownloadDir(String(root().file("nowhere"))), -1);
-    EXPECT_EQ(client.setDownloadDir(""), -1);
-    EXPECT_EQ(client.getDownloadDir(), "/download/lmupdate");
-    EXPECT_EQ(client.setDownloadDir(String(root().file("download"))), 0);
-    EXPECT_EQ(client.getDownloadDir(), String(root().file("download")));
+TEST_F(LmUpdateClientRequestTest, DownloadDirMustExist) {
+    String nowhere(root().file("nowhere"));
+    String download(root().file("download"));
+    EXPECT_EQ(runOptions(0, 0, 0, String()).downloadDir, "/download/lmupdate");
+    EXPECT_EQ(runOptions(0, 0, 0, nowhere).downloadDir, "/download/lmupdate");
+    EXPECT_EQ(runOptions(0, 0, 0, download).downloadDir, download);
+    EXPECT_TRUE(runOptions(1, 0, 0, String()).plainDownload);
+    EXPECT_FALSE(runOptions(2, 0, 0, String()).plainDownload);
 }
 
 // What openConnection makes from the settings' protocol and time-out, the
@@ -550,8 +584,8 @@ struct ConnectionCase {
     const char* name;
     const char* type;
     const char* timeout;
-    int kind;
-    int plainDownload;
+    ConnectionKind kind;
+    bool plainDownload;
     bool secure;
     int timeoutMs;
 };
@@ -567,41 +601,35 @@ TEST_P(LmUpdateClientConnectionTest, MadeByKindAndSettings) {
     const ConnectionCase& c = GetParam();
     useServers({refusingHost()},
                std::string("type=\"") + c.type + "\" timeout=\"" + c.timeout + "\"");
-    LmUpdateClient client;
-    // update() is what sets the plain-download flag; nobody answers it.
-    capture([&] { client.update(5, c.plainDownload, 0, 0); });
-    std::unique_ptr<HttpConnection> connection =
-        ConnectionFactory(client.state().plainDownload).open(c.kind);
+    std::unique_ptr<HttpConnection> connection = ConnectionFactory(c.plainDownload).open(c.kind);
     ASSERT_NE(connection, nullptr);
     EXPECT_EQ(dynamic_cast<HttpsConnection*>(connection.get()) != nullptr, c.secure);
     EXPECT_EQ(connection->getTimeout(), c.timeoutMs);
 }
 
-constexpr int kSession = ConnectionFactory::kSessionConnection;
-constexpr int kPlain = ConnectionFactory::kPlainConnection;
-constexpr int kDownload = ConnectionFactory::kDownloadConnection;
+constexpr ConnectionKind kSession = ConnectionKind::kSession;
+constexpr ConnectionKind kPlain = ConnectionKind::kPlain;
+constexpr ConnectionKind kDownload = ConnectionKind::kDownload;
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, LmUpdateClientConnectionTest,
-    testing::Values(ConnectionCase{"SessionHttp", "http", "30", kSession, 0, false, 30000},
-                    ConnectionCase{"SessionHttpAnyCase", "HTTP", "30", kSession, 0, false, 30000},
-                    ConnectionCase{"SessionHttps", "https", "30", kSession, 0, true, 30000},
-                    ConnectionCase{"SessionOtherProtocol", "ftp", "30", kSession, 0, true, 30000},
-                    ConnectionCase{"PlainOverHttps", "https", "30", kPlain, 0, false, 30000},
-                    ConnectionCase{"DownloadHttps", "https", "30", kDownload, 0, true, 30000},
-                    ConnectionCase{"PlainDownload", "https", "30", kDownload, 1, false, 30000},
-                    ConnectionCase{"DownloadHttp", "http", "30", kDownload, 0, false, 30000},
-                    ConnectionCase{"ZeroTimeout", "http", "0", kSession, 0, false, 120000},
-                    ConnectionCase{"NegativeTimeout", "http", "-5", kSession, 0, false, 120000}),
+    testing::Values(
+        ConnectionCase{"SessionHttp", "http", "30", kSession, false, false, 30000},
+        ConnectionCase{"SessionHttpAnyCase", "HTTP", "30", kSession, false, false, 30000},
+        ConnectionCase{"SessionHttps", "https", "30", kSession, false, true, 30000},
+        ConnectionCase{"SessionOtherProtocol", "ftp", "30", kSession, false, true, 30000},
+        ConnectionCase{"PlainOverHttps", "https", "30", kPlain, false, false, 30000},
+        ConnectionCase{"DownloadHttps", "https", "30", kDownload, false, true, 30000},
+        ConnectionCase{"PlainDownload", "https", "30", kDownload, true, false, 30000},
+        ConnectionCase{"DownloadHttp", "http", "30", kDownload, false, false, 30000},
+        ConnectionCase{"ZeroTimeout", "http", "0", kSession, false, false, 120000},
+        ConnectionCase{"NegativeTimeout", "http", "-5", kSession, false, false, 120000}),
     [](const testing::TestParamInfo<ConnectionCase>& info) { return info.param.name; });
 
 TEST_F(LmUpdateClientRequestTest, NoConnectionWithoutSettings) {
     root().write("conf/network.xml", "this is no XML");
     EXPECT_EQ(LmNetConfig::getInstance().load(root().file("conf/network.xml").c_str()), 0);
-    LmUpdateClient client;
-    EXPECT_EQ(
-        ConnectionFactory(client.state().plainDownload).open(ConnectionFactory::kSessionConnection),
-        nullptr);
+    EXPECT_EQ(ConnectionFactory(false).open(ConnectionKind::kSession), nullptr);
 }
 
 // The error-name table, row by row.
@@ -653,6 +681,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
+using Outcome = UpdateResult::Outcome;
+
 class LmUpdateClientSecureTest : public LmUpdateClientFixture {
 protected:
     void SetUp() override {
@@ -679,8 +709,9 @@ protected:
 
 TEST_F(LmUpdateClientSecureTest, HttpsRequestToAVerifiedServer) {
     useSecureServer(certificates_.caCert);
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), 0); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kUpToDate); });
     EXPECT_TRUE(
         contains(output.log, "Connecting to " + host(*server_) + " via secure connection...\n"));
     auto requests = server_->requests();
@@ -692,8 +723,9 @@ TEST_F(LmUpdateClientSecureTest, ServerSignedByAnotherAuthorityIsRefused) {
     TempRoot otherDir;
     TestCertificates other = makeTestCertificates(otherDir.path());
     useSecureServer(other.caCert);
-    LmUpdateClient client;
-    Output output = capture([&] { EXPECT_EQ(client.update(1000, 0, 0, 0), -1); });
+    ServerSession session;
+    LmUpdateClient client(session);
+    Output output = capture([&] { EXPECT_EQ(client.update(1000).outcome, Outcome::kFailed); });
     EXPECT_TRUE(server_->requests().empty());
     EXPECT_TRUE(contains(output.log, "Connecting to " + host(*server_) + " failed: "));
 }

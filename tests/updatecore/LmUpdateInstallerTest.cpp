@@ -1,8 +1,10 @@
 #include "install/LmUpdateInstaller.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
+#include <optional>
 
 #include <cstdlib>
 #include <filesystem>
@@ -420,7 +422,7 @@ struct DeferredCase {
     const char* name;
     const char* body;
     int mode;
-    int result;
+    std::optional<int> result;  // the script's status when it exited 0, 1 or 2
 };
 
 void PrintTo(const DeferredCase& c, std::ostream* os) {
@@ -441,14 +443,15 @@ TEST_P(RunInstallPackageTest, ResultFollowsTheScript) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Statuses, RunInstallPackageTest,
-                         ::testing::Values(DeferredCase{"zero", "exit 0", 0755, 0},
-                                           DeferredCase{"one", "exit 1", 0755, 1},
-                                           DeferredCase{"two", "exit 2", 0755, 2},
-                                           DeferredCase{"three", "exit 3", 0755, -1},
-                                           DeferredCase{"killed", "kill -TERM $$", 0755, -1},
-                                           DeferredCase{"notExecutable", "exit 0", 0644, -1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, RunInstallPackageTest,
+    ::testing::Values(DeferredCase{"zero", "exit 0", 0755, 0},
+                      DeferredCase{"one", "exit 1", 0755, 1},
+                      DeferredCase{"two", "exit 2", 0755, 2},
+                      DeferredCase{"three", "exit 3", 0755, std::nullopt},
+                      DeferredCase{"killed", "kill -TERM $$", 0755, std::nullopt},
+                      DeferredCase{"notExecutable", "exit 0", 0644, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Image packages need a loop device and the right to mount.
 class ImageInstallerTest : public InstallerTest {

@@ -14,6 +14,9 @@
 
 #include "LmUpdateClientFixture.h"
 #include "MD5.h"
+#include "download/PackageDownload.h"
+#include "net/HttpRequest.h"
+#include "net/URL.h"
 #include "state/StateFiles.h"
 
 namespace {
@@ -70,16 +73,18 @@ protected:
             {{"POST /lm-update", announcement(kUrl, md5)}, {"GET /lm-download", downloadAnswer}});
     }
 
-    int runUpdate(LmUpdateClient& client, Output* output = nullptr, int plain = 0, int throttle = 0,
-                  int pause = 0) {
-        client.setDownloadDir(String(root().file("download")));
-        int result = 0;
-        Output captured =
-            capture([&] { result = client.update(kProduct, plain, throttle, pause); });
+    // One update session of kProduct into ROOT/download: the packages
+    // accepted, or -1 when it failed. What it came to stays in updated_, the
+    // last HTTP status in lastStatus_.
+    int runUpdate(Output* output = nullptr, bool plain = false, int throttle = 0, int pause = 0) {
+        ServerSession session(runOptions(plain ? 1 : 0, throttle, pause, root().file("download")));
+        Output captured = capture([&] { updated_ = LmUpdateClient(session).update(kProduct); });
+        lastStatus_ = session.lastStatus();
         if (output) {
             *output = captured;
         }
-        return result;
+        return updated_.outcome == Outcome::kFailed ? -1
+                                                    : PackageDownload::accepted(updated_.products);
     }
 
     static bool partialRecord(LmPartialFileInfo& out) {
@@ -90,9 +95,8 @@ protected:
     // Runs an update whose one package is refused before any byte of it is
     // fetched, "LmUpdate: package refused: " + reason logged.
     void expectRefusedBeforeFetching(const TestServer& server, const std::string& reason) {
-        LmUpdateClient client;
         Output output;
-        EXPECT_EQ(runUpdate(client, &output), -1);
+        EXPECT_EQ(runUpdate(&output), -1);
         EXPECT_EQ(output.out, "EC_LMUPDATE_PACKAGE_ERROR\n");
         EXPECT_TRUE(contains(output.log, "LmUpdate: package refused: " + reason)) << output.log;
         EXPECT_TRUE(downloads(server).empty());
@@ -110,17 +114,18 @@ protected:
 
     std::string content_;
     std::string md5_;
+    UpdateResult updated_;
+    int lastStatus_ = 0;
 };
 
 TEST_F(LmUpdateClientDownloadTest, WholePackageIsStoredAndVerified) {
     TestServer server(serve(fileAnswer()));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), 1) << output.log;
+    EXPECT_EQ(runUpdate(&output), 1) << output.log;
 
     EXPECT_EQ(root().read(kLocalFile), content_);
-    const LmPackageInfo& package = client.getPackages()[0];
+    const LmPackageInfo& package = updated_.packages[0];
     EXPECT_EQ(package.downloadResult, 1);
     EXPECT_EQ(package.path, String(root().file(kPackageDir)));
     EXPECT_EQ(package.file, "a.zip");
@@ -146,8 +151,7 @@ TEST_F(LmUpdateClientDownloadTest, ProgressReportsAreAtMostTwentyOnePerTransfer)
     useContent(pattern(100000));
     TestServer server(serve(fileAnswer(", \"chunk_size\": 700")));
     useServers({host(server)});
-    LmUpdateClient client;
-    ASSERT_EQ(runUpdate(client), 1);
+    ASSERT_EQ(runUpdate(), 1);
 
     std::vector<std::string> lines = progressLines();
     ASSERT_GE(lines.size(), 3u);
@@ -175,15 +179,14 @@ TEST_F(LmUpdateClientDownloadTest, ProgressReportsAreAtMostTwentyOnePerTransfer)
 TEST_F(LmUpdateClientDownloadTest, WrongDigestRemovesTheProductDirectory) {
     TestServer server(serve(fileAnswer(), std::string(32, '0')));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(runUpdate(&output), -1);
 
     EXPECT_FALSE(root().exists("download/5"));
     EXPECT_TRUE(contains(output.log,
                          std::string("LmUpdate: invalid md5 in downloading file: ") + kUrl + "\n"));
     EXPECT_TRUE(contains(output.log, "EC_LMUPDATE_PACKAGE_ERROR"));
-    EXPECT_EQ(client.getPackages()[0].downloadResult, 0);
+    EXPECT_EQ(updated_.packages[0].downloadResult, 0);
 }
 
 TEST_F(LmUpdateClientDownloadTest, FailedPackageKeepsAnAcceptedOneOfTheSameProduct) {
@@ -195,14 +198,13 @@ TEST_F(LmUpdateClientDownloadTest, FailedPackageKeepsAnAcceptedOneOfTheSameProdu
                  answer(response(201, "<PackageInfoList>\n" + packages + "</PackageInfoList>\n"))},
                 {"GET /lm-download", fileAnswer()}}));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), 1) << output.log;
+    EXPECT_EQ(runUpdate(&output), 1) << output.log;
 
     EXPECT_EQ(root().read(kLocalFile), content_);
     EXPECT_FALSE(root().exists(std::string(kPackageDir) + "/b.zip"));
-    EXPECT_EQ(client.getPackages()[0].downloadResult, 1);
-    EXPECT_EQ(client.getPackages()[1].downloadResult, 0);
+    EXPECT_EQ(updated_.packages[0].downloadResult, 1);
+    EXPECT_EQ(updated_.packages[1].downloadResult, 0);
 }
 
 // A deferred package is skipped only when both its url and its md5 match the
@@ -234,9 +236,8 @@ TEST_P(LmUpdateClientDelayTest, SkipsOnlyTheSamePackage) {
     ASSERT_TRUE(savePackages(list, installPath(kDelayPackagesFile)));
     TestServer server(serve(fileAnswer()));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), c.skipped ? -1 : 1);
+    EXPECT_EQ(runUpdate(&output), c.skipped ? -1 : 1);
 
     EXPECT_EQ(contains(output.log, "EC_LMUPDATE_DELAY_PACKAGE"), c.skipped);
     EXPECT_EQ(downloads(server).size(), c.skipped ? 0u : 1u);
@@ -254,9 +255,8 @@ TEST_F(LmUpdateClientDownloadTest, MissingDelayListCountsAsEmpty) {
     root().remove(kDelayPackagesFile);
     TestServer server(serve(fileAnswer()));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), 1) << output.log;
+    EXPECT_EQ(runUpdate(&output), 1) << output.log;
     EXPECT_TRUE(contains(output.log,
                          "LmUpdate: get packages info failed before downloading package file: " +
                              root().file(kDelayPackagesFile) + ": "));
@@ -450,8 +450,7 @@ TEST_F(LmUpdateClientDownloadTest, AbsoluteUrlIsFetchedAsItStands) {
     TestServer files(config({{"GET /direct/a.zip", fileAnswer()}}));
     TestServer server(config({{"POST /lm-update", announcement(files.url("/direct/a.zip"))}}));
     useServers({host(server)});
-    LmUpdateClient client;
-    EXPECT_EQ(runUpdate(client), 1);
+    EXPECT_EQ(runUpdate(), 1);
     EXPECT_EQ(files.requests().size(), 1u);
 }
 
@@ -460,8 +459,7 @@ TEST_F(LmUpdateClientDownloadTest, PlainDownloadSendsTheSessionId) {
                               {"GET /lm-sessionid", answer("S-42")},
                               {"GET /lm-download", fileAnswer()}}));
     useServers({host(server)});
-    LmUpdateClient client;
-    EXPECT_EQ(runUpdate(client, nullptr, 1), 1);
+    EXPECT_EQ(runUpdate(nullptr, true), 1);
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[1].path, "/lm-sessionid");
@@ -495,10 +493,9 @@ TEST_P(LmUpdateClientSessionIdTest, EndsTheDownloadWithoutOtherServers) {
     TestServer server(
         config({{"POST /lm-update", announcement()}, {"GET /lm-sessionid", c.answer}}));
     useServers({host(server), host(other)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output, 1), -1);
-    EXPECT_EQ(client.getHttpStatus(), c.httpStatus);
+    EXPECT_EQ(runUpdate(&output, true), -1);
+    EXPECT_EQ(lastStatus_, c.httpStatus);
     EXPECT_TRUE(other.requests().empty());
     EXPECT_TRUE(downloads(server).empty());
     EXPECT_TRUE(contains(output.out, "EC_LMUPDATE_UPDATE_ERROR\n"));
@@ -535,17 +532,21 @@ TEST_P(LmUpdateClientSessionIdFetchTest, TellsTheOutcomeApart) {
     TestServer server(
         config({{"GET /lm-sessionid", c.answer.empty() ? answer("unused") : c.answer}}));
     useServers(c.answer.empty() ? std::vector<std::string>{} : std::vector{host(server)});
-    NetworkSettings settings;
-    ConnectionFactory::readSettings(settings);
-    LmUpdateClient client;
+    ServerSession session;
+    ExchangePolicy policy;
+    String serverHost(host(server));
     String sessionId;
     Output output = capture([&] {
-        EXPECT_EQ(ServerExchange(client.state(), settings, ExchangePolicy{})
-                      .fetchSessionId(String(host(server)), kUrl, sessionId),
-                  c.outcome);
+        ServerCall call(session, policy, serverHost);
+        HttpRequest request(URL("http://" + serverHost + "/lm-sessionid"));
+        Answer outcome = Answer::kNotSent;
+        if (call.open(ConnectionKind::kSession, false)) {
+            outcome = call.fetchSessionId(request, sessionId);
+        }
+        EXPECT_EQ(outcome, c.outcome);
     });
     EXPECT_EQ(sessionId.str(), c.sessionId);
-    EXPECT_EQ(client.getHttpStatus(), c.httpStatus);
+    EXPECT_EQ(session.lastStatus(), c.httpStatus);
     EXPECT_EQ(server.requests().size(), c.answer.empty() ? 0u : 1u) << output.log;
 }
 
@@ -568,9 +569,8 @@ TEST_F(LmUpdateClientDownloadTest, NextServerAfterNotFoundOrBadLength) {
     TestServer lying(serve(fileAnswer(", \"content_length\": 9999")));
     TestServer missing(serve(answer("no", 404)));
     useServers({host(missing), host(lying), host(good)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), 1);
+    EXPECT_EQ(runUpdate(&output), 1);
     EXPECT_TRUE(contains(output.log, "Download 'Pkg Five' not found"));
     EXPECT_TRUE(contains(output.log, "Download 'Pkg Five' failed with code 404"));
     EXPECT_TRUE(contains(output.log, "LmUpdate: invalid file length in response"));
@@ -580,14 +580,13 @@ TEST_F(LmUpdateClientDownloadTest, NextServerAfterNotFoundOrBadLength) {
 TEST_F(LmUpdateClientDownloadTest, NoServerDeliversRemovesTheDirectory) {
     TestServer server(serve(answer("no", 401)));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(runUpdate(&output), -1);
     EXPECT_TRUE(contains(output.log, "Download 'Pkg Five' unauthorized"));
     EXPECT_TRUE(contains(output.log, std::string("LmUpdate: downloading file failed: ") + kUrl));
     EXPECT_EQ(output.out, "EC_LMUPDATE_UPDATE_ERROR\n");
     EXPECT_FALSE(root().exists("download/5"));
-    EXPECT_EQ(client.getHttpStatus(), 401);
+    EXPECT_EQ(lastStatus_, 401);
 }
 
 TEST_F(LmUpdateClientDownloadTest, BodyBeyondTheAnnouncedSizeIsNotWritten) {
@@ -596,8 +595,7 @@ TEST_F(LmUpdateClientDownloadTest, BodyBeyondTheAnnouncedSizeIsNotWritten) {
     TestServer server(serve("{\"body_file\": " + jsonString(root().file("served/long.zip")) +
                             ", \"content_length\": 10000}"));
     useServers({host(server)});
-    LmUpdateClient client;
-    EXPECT_EQ(runUpdate(client), 1);
+    EXPECT_EQ(runUpdate(), 1);
     EXPECT_EQ(root().size(kLocalFile), 10000);
 }
 
@@ -639,9 +637,8 @@ TEST_P(LmUpdateClientAnswerTest, EndsThePackageAsItShould) {
                               {"GET /lm-download", withFile(c.download)},
                               {"GET /mirror/a.zip", withFile(c.mirror)}}));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), c.result) << output.log;
+    EXPECT_EQ(runUpdate(&output), c.result) << output.log;
     EXPECT_EQ(output.out, c.out);
     EXPECT_TRUE(contains(output.log, c.logLine)) << output.log;
     EXPECT_EQ(downloads(server).size(), c.downloadRequests);
@@ -692,9 +689,8 @@ TEST_F(LmUpdateClientDownloadTest, ThrottledTransferPausesAfterEachAllowance) {
     useContent(pattern(3072));
     TestServer server(serve(fileAnswer()));
     useServers({host(server)});
-    LmUpdateClient client;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(runUpdate(client, nullptr, 0, 1, 1), 1);
+    EXPECT_EQ(runUpdate(nullptr, false, 1, 1), 1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
@@ -705,9 +701,8 @@ protected:
     // A first run that breaks off after 3000 bytes.
     void breakOffAt3000(TestServer& server) {
         server.setConfig(serve(fileAnswer(", \"close_after\": 3000")));
-        LmUpdateClient client;
         Output output;
-        EXPECT_EQ(runUpdate(client, &output), -1);
+        EXPECT_EQ(runUpdate(&output), -1);
         EXPECT_TRUE(contains(output.log, "file size is incorrect")) << output.log;
         EXPECT_EQ(root().size(kLocalFile), 3000);
     }
@@ -716,9 +711,8 @@ protected:
 TEST_F(LmUpdateClientResumeTest, StalledTransferReportsTheTimeoutAndKeepsTheFile) {
     TestServer server(serve(fileAnswer(", \"chunk_size\": 3000, \"chunk_delay\": 30")));
     useServers({host(server)}, "type=\"http\" timeout=\"1\"");
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(runUpdate(&output), -1);
 
     EXPECT_EQ(output.out, "EC_LMUPDATE_READ_TIMEOUT\n");
     EXPECT_TRUE(contains(output.log, "partail result: false\n")) << output.log;
@@ -743,9 +737,8 @@ TEST_F(LmUpdateClientResumeTest, BrokenTransferResumesWithRange) {
 
     root().remove("tmp/progress");
     server.setConfig(serve(fileAnswer()));
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), 1) << output.log;
+    EXPECT_EQ(runUpdate(&output), 1) << output.log;
     auto requests = downloads(server);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].header("Range"), "bytes=3000-");
@@ -766,8 +759,7 @@ TEST_F(LmUpdateClientResumeTest, WholeAnswerToARangeRequestStartsOver) {
     breakOffAt3000(server);
 
     server.setConfig(serve(fileAnswer(", \"ignore_range\": true")));
-    LmUpdateClient client;
-    EXPECT_EQ(runUpdate(client), 1);
+    EXPECT_EQ(runUpdate(), 1);
     auto requests = downloads(server);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].header("Range"), "bytes=3000-");
@@ -784,9 +776,8 @@ TEST_F(LmUpdateClientResumeTest, FileOnDiskDecidesTheResumePoint) {
         root().write(kLocalFile, content_.substr(0, static_cast<size_t>(have)));
 
         server.setConfig(serve(fileAnswer()));
-        LmUpdateClient client;
         Output output;
-        EXPECT_EQ(runUpdate(client, &output), 1) << have;
+        EXPECT_EQ(runUpdate(&output), 1) << have;
         auto requests = downloads(server);
         ASSERT_EQ(requests.size(), 2u);
         EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(have) + "-");
@@ -805,16 +796,14 @@ TEST_F(LmUpdateClientResumeTest, RedirectedDownloadResumesUnderTheAnnouncedUrl) 
     };
     TestServer server(routes(fileAnswer(", \"close_after\": 3000")));
     useServers({host(server)});
-    LmUpdateClient first;
-    EXPECT_EQ(runUpdate(first), -1);
+    EXPECT_EQ(runUpdate(), -1);
     LmPartialFileInfo record;
     ASSERT_TRUE(partialRecord(record));
     EXPECT_EQ(record.url, kUrl);
     EXPECT_EQ(record.actualSize, 3000);
 
     server.setConfig(routes(fileAnswer()));
-    LmUpdateClient second;
-    EXPECT_EQ(runUpdate(second), 1);
+    EXPECT_EQ(runUpdate(), 1);
     auto requests = server.requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.back().path, "/mirror/a.zip");
@@ -834,9 +823,8 @@ TEST_F(LmUpdateClientResumeTest, RecordOfAnotherUrlIsDiscarded) {
     ASSERT_TRUE(store.setPartialFile(kProduct, record));
 
     server.setConfig(serve(fileAnswer()));
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), 1);
+    EXPECT_EQ(runUpdate(&output), 1);
     auto requests = downloads(server);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_FALSE(requests[1].hasHeader("Range"));
@@ -848,9 +836,8 @@ TEST_F(LmUpdateClientResumeTest, RecordOfAnotherUrlIsDiscarded) {
 TEST_F(LmUpdateClientResumeTest, DownloadIsRecordedBeforeItsFirstByte) {
     TestServer server(serve(answer("no", 404)));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(runUpdate(&output), -1);
     // Written before the request went out, though no byte ever came.
     std::string saved = "save  PartialFilesInfo: " + root().file(kLocalFile) + ") success";
     ASSERT_TRUE(contains(output.log, saved)) << output.log;
@@ -872,9 +859,7 @@ TEST_F(LmUpdateClientResumeTest, RecordOfACompleteFileStartsOver) {
     ASSERT_TRUE(store.setPartialFile(kProduct, record));
     TestServer server(serve(fileAnswer()));
     useServers({host(server)});
-
-    LmUpdateClient client;
-    EXPECT_EQ(runUpdate(client), 1);
+    EXPECT_EQ(runUpdate(), 1);
     auto requests = downloads(server);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_FALSE(requests[0].hasHeader("Range"));
@@ -892,8 +877,7 @@ TEST_F(LmUpdateClientResumeTest, ListedProductNeverLeavesARecord) {
     EXPECT_FALSE(partialRecord(record));
 
     server.setConfig(serve(fileAnswer()));
-    LmUpdateClient client;
-    EXPECT_EQ(runUpdate(client), 1);
+    EXPECT_EQ(runUpdate(), 1);
     auto requests = downloads(server);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_FALSE(requests[1].hasHeader("Range"));
@@ -911,9 +895,8 @@ TEST_F(LmUpdateClientResumeTest, PackageBelowMinSizeNeverLeavesARecord) {
 TEST_F(LmUpdateClientResumeTest, UnexpectedPartialAnswerIsNotFound) {
     TestServer server(serve("{\"status\": 206, \"body\": \"x\"}"));
     useServers({host(server)});
-    LmUpdateClient client;
     Output output;
-    EXPECT_EQ(runUpdate(client, &output), -1);
+    EXPECT_EQ(runUpdate(&output), -1);
     EXPECT_TRUE(contains(output.log, "Download 'Pkg Five' failed with code 206"));
 }
 

@@ -10,6 +10,13 @@
 // One downloadable or deferred package, as announced by an update server
 // and kept in the package-list files.
 struct LmPackageInfo {
+    // downloadResult: the whole file is on disk and trusted.
+    static constexpr int32_t kDownloaded = 1;
+    // runResult: its install script installed it, or asked for it to be
+    // installed later (deferred).
+    static constexpr int32_t kInstalled = 1;
+    static constexpr int32_t kDeferred = -1;
+
     String path;
     String file;
     LmVersionInfo version;
@@ -20,11 +27,11 @@ struct LmPackageInfo {
     String sha256;     // DownloadInfo sha256: hexadecimal text as received
     String signature;  // DownloadInfo signature: Base64 text as received
     int32_t size = 0;
-    String time;  // not interpreted
-    int32_t downloadResult = 0;
+    String time;                 // not interpreted
+    int32_t downloadResult = 0;  // kDownloaded, else 0
     String format;
     String installScript;
-    int32_t runResult = 0;
+    int32_t runResult = 0;  // kInstalled, kDeferred, else 0
     // Why the package must not be used (an id, size or version number that
     // does not fit); empty for a usable package.
     String refusal;

@@ -271,7 +271,7 @@ int ClientSocket::read(char* buffer, int size) {
         return -1;
     }
     waitOrThrow(false, "ClientSocket::read");
-    return static_cast<int>(::recv(fd_, buffer, static_cast<size_t>(size), 0));
+    return counted(static_cast<int>(::recv(fd_, buffer, static_cast<size_t>(size), 0)));
 }
 
 int ClientSocket::write(const char* data, int length) {

@@ -28,6 +28,7 @@ void HttpConnection::setServerCredentials(const String& user, const String& pass
 }
 
 ClientSocket* HttpConnection::installSocket(std::unique_ptr<ClientSocket> socket) {
+    earlierSockets_ = bytesReceived();
     socket_ = std::move(socket);
     connected_ = false;
     applyTimeout(*socket_);
@@ -50,6 +51,10 @@ void HttpConnection::open() {
     if (useProxy_ && tunnel_) {
         setUpTunnel();
     }
+}
+
+int64_t HttpConnection::bytesReceived() const {
+    return earlierSockets_ + (socket_ ? socket_->bytesReceived() : 0);
 }
 
 void HttpConnection::close() {

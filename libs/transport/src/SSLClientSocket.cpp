@@ -104,7 +104,7 @@ int SSLClientSocket::read(char* buffer, int size) {
     if (result < 0 && AlarmGuard::expired()) {
         fail(kReadFailures.timeout, __LINE__);
     }
-    return result;
+    return counted(result);
 }
 
 int SSLClientSocket::write(const char* data, int length) {

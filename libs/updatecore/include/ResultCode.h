@@ -6,8 +6,6 @@
 // seen by the shell as 256 + code.
 namespace ResultCode {
 inline constexpr int kOk = 0;
-// A step inside the core failed; entry operations say which.
-inline constexpr int kFailed = -1;
 
 // Any action.
 inline constexpr int kUsageError = 255;         // bad command line
@@ -19,9 +17,6 @@ inline constexpr int kNetworkTimeout = -9;      // the process ends on a network
 inline constexpr int kUpdateInstalled = 2;
 inline constexpr int kUpdateSelfUpdated = 1;
 inline constexpr int kUpdateNothing = 0;
-// An update answer the client will not act on (unreadable, another root,
-// an unknown or failing result code, a bad host list).
-inline constexpr int kUpdateAnswerRefused = -1;
 inline constexpr int kUpdateInventory = -2;
 inline constexpr int kUpdateServerFailed = -5;
 inline constexpr int kUpdateInstallFailed = -6;

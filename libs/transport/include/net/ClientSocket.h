@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -59,6 +60,8 @@ public:
     const InetAddress* getRemoteAddress() const { return remote_->getInetAddress(); }
     // The same with its port ("[::1]:8080"), for log lines.
     String getRemoteText() const { return remote_->toString(); }
+    // The bytes the reads have brought so far (over TLS, the decrypted ones).
+    int64_t bytesReceived() const { return bytesReceived_; }
     // Null unless connected.
     const InetAddress* getLocalAddress() const;
 
@@ -73,6 +76,11 @@ protected:
     // 0 once the deadline has passed.
     int readLimit() const;
     bool readDeadlinePassed() const;
+    // A read's result, its bytes counted.
+    int counted(int result) {
+        bytesReceived_ += result > 0 ? result : 0;
+        return result;
+    }
 
 private:
     void createDescriptor(int family);
@@ -94,4 +102,5 @@ private:
     std::optional<std::chrono::steady_clock::time_point> readDeadline_;
     bool owned_ = true;
     int state_ = kCreated;
+    int64_t bytesReceived_ = 0;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "String.h"
@@ -57,6 +58,9 @@ public:
     const String& getServerUser() const { return serverUser_; }
     const String& getServerPassword() const { return serverPassword_; }
     ClientSocket* getSocket() const { return socket_.get(); }
+    // The bytes of response heads and bodies read on this connection, over
+    // every socket it had (a tunnel's CONNECT answer is not among them).
+    int64_t bytesReceived() const;
 
 protected:
     // Host and port the socket connects to: the proxy's or the target's.
@@ -97,4 +101,5 @@ private:
     bool connected_ = false;
     bool keepAlive_ = true;
     bool tunnel_ = false;
+    int64_t earlierSockets_ = 0;  // bytesReceived of the sockets replaced
 };

@@ -10,12 +10,35 @@ constexpr const char* kSource = "DownloadTree";
 constexpr const char* kUnsafePath = "unsafe download path: ";
 }  // namespace
 
+String DownloadTree::packagePath(const LmPackageInfo& package) const {
+    return productPath(package.product.id) + "/" + versionName(package.version.version);
+}
+
+String DownloadTree::productPath(int32_t id) const {
+    return path_ + "/" + decimalText(id);
+}
+
+String DownloadTree::versionName(const String& version) {
+    return replaceAll(version, '.', '_');
+}
+
+void DownloadTree::removeProduct(int32_t id) const {
+    File(productPath(id)).deleteRecursively();
+}
+
+void DownloadTree::removeFile(const String& path) {
+    File file(path);
+    if (!path.isEmpty() && file.isFile()) {
+        file.remove();
+    }
+}
+
 std::optional<DirectoryHandle> DownloadTree::packageDirectory(const LmPackageInfo& package,
                                                               String& unsafe) {
     unsafe = String();
     try {
         DirectoryHandle product = trustedSubdirectory(root(), decimalText(package.product.id));
-        return trustedSubdirectory(product, replaceAll(package.version.version, '.', '_'));
+        return trustedSubdirectory(product, versionName(package.version.version));
     } catch (const UnsafePathException& e) {
         unsafe = kUnsafePath + e.getMessage();
     } catch (const IOException&) {

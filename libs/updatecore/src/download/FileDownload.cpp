@@ -7,18 +7,18 @@
 #include "Utils.h"
 #include "download/FileTransfer.h"
 #include "download/RedirectChain.h"
+#include "download/ResumeSource.h"
 #include "io/BufferedOutputStream.h"
 #include "io/DirectoryHandle.h"
 #include "io/File.h"
 #include "io/FileOutputStream.h"
-#include "net/HttpConnection.h"
 #include "net/HttpRequest.h"
 #include "net/HttpResponse.h"
 #include "net/URL.h"
 #include "report/Report.h"
-#include "session/ConnectionFactory.h"
 #include "session/RequestBuilder.h"
-#include "state/PartialFiles.h"
+#include "session/ServerExchange.h"
+#include "session/ServerSession.h"
 #include "trust/StreamingDigest.h"
 
 namespace {
@@ -39,81 +39,80 @@ String downloadUrl(bool http, const String& host, const String& url) {
 
 }  // namespace
 
-int FileDownload::run() {
+TransferResult FileDownload::run(const Vector<String>& servers) {
     log("==" + decimalText(target_.id) + target_.name + target_.url + target_.localFile +
         decimalText(target_.size));
     NetworkSettings settings;
     if (!ConnectionFactory::readSettingsOrLog(settings)) {
-        return policy_.noSettings;
+        return {TransferOutcome::kNoSettings};
     }
-    ServerExchange exchange(state_, settings, policy_.exchange);
-    return exchange.run([&](ServerCall& call) { return attempt(exchange, call); });
+    ServerExchange exchange(session_, settings, policy_.exchange(), servers);
+    switch (exchange.run([&](ServerCall& call) { return attempt(exchange, call); })) {
+        case ServerExchange::End::kAnswered:
+            return result_;
+        case ServerExchange::End::kFailed:
+            return {TransferOutcome::kBrokeOff, status_, exchange.failure()};
+        case ServerExchange::End::kExhausted:
+            break;
+    }
+    return {TransferOutcome::kNoServer, status_};
 }
 
 bool FileDownload::plain() const {
-    return policy_.alwaysPlain || state_.plainDownload == 1;
+    return policy_.plain(session_.options());
 }
 
-Step FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
+bool FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
     if (target_.digest != nullptr) {
         target_.digest->discard();
     }
-    call.onFailure([this] { keepPartial(); });
+    call.onFailure([this] { policy_.resume().brokeOff(target_); });
     String sessionId;
-    Step session = fetchSessionId(exchange, call.host(), sessionId);
-    if (session.ends) {
-        return session;
+    if (plain() && !fetchSessionId(exchange.settings(), call, sessionId)) {
+        return true;
     }
-    bool done = false;
-    int32_t resumeFrom = resumePoint(done);
-    if (done) {
-        return Step::end(kStored);  // only the digest check follows
+    bool whole = false;
+    int32_t resumeFrom = policy_.resume().resumePoint(target_, whole);
+    if (whole) {
+        return end(TransferOutcome::kStored);  // only the file checks follow
     }
-    if (policy_.partialRecord) {
-        // Recorded before the first byte, so that a run killed at any
-        // moment resumes.
-        PartialFiles::begin(target_.id, target_.url, target_.localFile, target_.size);
-    }
+    policy_.resume().starting(target_);
     bool http = plain() || ConnectionFactory::isHttp(exchange.settings());
     RedirectChain chain(downloadUrl(http, call.host(), target_.url));
     for (int hop = 0;; ++hop) {
         URL url(chain.current());
-        HttpConnection* connection =
-            call.open(connectionKind(hop, chain.current()), false, serverEntry(hop, url));
-        if (connection == nullptr) {
-            return Step::next();
+        if (!call.open(connectionKind(hop, chain.current()), false, serverEntry(hop, url))) {
+            return false;
         }
         HttpRequest request(url);
-        addHeaders(request, exchange.settings(), sessionId,
-                   RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(),
-                                                  state_.serverOverride),
-                   resumeFrom);
+        bool identifying =
+            RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(), exchange.servers());
+        addHeaders(request, exchange.settings(), sessionId, identifying, resumeFrom);
         HttpResponse response;
-        if (!call.send(connection, request, response)) {
-            return Step::next();
+        if (!call.send(request, response)) {
+            return false;
         }
-        if (policy_.numericCodes) {
-            log("response code: " + decimalText(response.getStatus()));
-        }
-        if (!RedirectChain::isRedirect(response.getStatus())) {
-            return receive(*connection, response, resumeFrom);
+        status_ = response.getStatus();
+        policy_.answered(status_);
+        if (!RedirectChain::isRedirect(status_)) {
+            return receive(call, response, resumeFrom);
         }
         String location;
         response.getHeaders().getHeader("Location", location);
         if (!chain.follow(location)) {
-            return refuse(chain.refusal());
+            return end(TransferOutcome::kRefused, chain.refusal());
         }
     }
 }
 
 // An absolute URL's scheme decides, the announced one's or a redirect's;
 // --plain and the settings' type apply to the update servers' own paths.
-int FileDownload::connectionKind(int hop, const String& url) const {
+ConnectionKind FileDownload::connectionKind(int hop, const String& url) const {
     if (hop > 0 || isAbsolute(target_.url)) {
-        return url.toLowerCase().startsWith("https://") ? ConnectionFactory::kSecureConnection
-                                                        : ConnectionFactory::kPlainConnection;
+        return url.toLowerCase().startsWith("https://") ? ConnectionKind::kSecure
+                                                        : ConnectionKind::kPlain;
     }
-    return plain() ? ConnectionFactory::kPlainConnection : ConnectionFactory::kDownloadConnection;
+    return plain() ? ConnectionKind::kPlain : ConnectionKind::kDownload;
 }
 
 // The server a certificate failure names: the configured entry for the
@@ -129,10 +128,9 @@ String FileDownload::serverEntry(int hop, const URL& url) const {
 // redirect led to). The stored bytes must be the announced ones, so no
 // content coding is asked for.
 void FileDownload::addHeaders(HttpRequest& request, const NetworkSettings& settings,
-                              const String& sessionId, bool identifying, int32_t resumeFrom) {
+                              const String& sessionId, bool identifying, int32_t resumeFrom) const {
     if (identifying) {
-        RequestBuilder::addDownloadHeaders(request, settings, sessionId,
-                                           static_cast<int32_t>(target_.id));
+        RequestBuilder::addDownloadHeaders(request, settings, sessionId, target_.id);
     } else {
         RequestBuilder::addTextHeader(request, "X-Lm-Content-Compression", "deflate");
     }
@@ -142,48 +140,37 @@ void FileDownload::addHeaders(HttpRequest& request, const NetworkSettings& setti
     }
 }
 
-Step FileDownload::fetchSessionId(ServerExchange& exchange, const String& host, String& sessionId) {
-    if (!plain()) {
-        return Step::next();
+bool FileDownload::fetchSessionId(const NetworkSettings& settings, ServerCall& call,
+                                  String& sessionId) {
+    Answer answer = Answer::kNotSent;
+    if (call.open(ConnectionKind::kSession, false)) {
+        HttpRequest request(
+            URL(ConnectionFactory::sessionUrl(settings, call.host(), "/lm-sessionid")));
+        RequestBuilder::addTextHeader(request, "X-Lm-Update-Protocol-Version", "1.0");
+        RequestBuilder::addTextHeader(request, "X-Lm-Update-URL", target_.url);
+        RequestBuilder::addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
+        answer = call.fetchSessionId(request, sessionId);
     }
-    Answer answer = exchange.fetchSessionId(host, target_.url, sessionId);
     if (answer == Answer::kBody) {
-        if (policy_.numericCodes) {
-            log("session ID: " + SystemLog::bodyExcerpt(sessionId));
-        }
-        return Step::next();
+        policy_.sessionIdReceived(sessionId);
+        return true;
     }
-    if (!policy_.numericCodes) {
-        return Step::end(ResultCode::kFailed);
-    }
-    return Step::end(answer == Answer::kNotSent ? ResultCode::kFirmwareNoConnection
-                                                : ResultCode::kFirmwareNoSessionId);
-}
-
-int32_t FileDownload::resumePoint(bool& done) {
-    if (policy_.partialRecord) {
-        return PartialFiles::resumePoint(target_.id, target_.url, target_.localFile, target_.size);
-    }
-    int64_t have = File(target_.localFile).length();
-    bool recorded = PartialFiles::consume(target_.id, have);
-    done = have > 0 && have == target_.size;
-    if (have > 0) {
-        return static_cast<int32_t>(have);
-    }
-    return recorded ? 0 : PartialFiles::kNone;
+    end(answer == Answer::kNotSent ? TransferOutcome::kSessionIdNotSent
+                                   : TransferOutcome::kNoSessionId);
+    return false;
 }
 
 // resumeFrom: the bytes on disk when a 206 answer may be taken, else -1.
 // Without a Content-Length the body runs to the end of the stream or the
 // announced size; the size and digest checks decide.
-Step FileDownload::receive(HttpConnection& connection, HttpResponse& response, int32_t resumeFrom) {
-    int status = response.getStatus();
-    bool partial = status == 206 && resumeFrom >= 0;
-    if (status != 200 && !partial) {
-        return refuseStatus(status);
+bool FileDownload::receive(ServerCall& call, HttpResponse& response, int32_t resumeFrom) {
+    bool partial = status_ == 206 && resumeFrom >= 0;
+    if (status_ != 200 && !partial) {
+        return wrongAnswer({status_, false, true});
     }
     if (response.isContentCoded()) {
-        return refuse("content-coded (" + response.getContentEncoding() + ")");
+        return end(TransferOutcome::kRefused,
+                   "content-coded (" + response.getContentEncoding() + ")");
     }
     int32_t from = partial ? resumeFrom : 0;
     if (partial) {
@@ -191,45 +178,29 @@ Step FileDownload::receive(HttpConnection& connection, HttpResponse& response, i
     }
     long length = response.getContentLength();
     if (length >= 0 && length + from != target_.size) {
-        return refuseLength(!partial);
+        return wrongAnswer({status_, true, !partial});
     }
-    return store(connection, response, from);
+    return store(call, response, from);
 }
 
-Step FileDownload::refuse(const String& reason) {
-    refusal_ = reason;
-    return Step::end(policy_.numericCodes ? ResultCode::kFirmwareProtocol : kRefused);
+bool FileDownload::wrongAnswer(const WrongAnswer& answer) {
+    if (policy_.nextServerAfter(answer)) {
+        return false;
+    }
+    return end(TransferOutcome::kWrongAnswer);
 }
 
-Step FileDownload::refuseStatus(int status) {
-    if (policy_.numericCodes) {
-        return Step::end(status == 401   ? ResultCode::kFirmwareUnauthorized
-                         : status == 404 ? ResultCode::kFirmwareNotFound
-                                         : ResultCode::kFirmwareProtocol);
-    }
-    log("Download '" + target_.name + (status == 401 ? "' unauthorized" : "' not found"));
-    log("Download '" + target_.name + "' failed with code " + decimalText(status));
-    return Step::next();
+bool FileDownload::end(TransferOutcome outcome, const String& detail) {
+    result_ = {outcome, status_, detail};
+    return true;
 }
 
-// whole: the answer to a request for the whole file.
-Step FileDownload::refuseLength(bool whole) {
-    if (!policy_.numericCodes) {
-        log("LmUpdate: invalid file length in response");
-        return Step::next();
-    }
-    if (whole) {
-        log("LmUpdate: size don't match");
-    }
-    return Step::end(ResultCode::kFirmwareProtocol);
-}
-
-Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int32_t from) {
+bool FileDownload::store(ServerCall& call, HttpResponse& response, int32_t from) {
     log(FileTransfer::downloadLine(target_.name, from, target_.size));
     std::unique_ptr<FileOutputStream> file = openLocalFile(from > 0);
     InputStream* body = response.getBody();
     if (body == nullptr) {
-        return Step::next();
+        return false;
     }
     if (target_.digest != nullptr) {
         target_.digest->start(target_.localFile, from);
@@ -239,41 +210,34 @@ Step FileDownload::store(HttpConnection& connection, HttpResponse& response, int
     BufferedOutputStream buffered(*file);
     DigestingOutputStream out(buffered, target_.digest);
     if (from > 0) {
-        policy_.reportProgress(from, target_.size);
+        policy_.progressed(from, target_.size);
     } else {
-        policy_.reportStart(target_.size);
+        policy_.started(target_.size);
     }
-    FileTransfer transfer(state_.throttleKB, state_.pauseSeconds, connection.getTimeout());
+    const RunOptions& options = session_.options();
+    FileTransfer transfer(options.throttleKB, options.pauseSeconds, call.timeoutMs());
     int32_t size = target_.size;
     int32_t received = transfer.run(*body, out, from, size, target_.name, [&](int32_t done) {
         buffered.flush();  // the report's count is on disk
-        policy_.reportProgress(done, size);
+        policy_.progressed(done, size);
     });
     out.close();
-    connection.close();
+    call.close();
     if (received != size && StopSignals::requested()) {
         log("LmUpdate: download stopped by signal " + decimalText(StopSignals::signalNumber()) +
             ": " + target_.url);
-        keepPartial();
-        return Step::end(kStopped);
+        policy_.resume().brokeOff(target_);
+        return end(TransferOutcome::kStopped);
     }
     if (received != size) {
         throw IOException("file size is incorrect", "FileDownload", __LINE__);
     }
-    if (policy_.partialRecord) {
-        PartialFiles::drop(target_.id);
-    }
-    return Step::end(kStored);
+    policy_.resume().completed(target_);
+    return end(TransferOutcome::kStored);
 }
 
 std::unique_ptr<FileOutputStream> FileDownload::openLocalFile(bool append) const {
     int flags = append ? O_APPEND : O_CREAT | O_TRUNC;
     FileDescriptor fd = target_.directory->openForWriting(File(target_.localFile).getName(), flags);
     return std::make_unique<FileOutputStream>(fd.release());
-}
-
-void FileDownload::keepPartial() const {
-    if (policy_.partialRecord) {
-        PartialFiles::keep(target_.id, target_.url, target_.localFile, target_.size);
-    }
 }

@@ -1,26 +1,18 @@
 #include "download/PackageDownload.h"
 
-#include "FileNameRule.h"
+#include "Exception.h"
 #include "InstallRoot.h"
 #include "LmUpdateParser.h"
-#include "MD5.h"
+#include "StateFileNames.h"
 #include "StopSignals.h"
 #include "Utils.h"
-#include "install/DiskSpace.h"
+#include "download/PackagePolicy.h"
 #include "io/File.h"
 #include "io/FileInputStream.h"
 #include "report/ProgressReporter.h"
 #include "report/Report.h"
-#include "state/LmUpdateStore.h"
-#include "state/PartialFiles.h"
-#include "trust/PackageRefusal.h"
-#include "trust/StreamingDigest.h"
 
 namespace {
-
-String productDirectory(const String& downloadDir, long id) {
-    return downloadDir + "/" + decimalText(id);
-}
 
 // The deferred packages, or an empty list when they cannot be read.
 Vector<LmPackageInfo> readDelayedPackages() {
@@ -38,12 +30,7 @@ Vector<LmPackageInfo> readDelayedPackages() {
     return delayed;
 }
 
-// What a resume would keep of the file.
-int64_t storedBytes(const String& localFile) {
-    int64_t length = File(localFile).length();
-    return length > 0 ? length : 0;
-}
-
+// Read again for every package: an install script may defer one meanwhile.
 bool isDelayed(const LmPackageInfo& package) {
     Vector<LmPackageInfo> delayed = readDelayedPackages();
     for (int i = 0; i < delayed.size(); ++i) {
@@ -54,204 +41,76 @@ bool isDelayed(const LmPackageInfo& package) {
     return false;
 }
 
-// A package download: pacing and resume records of the session, progress
-// by product id; a refused answer sends it to the next server.
-DownloadPolicy packagePolicy(long id) {
-    ExchangePolicy exchange;
-    exchange.failureLog = ExchangePolicy::FailureLog::kMessage;
-    exchange.reportErrorName = true;
-    exchange.afterFailure = ExchangePolicy::AfterFailure::kResult;
-    exchange.failureResult = FileDownload::kBrokeOff;
-    exchange.exhausted = ResultCode::kFailed;
-    return DownloadPolicy{
-        exchange,
-        false,
-        true,
-        false,
-        ResultCode::kFailed,
-        [id](int32_t size) { ProgressReporter::reportDownloadStart(id, size); },
-        [id](int32_t received, int32_t size) {
-            ProgressReporter::reportDownloadProgress(id, received, size);
-        },
-    };
-}
-
-String readDigest(const String& path) {
-    String digest;
-    if (MD5::fileDigest(path, digest)) {
-        return digest.toLowerCase();
-    }
-    return String();
+String localFileOf(const LmPackageInfo& package) {
+    return package.path + "/" + package.file;
 }
 
 }  // namespace
 
-String PackageDownload::packageDirectory(const String& downloadDir, const LmPackageInfo& package) {
-    return productDirectory(downloadDir, package.product.id) + "/" +
-           replaceAll(package.version.version, '.', '_');
-}
-
-String PackageDownload::packageFileName(const String& url) {
-    int slash = url.lastIndexOf('/');
-    return slash < 0 ? url : url.substring(slash + 1);
-}
-
-String PackageDownload::refusalOf(const LmPackageInfo& package) {
-    if (!package.isUsable()) {
-        return package.refusal;
-    }
-    String reason = unsafeFileNameReason(package.version.version);
-    if (!reason.isEmpty()) {
-        return "version: " + reason;
-    }
-    reason = unsafeFileNameReason(packageFileName(package.url));
-    return reason.isEmpty() ? reason : "file name: " + reason;
-}
-
-// The digest made while the file arrived when it covers the file, else the
-// file read again (a file already whole before this run, or a firmware file).
-String PackageDownload::loggedDigest(const String& path, StreamingDigest* streamed) {
-    log("LmUpdate: checking md5");
-    int64_t length = File(path).length();
-    String digest = streamed != nullptr && length >= 0
-                        ? streamed->finish(static_cast<int32_t>(length))
-                        : String();
-    if (digest.isEmpty()) {
-        digest = readDigest(path);
-    }
-    log("LmUpdate: md5: " + digest);
-    return digest;
-}
-
-void PackageDownload::markDownloaded(LmPackageInfo& package) {
-    LmProduct installed;
-    if (LmUpdateStore::instance().findProduct(package.product.id, installed)) {
-        package.product.installPath = installed.info.installPath;
-    }
-    package.downloadResult = 1;
-}
-
-int PackageDownload::run() {
+Vector<ProductResult> PackageDownload::run(Vector<LmPackageInfo>& packages) {
     log("Start to download and install your updates");
-    int good = 0;
-    for (int i = 0; i < state_.packages.size() && !StopSignals::requested(); ++i) {
-        if (downloadPackage(state_.packages[i])) {
-            ++good;
-        }
+    Vector<ProductResult> results;
+    for (int i = 0; i < packages.size() && !StopSignals::requested(); ++i) {
+        results.add(download(packages, packages[i]));
     }
     if (StopSignals::requested()) {
         // Nothing of this run is installed; kept files resume next time.
         log("LmUpdate: update stopped by signal " + decimalText(StopSignals::signalNumber()));
         reportError("EC_LMUPDATE_UPDATE_ERROR");
-        return 0;
     }
-    return good;
+    return results;
 }
 
-int PackageDownload::downloadFile(DownloadTarget target, String& refusal) {
-    target.digest = &digest_;
-    DownloadPolicy policy = packagePolicy(target.id);
-    FileDownload download(state_, policy, target);
-    int result = download.run();
-    refusal = download.refusal();
-    return result;
+int PackageDownload::accepted(const Vector<ProductResult>& results) {
+    int count = 0;
+    for (const ProductResult& result : results) {
+        count += result.outcome == ProductOutcome::kDownloaded ? 1 : 0;
+    }
+    return count;
 }
 
-bool PackageDownload::downloadPackage(LmPackageInfo& package) {
+ProductResult PackageDownload::download(Vector<LmPackageInfo>& packages, LmPackageInfo& package) {
+    int32_t id = package.product.id;
     if (isDelayed(package)) {
         log("EC_LMUPDATE_DELAY_PACKAGE");
-        return false;
+        return {id, ProductOutcome::kSkipped, "deferred"};
     }
-    String problem = refusalOf(package);
-    if (problem.isEmpty()) {
-        problem = trust_.metadataProblem(package);
+    PackagePolicy policy(fetch_.tree(), packages, package);
+    FetchResult fetched = fetch_.run(package, policy);
+    switch (fetched.outcome) {
+        case FetchOutcome::kFetched:
+            return {id, ProductOutcome::kDownloaded};
+        case FetchOutcome::kRefused:
+            return {id, ProductOutcome::kRefused, fetched.reason};
+        case FetchOutcome::kNoDirectory:
+            return {id, ProductOutcome::kFailed, "cannot create download path"};
+        case FetchOutcome::kIncomplete:
+            if (File(localFileOf(package)).length() < 0) {
+                policy.discard(package, localFileOf(package));  // nothing left to resume
+            }
+            return {id, ProductOutcome::kFailed, fetched.transfer.detail};
+        case FetchOutcome::kStopped:
+            ProgressReporter::reportDownloadStopped(id, File(localFileOf(package)).length(),
+                                                    package.size);
+            return {id, ProductOutcome::kStopped};
+        case FetchOutcome::kTransferFailed:
+            break;
     }
-    if (!problem.isEmpty()) {
-        PackageRefusal::refuse(state_, package, String(), problem);
-        return false;
-    }
-    std::optional<DirectoryHandle> handle = preparePackageDirectory(package);
-    if (!handle) {
-        return false;
-    }
-    String localFile = package.path + "/" + package.file;
-    digest_.setSha256Wanted(!package.sha256.isEmpty());
-    String refusal;
-    int result = downloadFile(
-        {package.product.id, package.product.desc, package.url, localFile, &*handle, package.size},
-        refusal);
-    if (result == FileDownload::kRefused) {
-        PackageRefusal::refuse(state_, package, localFile, refusal);
-        return false;
-    }
-    if (result == FileDownload::kStopped) {
-        ProgressReporter::reportDownloadStopped(package.product.id, File(localFile).length(),
-                                                package.size);
-        return false;
-    }
-    if (result != FileDownload::kStored && result != FileDownload::kBrokeOff) {
-        log("LmUpdate: downloading file failed: " + package.url);
-        reportError("EC_LMUPDATE_UPDATE_ERROR");
-        PackageRefusal::discard(state_, package, localFile);
-        return false;
-    }
-    return acceptPackage(package, localFile);
+    return failed(fetched, package, policy);
 }
 
-// The package's directory, opened safely, with path and file set; none when
-// the package is refused or skipped (logged).
-std::optional<DirectoryHandle> PackageDownload::preparePackageDirectory(LmPackageInfo& package) {
-    String directory = packageDirectory(state_.downloadDir, package);
-    String unsafe;
-    std::optional<DirectoryHandle> handle = tree_.packageDirectory(package, unsafe);
-    if (!unsafe.isEmpty()) {
-        // Nothing there is removed: another user could swap what is removed.
-        PackageRefusal::refuseKeepingFiles(package, unsafe);
-        return std::nullopt;
+// A refused answer (a coded body, a refused redirect) refuses the package;
+// otherwise no server delivered it.
+ProductResult PackageDownload::failed(const FetchResult& fetched, const LmPackageInfo& package,
+                                      PackagePolicy& policy) {
+    int32_t id = package.product.id;
+    const TransferResult& transfer = fetched.transfer;
+    if (transfer.outcome == TransferOutcome::kRefused) {
+        policy.refuse(package, localFileOf(package), transfer.detail);
+        return {id, ProductOutcome::kRefused, transfer.detail};
     }
-    if (!handle) {
-        log("LmUpdate: cannot create download path: " + directory);
-        return std::nullopt;
-    }
-    package.path = directory;
-    package.file = packageFileName(package.url);
-    String localFile = directory + "/" + package.file;
-    String problem = DownloadTree::fileProblem(*handle, package.file);
-    if (problem.isEmpty()) {
-        problem = DiskSpace().shortfall(directory, package.size, storedBytes(localFile));
-    }
-    if (!problem.isEmpty()) {
-        PackageRefusal::refuse(state_, package, localFile, problem);
-        return std::nullopt;
-    }
-    return handle;
-}
-
-bool PackageDownload::acceptPackage(LmPackageInfo& package, const String& localFile) {
-    int64_t length = File(localFile).length();
-    if (length < 0) {
-        PackageRefusal::discard(state_, package, localFile);
-        return false;
-    }
-    if (length != package.size) {
-        return false;  // kept for a later resume
-    }
-    String problem = fileProblem(trust_, package, localFile, &digest_);
-    if (!problem.isEmpty()) {
-        PackageRefusal::refuse(state_, package, localFile, problem);
-        return false;
-    }
-    markDownloaded(package);
-    return true;
-}
-
-String PackageDownload::fileProblem(const PackageTrust& trust, const LmPackageInfo& package,
-                                    const String& localFile, StreamingDigest* streamed) {
-    String digest = loggedDigest(localFile, streamed);
-    if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
-        log("LmUpdate: invalid md5 in downloading file: " + package.url);
-        return "md5 mismatch";
-    }
-    return trust.fileProblem(package, localFile,
-                             streamed != nullptr ? streamed->sha256() : String());
+    log("LmUpdate: downloading file failed: " + package.url);
+    reportError("EC_LMUPDATE_UPDATE_ERROR");
+    policy.discard(package, localFileOf(package));
+    return {id, ProductOutcome::kFailed, "no server delivered it"};
 }

@@ -7,7 +7,6 @@
 
 #include "ChildProcess.h"
 #include "InstallRoot.h"
-#include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
 #include "StopSignals.h"
 #include "SystemLog.h"
@@ -15,6 +14,7 @@
 #include "install/ZipListing.h"
 #include "report/Report.h"
 #include "trust/PackageConfinement.h"
+#include "trust/PackageRefusal.h"
 
 namespace {
 
@@ -115,8 +115,7 @@ void removeFile(const String& path) {
 // reported, and its product's download directory removed so that nothing of
 // it is run or kept.
 bool refuse(const LmPackageInfo& package, const String& reason) {
-    log("LmUpdate: package refused: " + package.url + ": " + reason);
-    reportError("EC_LMUPDATE_PACKAGE_ERROR");
+    PackageRefusal::report(package, reason);
     LmUpdateInstaller::removeProductDirectory(package.path);
     return false;
 }
@@ -211,7 +210,7 @@ int LmUpdateInstaller::installAll() {
 }
 
 bool LmUpdateInstaller::installPackage(LmPackageInfo& package) {
-    if (package.downloadResult != 1) {
+    if (package.downloadResult != LmPackageInfo::kDownloaded) {
         log("LmUpdate: package file of '" + package.product.name + " (" + package.version.version +
             ") is invalid");
         return false;
@@ -236,7 +235,7 @@ bool LmUpdateInstaller::installZip(LmPackageInfo& package) {
     bool counted = false;
     bool keep = false;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-        package.runResult = 1;
+        package.runResult = LmPackageInfo::kInstalled;
         counted = true;
     } else if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
         Deferral deferral = defer(package);
@@ -265,7 +264,7 @@ LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
     if (encloses(target, directory)) {
         // The package already lies where it is to stay (an empty or "/"
         // root): removing the target would delete the package itself.
-        package.runResult = -1;
+        package.runResult = LmPackageInfo::kDeferred;
         return Deferral::InPlace;
     }
     if (!removeTree(target)) {
@@ -283,7 +282,7 @@ LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
         return Deferral::Failed;
     }
     log("move path " + directory + ") success");
-    package.runResult = -1;
+    package.runResult = LmPackageInfo::kDeferred;
     package.path = target + "/" + replaceAll(package.version.version, '.', '_');
     return Deferral::Moved;
 }
@@ -316,7 +315,7 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
                            });
     bool counted = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (counted) {
-        package.runResult = 1;
+        package.runResult = LmPackageInfo::kInstalled;
     } else {
         logScriptFailure(status, package);
     }
@@ -335,7 +334,7 @@ Vector<String> LmUpdateInstaller::mountArguments(const String& image, const Stri
     return {"mount", "-o", "loop,ro,nosuid,nodev", image, mountPoint};
 }
 
-int LmUpdateInstaller::runInstallPackage(const LmPackageInfo& package) {
+std::optional<int> LmUpdateInstaller::runInstallPackage(const LmPackageInfo& package) {
     String script = replaceAll(package.path + "/" + "install-package", '\\', '/');
     ChildProcess child(script, scriptArguments(script, package, package.path));
     child.setStartFailureLine("execl:" + script);
@@ -346,7 +345,7 @@ int LmUpdateInstaller::runInstallPackage(const LmPackageInfo& package) {
         return WEXITSTATUS(status);
     }
     log("Install " + package.product.desc + " (" + package.version.version + ") failed");
-    return ResultCode::kFailed;
+    return std::nullopt;
 }
 
 bool LmUpdateInstaller::removeProductDirectory(const String& packageDirectory) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "LmPackageInfo.h"
 #include "String.h"
 #include "Vector.h"
@@ -8,7 +10,7 @@ class InputStream;
 
 // Installs downloaded packages: unpacks a zip archive or loop-mounts an image,
 // runs the package's install script, and records in each package whether it
-// was installed (runResult 1) or deferred (runResult -1, path moved below the
+// was installed (runResult kInstalled) or deferred (kDeferred, path moved below the
 // installation root). Outside programs run as child processes, one at a time.
 class LmUpdateInstaller {
 public:
@@ -25,8 +27,8 @@ public:
     int installAll();
 
     // Runs the "install-package" script of a deferred package; 0, 1 or 2 as
-    // the script exited, -1 when it failed otherwise or was killed.
-    static int runInstallPackage(const LmPackageInfo& package);
+    // the script exited, none when it failed otherwise or was killed.
+    static std::optional<int> runInstallPackage(const LmPackageInfo& package);
 
     // Removes the directory holding a package directory (the product's
     // download or deferral directory) with everything under it; logs and

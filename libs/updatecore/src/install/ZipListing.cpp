@@ -10,6 +10,7 @@
 #include "Utils.h"
 #include "io/FileDescriptor.h"
 #include "report/Report.h"
+#include "trust/PackageConfinement.h"
 
 namespace {
 
@@ -56,20 +57,6 @@ bool unzipOutput(const Vector<String>& arguments, std::string& output) {
 }
 
 }  // namespace
-
-bool isInsidePath(const String& path) {
-    if (path.isEmpty() || path.startsWith("/")) {
-        return false;
-    }
-    Vector<String> parts;
-    path.split("/", parts);
-    for (const String& part : parts) {
-        if (part == "..") {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool ZipListing::read(const String& archive) {
     names_.removeAll();

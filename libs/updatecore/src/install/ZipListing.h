@@ -21,7 +21,3 @@ public:
 private:
     Vector<String> names_;
 };
-
-// Whether a path relative to a package directory stays inside it: false
-// for an absolute or empty path and one with a ".." component.
-bool isInsidePath(const String& path);

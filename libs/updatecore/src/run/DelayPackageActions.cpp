@@ -17,6 +17,7 @@
 #include "io/FileDescriptor.h"
 #include "io/FileInputStream.h"
 #include "report/Report.h"
+#include "run/EntryGuard.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
 
@@ -127,45 +128,43 @@ int installDelayed(int32_t id, String& action) {
         log("LmUpdate: failed to install delay package, NO such id: " + decimalText(id));
         return kDelayFailed;
     }
-    int result = LmUpdateInstaller::runInstallPackage(packages[0]);
+    std::optional<int> status = LmUpdateInstaller::runInstallPackage(packages[0]);
     action = "remove";
     delayPackageAction(id, action, 1);
-    if ((result == 0 || result == 1) &&
-        !LmUpdateStore::instance().registerPackage(id, packages[0])) {
+    if (!status) {
+        return kDelayFailed;
+    }
+    if (*status <= 1 && !LmUpdateStore::instance().registerPackage(id, packages[0])) {
         return kDelayInventory;
     }
-    return result;
+    return *status;
+}
+
+int delaySteps(int32_t id, String& action, int removeFiles) {
+    Vector<LmPackageInfo> list;
+    LmUpdateParser parser;
+    if (parser.getDelayPackages(list) != 0) {
+        return kDelayFailed;
+    }
+    if (action.equalsIgnoreCase("install")) {
+        return installDelayed(id, action);
+    }
+    if (action.equalsIgnoreCase("remove")) {
+        return removeDelayed(id, list, removeFiles);
+    }
+    if (action.equalsIgnoreCase("status")) {
+        return statusDelayed(id, list, action);
+    }
+    return 0;
 }
 
 }  // namespace
 
 int delayPackageAction(int32_t id, String& action, int removeFiles) {
-    try {
-        Vector<LmPackageInfo> list;
-        LmUpdateParser parser;
-        if (parser.getDelayPackages(list) != 0) {
-            return kDelayFailed;
-        }
-        if (action.equalsIgnoreCase("install")) {
-            return installDelayed(id, action);
-        }
-        if (action.equalsIgnoreCase("remove")) {
-            return removeDelayed(id, list, removeFiles);
-        }
-        if (action.equalsIgnoreCase("status")) {
-            return statusDelayed(id, list, action);
-        }
-        return 0;
-    } catch (const Exception& e) {
-        log("LmUpdate: " + e.getMessage());
-        return kDelayFailed;
-    } catch (const std::exception& e) {
-        log(e.what());
-        return kDelayFailed;
-    }
+    return guarded(kDelayFailed, "LmUpdate: ", [&] { return delaySteps(id, action, removeFiles); });
 }
 
-int addDelayPackage(const LmPackageInfo& package, int removeFiles) {
+void addDelayPackage(const LmPackageInfo& package, int removeFiles) {
     try {
         String action = "remove";
         delayPackageAction(package.product.id, action, removeFiles);
@@ -176,7 +175,7 @@ int addDelayPackage(const LmPackageInfo& package, int removeFiles) {
         // A list that exists but cannot be read is not overwritten: the
         // other deferred packages in it would be lost.
         if (parser.getDelayPackages(list) != 0 && File(path).exists()) {
-            return 0;
+            return;
         }
         list.add(package);
         savePackages(list, path);
@@ -185,5 +184,4 @@ int addDelayPackage(const LmPackageInfo& package, int removeFiles) {
     } catch (const std::exception& e) {
         log(e.what());
     }
-    return 0;
 }

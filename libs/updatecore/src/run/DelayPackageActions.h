@@ -7,5 +7,5 @@
 // (delayPackageAction of LmUpdateCore.h), and the step that defers one.
 
 // Records a package as deferred, replacing an older deferred package of the
-// same product. Returns 0.
-int addDelayPackage(const LmPackageInfo& package, int removeFiles);
+// same product; a failure is logged.
+void addDelayPackage(const LmPackageInfo& package, int removeFiles);

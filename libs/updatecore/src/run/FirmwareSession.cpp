@@ -1,47 +1,41 @@
 #include "run/FirmwareSession.h"
 
-#include <optional>
-
-#include <unistd.h>
-
 #include "InstallRoot.h"
 #include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
+#include "StateFileNames.h"
 #include "Utils.h"
-#include "download/DownloadTree.h"
-#include "download/FileDownload.h"
-#include "download/PackageDownload.h"
-#include "io/File.h"
+#include "download/PackageFetch.h"
 #include "io/FileInputStream.h"
 #include "net/HttpRequest.h"
 #include "net/URL.h"
-#include "report/ProgressReporter.h"
 #include "report/Report.h"
 #include "run/EntryGuard.h"
+#include "run/FirmwarePolicy.h"
 #include "run/LmUpdateClient.h"
+#include "run/UpdateRun.h"
 #include "session/ConnectionFactory.h"
 #include "session/RequestBuilder.h"
 #include "session/ServerExchange.h"
-#include "state/LmUpdateStore.h"
-#include "trust/PackageRefusal.h"
-#include "trust/PackageTrust.h"
-#include "trust/StreamingDigest.h"
+#include "session/TransportErrors.h"
+
+using namespace ResultCode;
 
 namespace {
 
 // A body, else kFirmwareNoConnection when the request did not go out, else
-// refused.
-int firmwareCode(Answer answer, int refused) {
+// kFirmwareProtocol.
+int firmwareCode(Answer answer) {
     switch (answer) {
         case Answer::kBody:
-            return ResultCode::kOk;
+            return kOk;
         case Answer::kNotSent:
-            return ResultCode::kFirmwareNoConnection;
+            return kFirmwareNoConnection;
         case Answer::kBadStatus:
         case Answer::kNoBody:
             break;
     }
-    return refused;
+    return kFirmwareProtocol;
 }
 
 // A firmware package whose version text is version (ignoring case).
@@ -60,154 +54,108 @@ ExchangePolicy requestPolicy() {
     ExchangePolicy policy;
     policy.firstServerOnly = true;
     policy.logUnsent = true;
-    policy.afterFailure = ExchangePolicy::AfterFailure::kTransportCode;
-    policy.exhausted = ResultCode::kFirmwareSettings;
+    policy.endAtFailure = true;
     return policy;
 }
 
-// A firmware download: always plain, resumed from what is on disk, a
-// refused answer ends it with its code, progress to the firmware script.
-DownloadPolicy downloadPolicy(const String& version) {
-    ExchangePolicy exchange;
-    exchange.failureLog = ExchangePolicy::FailureLog::kNothing;
-    exchange.afterFailure = ExchangePolicy::AfterFailure::kTransportCode;
-    exchange.exhausted = ResultCode::kFirmwareProtocol;
-    long pid = static_cast<long>(getpid());
-    return DownloadPolicy{
-        exchange,
-        true,
-        false,
-        true,
-        ResultCode::kFirmwareSettings,
-        [pid, version](int32_t size) { ProgressReporter::reportFirmwareStart(pid, size, version); },
-        [pid, version](int32_t received, int32_t size) {
-            ProgressReporter::reportFirmwareProgress(pid, received, size, version);
-        },
-    };
+int failureCode(const String& message) {
+    NetworkSettings settings;
+    ConnectionFactory::readSettings(settings);
+    return TransportErrors::codeFor(message, settings);
 }
 
 }  // namespace
 
-FirmwareSession::FirmwareSession(const String& downloadDir) {
-    if (!downloadDir.isEmpty() && File(downloadDir).exists()) {
-        state_.downloadDir = downloadDir;
-    }
-}
-
 int FirmwareSession::requestUpdate(int32_t productId) {
     NetworkSettings settings;
     if (!ConnectionFactory::readSettings(settings)) {
-        return ResultCode::kFirmwareSettings;
+        return kFirmwareSettings;
     }
-    ServerExchange exchange(state_, settings, requestPolicy());
-    return exchange.run([&](ServerCall& call) {
-        HttpConnection* connection = call.open(ConnectionFactory::kSessionConnection);
-        if (connection == nullptr) {
-            return Step::end(ResultCode::kFirmwareSettings);
+    int code = kFirmwareSettings;
+    ServerExchange exchange(session_, settings, requestPolicy());
+    ServerExchange::End end = exchange.run([&](ServerCall& call) {
+        if (!call.open(ConnectionKind::kSession)) {
+            return true;
         }
         HttpRequest request(
             URL(ConnectionFactory::sessionUrl(settings, call.host(), "/lm-firmware-update")));
         if (!RequestBuilder::setDocumentRequest(request, productId, "X-Lm-Update-Protocol-Version",
                                                 settings)) {
-            return Step::end(ResultCode::kFirmwareSettings);
+            return true;
         }
         String body;
-        int code = firmwareCode(call.exchangeForAnswer(connection, request, body),
-                                ResultCode::kFirmwareProtocol);
-        if (code == ResultCode::kOk) {
+        code = firmwareCode(call.fetchAnswer(request, body));
+        if (code == kOk) {
             writeToStandardOutput(body);
         }
-        return Step::end(code);
+        return true;
     });
+    return end == ServerExchange::End::kFailed ? failureCode(exchange.failure()) : code;
 }
 
-int FirmwareSession::handleResponse(const String& version, int throttleKB, int pauseSeconds) {
-    state_.throttleKB = throttleKB;
-    state_.pauseSeconds = pauseSeconds;
+int FirmwareSession::handleResponse(const String& version) {
     FileInputStream in(installPath(kFirmwarePackagesFile));
     LmUpdateParser parser;
     parser.setSource(LmUpdateParser::Source::kNetwork);
     if (!parser.parse(in)) {
         log("LmUpdate: invalid update response format: " + parser.getErrorText());
-        return ResultCode::kFirmwareProtocol;
+        return kFirmwareProtocol;
     }
     // A self-update answer is not a firmware answer.
-    int code = LmUpdateClient::resultCodeOf(parser, {"LmUpdateResponse"});
-    if (code < 0) {
-        return ResultCode::kFirmwareProtocol;
+    std::optional<int> code = LmUpdateClient::resultCodeOf(parser, {"LmUpdateResponse"});
+    if (!code) {
+        return kFirmwareProtocol;
     }
-    if (code != LmUpdateClient::kPackagesAnnounced) {
-        return ResultCode::kOk;
+    if (*code != LmUpdateClient::kPackagesAnnounced) {
+        return kOk;
     }
-    parser.readPackageInfoList(state_.packages, false);
-    return download(version);
+    Vector<LmPackageInfo> packages;
+    parser.readPackageInfoList(packages, false);
+    return download(packages, version);
 }
 
-int FirmwareSession::download(const String& version) {
+int FirmwareSession::download(Vector<LmPackageInfo>& packages, const String& version) {
     log("Start to download firmware updates");
-    LmPackageInfo* found = findVersion(state_.packages, version);
-    if (found == nullptr) {
-        return ResultCode::kFirmwareProtocol;
+    LmPackageInfo* package = findVersion(packages, version);
+    if (package == nullptr) {
+        return kFirmwareProtocol;
     }
-    LmPackageInfo& package = *found;
-    PackageTrust trust;
-    String problem = PackageDownload::refusalOf(package);
-    if (problem.isEmpty()) {
-        problem = trust.metadataProblem(package);
+    FirmwarePolicy policy(version);
+    FetchResult fetched = PackageFetch(session_, Vector<String>()).run(*package, policy);
+    switch (fetched.outcome) {
+        case FetchOutcome::kFetched:
+            return kOk;
+        case FetchOutcome::kRefused:
+            return kFirmwareDigest;
+        case FetchOutcome::kNoDirectory:
+            return kFirmwareProtocol;
+        case FetchOutcome::kIncomplete:
+        case FetchOutcome::kStopped:
+        case FetchOutcome::kTransferFailed:
+            break;
     }
-    if (!problem.isEmpty()) {
-        return PackageRefusal::refuseFirmware(package, String(), problem);
-    }
-    std::optional<DirectoryHandle> handle;
-    int prepared = prepareDirectory(package, handle);
-    if (prepared != ResultCode::kOk) {
-        return prepared;
-    }
-    String localFile = package.path + "/" + package.file;
-    StreamingDigest digest;
-    digest.setSha256Wanted(!package.sha256.isEmpty());
-    int result = downloadFile({package.product.id, package.product.desc, package.url, localFile,
-                               &*handle, package.size, &digest},
-                              version);
-    if (result != ResultCode::kOk) {
-        log("LmUpdate: downloading file failed: " + decimalText(result));
-        return result;
-    }
-    problem = PackageDownload::fileProblem(trust, package, localFile, &digest);
-    if (!problem.isEmpty()) {
-        return PackageRefusal::refuseFirmware(package, localFile, problem);
-    }
-    PackageDownload::markDownloaded(package);
-    return ResultCode::kOk;
+    int result = transferCode(fetched.transfer);
+    log("LmUpdate: downloading file failed: " + decimalText(result));
+    return result;
 }
 
-// The firmware's directory, opened safely, with path and file set; else the
-// result of the refusal or of a directory that cannot be made.
-int FirmwareSession::prepareDirectory(LmPackageInfo& package,
-                                      std::optional<DirectoryHandle>& handle) {
-    String directory = PackageDownload::packageDirectory(state_.downloadDir, package);
-    String unsafe;
-    handle = DownloadTree(state_.downloadDir).packageDirectory(package, unsafe);
-    if (!unsafe.isEmpty()) {
-        // Nothing there is removed: another user could swap what is removed.
-        return PackageRefusal::refuseFirmware(package, String(), unsafe);
+int FirmwareSession::transferCode(const TransferResult& transfer) {
+    switch (transfer.outcome) {
+        case TransferOutcome::kBrokeOff:
+            return failureCode(transfer.detail);
+        case TransferOutcome::kWrongAnswer:
+            return transfer.status == 401   ? kFirmwareUnauthorized
+                   : transfer.status == 404 ? kFirmwareNotFound
+                                            : kFirmwareProtocol;
+        case TransferOutcome::kNoSessionId:
+            return kFirmwareNoSessionId;
+        case TransferOutcome::kSessionIdNotSent:
+            return kFirmwareNoConnection;
+        case TransferOutcome::kNoSettings:
+            return kFirmwareSettings;
+        default:
+            return kFirmwareProtocol;
     }
-    if (!handle) {
-        log("LmUpdate: cannot create download path: " + directory);
-        return ResultCode::kFirmwareProtocol;
-    }
-    package.path = directory;
-    package.file = PackageDownload::packageFileName(package.url);
-    String problem = DownloadTree::fileProblem(*handle, package.file);
-    if (!problem.isEmpty()) {
-        return PackageRefusal::refuseFirmware(package, directory + "/" + package.file, problem);
-    }
-    return ResultCode::kOk;
-}
-
-int FirmwareSession::downloadFile(const DownloadTarget& target, const String& version) {
-    DownloadPolicy policy = downloadPolicy(version);
-    return FileDownload(state_, policy, target).run();
 }
 
 namespace {
@@ -216,32 +164,32 @@ int requestAction(const String& argument) {
     int productId = 0;
     if (!argument.isEmpty() && !tryParseNumber(argument, productId)) {
         writeToStandardOutput("LmUpdate: invalid firmware product id is specified!\n");
-        return ResultCode::kFirmwareBadRequest;
+        return kFirmwareBadRequest;
     }
     return FirmwareSession().requestUpdate(productId);
 }
 
-int firmwareSteps(const String& action, const String& argument, int throttleKB, int pauseSeconds,
-                  const String& downloadDir) {
+int firmwareSteps(const String& action, const String& argument, const RunOptions& options) {
     Vector<LmPackageInfo> deferred;
     LmUpdateParser parser;
     if (parser.getDelayPackages(deferred) != 0) {
-        return ResultCode::kFirmwareBadRequest;
+        return kFirmwareBadRequest;
     }
     if (action.equalsIgnoreCase("get_update_info")) {
         return requestAction(argument);
     }
     if (action.equalsIgnoreCase("update")) {
-        return FirmwareSession(downloadDir).handleResponse(argument, throttleKB, pauseSeconds);
+        return FirmwareSession(options).handleResponse(argument);
     }
-    return ResultCode::kFirmwareBadRequest;
+    return kFirmwareBadRequest;
 }
 
 }  // namespace
 
 int firmwareAction(const String& action, const String& argument, int throttleKB, int pauseSeconds,
                    const String& downloadDir) {
-    return guarded(ResultCode::kFirmwareProtocol, "", [&] {
-        return firmwareSteps(action, argument, throttleKB, pauseSeconds, downloadDir);
+    return guarded(kFirmwareProtocol, "", [&] {
+        return firmwareSteps(action, argument,
+                             runOptions(0, throttleKB, pauseSeconds, downloadDir));
     });
 }

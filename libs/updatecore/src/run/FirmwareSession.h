@@ -1,14 +1,15 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <utility>
 
 #include "LmPackageInfo.h"
 #include "String.h"
-#include "io/DirectoryHandle.h"
-#include "session/SessionState.h"
+#include "Vector.h"
+#include "session/RunOptions.h"
+#include "session/ServerSession.h"
 
-struct DownloadTarget;
+struct TransferResult;
 
 // The firmware requests of one command run: asking the first update server
 // for a product's firmware, and downloading and verifying a firmware the
@@ -16,22 +17,18 @@ struct DownloadTarget;
 // transport codes.
 class FirmwareSession {
 public:
-    // The download directory replaced when downloadDir is not empty.
-    explicit FirmwareSession(const String& downloadDir = String());
+    explicit FirmwareSession(RunOptions options = RunOptions()) : session_(std::move(options)) {}
 
     // Asks the first server for the firmware of productId and writes the
     // answer verbatim to standard output.
     int requestUpdate(int32_t productId);
     // Reads the stored answer (shared_conf/lm-firmware-packages) and
     // downloads and verifies the firmware whose version text is version.
-    int handleResponse(const String& version, int throttleKB, int pauseSeconds);
-
-    const SessionState& state() const { return state_; }
+    int handleResponse(const String& version);
 
 private:
-    int download(const String& version);
-    int prepareDirectory(LmPackageInfo& package, std::optional<DirectoryHandle>& handle);
-    int downloadFile(const DownloadTarget& target, const String& version);
+    int download(Vector<LmPackageInfo>& packages, const String& version);
+    static int transferCode(const TransferResult& transfer);
 
-    SessionState state_;
+    ServerSession session_;
 };

@@ -4,12 +4,10 @@
 
 #include "HostValidator.h"
 #include "LmNetConfig.h"
-#include "LmUpdateCore.h"
 #include "LmUpdateParser.h"
+#include "ResultCode.h"
 #include "Utils.h"
 #include "download/PackageDownload.h"
-#include "io/File.h"
-#include "net/HttpConnection.h"
 #include "net/HttpRequest.h"
 #include "net/HttpResponse.h"
 #include "net/URL.h"
@@ -18,6 +16,8 @@
 #include "session/ConnectionFactory.h"
 #include "session/RequestBuilder.h"
 #include "session/ServerExchange.h"
+#include "session/ServerSession.h"
+#include "session/TransportErrors.h"
 
 namespace {
 
@@ -36,7 +36,6 @@ ExchangePolicy updatePolicy() {
     ExchangePolicy policy;
     policy.logUnsent = true;
     policy.reportErrorName = true;
-    policy.exhausted = ResultCode::kFailed;
     return policy;
 }
 
@@ -44,8 +43,7 @@ ExchangePolicy updatePolicy() {
 ExchangePolicy pingPolicy() {
     ExchangePolicy policy;
     policy.logUnsent = true;
-    policy.afterFailure = ExchangePolicy::AfterFailure::kTransportCode;
-    policy.exhausted = ResultCode::kConnectFailed;
+    policy.endAtFailure = true;
     return policy;
 }
 
@@ -53,7 +51,6 @@ ExchangePolicy pingPolicy() {
 ExchangePolicy verifyPolicy() {
     ExchangePolicy policy;
     policy.failureLog = ExchangePolicy::FailureLog::kMessage;
-    policy.exhausted = ResultCode::kVerifyNoAnswer;
     return policy;
 }
 
@@ -72,33 +69,26 @@ bool buildUpdateRequest(int32_t id, const NetworkSettings& settings, const Strin
     return true;
 }
 
-Step takeUpdateAnswer(Answer answer, const String& body) {
+// Whether the answer ends the run over the servers.
+bool takeUpdateAnswer(Answer answer, const String& body) {
     switch (answer) {
         case Answer::kBody:
             log("Update response:");
             log(SystemLog::bodyExcerpt(body));
-            return Step::end(ResultCode::kOk);
+            return true;
         case Answer::kBadStatus:
             log("EC_LMUPDATE_UPDATE_ERROR");
             writeToStandardOutput("EC_LMUPDATE_UPDATE_ERROR");
-            return Step::next();
+            return false;
         case Answer::kNotSent:
         case Answer::kNoBody:
             break;
     }
     reportError("EC_LMUPDATE_CONNECT_ERROR");
-    return Step::next();
+    return false;
 }
 
 }  // namespace
-
-int LmUpdateClient::setDownloadDir(const String& path) {
-    if (path.isEmpty() || !File(path).exists()) {
-        return ResultCode::kFailed;
-    }
-    state_.downloadDir = path;
-    return ResultCode::kOk;
-}
 
 bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
     ProgressReporter::reportRequest(id);
@@ -107,49 +97,52 @@ bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
         reportError("EC_LMUPDATE_BAD_CONFIG");
         return false;
     }
-    ServerExchange exchange(state_, settings, updatePolicy());
-    int result = exchange.run([&](ServerCall& call) {
-        HttpConnection* connection = call.open(ConnectionFactory::kSessionConnection);
+    bool answered = false;
+    ServerExchange exchange(session_, settings, updatePolicy(), servers_);
+    exchange.run([&](ServerCall& call) {
+        call.open(ConnectionKind::kSession);
         HttpRequest request;
         if (!buildUpdateRequest(id, settings, call.host(), request)) {
-            return Step::end(ResultCode::kFailed);
+            return true;
         }
-        return takeUpdateAnswer(call.exchangeForAnswer(connection, request, body), body);
+        answered = takeUpdateAnswer(call.fetchAnswer(request, body), body);
+        return answered;
     });
-    return result == ResultCode::kOk;
+    return answered;
 }
 
-int LmUpdateClient::handleResponse(const String& body) {
+std::optional<int> LmUpdateClient::handleResponse(const String& body) {
     LmUpdateParser parser;
     parser.setSource(LmUpdateParser::Source::kNetwork);
     if (!parser.parse(body)) {
         log("LmUpdate: invalid update response format: " + parser.getErrorText());
         return refuseAnswer("not a readable document");
     }
-    int code = resultCodeOf(parser, {"LmSelfUpdateResponse", "LmUpdateResponse"});
-    switch (code) {
+    std::optional<int> code = resultCodeOf(parser, {"LmSelfUpdateResponse", "LmUpdateResponse"});
+    if (!code) {
+        return refuseAnswer("unknown root or no result code");
+    }
+    switch (*code) {
         case kUpToDate:
             return code;
         case kPackagesAnnounced:
-            parser.readPackageInfoList(state_.packages, false);
+            parser.readPackageInfoList(packages_, false);
             return code;
         case kRedirectStored:
         case kRedirectOnce:
-            return takeServerList(parser, code);
-        case ResultCode::kFailed:
-            return refuseAnswer("unknown root or no result code");
+            return takeServerList(parser, *code);
         default:
-            return refuseAnswer("result " + decimalText(code));
+            return refuseAnswer("result " + decimalText(*code));
     }
 }
 
-int LmUpdateClient::refuseAnswer(const String& reason) {
+std::optional<int> LmUpdateClient::refuseAnswer(const String& reason) {
     log("LmUpdate: update answer refused: " + reason);
     reportError("EC_LMUPDATE_UPDATE_ERROR");
-    return ResultCode::kUpdateAnswerRefused;
+    return std::nullopt;
 }
 
-int LmUpdateClient::takeServerList(const LmUpdateParser& parser, int code) {
+std::optional<int> LmUpdateClient::takeServerList(const LmUpdateParser& parser, int code) {
     Vector<String> hosts;
     parser.readServerList(hosts);
     if (hosts.size() == 0) {
@@ -163,73 +156,79 @@ int LmUpdateClient::takeServerList(const LmUpdateParser& parser, int code) {
             return refuseAnswer("invalid host '" + hosts[i] + "' in the server list");
         }
     }
-    state_.serverOverride = hosts;
-    return handleRedirect(code);
+    servers_ = hosts;
+    if (code == kRedirectStored) {
+        storeServers();
+    }
+    return code;
 }
 
-int LmUpdateClient::resultCodeOf(const LmUpdateParser& parser,
-                                 std::initializer_list<const char*> roots) {
+std::optional<int> LmUpdateClient::resultCodeOf(const LmUpdateParser& parser,
+                                                std::initializer_list<const char*> roots) {
     String root = parser.rootName();
     if (std::none_of(roots.begin(), roots.end(),
                      [&](const char* name) { return root.equalsIgnoreCase(name); })) {
         log("LmUpdate: Unknown update response type: " + root);
-        return ResultCode::kFailed;
+        return std::nullopt;
     }
     int code = parser.getResultCode();
     if (code < 0) {
         log("LmUpdate: no result code available in response");
-        return ResultCode::kFailed;
+        return std::nullopt;
     }
     return code;
 }
 
 // 210 also puts the new servers first in the stored settings.
-int LmUpdateClient::handleRedirect(int code) {
-    if (code != kRedirectStored) {
-        return code;
-    }
+void LmUpdateClient::storeServers() const {
     NetworkSettings settings;
     ConnectionFactory::readSettings(settings);
-    for (int i = 0; i < state_.serverOverride.size(); ++i) {
-        if (!containsIgnoreCase(settings.servers, state_.serverOverride[i])) {
-            settings.servers.insertAt(LmServer(state_.serverOverride[i]), 0);
+    for (int i = 0; i < servers_.size(); ++i) {
+        if (!containsIgnoreCase(settings.servers, servers_[i])) {
+            settings.servers.insertAt(LmServer(servers_[i]), 0);
         }
     }
     while (settings.servers.size() > kMaxServers) {
         settings.servers.removeAt(settings.servers.size() - 1);
     }
     LmNetConfig::getInstance().storeSettings(settings);
-    return code;
 }
 
-int LmUpdateClient::update(int32_t id, int plainDownload, int throttleKB, int pauseSeconds) {
-    state_.serverOverride.removeAll();
-    state_.packages.removeAll();
-    state_.plainDownload = plainDownload;
-    state_.throttleKB = throttleKB;
-    state_.pauseSeconds = pauseSeconds;
+UpdateResult LmUpdateClient::update(int32_t id) {
+    servers_.removeAll();
+    packages_.removeAll();
     for (int redirects = 0;; ++redirects) {
         String body;
         if (!requestUpdate(id, body)) {
-            return ResultCode::kFailed;
+            return UpdateResult();
         }
-        int code = handleResponse(body);
-        if (code == ResultCode::kUpdateAnswerRefused) {
-            return ResultCode::kFailed;
+        std::optional<int> code = handleResponse(body);
+        if (!code) {
+            return UpdateResult();
         }
-        if (code == kPackagesAnnounced) {
-            int good = PackageDownload(state_).run();
-            return good > 0 ? good : ResultCode::kFailed;
+        if (*code == kPackagesAnnounced) {
+            return download();
         }
-        if (code == kUpToDate) {
+        if (*code == kUpToDate) {
             log(id == kSelfProductId ? "Torvane LmUpdate is up-to-date"
                                      : "Torvane products and components are up-to-date");
-            return ResultCode::kUpdateNothing;
+            UpdateResult result;
+            result.outcome = UpdateResult::Outcome::kUpToDate;
+            return result;
         }
         if (!mayRedirect(redirects)) {
-            return ResultCode::kFailed;
+            return UpdateResult();
         }
     }
+}
+
+UpdateResult LmUpdateClient::download() {
+    UpdateResult result;
+    result.products = PackageDownload(session_, servers_).run(packages_);
+    result.packages = packages_;
+    bool any = PackageDownload::accepted(result.products) > 0;
+    result.outcome = any ? UpdateResult::Outcome::kDownloaded : UpdateResult::Outcome::kFailed;
+    return result;
 }
 
 bool LmUpdateClient::mayRedirect(int redirects) {
@@ -247,22 +246,30 @@ int LmUpdateClient::ping() {
     if (!ConnectionFactory::readSettingsOrLog(settings)) {
         return ResultCode::kPingSettings;
     }
-    ServerExchange exchange(state_, settings, pingPolicy());
-    return exchange.run([&](ServerCall& call) {
-        HttpConnection* connection = call.open(ConnectionFactory::kSessionConnection);
+    ServerExchange exchange(session_, settings, pingPolicy());
+    ServerExchange::End end = exchange.run([&](ServerCall& call) {
+        call.open(ConnectionKind::kSession);
         HttpRequest request(
             URL(ConnectionFactory::sessionUrl(settings, call.host(), "/control?act=ping")));
         RequestBuilder::addCommonHeaders(request, settings);
         HttpResponse response;
         String body;
-        if (!call.send(connection, request, response) || response.getBody() == nullptr ||
-            !ServerExchange::readBody(*connection, response, body)) {
-            return Step::next();
+        if (!call.send(request, response) || !call.readBody(response, body)) {
+            return false;
         }
         writeToStandardOutput(body);
-        connection->close();
-        return Step::end(ResultCode::kOk);
+        call.close();
+        return true;
     });
+    switch (end) {
+        case ServerExchange::End::kAnswered:
+            return ResultCode::kOk;
+        case ServerExchange::End::kFailed:
+            return TransportErrors::codeFor(exchange.failure(), settings);
+        case ServerExchange::End::kExhausted:
+            break;
+    }
+    return ResultCode::kConnectFailed;
 }
 
 int LmUpdateClient::verify() {
@@ -270,24 +277,29 @@ int LmUpdateClient::verify() {
     if (!ConnectionFactory::readSettingsOrLog(settings)) {
         return ResultCode::kVerifySettings;
     }
-    ServerExchange exchange(state_, settings, verifyPolicy());
-    return exchange.run([&](ServerCall& call) {
-        HttpConnection* connection = call.open(ConnectionFactory::kSessionConnection, false);
-        if (connection == nullptr) {
-            return Step::next();
+    int status = 0;
+    ServerExchange exchange(session_, settings, verifyPolicy());
+    exchange.run([&](ServerCall& call) {
+        if (!call.open(ConnectionKind::kSession, false)) {
+            return false;
         }
         HttpRequest request(URL(ConnectionFactory::baseUrl(settings, call.host()) + "/lm-verify"));
         RequestBuilder::addCommonHeaders(request, settings);
         RequestBuilder::addProductHeaders(request, kSelfProductId, true);
         HttpResponse response;
-        if (!call.send(connection, request, response)) {
-            return Step::next();
+        if (!call.send(request, response)) {
+            return false;
         }
-        connection->close();
-        int status = response.getStatus();
-        if (status == 200 || status == 401) {
-            return Step::end(status == 200 ? ResultCode::kOk : ResultCode::kVerifyUnauthorized);
-        }
-        return Step::next();
+        call.close();
+        status = response.getStatus();
+        return status == 200 || status == 401;
     });
+    switch (status) {
+        case 200:
+            return ResultCode::kOk;
+        case 401:
+            return ResultCode::kVerifyUnauthorized;
+        default:
+            return ResultCode::kVerifyNoAnswer;
+    }
 }

@@ -2,20 +2,34 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 
+#include "LmPackageInfo.h"
 #include "String.h"
 #include "Vector.h"
-#include "session/SessionState.h"
+#include "state/RunRecord.h"
 
 class LmUpdateParser;
+class ServerSession;
+
+// What an update session came to.
+struct UpdateResult {
+    enum class Outcome {
+        kUpToDate,    // the servers have nothing newer
+        kDownloaded,  // packages announced, at least one fetched and trusted
+        kFailed,      // no answer, a refused one, or no package fetched
+    };
+    Outcome outcome = Outcome::kFailed;
+    // The packages announced, those fetched marked kDownloaded.
+    Vector<LmPackageInfo> packages;
+    // What came of each package.
+    Vector<ProductResult> products;
+};
 
 // The update session of one command run: asks the update servers for
-// updates (following redirects), downloads the announced packages, and
-// pings or verifies. The steps live in their own classes; this one holds
-// the session's state and the order of the steps.
-//
-// Calling order of one update run: construct, update(), then read
-// getPackages() and getHttpStatus(). ping() and verify() stand alone.
+// updates (following their redirects to other servers) and downloads the
+// announced packages; pings or verifies. Its connections are those of the
+// run's ServerSession, which keeps the last HTTP status.
 class LmUpdateClient {
 public:
     // Redirects (210/211) followed by one update() before it gives up.
@@ -25,57 +39,53 @@ public:
     static constexpr int kPackagesAnnounced = 201;
     static constexpr int kRedirectStored = 210;
     static constexpr int kRedirectOnce = 211;
-    static constexpr int kServerError = 500;
     // Hosts a 210/211 list may hold, and the stored list after a 210.
     static constexpr int kMaxServers = 16;
 
-    LmUpdateClient() = default;
+    explicit LmUpdateClient(ServerSession& session) : session_(session) {}
     LmUpdateClient(const LmUpdateClient&) = delete;
     LmUpdateClient& operator=(const LmUpdateClient&) = delete;
-
-    // kOk when path names an existing entry (it becomes the download
-    // directory), else kFailed and nothing changes.
-    int setDownloadDir(const String& path);
 
     // kOk, kPingSettings, kPingFailed or a transport code.
     int ping();
     // kOk (200), kVerifySettings, kVerifyUnauthorized (401) or
     // kVerifyNoAnswer.
     int verify();
-    // 0: nothing to install; n > 0: packages downloaded and verified;
-    // kFailed.
-    int update(int32_t id, int plainDownload, int throttleKB, int pauseSeconds);
+    // Asks for the updates of product id (1000: the update client itself)
+    // and downloads what the servers announce.
+    UpdateResult update(int32_t id);
+
+    // The steps of update, in order.
 
     // True when a server answered 200 with a body, which is then in body.
     bool requestUpdate(int32_t id, String& body);
-    // The answer's result code (200, 201, 210, 211), or
-    // kUpdateAnswerRefused (logged, EC_LMUPDATE_UPDATE_ERROR written) for an
-    // unreadable document, another root, any other result code or an
-    // invalid host list, which then leaves the settings untouched.
-    int handleResponse(const String& body);
+    // The answer's result code (200, 201, 210, 211); none, after a log line
+    // and EC_LMUPDATE_UPDATE_ERROR, for an unreadable document, another
+    // root, any other result code or an invalid host list, which then
+    // leaves the settings untouched. 201 keeps the packages announced,
+    // 210 and 211 the servers for the rest of the run.
+    std::optional<int> handleResponse(const String& body);
 
     // The parsed answer's result code when its root is one of roots
-    // (ignoring case); else kFailed after a log line saying what was wrong.
-    static int resultCodeOf(const LmUpdateParser& parser, std::initializer_list<const char*> roots);
+    // (ignoring case); else none after a log line saying what was wrong.
+    static std::optional<int> resultCodeOf(const LmUpdateParser& parser,
+                                           std::initializer_list<const char*> roots);
 
-    SessionState& state() { return state_; }
-    Vector<LmPackageInfo>& getPackages() { return state_.packages; }
-    const Vector<LmPackageInfo>& getPackages() const { return state_.packages; }
-    int getHttpStatus() const { return state_.httpStatus; }
-    const String& getDownloadDir() const { return state_.downloadDir; }
-    const Vector<String>& getServerOverride() const { return state_.serverOverride; }
+    // The servers a redirect named for this run (empty: the settings').
+    const Vector<String>& servers() const { return servers_; }
 
 private:
-    int refuseAnswer(const String& reason);
-    // Checks a 210/211 host list, keeps it for the session and, for 210,
+    std::optional<int> refuseAnswer(const String& reason);
+    // Checks a 210/211 host list, keeps it for the run and, for 210,
     // stores it.
-    int takeServerList(const LmUpdateParser& parser, int code);
-    int handleRedirect(int code);
-    // An answer other than 200, 201, 210 or 211 (code, or kFailed when it
-    // could not be read): logged, reported, kFailed.
+    std::optional<int> takeServerList(const LmUpdateParser& parser, int code);
+    void storeServers() const;
     // One more round of update() after a redirect; false when the limit is
     // reached.
     bool mayRedirect(int redirects);
+    UpdateResult download();
 
-    SessionState state_;
+    ServerSession& session_;
+    Vector<String> servers_;
+    Vector<LmPackageInfo> packages_;
 };

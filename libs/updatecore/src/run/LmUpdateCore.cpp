@@ -8,7 +8,9 @@
 #include "Utils.h"
 #include "io/File.h"
 #include "report/Report.h"
+#include "run/EntryGuard.h"
 #include "run/LmUpdateClient.h"
+#include "session/ServerSession.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
 
@@ -57,17 +59,25 @@ bool acceptDownloadDir(const String& downloadDir) {
 }
 
 int initStateFiles() {
-    File(installPath("conf")).mkdirs();
-    bool ok = createIfMissing(kInventoryFile, createDefaultInventory);
-    ok = createIfMissing(kPartialFilesFile, createPartialFilesFile) && ok;
-    ok = createIfMissing(kDelayPackagesFile, createDelayPackagesFile) && ok;
-    return ok ? kOk : kInitFailed;
+    return guarded(kInitFailed, "LmUpdate: ", [] {
+        File(installPath("conf")).mkdirs();
+        bool ok = createIfMissing(kInventoryFile, createDefaultInventory);
+        ok = createIfMissing(kPartialFilesFile, createPartialFilesFile) && ok;
+        ok = createIfMissing(kDelayPackagesFile, createDelayPackagesFile) && ok;
+        return ok ? kOk : kInitFailed;
+    });
 }
 
 int pingServers() {
-    return LmUpdateClient().ping();
+    return guarded(kPingFailed, "LmUpdate: ", [] {
+        ServerSession session;
+        return LmUpdateClient(session).ping();
+    });
 }
 
 int verifyAppliance() {
-    return LmUpdateClient().verify();
+    return guarded(kVerifyNoAnswer, "LmUpdate: ", [] {
+        ServerSession session;
+        return LmUpdateClient(session).verify();
+    });
 }

@@ -25,6 +25,7 @@
 #include "run/DelayPackageActions.h"
 #include "run/EntryGuard.h"
 #include "run/LmUpdateClient.h"
+#include "session/ServerSession.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
 #include "state/WriteLock.h"
@@ -33,9 +34,8 @@ using namespace ResultCode;
 
 namespace {
 
-// requestAndDownload's result when the run goes on to install.
-constexpr int kGoOn = 1;
 constexpr const char kTempDirectory[] = "/tmp/lmupdate";
+
 // Replaced whole, so that a failed write never leaves a half list.
 void writeNewPackages(const Vector<LmPackageInfo>& packages) {
     AtomicFileWriter out(installPath(kNewPackagesFile));
@@ -43,30 +43,26 @@ void writeNewPackages(const Vector<LmPackageInfo>& packages) {
     out.commit();
 }
 
-// Asks the servers and downloads: the run's result when it ends here, or
-// kGoOn when there are packages to install.
-int requestAndDownload(LmUpdateClient& client, int32_t id, int plainDownload, int throttleKB,
-                       int pauseSeconds) {
+// The list the install step reads; an earlier run's list must not be
+// installed in place of one that could not be written.
+void replaceNewPackages(const Vector<LmPackageInfo>& packages) {
     try {
-        if (client.update(id, plainDownload, throttleKB, pauseSeconds) < 0) {
-            return client.getHttpStatus() == 401 ? kUpdateUnauthorized : kUpdateServerFailed;
-        }
+        writeNewPackages(packages);
     } catch (const Exception& e) {
         log(e.getMessage());
-        return kUpdateServerFailed;
+        File(installPath(kNewPackagesFile)).remove();
     }
-    return client.getPackages().isEmpty() ? kUpdateNothing : kGoOn;
 }
 
 // Enters installed packages in the inventory and deferred ones in the
 // deferred list; false when the inventory refused a product.
 bool recordResults(const Vector<LmPackageInfo>& packages) {
     for (const LmPackageInfo& package : packages) {
-        if (package.runResult == 1) {
+        if (package.runResult == LmPackageInfo::kInstalled) {
             if (!LmUpdateStore::instance().registerPackage(package.product.id, package)) {
                 return false;
             }
-        } else if (package.runResult == -1) {
+        } else if (package.runResult == LmPackageInfo::kDeferred) {
             addDelayPackage(package, 0);
         }
     }
@@ -80,13 +76,89 @@ std::unique_ptr<LmUpdateInstaller> readNewPackages() {
     return std::make_unique<LmUpdateInstaller>(in);
 }
 
+ProductOutcome installOutcome(const LmPackageInfo& package) {
+    switch (package.runResult) {
+        case LmPackageInfo::kInstalled:
+            return ProductOutcome::kInstalled;
+        case LmPackageInfo::kDeferred:
+            return ProductOutcome::kDeferred;
+        default:
+            return ProductOutcome::kFailed;
+    }
+}
+
+// A stop signal during installation waits for the running script and the
+// locks; then the run ends as a failed installation.
+int endOfInstall(int result) {
+    if (!StopSignals::requested()) {
+        return result;
+    }
+    log("LmUpdate: installation stopped by signal " + decimalText(StopSignals::signalNumber()));
+    return kUpdateInstallFailed;
+}
+
+}  // namespace
+
+int UpdateRun::run(int32_t id) {
+    StopSignals stopSignals;
+    Vector<LmPackageInfo> packages;
+    std::optional<int> ended = requestAndDownload(id, packages);
+    if (ended) {
+        return *ended;
+    }
+    replaceNewPackages(packages);
+    ProgressReporter::reportInstall(id);
+    return endOfInstall(installUnderLocks(id, packages.size()));
+}
+
+std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInfo>& packages) {
+    ServerSession session(options_);
+    UpdateResult result;
+    try {
+        result = LmUpdateClient(session).update(id);
+    } catch (const Exception& e) {
+        log(e.getMessage());
+        record_.setBytesFetched(session.bytesFetched());
+        return kUpdateServerFailed;
+    }
+    record_.setBytesFetched(session.bytesFetched());
+    for (const ProductResult& product : result.products) {
+        record_.note(product);
+    }
+    switch (result.outcome) {
+        case UpdateResult::Outcome::kUpToDate:
+            record_.note({id, ProductOutcome::kUpToDate});
+            return kUpdateNothing;
+        case UpdateResult::Outcome::kFailed:
+            return session.lastStatus() == 401 ? kUpdateUnauthorized : kUpdateServerFailed;
+        case UpdateResult::Outcome::kDownloaded:
+            break;
+    }
+    packages = std::move(result.packages);
+    return std::nullopt;
+}
+
+int UpdateRun::installUnderLocks(int32_t id, int announced) {
+    InstallLock installLock(installLockPath());
+    if (!installLock.held()) {
+        return kUpdateInstallLock;
+    }
+    WriteLock writeLock;
+    if (!writeLock.held()) {
+        return kUpdateWriteLock;
+    }
+    return installAndRecord(id, announced);
+}
+
 // Installs the packages of conf/lm-newpkgs (under both locks) and records
 // the outcome.
-int installAndRecord(int32_t id, int announced) {
+int UpdateRun::installAndRecord(int32_t id, int announced) {
     std::unique_ptr<LmUpdateInstaller> installer;
     try {
         installer = readNewPackages();
-        if (installer->installAll() <= 0) {
+        int installed = installer->installAll();
+        noteInstalled(*installer);
+        if (installed <= 0) {
             return kUpdateInstallFailed;
         }
     } catch (const Exception& e) {
@@ -111,52 +183,25 @@ int installAndRecord(int32_t id, int announced) {
     return id == kSelfProductId ? kUpdateSelfUpdated : kUpdateInstalled;
 }
 
-int installUnderLocks(int32_t id, int announced) {
-    InstallLock installLock(installLockPath());
-    if (!installLock.held()) {
-        return kUpdateInstallLock;
+void UpdateRun::noteInstalled(const LmUpdateInstaller& installer) {
+    for (const LmPackageInfo& package : installer.getPackages()) {
+        if (package.downloadResult == LmPackageInfo::kDownloaded) {
+            record_.note({package.product.id, installOutcome(package)});
+        }
     }
-    WriteLock writeLock;
-    if (!writeLock.held()) {
-        return kUpdateWriteLock;
-    }
-    return installAndRecord(id, announced);
 }
 
-// A stop signal during installation waits for the running script and the
-// locks; then the run ends as a failed installation.
-int endOfInstall(int result) {
-    if (!StopSignals::requested()) {
-        return result;
+RunOptions runOptions(int plainDownload, int throttleKB, int pauseSeconds,
+                      const String& downloadDir) {
+    RunOptions options;
+    options.plainDownload = plainDownload == 1;
+    options.throttleKB = throttleKB;
+    options.pauseSeconds = pauseSeconds;
+    if (!downloadDir.isEmpty() && File(downloadDir).exists()) {
+        options.downloadDir = downloadDir;
     }
-    log("LmUpdate: installation stopped by signal " + decimalText(StopSignals::signalNumber()));
-    return kUpdateInstallFailed;
+    return options;
 }
-
-int runUpdateSteps(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
-                   const String& downloadDir) {
-    StopSignals stopSignals;
-    LmUpdateClient client;
-    if (!downloadDir.isEmpty()) {
-        client.setDownloadDir(downloadDir);
-    }
-    int result = requestAndDownload(client, id, plainDownload, throttleKB, pauseSeconds);
-    if (result != kGoOn) {
-        return result;
-    }
-    try {
-        writeNewPackages(client.getPackages());
-    } catch (const Exception& e) {
-        log(e.getMessage());
-        // The install step reads this file: an earlier run's list must not
-        // be installed in place of the one that could not be written.
-        File(installPath(kNewPackagesFile)).remove();
-    }
-    ProgressReporter::reportInstall(id);
-    return endOfInstall(installUnderLocks(id, client.getPackages().size()));
-}
-
-}  // namespace
 
 String installLockPath() {
     return String("/tmp/") + installRoot() + "/" + "logs/install.lock";
@@ -165,21 +210,18 @@ String installLockPath() {
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
               const String& downloadDir) {
     return guarded(kUpdateInstallFailed, "", [&] {
-        return runUpdateSteps(id, plainDownload, throttleKB, pauseSeconds, downloadDir);
+        return UpdateRun(runOptions(plainDownload, throttleKB, pauseSeconds, downloadDir)).run(id);
     });
 }
 
-int clearTempFiles() {
+bool clearTempFiles() {
     File directory(kTempDirectory);
-    if (!directory.exists()) {
-        return 1;
-    }
-    return directory.deleteRecursively() ? 1 : 0;
+    return !directory.exists() || directory.deleteRecursively();
 }
 
 void onNetworkTimeout() {
     log("socket connect or read or write timeout!!!");
-    if (clearTempFiles() == 0) {
+    if (!clearTempFiles()) {
         log("failed to clear tmp files");
     }
     std::exit(kNetworkTimeout);

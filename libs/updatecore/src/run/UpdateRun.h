@@ -1,15 +1,54 @@
 #pragma once
 
-// The update run (runUpdate of LmUpdateCore.h) and its temporary files.
+#include <cstdint>
+#include <optional>
+#include <utility>
 
+#include "LmPackageInfo.h"
 #include "String.h"
+#include "Vector.h"
+#include "session/RunOptions.h"
+#include "state/RunRecord.h"
+
+class LmUpdateInstaller;
+struct UpdateResult;
+
+// One whole update run for a product (1000: the update client itself): ask
+// the servers and download, install under the install lock and the write
+// lock, enter installed packages in the inventory and deferred ones in the
+// deferred list. Needs the inventory bound.
+class UpdateRun {
+public:
+    explicit UpdateRun(RunOptions options) : options_(std::move(options)) {}
+
+    // The run's result: a kUpdate... code.
+    int run(int32_t id);
+    // What the run did, for each product and in bytes fetched.
+    const RunRecord& record() const { return record_; }
+
+private:
+    // Asks and downloads: the run's result when it ends there, else the
+    // packages to install.
+    std::optional<int> requestAndDownload(int32_t id, Vector<LmPackageInfo>& packages);
+    int installUnderLocks(int32_t id, int announced);
+    int installAndRecord(int32_t id, int announced);
+    void noteInstalled(const LmUpdateInstaller& installer);
+
+    const RunOptions options_;
+    RunRecord record_;
+};
+
+// The options of a run from the command line's values: an empty or missing
+// downloadDir keeps the default download directory.
+RunOptions runOptions(int plainDownload, int throttleKB, int pauseSeconds,
+                      const String& downloadDir);
 
 // "/tmp/" + the installation root + "/logs/install.lock".
 String installLockPath();
 
-// Removes the session's temporary directory "/tmp/lmupdate": 1 when it is
-// gone (or was never there), 0 when it could not be removed.
-int clearTempFiles();
+// Removes the session's temporary directory "/tmp/lmupdate": true when it
+// is gone (or was never there).
+bool clearTempFiles();
 
 // After a network time-out: logs, clears the temporary files and ends the
 // process with exit status -9.

@@ -36,14 +36,15 @@ void configureConnection(HttpConnection& connection, const NetworkSettings& sett
 
 }  // namespace
 
-std::unique_ptr<HttpConnection> ConnectionFactory::open(int kind, const String& serverEntry) const {
+std::unique_ptr<HttpConnection> ConnectionFactory::open(ConnectionKind kind,
+                                                        const String& serverEntry) const {
     NetworkSettings settings;
     if (!readSettings(settings)) {
         return nullptr;
     }
-    bool plain = kind == kPlainConnection ||
-                 (kind != kSecureConnection &&
-                  (isHttp(settings) || (kind == kDownloadConnection && plainDownload_ == 1)));
+    bool plain = kind == ConnectionKind::kPlain ||
+                 (kind != ConnectionKind::kSecure &&
+                  (isHttp(settings) || (kind == ConnectionKind::kDownload && plainDownload_)));
     std::unique_ptr<HttpConnection> connection =
         plain ? std::make_unique<HttpConnection>() : newSecureConnection(serverEntry);
     configureConnection(*connection, settings);

@@ -7,25 +7,26 @@
 
 class HttpConnection;
 
-// Makes the connections of a session from the process-wide network
-// settings, and the URLs the session requests go to.
+// What kind of connection a request needs.
+enum class ConnectionKind {
+    kSession,   // HTTP for protocol "http", else HTTPS
+    kPlain,     // always HTTP
+    kDownload,  // like kSession, but HTTP for a --plain run
+    kSecure,    // always HTTPS (an absolute https URL)
+};
+
+// Makes the connections of a run from the process-wide network settings,
+// and the URLs the session requests go to.
 class ConnectionFactory {
 public:
-    // What open makes.
-    enum Kind {
-        kSessionConnection = 0,   // HTTP for protocol "http", else HTTPS
-        kPlainConnection = 1,     // always HTTP
-        kDownloadConnection = 2,  // like session, but HTTP when plainDownload is 1
-        kSecureConnection = 3,    // always HTTPS (an absolute https url)
-    };
-
-    explicit ConnectionFactory(const int& plainDownload) : plainDownload_(plainDownload) {}
+    explicit ConnectionFactory(bool plainDownload) : plainDownload_(plainDownload) {}
 
     // A new connection configured from the network settings, or null when
     // they cannot be read or hold no server. Every HTTPS connection is
     // verified as the settings say; serverEntry names the server in what a
     // failed check reports (its host and port when empty).
-    std::unique_ptr<HttpConnection> open(int kind, const String& serverEntry = String()) const;
+    std::unique_ptr<HttpConnection> open(ConnectionKind kind,
+                                         const String& serverEntry = String()) const;
 
     // getSettings of the process-wide settings; false (and out partly
     // filled) when there are none or no server.
@@ -41,5 +42,5 @@ public:
     static String sessionUrl(const NetworkSettings& settings, const String& host, const char* path);
 
 private:
-    const int& plainDownload_;  // of the session, read when a connection is made
+    bool plainDownload_;
 };

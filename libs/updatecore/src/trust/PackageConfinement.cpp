@@ -10,10 +10,23 @@
 
 #include "Utils.h"
 #include "Vector.h"
-#include "install/ZipListing.h"
 #include "io/FileDescriptor.h"
 
 namespace fs = std::filesystem;
+
+bool isInsidePath(const String& path) {
+    if (path.isEmpty() || path.startsWith("/")) {
+        return false;
+    }
+    Vector<String> parts;
+    path.split("/", parts);
+    for (const String& part : parts) {
+        if (part == "..") {
+            return false;
+        }
+    }
+    return true;
+}
 
 String scriptRefusal(const String& directory, const String& script) {
     String path = replaceAll(script, '\\', '/');

@@ -6,6 +6,10 @@
 
 #include "String.h"
 
+// Whether a path relative to a package directory stays inside it: false
+// for an absolute or empty path and one with a ".." component.
+bool isInsidePath(const String& path);
+
 // The install script (a path relative to directory, "\" read as "/") must
 // reach a regular file without leaving directory and without following a
 // symbolic link on the way.

@@ -2,28 +2,19 @@
 
 #include "LmPackageInfo.h"
 #include "String.h"
-#include "session/SessionState.h"
 
 // The one rule for a package the run will not install, whatever the
-// reason (signature, digest, version or file name, disk space, content):
-// it is logged and named on standard output, and what it left on disk goes
-// so that nothing of it is installed or resumed later.
+// reason (signature, digest, version or file name, download path, disk
+// space, content): it is logged and named on standard output, and no
+// record of a broken-off download of it is kept. What it left on disk is
+// for the caller to remove (or, where another user could swap it, to keep).
 class PackageRefusal {
 public:
     // Logs "LmUpdate: package refused: URL: REASON", writes
-    // EC_LMUPDATE_PACKAGE_ERROR as a line, drops any record of a broken-off
-    // download of the product and discards the download.
-    static void refuse(const SessionState& state, const LmPackageInfo& package,
-                       const String& localFile, const String& reason);
-    // The same without touching the download tree, which cannot be trusted.
-    static void refuseKeepingFiles(const LmPackageInfo& package, const String& reason);
-    // The product's download directory goes; a package of the same
-    // product accepted earlier in this run keeps its file for the
-    // installer, so then only localFile goes.
-    static void discard(const SessionState& state, const LmPackageInfo& package,
-                        const String& localFile);
-    // A refused firmware file: logged, removed, nothing printed; the
-    // firmware digest result.
-    static int refuseFirmware(const LmPackageInfo& package, const String& localFile,
-                              const String& reason);
+    // EC_LMUPDATE_PACKAGE_ERROR as a line and drops any record of a
+    // broken-off download of the product.
+    static void report(const LmPackageInfo& package, const String& reason);
+    // Logs "LmUpdate: firmware package refused: URL: REASON"; nothing is
+    // printed for firmware.
+    static void reportFirmware(const LmPackageInfo& package, const String& reason);
 };

@@ -3,13 +3,53 @@
 #include "Exception.h"
 #include "FileNameRule.h"
 #include "InstallRoot.h"
+#include "MD5.h"
 #include "Utils.h"
-#include "download/PackageDownload.h"
 #include "io/File.h"
 #include "report/Report.h"
+#include "trust/StreamingDigest.h"
 
 namespace {
+
 constexpr char kSigningKeyFile[] = "conf/lm-signing-key.pem";
+
+// Why the package's numbers, version or file name cannot be used, or "".
+String recordProblem(const LmPackageInfo& package) {
+    if (!package.isUsable()) {
+        return package.refusal;
+    }
+    String reason = unsafeFileNameReason(package.version.version);
+    if (!reason.isEmpty()) {
+        return "version: " + reason;
+    }
+    reason = unsafeFileNameReason(PackageTrust::fileName(package.url));
+    return reason.isEmpty() ? reason : "file name: " + reason;
+}
+
+String readDigest(const String& path) {
+    String digest;
+    if (MD5::fileDigest(path, digest)) {
+        return digest.toLowerCase();
+    }
+    return String();
+}
+
+// Lower-case hexadecimal MD5 of a file, logged ("" when unreadable):
+// streamed's when it covers the whole file, else read from the file (a
+// file already whole before this run).
+String loggedDigest(const String& path, StreamingDigest* streamed) {
+    log("LmUpdate: checking md5");
+    int64_t length = File(path).length();
+    String digest = streamed != nullptr && length >= 0
+                        ? streamed->finish(static_cast<int32_t>(length))
+                        : String();
+    if (digest.isEmpty()) {
+        digest = readDigest(path);
+    }
+    log("LmUpdate: md5: " + digest);
+    return digest;
+}
+
 }  // namespace
 
 PackageTrust::PackageTrust() {
@@ -39,20 +79,15 @@ SignedPackageFields PackageTrust::signedFields(const LmPackageInfo& package) {
         package.installScript,           package.product.installPath, package.sha256};
 }
 
-bool PackageTrust::isUsableVersion(const String& version) {
-    return isSafeFileName(replaceAll(version, '.', '_'));
-}
-
-bool PackageTrust::isUsableFileName(const String& name) {
-    return isSafeFileName(name);
+String PackageTrust::fileName(const String& url) {
+    int slash = url.lastIndexOf('/');
+    return slash < 0 ? url : url.substring(slash + 1);
 }
 
 String PackageTrust::metadataProblem(const LmPackageInfo& package) const {
-    if (!isUsableVersion(package.version.version)) {
-        return "unusable version '" + package.version.version + "'";
-    }
-    if (!isUsableFileName(PackageDownload::packageFileName(package.url))) {
-        return "unusable file name in the url";
+    String problem = recordProblem(package);
+    if (!problem.isEmpty()) {
+        return problem;
     }
     if (!package.sha256.isEmpty() && !PackageSignature::isSha256Text(package.sha256)) {
         return "malformed sha256";
@@ -77,7 +112,17 @@ String PackageTrust::signatureProblem(const LmPackageInfo& package) const {
 }
 
 String PackageTrust::fileProblem(const LmPackageInfo& package, const String& localFile,
-                                 const String& streamedSha256) const {
+                                 StreamingDigest* streamed) const {
+    String digest = loggedDigest(localFile, streamed);
+    if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
+        log("LmUpdate: invalid md5 in downloading file: " + package.url);
+        return "md5 mismatch";
+    }
+    return sha256Problem(package, localFile, streamed != nullptr ? streamed->sha256() : String());
+}
+
+String PackageTrust::sha256Problem(const LmPackageInfo& package, const String& localFile,
+                                   const String& streamedSha256) const {
     if (package.sha256.isEmpty()) {
         return String();
     }

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "LmPackageInfo.h"
+#include "String.h"
+#include "download/DownloadPolicy.h"
+
+// What a caller of PackageFetch supplies: how its downloads run, and what
+// becomes of what a refused package left on disk.
+class FetchPolicy : public DownloadPolicy {
+public:
+    // The package is refused: say so, and remove what it left (localFile is
+    // "" when no file was made yet).
+    virtual void refuse(const LmPackageInfo& package, const String& localFile,
+                        const String& reason) = 0;
+    // The same where the download tree cannot be trusted: nothing there is
+    // removed, since another user could swap what would be removed.
+    virtual void refuseKeepingFiles(const LmPackageInfo& package, const String& reason) = 0;
+};

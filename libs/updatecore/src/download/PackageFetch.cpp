@@ -1,0 +1,117 @@
+#include "download/PackageFetch.h"
+
+#include "install/DiskSpace.h"
+#include "io/File.h"
+#include "report/Report.h"
+#include "session/ServerSession.h"
+#include "state/LmUpdateStore.h"
+
+namespace {
+
+String localFileOf(const LmPackageInfo& package) {
+    return package.path + "/" + package.file;
+}
+
+// What a resume would keep of the file.
+int64_t storedBytes(const String& localFile) {
+    int64_t length = File(localFile).length();
+    return length > 0 ? length : 0;
+}
+
+}  // namespace
+
+PackageFetch::PackageFetch(ServerSession& session, const Vector<String>& servers)
+    : session_(session), servers_(servers), tree_(session.options().downloadDir) {}
+
+FetchResult PackageFetch::run(LmPackageInfo& package, FetchPolicy& policy) {
+    String problem = trust_.metadataProblem(package);
+    if (!problem.isEmpty()) {
+        return refuse(package, policy, String(), problem);
+    }
+    FetchResult refused{FetchOutcome::kNoDirectory};
+    std::optional<DirectoryHandle> directory = prepareDirectory(package, policy, refused);
+    if (!directory) {
+        return refused;
+    }
+    return checkFile(package, policy, transfer(package, policy, *directory));
+}
+
+// The package's directory, opened safely, with path and file set; none
+// when the package was refused or its directory could not be made, which
+// result then says.
+std::optional<DirectoryHandle> PackageFetch::prepareDirectory(LmPackageInfo& package,
+                                                              FetchPolicy& policy,
+                                                              FetchResult& result) {
+    String unsafe;
+    std::optional<DirectoryHandle> directory = tree_.packageDirectory(package, unsafe);
+    if (!unsafe.isEmpty()) {
+        policy.refuseKeepingFiles(package, unsafe);
+        result = {FetchOutcome::kRefused, {TransferOutcome::kNoServer}, unsafe};
+        return std::nullopt;
+    }
+    if (!directory) {
+        log("LmUpdate: cannot create download path: " + tree_.packagePath(package));
+        return std::nullopt;
+    }
+    package.path = tree_.packagePath(package);
+    package.file = PackageTrust::fileName(package.url);
+    String problem = DownloadTree::fileProblem(*directory, package.file);
+    if (problem.isEmpty()) {
+        problem =
+            DiskSpace().shortfall(package.path, package.size, storedBytes(localFileOf(package)));
+    }
+    if (!problem.isEmpty()) {
+        result = refuse(package, policy, localFileOf(package), problem);
+        return std::nullopt;
+    }
+    return directory;
+}
+
+TransferResult PackageFetch::transfer(LmPackageInfo& package, FetchPolicy& policy,
+                                      const DirectoryHandle& directory) {
+    digest_.setSha256Wanted(!package.sha256.isEmpty());
+    DownloadTarget target{
+        package.product.id, package.product.desc, package.url, localFileOf(package),
+        &directory,         package.size,         &digest_};
+    return FileDownload(session_, policy, target).run(servers_);
+}
+
+// A file that arrived whole (or that a broken-off transfer left whole) is
+// checked; a shorter one stays for a resume.
+FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
+                                    const TransferResult& transfer) {
+    switch (transfer.outcome) {
+        case TransferOutcome::kStored:
+        case TransferOutcome::kBrokeOff:
+            break;
+        case TransferOutcome::kStopped:
+            return {FetchOutcome::kStopped, transfer};
+        default:
+            return {FetchOutcome::kTransferFailed, transfer};
+    }
+    String localFile = localFileOf(package);
+    if (File(localFile).length() != package.size) {
+        return {FetchOutcome::kIncomplete, transfer};
+    }
+    String problem = trust_.fileProblem(package, localFile, &digest_);
+    if (!problem.isEmpty()) {
+        return refuse(package, policy, localFile, problem);
+    }
+    markDownloaded(package);
+    return {FetchOutcome::kFetched, transfer};
+}
+
+FetchResult PackageFetch::refuse(const LmPackageInfo& package, FetchPolicy& policy,
+                                 const String& localFile, const String& reason) {
+    policy.refuse(package, localFile, reason);
+    return {FetchOutcome::kRefused, {TransferOutcome::kNoServer}, reason};
+}
+
+// The install path of the installed product goes along to the installer.
+void PackageFetch::markDownloaded(LmPackageInfo& package) {
+    LmProduct installed;
+    if (LmUpdateStore::instance().findProduct(package.product.id, installed)) {
+        package.product.installPath = installed.info.installPath;
+    }
+    package.downloadResult = LmPackageInfo::kDownloaded;
+}

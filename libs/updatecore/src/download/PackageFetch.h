@@ -1,0 +1,64 @@
+#pragma once
+
+#include <optional>
+
+#include "LmPackageInfo.h"
+#include "String.h"
+#include "Vector.h"
+#include "download/DownloadTree.h"
+#include "download/FetchPolicy.h"
+#include "download/FileDownload.h"
+#include "io/DirectoryHandle.h"
+#include "trust/PackageTrust.h"
+#include "trust/StreamingDigest.h"
+
+class ServerSession;
+
+// What fetching one package came to; each caller maps it to its own
+// results.
+enum class FetchOutcome {
+    kFetched,         // whole on disk, trusted, marked downloaded
+    kRefused,         // refused for reason; the policy has been told
+    kNoDirectory,     // its directory could not be made (logged)
+    kIncomplete,      // the transfer broke off; what arrived stays for a resume
+    kStopped,         // a stop signal ended the transfer
+    kTransferFailed,  // no server delivered it: transfer says how
+};
+
+struct FetchResult {
+    FetchOutcome outcome;
+    TransferResult transfer{TransferOutcome::kNoServer};
+    String reason = String();
+};
+
+// The steps every package and firmware file goes through, once: the trust
+// in its metadata, its directory in the download tree (and nothing planted
+// there), the free space, the transfer with its digests computed on the
+// way, the trust in the whole file, and marking it downloaded. Sets the
+// package's path and file.
+class PackageFetch {
+public:
+    // servers: those a redirect named for this run (empty: the settings').
+    PackageFetch(ServerSession& session, const Vector<String>& servers);
+
+    FetchResult run(LmPackageInfo& package, FetchPolicy& policy);
+
+    const DownloadTree& tree() const { return tree_; }
+
+private:
+    std::optional<DirectoryHandle> prepareDirectory(LmPackageInfo& package, FetchPolicy& policy,
+                                                    FetchResult& result);
+    TransferResult transfer(LmPackageInfo& package, FetchPolicy& policy,
+                            const DirectoryHandle& directory);
+    FetchResult checkFile(LmPackageInfo& package, FetchPolicy& policy,
+                          const TransferResult& transfer);
+    static FetchResult refuse(const LmPackageInfo& package, FetchPolicy& policy,
+                              const String& localFile, const String& reason);
+    static void markDownloaded(LmPackageInfo& package);
+
+    ServerSession& session_;
+    const Vector<String> servers_;
+    DownloadTree tree_;
+    PackageTrust trust_;
+    StreamingDigest digest_;
+};

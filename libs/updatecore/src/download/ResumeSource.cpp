@@ -1,0 +1,30 @@
+#include "download/ResumeSource.h"
+
+#include "io/File.h"
+#include "state/PartialFiles.h"
+
+int32_t RecordedResume::resumePoint(const DownloadTarget& target, bool&) {
+    return PartialFiles::resumePoint(target.id, target.url, target.localFile, target.size);
+}
+
+void RecordedResume::starting(const DownloadTarget& target) {
+    PartialFiles::begin(target.id, target.url, target.localFile, target.size);
+}
+
+void RecordedResume::brokeOff(const DownloadTarget& target) {
+    PartialFiles::keep(target.id, target.url, target.localFile, target.size);
+}
+
+void RecordedResume::completed(const DownloadTarget& target) {
+    PartialFiles::drop(target.id);
+}
+
+int32_t OnDiskResume::resumePoint(const DownloadTarget& target, bool& whole) {
+    int64_t have = File(target.localFile).length();
+    bool recorded = PartialFiles::consume(target.id, have);
+    whole = have > 0 && have == target.size;
+    if (have > 0) {
+        return static_cast<int32_t>(have);
+    }
+    return recorded ? 0 : kNone;
+}
