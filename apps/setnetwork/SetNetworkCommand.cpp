@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 #include "Exception.h"
@@ -19,13 +20,7 @@ namespace {
 constexpr const char kLockFile[] = "tmp/network.lock";
 constexpr int kDefaultTimeout = 180;
 
-// Exit statuses besides 0 (the low byte of the entry's result).
-constexpr int kStatusFileError = 1;  // the settings file could not be read or written
-constexpr int kStatusNoSettings = 10;
-constexpr int kStatusBadCommandLine = -1;  // 255
-
-// createDefaultSettingsFile's result when the file could not be written.
-constexpr int kDefaultFileNotWritten = -2;
+using namespace SetNetworkStatus;
 
 // Values are printed as bytes, never interpreted.
 void print(const String& text) {
@@ -217,20 +212,20 @@ String nothingStoredReason(const NetworkSettings& settings) {
     return "no server list in " + LmNetConfig::getInstance().getPath();
 }
 
-// Stores the record: 0 after printing message, or the file-error status
+// Stores the record: kOk after printing message, or kFileError
 // when nothing was stored.
 int storeAndReport(const NetworkSettings& settings, const char* message) {
     LmNetConfig& config = LmNetConfig::getInstance();
     if (config.storeSettings(settings) == 0) {
         printLine("LmUpdate: network settings are not changed: " + nothingStoredReason(settings));
-        return kStatusFileError;
+        return kFileError;
     }
     if (!config.lastSaveSucceeded()) {
         printLine("");  // the failure message ends without a newline
-        return kStatusFileError;
+        return kFileError;
     }
     printLine(message);
-    return 0;
+    return kOk;
 }
 
 String settingsPath() {
@@ -248,19 +243,19 @@ bool loadSettingsIfUsable() {
     return LmNetConfig::getInstance().load(path.c_str()) != 0;
 }
 
-// Stores the certificate check when --tls-verify was given: 0, or the
-// file-error status after the save failed.
+// Stores the certificate check when --tls-verify was given: kOk, or
+// kFileError after the save failed.
 int applyTlsVerify() {
     const TlsVerifyOption& option = tlsVerifyOption();
     if (!option.given) {
-        return 0;
+        return kOk;
     }
     LmNetConfig& config = LmNetConfig::getInstance();
     if (config.setVerification(option.location) == 0 || !config.lastSaveSucceeded()) {
         printLine("");  // the failure message ends without a newline
-        return kStatusFileError;
+        return kFileError;
     }
-    return 0;
+    return kOk;
 }
 
 // --tls-verify alone changes only the certificate check; with other options
@@ -269,40 +264,43 @@ int applyOptions(const CmdLine& cmdLine) {
     bool onlyVerify = tlsVerifyOption().given && cmdLine.getOptionCount() == 2;
     if (onlyVerify) {
         int status = applyTlsVerify();
-        if (status == 0) {
+        if (status == kOk) {
             printLine("LmUpdate: network settings are changed");
         }
         return status;
     }
     int status = applySettings(false);
-    return status != 0 ? status : applyTlsVerify();
+    return status != kOk ? status : applyTlsVerify();
 }
 
 int setMode(const CmdLine& cmdLine, bool loaded) {
     if (!checkOptions(cmdLine)) {
-        return 0;
+        return kOk;
     }
     if (loaded) {
         return applyOptions(cmdLine);
     }
-    int created = createDefaultSettingsFile();
-    if (created == kDefaultFileNotWritten) {
-        return kStatusFileError;
+    DefaultSettings created = createDefaultSettingsFile();
+    if (created == DefaultSettings::kNotWritten) {
+        return kFileError;
     }
-    if (created != 0) {
-        return 0;
+    if (created == DefaultSettings::kNoTree) {
+        return kOk;
     }
     try {
         if (LmNetConfig::getInstance().load(settingsPath().c_str()) == 0) {
-            return 0;
+            return kOk;
         }
     } catch (const IOException&) {
-        return kStatusNoSettings;
+        return kNoSettings;
     }
     return applyOptions(cmdLine);
 }
 
 }  // namespace
+
+const int kSetNetworkStatuses[] = {kOk, kFileError, kNoSettings, kBadCommandLine};
+const int kSetNetworkStatusCount = static_cast<int>(std::size(kSetNetworkStatuses));
 
 NetworkSettings& commandOptions() {
     static NetworkSettings options;
@@ -377,7 +375,7 @@ int printSettings() {
     printLine("proxypass:  " + settings.proxyPass);
     int timeout = settings.timeout < 1 ? kDefaultTimeout : settings.timeout;
     printLine(String("timeout:    ").append(timeout));
-    return 0;
+    return kOk;
 }
 
 int applySettings(bool resetToDefaults) {
@@ -404,10 +402,10 @@ int applySettings(bool resetToDefaults) {
     return storeAndReport(options, "LmUpdate: network settings are changed");
 }
 
-int createDefaultSettingsFile() {
+DefaultSettings createDefaultSettingsFile() {
     std::unique_ptr<XMLTree> tree = newXMLTree();
     if (!tree) {
-        return -1;
+        return DefaultSettings::kNoTree;
     }
     tree->createNode("LmNetClientSettings");
     tree->createNode("/ServerList");
@@ -422,9 +420,9 @@ int createDefaultSettingsFile() {
         LmNetConfig::writeDocument(settingsPath(), *tree);
     } catch (const IOException& e) {
         printLine("LmUpdate: cannot create network settings file: " + e.getMessage());
-        return kDefaultFileNotWritten;
+        return DefaultSettings::kNotWritten;
     }
-    return 0;
+    return DefaultSettings::kWritten;
 }
 
 int setNetwork(int argc, const char* const* argv) {
@@ -434,20 +432,20 @@ int setNetwork(int argc, const char* const* argv) {
     CmdLine cmdLine(argc, argv);
     if (!parseCommandLine(cmdLine)) {
         printLine("try 'SetNetwork --help' for more information");
-        return kStatusBadCommandLine;
+        return kBadCommandLine;
     }
     bool loaded = false;
     try {
         loaded = loadSettingsIfUsable();
     } catch (const IOException& e) {
         print(e.getMessage());
-        return kStatusFileError;
+        return kFileError;
     }
     if (!isSetMode(cmdLine)) {
-        return 0;  // help
+        return kOk;  // help
     }
     if (cmdLine.getOptionCount() == 1) {
-        return loaded ? printSettings() : kStatusNoSettings;
+        return loaded ? printSettings() : kNoSettings;
     }
     return setMode(cmdLine, loaded);
 }

@@ -8,6 +8,19 @@
 // options given into them (-S with options). Every step prints to standard
 // output only.
 
+// The exit statuses of SetNetwork, each with what it means.
+namespace SetNetworkStatus {
+inline constexpr int kOk = 0;           // settings printed or stored, or help printed
+inline constexpr int kFileError = 1;    // the settings file could not be read or written
+inline constexpr int kNoSettings = 10;  // -S alone and no usable settings file
+inline constexpr int kBadCommandLine = 255;
+}  // namespace SetNetworkStatus
+
+// Every status SetNetwork can end with, for the documentation to be held
+// against.
+extern const int kSetNetworkStatuses[];
+extern const int kSetNetworkStatusCount;
+
 // The options checked by checkOptions, kept for the whole process.
 NetworkSettings& commandOptions();
 
@@ -27,16 +40,20 @@ void usage();
 // Validates every option in a fixed order and fills commandOptions(); the
 // first rejected value prints its message and gives false.
 bool checkOptions(const CmdLine& cmdLine);
-// Prints the loaded settings; 0.
+// Prints the loaded settings; kOk.
 int printSettings();
 // Stores the options over the loaded settings (servers and time-out are
-// carried over when not given); 0, or 1 after saying why nothing was
-// stored or the file could not be saved.
+// carried over when not given); kOk, or kFileError after saying why
+// nothing was stored or the file could not be saved.
 int applySettings(bool resetToDefaults);
-// Writes the default settings document: 0, -1 when no tree could be made,
-// -2 after printing why the file could not be written.
-int createDefaultSettingsFile();
 
-// The whole command under tmp/network.lock; the process exit status is
-// the result's low byte (0, 1, 10, or -1 for 255).
+// What writing the default settings document came to.
+enum class DefaultSettings {
+    kWritten,
+    kNoTree,      // no XML tree could be made
+    kNotWritten,  // the file could not be written (said why)
+};
+DefaultSettings createDefaultSettingsFile();
+
+// The whole command under tmp/network.lock: a SetNetworkStatus.
 int setNetwork(int argc, const char* const* argv);
