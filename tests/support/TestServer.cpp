@@ -280,7 +280,8 @@ void TestServer::start(const std::string& configJson, const Options& options) {
     writeAtomically(dir_ + "/config.json", configJson);
     std::vector<std::string> args{"python3",  LM_TEST_SERVER_SCRIPT,
                                   "--config", dir_ + "/config.json",
-                                  "--log",    dir_ + "/requests.jsonl"};
+                                  "--log",    dir_ + "/requests.jsonl",
+                                  "--sent",   dir_ + "/sent.txt"};
     if (!options.tlsCert.empty()) {
         args.insert(args.end(), {"--tls", options.tlsCert, options.tlsKey});
         scheme_ = "https";
@@ -361,6 +362,15 @@ std::vector<RecordedRequest> TestServer::requests() const {
         }
     }
     return out;
+}
+
+int64_t TestServer::bytesSent() const {
+    std::istringstream lines(readWhole(dir_ + "/sent.txt"));
+    int64_t total = 0;
+    for (std::string line; std::getline(lines, line);) {
+        total += line.empty() ? 0 : std::stoll(line);
+    }
+    return total;
 }
 
 std::string TestServer::errors() const {

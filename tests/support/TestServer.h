@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,6 +79,8 @@ public:
     void setConfig(const std::string& configJson);
     // Every request received so far, oldest first.
     std::vector<RecordedRequest> requests() const;
+    // The bytes of every answer sent so far, heads and bodies (before TLS).
+    int64_t bytesSent() const;
     // Lines the server wrote to its standard error (tracebacks), for diagnostics.
     std::string errors() const;
 

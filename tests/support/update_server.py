@@ -2,13 +2,14 @@
 """The project's test update server: canned HTTP/1.0 answers on 127.0.0.1
 (or ::1) with fault switches, optional TLS and a forward-proxy mode.
 
-Usage: update_server.py --config FILE --log FILE [--port-file FILE]
+Usage: update_server.py --config FILE --log FILE [--sent FILE] [--port-file FILE]
                         [--tls CERT KEY] [--proxy] [--proxy-auth USER:PASS]
                         [--ipv6]
 
 Prints "PORT <n>" on standard output once it listens. Every request is
 appended to the log file as one JSON line; bytes are carried as latin-1
-characters. The configuration file is read again whenever it changes. Its
+characters. With --sent, the bytes of each answer (head and body, before
+TLS) are appended to FILE as a line. The configuration file is read again whenever it changes. Its
 format is described in TestServer.h.
 """
 
@@ -84,10 +85,32 @@ def remember_sni(_sslobj, name, _context):
     SNI_SEEN.name = name
 
 
+class Counted:
+    """A connection that counts the bytes its answer sends."""
+
+    def __init__(self, conn):
+        self.conn = conn
+        self.sent = 0
+
+    def sendall(self, data):
+        self.conn.sendall(data)
+        self.sent += len(data)
+
+    def __getattr__(self, name):
+        return getattr(self.conn, name)
+
+
 class Recorder:
-    def __init__(self, path):
+    def __init__(self, path, sent_path=None):
         self.path = path
+        self.sent_path = sent_path
         self.lock = threading.Lock()
+
+    def record_sent(self, count):
+        if self.sent_path:
+            with self.lock:
+                with open(self.sent_path, "a", encoding="ascii") as f:
+                    f.write("%d\n" % count)
 
     def record(self, request, tls, proxied):
         line = json.dumps({
@@ -279,7 +302,7 @@ def hold_open(conn):
 class Server:
     def __init__(self, args):
         self.config = Config(args.config)
-        self.recorder = Recorder(args.log)
+        self.recorder = Recorder(args.log, args.sent)
         self.tls = None
         if args.tls:
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -300,9 +323,14 @@ class Server:
                 self.forward(conn, request)
                 return
             self.recorder.record(request, self.tls is not None, False)
-            serve_answer(conn, request, self.config.answer_for(request["method"],
-                                                               origin_form(request["target"])),
-                         self.tls is not None)
+            counted = Counted(conn)
+            try:
+                serve_answer(counted, request,
+                             self.config.answer_for(request["method"],
+                                                    origin_form(request["target"])),
+                             self.tls is not None)
+            finally:
+                self.recorder.record_sent(counted.sent)
         except (OSError, ssl.SSLError, ValueError) as e:
             print("connection: %r" % (e,), file=sys.stderr, flush=True)
         finally:
@@ -411,6 +439,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--config", required=True)
     parser.add_argument("--log", required=True)
+    parser.add_argument("--sent")
     parser.add_argument("--port-file")
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--proxy", action="store_true")

@@ -9,14 +9,18 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <regex>
 
 #include "LmUpdateClientFixture.h"
 #include "MD5.h"
 #include "download/PackageDownload.h"
+#include "download/PackageFetch.h"
+#include "download/PackagePolicy.h"
 #include "net/HttpRequest.h"
 #include "net/URL.h"
+#include "run/FirmwarePolicy.h"
 #include "state/StateFiles.h"
 
 namespace {
@@ -445,6 +449,105 @@ INSTANTIATE_TEST_SUITE_P(
                     PlantedTreeCase{"ForeignVersionDirectory", Plant::kForeignVersionDirectory,
                                     "download/5/2_1_0_7: owned by uid 65534", true}),
     [](const testing::TestParamInfo<PlantedTreeCase>& info) { return info.param.name; });
+
+// The one fetch pipeline refuses for packages and firmware alike; only
+// the report and what is removed differ (the caller's policy).
+enum class Caller { kPackage, kFirmware };
+
+struct FetchRefusalCase {
+    const char* name;
+    Caller caller;
+    bool smallDisk;      // else a link planted as the package file
+    std::string reason;  // after the root (the link) or as it stands (the disk)
+};
+
+void PrintTo(const FetchRefusalCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PackageFetchRefusalTest : public LmUpdateClientDownloadTest,
+                                public testing::WithParamInterface<FetchRefusalCase> {
+protected:
+    LmPackageInfo announced(int32_t size) const {
+        LmPackageInfo package;
+        package.product.id = kProduct;
+        package.product.desc = "Pkg Five";
+        package.version = LmVersionInfo("2.1.0.7", "", "");
+        package.url = kUrl;
+        package.md5 = md5_;
+        package.size = size;
+        return package;
+    }
+};
+
+TEST_P(PackageFetchRefusalTest, NothingIsFetchedOrWrittenOutside) {
+    const FetchRefusalCase& c = GetParam();
+    std::optional<TmpfsMount> disk;
+    if (c.smallDisk) {
+        disk.emplace(root().file("download"), "2m");
+        if (!disk->mounted()) {
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << disk->error();
+        }
+    } else {
+        root().write("victim", "secret", 0600);
+        root().mkdirs(kPackageDir);
+        std::filesystem::create_symlink(root().file("victim"), root().file(kLocalFile));
+    }
+    TestServer server(config({{"GET /lm-download", fileAnswer()}}));
+    useServers({host(server)});
+    ServerSession session(runOptions(0, 0, 0, root().file("download")));
+    PackageFetch fetch(session, Vector<String>());
+    Vector<LmPackageInfo> packages;
+    packages.add(announced(c.smallDisk ? 2147483647 : static_cast<int32_t>(content_.size())));
+    PackagePolicy packagePolicy(fetch.tree(), packages, packages[0]);
+    FirmwarePolicy firmwarePolicy("2.1.0.7");
+    FetchPolicy& policy = c.caller == Caller::kPackage ? static_cast<FetchPolicy&>(packagePolicy)
+                                                       : static_cast<FetchPolicy&>(firmwarePolicy);
+    FetchResult result{FetchOutcome::kFetched};
+    Output output = capture([&] { result = fetch.run(packages[0], policy); });
+
+    std::string reason =
+        c.smallDisk ? c.reason : "unsafe download path: " + root().path() + "/" + c.reason;
+    EXPECT_EQ(result.outcome, FetchOutcome::kRefused);
+    EXPECT_TRUE(contains(result.reason.str(), reason)) << result.reason;
+    bool firmware = c.caller == Caller::kFirmware;
+    EXPECT_TRUE(contains(output.log, std::string(firmware ? "LmUpdate: firmware package refused: "
+                                                          : "LmUpdate: package refused: ") +
+                                         kUrl + ": " + reason))
+        << output.log;
+    EXPECT_EQ(output.out, firmware ? "" : "EC_LMUPDATE_PACKAGE_ERROR\n");
+    EXPECT_TRUE(downloads(server).empty());
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(root().file(kLocalFile))));
+    if (!c.smallDisk) {
+        EXPECT_EQ(root().read("victim"), "secret");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Callers, PackageFetchRefusalTest,
+    testing::Values(FetchRefusalCase{"PackageLink", Caller::kPackage, false,
+                                     "download/5/2_1_0_7/a.zip: a link"},
+                    FetchRefusalCase{"FirmwareLink", Caller::kFirmware, false,
+                                     "download/5/2_1_0_7/a.zip: a link"},
+                    FetchRefusalCase{"FirmwareLargerThanTheFreeSpace", Caller::kFirmware, true,
+                                     "not enough disk space: "}),
+    [](const testing::TestParamInfo<FetchRefusalCase>& info) { return info.param.name; });
+
+// Every connection of the run is counted once: the session id, the answer
+// and the package, heads and bodies.
+TEST_F(LmUpdateClientDownloadTest, RunRecordHoldsEveryByteTheServerSent) {
+    TestServer server(config({{"POST /lm-update", announcement()},
+                              {"GET /lm-sessionid", answer("S-1")},
+                              {"GET /lm-download", fileAnswer()}}));
+    useServers({host(server)});
+    UpdateRun run(runOptions(1, 0, 0, root().file("download")));
+    capture([&] { run.run(kProduct); });
+    EXPECT_GT(server.bytesSent(), static_cast<int64_t>(content_.size()));
+    EXPECT_EQ(run.record().bytesFetched(), server.bytesSent());
+    const ProductResult* product = run.record().find(kProduct);
+    ASSERT_NE(product, nullptr);
+    EXPECT_EQ(product->outcome, ProductOutcome::kDownloaded);
+}
 
 TEST_F(LmUpdateClientDownloadTest, AbsoluteUrlIsFetchedAsItStands) {
     TestServer files(config({{"GET /direct/a.zip", fileAnswer()}}));
