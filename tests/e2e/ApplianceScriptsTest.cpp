@@ -203,20 +203,31 @@ TEST_P(StatusOptionsTest, ReadsTheFormsGetoptLongRead) {
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, StatusOptionsTest,
-    testing::Values(
-        OptionCase{"equals_sign", {"--action=update", "--id=5", "--status=request"}, 0,
-                   "product 5: asking the update servers\n"},
-        OptionCase{"single_dash_any_case_and_prefix", {"-ACT", "update", "-i", "5", "--stat", "request"},
-                   0, "product 5: asking the update servers\n"},
-        OptionCase{"unknown_option", {"--id", "5", "--status", "request", "--colour", "red"}, 255,
-                   "Unknown option: colour\n"},
-        OptionCase{"unique_prefix", {"--id", "5", "--status", "download", "--to", "9"}, 0,
-                   "product 5: download 0 of 9 bytes"},
-        OptionCase{"number_expected", {"--id", "five", "--status", "request"}, 255,
-                   "Value \"five\" invalid for option id (number expected)\n"},
-        OptionCase{"value_missing", {"--status", "request", "--id"}, 255,
-                   "Option id requires an argument\n"},
-        OptionCase{"status_missing", {"--id", "5"}, 255, "usage: update_status.pl"}));
+    testing::Values(OptionCase{"equals_sign",
+                               {"--action=update", "--id=5", "--status=request"},
+                               0,
+                               "product 5: asking the update servers\n"},
+                    OptionCase{"single_dash_any_case_and_prefix",
+                               {"-ACT", "update", "-i", "5", "--stat", "request"},
+                               0,
+                               "product 5: asking the update servers\n"},
+                    OptionCase{"unknown_option",
+                               {"--id", "5", "--status", "request", "--colour", "red"},
+                               255,
+                               "Unknown option: colour\n"},
+                    OptionCase{"unique_prefix",
+                               {"--id", "5", "--status", "download", "--to", "9"},
+                               0,
+                               "product 5: download 0 of 9 bytes"},
+                    OptionCase{"number_expected",
+                               {"--id", "five", "--status", "request"},
+                               255,
+                               "Value \"five\" invalid for option id (number expected)\n"},
+                    OptionCase{"value_missing",
+                               {"--status", "request", "--id"},
+                               255,
+                               "Option id requires an argument\n"},
+                    OptionCase{"status_missing", {"--id", "5"}, 255, "usage: update_status.pl"}));
 
 TEST(StatusScriptsTest, FirmwareUpdateKeepsItsOwnStatusFile) {
     TempRoot root;

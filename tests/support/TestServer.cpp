@@ -278,10 +278,9 @@ TestServer::TestServer(const std::string& configJson, const Options& options)
 
 void TestServer::start(const std::string& configJson, const Options& options) {
     writeAtomically(dir_ + "/config.json", configJson);
-    std::vector<std::string> args{"python3",  LM_TEST_SERVER_SCRIPT,
-                                  "--config", dir_ + "/config.json",
-                                  "--log",    dir_ + "/requests.jsonl",
-                                  "--sent",   dir_ + "/sent.txt"};
+    std::vector<std::string> args{
+        "python3", LM_TEST_SERVER_SCRIPT,    "--config", dir_ + "/config.json",
+        "--log",   dir_ + "/requests.jsonl", "--sent",   dir_ + "/sent.txt"};
     if (!options.tlsCert.empty()) {
         args.insert(args.end(), {"--tls", options.tlsCert, options.tlsKey});
         scheme_ = "https";

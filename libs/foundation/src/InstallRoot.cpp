@@ -7,4 +7,6 @@ const String& installRoot() {
     return root;
 }
 
-String installPath(const char* relative) { return installRoot() + "/" + relative; }
+String installPath(const char* relative) {
+    return installRoot() + "/" + relative;
+}
