@@ -283,7 +283,7 @@ LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
     }
     log("move path " + directory + ") success");
     package.runResult = LmPackageInfo::kDeferred;
-    package.path = target + "/" + replaceAll(package.version.version, '.', '_');
+    package.path = target + directory.substring(slash);  // where mv put it
     return Deferral::Moved;
 }
 
