@@ -67,35 +67,29 @@ bool FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
         target_.digest->discard();
     }
     call.onFailure([this] { policy_.resume().brokeOff(target_); });
-    String sessionId;
-    if (plain() && !fetchSessionId(exchange.settings(), call, sessionId)) {
+    sessionId_ = String();
+    if (plain() && !fetchSessionId(exchange.settings(), call)) {
         return true;
     }
     bool whole = false;
-    int32_t resumeFrom = policy_.resume().resumePoint(target_, whole);
+    resumeFrom_ = policy_.resume().resumePoint(target_, whole);
     if (whole) {
         return end(TransferOutcome::kStored);  // only the file checks follow
     }
     policy_.resume().starting(target_);
+    return followRedirects(exchange, call);
+}
+
+bool FileDownload::followRedirects(const ServerExchange& exchange, ServerCall& call) {
     bool http = plain() || ConnectionFactory::isHttp(exchange.settings());
     RedirectChain chain(downloadUrl(http, call.host(), target_.url));
     for (int hop = 0;; ++hop) {
-        URL url(chain.current());
-        if (!call.open(connectionKind(hop, chain.current()), false, serverEntry(hop, url))) {
-            return false;
-        }
-        HttpRequest request(url);
-        bool identifying =
-            RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(), exchange.servers());
-        addHeaders(request, exchange.settings(), sessionId, identifying, resumeFrom);
         HttpResponse response;
-        if (!call.send(request, response)) {
+        if (!request(exchange, call, chain.current(), hop, response)) {
             return false;
         }
-        status_ = response.getStatus();
-        policy_.answered(status_);
         if (!RedirectChain::isRedirect(status_)) {
-            return receive(call, response, resumeFrom);
+            return receive(call, response);
         }
         String location;
         response.getHeaders().getHeader("Location", location);
@@ -103,6 +97,26 @@ bool FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
             return end(TransferOutcome::kRefused, chain.refusal());
         }
     }
+}
+
+// One hop's request over a connection of its own; false when none could
+// be made or the request did not go out.
+bool FileDownload::request(const ServerExchange& exchange, ServerCall& call, const String& at,
+                           int hop, HttpResponse& response) {
+    URL url(at);
+    if (!call.open(connectionKind(hop, at), false, serverEntry(hop, url))) {
+        return false;
+    }
+    HttpRequest request(url);
+    bool identifying =
+        RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(), exchange.servers());
+    addHeaders(request, exchange.settings(), identifying);
+    if (!call.send(request, response)) {
+        return false;
+    }
+    status_ = response.getStatus();
+    policy_.answered(status_);
+    return true;
 }
 
 // An absolute URL's scheme decides, the announced one's or a redirect's;
@@ -128,20 +142,19 @@ String FileDownload::serverEntry(int hop, const URL& url) const {
 // redirect led to). The stored bytes must be the announced ones, so no
 // content coding is asked for.
 void FileDownload::addHeaders(HttpRequest& request, const NetworkSettings& settings,
-                              const String& sessionId, bool identifying, int32_t resumeFrom) const {
+                              bool identifying) const {
     if (identifying) {
-        RequestBuilder::addDownloadHeaders(request, settings, sessionId, target_.id);
+        RequestBuilder::addDownloadHeaders(request, settings, sessionId_, target_.id);
     } else {
         RequestBuilder::addTextHeader(request, "X-Lm-Content-Compression", "deflate");
     }
     request.getHeaders().setHeader("Accept-Encoding", "identity");
-    if (resumeFrom > 0) {
-        RequestBuilder::addTextHeader(request, "Range", "bytes=" + decimalText(resumeFrom) + "-");
+    if (resumeFrom_ > 0) {
+        RequestBuilder::addTextHeader(request, "Range", "bytes=" + decimalText(resumeFrom_) + "-");
     }
 }
 
-bool FileDownload::fetchSessionId(const NetworkSettings& settings, ServerCall& call,
-                                  String& sessionId) {
+bool FileDownload::fetchSessionId(const NetworkSettings& settings, ServerCall& call) {
     Answer answer = Answer::kNotSent;
     if (call.open(ConnectionKind::kSession, false)) {
         HttpRequest request(
@@ -149,10 +162,10 @@ bool FileDownload::fetchSessionId(const NetworkSettings& settings, ServerCall& c
         RequestBuilder::addTextHeader(request, "X-Lm-Update-Protocol-Version", "1.0");
         RequestBuilder::addTextHeader(request, "X-Lm-Update-URL", target_.url);
         RequestBuilder::addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
-        answer = call.fetchSessionId(request, sessionId);
+        answer = call.fetchSessionId(request, sessionId_);
     }
     if (answer == Answer::kBody) {
-        policy_.sessionIdReceived(sessionId);
+        policy_.sessionIdReceived(sessionId_);
         return true;
     }
     end(answer == Answer::kNotSent ? TransferOutcome::kSessionIdNotSent
@@ -160,11 +173,11 @@ bool FileDownload::fetchSessionId(const NetworkSettings& settings, ServerCall& c
     return false;
 }
 
-// resumeFrom: the bytes on disk when a 206 answer may be taken, else -1.
-// Without a Content-Length the body runs to the end of the stream or the
-// announced size; the size and digest checks decide.
-bool FileDownload::receive(ServerCall& call, HttpResponse& response, int32_t resumeFrom) {
-    bool partial = status_ == 206 && resumeFrom >= 0;
+// A 206 answer is taken when the resume point allows one. Without a
+// Content-Length the body runs to the end of the stream or the announced
+// size; the size and digest checks decide.
+bool FileDownload::receive(ServerCall& call, HttpResponse& response) {
+    bool partial = status_ == 206 && resumeFrom_ >= 0;
     if (status_ != 200 && !partial) {
         return wrongAnswer({status_, false, true});
     }
@@ -172,7 +185,7 @@ bool FileDownload::receive(ServerCall& call, HttpResponse& response, int32_t res
         return end(TransferOutcome::kRefused,
                    "content-coded (" + response.getContentEncoding() + ")");
     }
-    int32_t from = partial ? resumeFrom : 0;
+    int32_t from = partial ? resumeFrom_ : 0;
     if (partial) {
         log("enter partial download!!!");
     }
@@ -202,12 +215,20 @@ bool FileDownload::store(ServerCall& call, HttpResponse& response, int32_t from)
     if (body == nullptr) {
         return false;
     }
+    int32_t received = transfer(*body, *file, from, call.timeoutMs());
+    call.close();
+    return finish(received);
+}
+
+// The body into the file from byte from on; the byte count on disk then.
+int32_t FileDownload::transfer(InputStream& body, FileOutputStream& file, int32_t from,
+                               int timeoutMs) {
     if (target_.digest != nullptr) {
         target_.digest->start(target_.localFile, from);
     }
     // The pieces go to the file in large writes; whatever way this ends, the
     // buffer's destructor leaves on disk all that was received.
-    BufferedOutputStream buffered(*file);
+    BufferedOutputStream buffered(file);
     DigestingOutputStream out(buffered, target_.digest);
     if (from > 0) {
         policy_.progressed(from, target_.size);
@@ -215,21 +236,24 @@ bool FileDownload::store(ServerCall& call, HttpResponse& response, int32_t from)
         policy_.started(target_.size);
     }
     const RunOptions& options = session_.options();
-    FileTransfer transfer(options.throttleKB, options.pauseSeconds, call.timeoutMs());
+    FileTransfer transfer(options.throttleKB, options.pauseSeconds, timeoutMs);
     int32_t size = target_.size;
-    int32_t received = transfer.run(*body, out, from, size, target_.name, [&](int32_t done) {
+    int32_t received = transfer.run(body, out, from, size, target_.name, [&](int32_t done) {
         buffered.flush();  // the report's count is on disk
         policy_.progressed(done, size);
     });
     out.close();
-    call.close();
-    if (received != size && StopSignals::requested()) {
+    return received;
+}
+
+bool FileDownload::finish(int32_t received) {
+    if (received != target_.size && StopSignals::requested()) {
         log("LmUpdate: download stopped by signal " + decimalText(StopSignals::signalNumber()) +
             ": " + target_.url);
         policy_.resume().brokeOff(target_);
         return end(TransferOutcome::kStopped);
     }
-    if (received != size) {
+    if (received != target_.size) {
         throw IOException("file size is incorrect", "FileDownload", __LINE__);
     }
     policy_.resume().completed(target_);

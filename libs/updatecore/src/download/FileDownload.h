@@ -12,6 +12,7 @@
 class FileOutputStream;
 class HttpRequest;
 class HttpResponse;
+class InputStream;
 class ServerCall;
 class ServerExchange;
 class ServerSession;
@@ -50,18 +51,23 @@ public:
     TransferResult run(const Vector<String>& servers = Vector<String>());
 
 private:
+    // One server's turn; true when the download ends with it.
     bool attempt(ServerExchange& exchange, ServerCall& call);
     bool plain() const;
+    // The session id into sessionId_; false when the download ended there.
+    bool fetchSessionId(const NetworkSettings& settings, ServerCall& call);
+    bool followRedirects(const ServerExchange& exchange, ServerCall& call);
+    bool request(const ServerExchange& exchange, ServerCall& call, const String& at, int hop,
+                 HttpResponse& response);
     ConnectionKind connectionKind(int hop, const String& url) const;
     String serverEntry(int hop, const URL& url) const;
-    void addHeaders(HttpRequest& request, const NetworkSettings& settings, const String& sessionId,
-                    bool identifying, int32_t resumeFrom) const;
-    // The session id into sessionId; false when the download ended there.
-    bool fetchSessionId(const NetworkSettings& settings, ServerCall& call, String& sessionId);
+    void addHeaders(HttpRequest& request, const NetworkSettings& settings, bool identifying) const;
     // Each of these is true when the download ends with the attempt.
-    bool receive(ServerCall& call, HttpResponse& response, int32_t resumeFrom);
+    bool receive(ServerCall& call, HttpResponse& response);
     bool wrongAnswer(const WrongAnswer& answer);
     bool store(ServerCall& call, HttpResponse& response, int32_t from);
+    int32_t transfer(InputStream& body, FileOutputStream& file, int32_t from, int timeoutMs);
+    bool finish(int32_t received);
     bool end(TransferOutcome outcome, const String& detail = String());
     std::unique_ptr<FileOutputStream> openLocalFile(bool append) const;
 
@@ -70,4 +76,8 @@ private:
     const DownloadTarget& target_;
     TransferResult result_{TransferOutcome::kNoServer};
     int status_ = 0;
+    // Of the current attempt: the download session id (plain only) and
+    // where a partial answer continues (ResumeSource::kNone: none taken).
+    String sessionId_;
+    int32_t resumeFrom_ = 0;
 };
