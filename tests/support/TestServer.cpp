@@ -278,9 +278,9 @@ TestServer::TestServer(const std::string& configJson, const Options& options)
 
 void TestServer::start(const std::string& configJson, const Options& options) {
     writeAtomically(dir_ + "/config.json", configJson);
-    std::vector<std::string> args{"python3",  LM_TEST_SERVER_SCRIPT,
-                                  "--config", dir_ + "/config.json",
-                                  "--log",    dir_ + "/requests.jsonl"};
+    // -S: the server needs only the standard library, so no site set-up.
+    std::vector<std::string> args{LM_TEST_PYTHON, "-S", LM_TEST_SERVER_SCRIPT, "--config"};
+    args.insert(args.end(), {dir_ + "/config.json", "--log", dir_ + "/requests.jsonl"});
     if (!options.tlsCert.empty()) {
         args.insert(args.end(), {"--tls", options.tlsCert, options.tlsKey});
         scheme_ = "https";
@@ -312,7 +312,7 @@ void TestServer::start(const std::string& configJson, const Options& options) {
         if (errFd >= 0) {
             ::dup2(errFd, 2);
         }
-        ::execvp("python3", argv.data());
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);

@@ -22,7 +22,7 @@ struct RecordedRequest {
     bool hasHeader(const std::string& name) const;
 };
 
-// The project's test update server (tests/support/update_server.py), started
+// The project's test update server (tools/update_server.py), started
 // on 127.0.0.1 (or ::1) with an ephemeral port and stopped by the destructor.
 //
 // Routes match the path and query of the request target (an absolute URI
