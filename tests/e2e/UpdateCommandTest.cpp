@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -97,6 +98,28 @@ TEST_F(UpdateCommandTest, SelfUpdateReturnsOne) {
     ProgramResult r = update(1000);
     EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
     EXPECT_EQ(installedVersion(1000), "2.0.0.1");
+}
+
+// The one run that waits for real pacing: a package of two KiB or less,
+// paced at one KiB, pauses once, for a second.
+TEST_F(UpdateCommandTest, ThrottledRunPausesForReal) {
+    std::string noise;
+    for (unsigned seed = 1; noise.size() < 1000; seed = seed * 1103515245 + 12345) {
+        noise += static_cast<char>(seed >> 16);  // incompressible: the zip stays over one KiB
+    }
+    ServedFile zip = package(5, 0, noise);
+    ASSERT_GT(zip.size, 1024);
+    ASSERT_LE(zip.size, 2048);
+    startServer(config({
+        textRoute("POST /lm-update",
+                  updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+        fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
+    }));
+    auto start = std::chrono::steady_clock::now();
+    ProgramResult r = update(5, {"--throttle", "1", "--pause", "1"});
+    EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(root_.read("opt/prod5/payload"), noise);
 }
 
 TEST_F(UpdateCommandTest, ScriptWrittenWithBackslashesIsRunWithSlashes) {

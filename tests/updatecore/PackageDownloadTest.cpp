@@ -12,6 +12,7 @@
 #include <ostream>
 #include <regex>
 
+#include "FakeClock.h"
 #include "LmUpdateClientFixture.h"
 #include "MD5.h"
 
@@ -687,14 +688,18 @@ INSTANTIATE_TEST_SUITE_P(
                    -1}),
     [](const testing::TestParamInfo<AnswerCase>& info) { return info.param.name; });
 
+// On the fake clock: the pauses are counted, not waited for (the
+// end-to-end tests wait for a real one).
 TEST_F(LmUpdateClientDownloadTest, ThrottledTransferPausesAfterEachAllowance) {
     useContent(pattern(3072));
     TestServer server(serve(fileAnswer()));
     useServers({host(server)});
+    FakeClock clock;
+    ProcessClockOverride onFakeTime(clock);
     LmUpdateClient client;
-    auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(runUpdate(client, nullptr, 0, 1, 1), 1);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    const Clock::Duration second = std::chrono::seconds(1);
+    EXPECT_EQ(clock.sleeps(), std::vector<Clock::Duration>({second, second}));
 }
 
 // --- Resume -----------------------------------------------------------------
