@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kStartSeconds = 20;
+constexpr int kStopSeconds = 5;
 
 std::string readWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -249,6 +250,20 @@ int awaitPort(int fd) {
     return 0;
 }
 
+// Reaps the stopped server as soon as it is gone (it exits within
+// milliseconds of SIGTERM), or kills it after kStopSeconds.
+void awaitExit(int pid) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
+    while (::waitpid(pid, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            return;
+        }
+        ::usleep(2 * 1000);
+    }
+}
+
 }  // namespace
 
 bool RecordedRequest::hasHeader(const std::string& name) const {
@@ -326,14 +341,7 @@ void TestServer::start(const std::string& configJson, const Options& options) {
 TestServer::~TestServer() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 50 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) {
-            ::usleep(100 * 1000);
-            if (i == 49) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-            }
-        }
+        awaitExit(pid_);
     }
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
