@@ -23,6 +23,7 @@
 #include <stdexcept>
 
 #include "RunProgram.h"
+#include "SharedFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -392,8 +393,10 @@ std::string jsonString(const std::string& bytes) {
     return out + "\"";
 }
 
-TestCertificates makeTestCertificates(const std::string& dir) {
-    TestCertificates c{dir + "/ca.pem", dir + "/ca.key", dir + "/server.pem", dir + "/server.key"};
+namespace {
+
+bool makeCertificates(const std::string& dir) {
+    TestCertificates c = testCertificatesIn(dir);
     const std::string openssl = "/usr/bin/openssl";
     std::string ext = dir + "/server.ext";
     {
@@ -415,8 +418,20 @@ TestCertificates makeTestCertificates(const std::string& dir) {
         ProgramResult r = runProgram(openssl, step);
         if (r.exitStatus != 0) {
             ADD_FAILURE() << "openssl " << step[0] << " failed:\n" << r.err;
-            break;
+            return false;
         }
     }
-    return c;
+    return true;
+}
+
+}  // namespace
+
+TestCertificates makeTestCertificates(const std::string& dir) {
+    static int calls = 0;  // each call of a process gets a CA of its own
+    copySharedFiles("certificates-" + std::to_string(++calls), dir, makeCertificates);
+    return testCertificatesIn(dir);
+}
+
+TestCertificates testCertificatesIn(const std::string& dir) {
+    return {dir + "/ca.pem", dir + "/ca.key", dir + "/server.pem", dir + "/server.key"};
 }

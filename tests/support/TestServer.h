@@ -97,7 +97,9 @@ private:
 std::string jsonString(const std::string& bytes);
 
 // A CA and a server certificate for "localhost" and 127.0.0.1 signed by it,
-// made with the openssl command in dir.
+// made with the openssl command, in dir. They are made once for the build
+// tree and copied (SharedFiles.h); each call of a process gets a CA of its
+// own.
 struct TestCertificates {
     std::string caCert;  // PEM
     std::string caKey;
@@ -105,3 +107,5 @@ struct TestCertificates {
     std::string serverKey;   // PEM, unencrypted
 };
 TestCertificates makeTestCertificates(const std::string& dir);
+// Where makeTestCertificates(dir) puts them.
+TestCertificates testCertificatesIn(const std::string& dir);
