@@ -103,11 +103,8 @@ TEST_F(UpdateCommandTest, SelfUpdateReturnsOne) {
 // The one run that waits for real pacing: a package of two KiB or less,
 // paced at one KiB, pauses once, for a second.
 TEST_F(UpdateCommandTest, ThrottledRunPausesForReal) {
-    std::string noise;
-    for (unsigned seed = 1; noise.size() < 1000; seed = seed * 1103515245 + 12345) {
-        noise += static_cast<char>(seed >> 16);  // incompressible: the zip stays over one KiB
-    }
-    ServedFile zip = package(5, 0, noise);
+    const std::string payload = noise(1000);
+    ServedFile zip = package(5, 0, payload);
     ASSERT_GT(zip.size, 1024);
     ASSERT_LE(zip.size, 2048);
     startServer(config({
@@ -119,7 +116,7 @@ TEST_F(UpdateCommandTest, ThrottledRunPausesForReal) {
     ProgramResult r = update(5, {"--throttle", "1", "--pause", "1"});
     EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_EQ(root_.read("opt/prod5/payload"), noise);
+    EXPECT_EQ(root_.read("opt/prod5/payload"), payload);
 }
 
 TEST_F(UpdateCommandTest, ScriptWrittenWithBackslashesIsRunWithSlashes) {
@@ -373,9 +370,9 @@ TEST_P(UpdateFailureTest, ExitStatusIsTheResultCode) {
     if (*c.lockExit) {
         root_.write("lock-exit", c.lockExit);
     }
-    std::string download = c.downloadStatus == 200
-                               ? fileRoute("GET /lm-download?path=pkg/p5.zip", zip)
-                               : statusRoute("GET /lm-download?path=pkg/p5.zip", c.downloadStatus);
+    Route download = c.downloadStatus == 200
+                         ? fileRoute("GET /lm-download?path=pkg/p5.zip", zip)
+                         : statusRoute("GET /lm-download?path=pkg/p5.zip", c.downloadStatus);
     startServer(config({
         textRoute("POST /lm-update",
                   updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),

@@ -62,7 +62,7 @@ protected:
 
     // A download answer serving the file, with extra JSON fields.
     std::string fileAnswer(const std::string& extra = "") const {
-        return "{\"body_file\": " + jsonString(root().file("served/a.zip")) + extra + "}";
+        return ServerAnswers::fileAnswer(root().file("served/a.zip"), extra);
     }
 
     std::string serve(const std::string& downloadAnswer, const std::string& md5 = "") const {
@@ -593,8 +593,8 @@ TEST_F(LmUpdateClientDownloadTest, NoServerDeliversRemovesTheDirectory) {
 TEST_F(LmUpdateClientDownloadTest, BodyBeyondTheAnnouncedSizeIsNotWritten) {
     // The head promises the right length but the server keeps sending.
     root().write("served/long.zip", content_ + std::string(5000, 'Z'));
-    TestServer server(serve("{\"body_file\": " + jsonString(root().file("served/long.zip")) +
-                            ", \"content_length\": 10000}"));
+    TestServer server(serve(
+        ServerAnswers::fileAnswer(root().file("served/long.zip"), ", \"content_length\": 10000")));
     useServers({host(server)});
     LmUpdateClient client;
     EXPECT_EQ(runUpdate(client), 1);
