@@ -11,7 +11,7 @@ ARM_CONFIGURE = cmake -S . -B $(ARM_BUILD) -DCMAKE_BUILD_TYPE=Release -DLM_BUILD
 	"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)" -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
 PACKAGE_BUILD ?= build-package
 
-.PHONY: all deps build test demo bench bench-update asan interop fuzz arm package package-arm format clean
+.PHONY: all deps build test check demo bench bench-update asan interop fuzz arm package package-arm format clean
 
 all: build
 
@@ -26,6 +26,12 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The fast loop: builds without installing packages, then runs every test
+# but those labelled slow.
+check: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
 # Only what the demo runs; a later `make test` builds the rest in the same tree.
 demo: deps $(BUILD)/CMakeCache.txt

@@ -239,7 +239,7 @@ def start_update_server(scratch, source, package, nginx_port, signed=""):
         f.write('{"routes": {"POST /lm-update": {"status": 200, "body_file": "%s"}}}' % response)
     port_file = os.path.join(directory, "port")
     proc = subprocess.Popen(
-        [sys.executable, os.path.join(source, "tests/support/update_server.py"), "--config",
+        [sys.executable, os.path.join(source, "tools/update_server.py"), "--config",
          config, "--log", os.path.join(directory, "requests.log"), "--port-file", port_file],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.time() + 10

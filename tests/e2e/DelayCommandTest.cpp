@@ -26,7 +26,7 @@ protected:
     // be deferred; their install-package scripts record their arguments.
     void deferBoth() {
         std::string packages;
-        std::vector<std::string> routes;
+        std::vector<Route> routes;
         for (int id : {5, 6}) {
             std::string tag = "later" + std::to_string(id);
             ServedFile zip = makeZip("p" + std::to_string(id) + ".zip",

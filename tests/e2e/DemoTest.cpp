@@ -31,7 +31,7 @@ protected:
     // The demo's scratch directory goes below a directory of this test.
     RunOptions options() const {
         RunOptions options;
-        options.env = {"TMPDIR=" + tmp_.path()};
+        options.env = {"TMPDIR=" + tmp_.path(), "PYTHON=" LM_TEST_PYTHON};
         options.timeoutSeconds = 120;
         return options;
     }

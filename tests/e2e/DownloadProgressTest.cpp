@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "RunProgram.h"
+#include "ServerAnswers.h"
 #include "TempRoot.h"
 #include "TestServer.h"
 
@@ -25,9 +26,9 @@ TEST(DownloadProgressTest, RootWithABlankReachesTheScript) {
         md5 +
         "\" size=\"5000\"/>\n<RunInfo format=\"zip\"/>\n</PackageInfo>\n</PackageInfoList>\n"
         "</LmSelfUpdateResponse>\n";
-    TestServer server(
-        "{\"routes\": {\"POST /lm-self-update\": {\"body\": " + jsonString(response) +
-        "}, \"GET /lm-download\": {\"body_file\": " + jsonString(outer.file("served.bin")) + "}}}");
+    TestServer server(ServerAnswers::config(
+        {{"POST /lm-self-update", ServerAnswers::answer(response)},
+         {"GET /lm-download", ServerAnswers::fileAnswer(outer.file("served.bin"))}}));
 
     std::string root = outer.file("install root");
     outer.write("install root/conf/network.xml",

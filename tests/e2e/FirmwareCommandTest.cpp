@@ -226,10 +226,9 @@ class FirmwareDownloadFailureTest : public FirmwareCommandTest,
 TEST_P(FirmwareDownloadFailureTest, ResultCodeOfTheAnswer) {
     const DownloadCase& c = GetParam();
     ServedFile file = storeAnswer();
-    std::string download = c.downloadAnswer.empty()
-                               ? fileRoute("GET /lm-download?path=fw/f.bin", file)
-                               : "\"GET /lm-download?path=fw/f.bin\": " + c.downloadAnswer;
-    startServer(config({"\"GET /lm-sessionid\": " + c.sessionAnswer, download}));
+    std::string download = c.downloadAnswer.empty() ? fileAnswer(file.path) : c.downloadAnswer;
+    startServer(config(
+        {{"GET /lm-sessionid", c.sessionAnswer}, {"GET /lm-download?path=fw/f.bin", download}}));
     ProgramResult r = firmware("update", "3.1");
     EXPECT_EQ(r.exitStatus, c.exitStatus) << r.out << r.err;
     EXPECT_EQ(root_.size(localFile()), c.bytesLeft);
@@ -271,9 +270,10 @@ TEST_F(FirmwareCommandTest, MovedFirmwareIsFollowedWithoutIdentifyingHeadersElse
     TestServer mirror(config({fileRoute("GET /f.bin", file)}));
     startServer(
         config({textRoute("GET /lm-sessionid", "SID42"),
-                "\"GET /lm-download?path=fw/f.bin\": {\"redirect\": " +
-                    jsonString("http://localhost:" + std::to_string(mirror.port()) + "/f.bin") +
-                    ", \"status\": 307}"}));
+                {"GET /lm-download?path=fw/f.bin",
+                 "{\"redirect\": " +
+                     jsonString("http://localhost:" + std::to_string(mirror.port()) + "/f.bin") +
+                     ", \"status\": 307}"}}));
     ProgramResult r = firmware("update", "3.1");
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
     EXPECT_EQ(root_.read(localFile()), kFirmware);

@@ -3,7 +3,6 @@
 // installs.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "UpdateFixture.h"
@@ -12,16 +11,6 @@ namespace {
 
 constexpr int kProduct = 5;
 constexpr const char* kLocalFile = "download/5/2_0_0_1/p5.zip";
-
-// Bytes zip cannot shrink, so the package is large enough to be caught mid-way.
-std::string noise(size_t size) {
-    std::mt19937 random(5);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random() & 0xff);
-    }
-    return bytes;
-}
 
 class InterruptedUpdateTest : public UpdateFixture {
 protected:
@@ -40,12 +29,11 @@ protected:
     // unless fast.
     void serve(const ServedFile& file, bool fast = false) {
         std::string pace = fast ? "" : ", \"chunk_size\": 2000, \"chunk_delay\": 0.1";
-        startServer(config(
-            {textRoute("POST /lm-update",
-                       updateResponse(201, packageXml(kProduct, version2001(), "pkg/p5.zip", file,
-                                                      "install"))),
-             jsonString("GET /lm-download") +
-                 ": {\"status\": 200, \"body_file\": " + jsonString(file.path) + pace + "}"}));
+        startServer(
+            config({textRoute("POST /lm-update",
+                              updateResponse(201, packageXml(kProduct, version2001(), "pkg/p5.zip",
+                                                             file, "install"))),
+                    {"GET /lm-download", fileAnswer(file.path, pace)}}));
     }
 
     // An update run that gets signal once `ready` (a shell test) holds; the

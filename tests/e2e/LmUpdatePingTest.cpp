@@ -7,6 +7,7 @@
 #include <string>
 
 #include "RunProgram.h"
+#include "ServerAnswers.h"
 #include "TempRoot.h"
 #include "TestServer.h"
 
@@ -35,7 +36,7 @@ class LmUpdatePingTest : public testing::TestWithParam<PingCase> {};
 
 TEST_P(LmUpdatePingTest, ExitStatusAndOutput) {
     const PingCase& c = GetParam();
-    TestServer server("{\"routes\": {\"GET /control?act=ping\": " + c.answer + "}}");
+    TestServer server(ServerAnswers::config({{"GET /control?act=ping", c.answer}}));
     TempRoot root;
     root.makeStandardDirs();
     root.write("conf/network.xml", settingsFor("127.0.0.1:" + std::to_string(server.port()), 1));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "RunProgram.h"
+#include "ServerAnswers.h"
 #include "TempRoot.h"
 #include "TestServer.h"
 
@@ -28,8 +29,7 @@ void PrintTo(const VerifyCase& c, std::ostream* out) {
 class LmUpdateVerifyTest : public testing::TestWithParam<VerifyCase> {
 protected:
     static std::string answering(int status) {
-        return "{\"routes\": {\"GET /lm-verify\": {\"status\": " + std::to_string(status) +
-               ", \"body\": \"\"}}}";
+        return ServerAnswers::config({{"GET /lm-verify", ServerAnswers::answer("", status)}});
     }
 };
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -97,6 +98,25 @@ TEST_F(UpdateCommandTest, SelfUpdateReturnsOne) {
     ProgramResult r = update(1000);
     EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
     EXPECT_EQ(installedVersion(1000), "2.0.0.1");
+}
+
+// The one run that waits for real pacing: a package of two KiB or less,
+// paced at one KiB, pauses once, for a second.
+TEST_F(UpdateCommandTest, ThrottledRunPausesForReal) {
+    const std::string payload = noise(1000);
+    ServedFile zip = package(5, 0, payload);
+    ASSERT_GT(zip.size, 1024);
+    ASSERT_LE(zip.size, 2048);
+    startServer(config({
+        textRoute("POST /lm-update",
+                  updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+        fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
+    }));
+    auto start = std::chrono::steady_clock::now();
+    ProgramResult r = update(5, {"--throttle", "1", "--pause", "1"});
+    EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(root_.read("opt/prod5/payload"), payload);
 }
 
 TEST_F(UpdateCommandTest, ScriptWrittenWithBackslashesIsRunWithSlashes) {
@@ -350,9 +370,9 @@ TEST_P(UpdateFailureTest, ExitStatusIsTheResultCode) {
     if (*c.lockExit) {
         root_.write("lock-exit", c.lockExit);
     }
-    std::string download = c.downloadStatus == 200
-                               ? fileRoute("GET /lm-download?path=pkg/p5.zip", zip)
-                               : statusRoute("GET /lm-download?path=pkg/p5.zip", c.downloadStatus);
+    Route download = c.downloadStatus == 200
+                         ? fileRoute("GET /lm-download?path=pkg/p5.zip", zip)
+                         : statusRoute("GET /lm-download?path=pkg/p5.zip", c.downloadStatus);
     startServer(config({
         textRoute("POST /lm-update",
                   updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),

@@ -8,10 +8,12 @@
 
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "RunProgram.h"
+#include "ServerAnswers.h"
 #include "TempRoot.h"
 #include "TestServer.h"
 
@@ -27,7 +29,7 @@ struct ServedFile {
     std::string md5;
 };
 
-class UpdateFixture : public testing::Test {
+class UpdateFixture : public testing::Test, public ServerAnswers {
 protected:
     void SetUp() override {
         root_.makeStandardDirs();
@@ -120,16 +122,12 @@ protected:
         return file;
     }
 
-    // One PackageInfo element of an update response.
+    // One PackageInfo element of an update response, for a served file.
     static std::string packageXml(int id, const std::string& versionXml, const std::string& url,
                                   const ServedFile& file, const std::string& installScript,
                                   const std::string& format = "zip") {
-        return "<PackageInfo path=\"\" file=\"\"><ProductInfo id=\"" + std::to_string(id) +
-               "\" name=\"prod" + std::to_string(id) + "\" desc=\"Product " + std::to_string(id) +
-               "\" installPath=\"\"/><PlatformInfo arch=\"\" os=\"\" vendor=\"\" version=\"\"/>" +
-               versionXml + "<DownloadInfo url=\"" + url + "\" md5=\"" + file.md5 + "\" size=\"" +
-               std::to_string(file.size) + "\" time=\"\" result=\"0\"/><RunInfo format=\"" +
-               format + "\" installScript=\"" + installScript + "\" result=\"0\"/></PackageInfo>";
+        return package({id, "Product " + std::to_string(id), versionXml, url, file.md5, file.size,
+                        installScript, format});
     }
 
     static std::string version2001() {
@@ -137,29 +135,20 @@ protected:
                "status=\"\" desc=\"\"/>";
     }
 
+    // An update response announcing the packages (PackageInfo elements).
     static std::string updateResponse(int code, const std::string& packages = "") {
-        return "<?xml version=\"1.0\"?><LmUpdateResponse><Result code=\"" + std::to_string(code) +
-               "\" status=\"ok\"/><PackageInfoList>" + packages +
-               "</PackageInfoList></LmUpdateResponse>";
+        return response(code, "<PackageInfoList>\n" + packages + "</PackageInfoList>\n");
     }
 
-    // A route answering 200 with body (text) or the file.
-    static std::string textRoute(const std::string& key, const std::string& body) {
-        return jsonString(key) + ": {\"status\": 200, \"body\": " + jsonString(body) + "}";
+    // A route answering 200 with body (text) or the file, or status alone.
+    static Route textRoute(const std::string& key, const std::string& body) {
+        return {key, answer(body)};
     }
-    static std::string fileRoute(const std::string& key, const ServedFile& file) {
-        return jsonString(key) + ": {\"status\": 200, \"body_file\": " + jsonString(file.path) +
-               "}";
+    static Route fileRoute(const std::string& key, const ServedFile& file) {
+        return {key, fileAnswer(file.path)};
     }
-    static std::string statusRoute(const std::string& key, int status) {
-        return jsonString(key) + ": {\"status\": " + std::to_string(status) + ", \"body\": \"no\"}";
-    }
-    static std::string config(const std::vector<std::string>& routes) {
-        std::string text = "{\"routes\": {";
-        for (size_t i = 0; i < routes.size(); ++i) {
-            text += (i ? ", " : "") + routes[i];
-        }
-        return text + "}}";
+    static Route statusRoute(const std::string& key, int status) {
+        return {key, answer("no", status)};
     }
 
     std::string record(const std::string& script) const {
@@ -184,6 +173,16 @@ protected:
     TempRoot root_;
     std::unique_ptr<TestServer> server_;
 };
+
+// Bytes zip cannot shrink, so that a package has the size of its payload.
+inline std::string noise(size_t size) {
+    std::mt19937 random(5);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xff);
+    }
+    return bytes;
+}
 
 // An install script that copies the archive's payload into the directory
 // given with -d and records its arguments in ROOT/record/<tag>.

@@ -73,10 +73,16 @@ echo 255 >"$scratch/list.status"
 expect "nothing installed, nothing to do" 0 ""
 rm -f "$scratch/list.status"
 
-# Another holder of the lock (a manual run under flock) blocks the run.
-flock "$scratch/lock" sleep 5 &
+# Another holder of the lock (a manual run under flock) blocks the run. The
+# holder is the process that keeps the lock and the only one killed, so
+# nothing is left holding this script's output.
+(flock 9 && : >"$scratch/held" && exec sleep 5) 9>"$scratch/lock" >/dev/null 2>&1 &
 holder=$!
-sleep 0.5
+tries=0
+until [ -e "$scratch/held" ] || [ "$tries" -ge 100 ]; do
+    tries=$((tries + 1))
+    sleep 0.05
+done
 expect "a busy lock stops the run" 75 ""
 kill "$holder" 2>/dev/null
 wait "$holder" 2>/dev/null

@@ -23,12 +23,14 @@
 #include <stdexcept>
 
 #include "RunProgram.h"
+#include "SharedFiles.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kStartSeconds = 20;
+constexpr int kStopSeconds = 5;
 
 std::string readWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -249,6 +251,20 @@ int awaitPort(int fd) {
     return 0;
 }
 
+// Reaps the stopped server as soon as it is gone (it exits within
+// milliseconds of SIGTERM), or kills it after kStopSeconds.
+void awaitExit(int pid) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
+    while (::waitpid(pid, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            return;
+        }
+        ::usleep(2 * 1000);
+    }
+}
+
 }  // namespace
 
 bool RecordedRequest::hasHeader(const std::string& name) const {
@@ -278,9 +294,10 @@ TestServer::TestServer(const std::string& configJson, const Options& options)
 
 void TestServer::start(const std::string& configJson, const Options& options) {
     writeAtomically(dir_ + "/config.json", configJson);
-    std::vector<std::string> args{
-        "python3", LM_TEST_SERVER_SCRIPT,    "--config", dir_ + "/config.json",
-        "--log",   dir_ + "/requests.jsonl", "--sent",   dir_ + "/sent.txt"};
+    // -S: the server needs only the standard library, so no site set-up.
+    std::vector<std::string> args{LM_TEST_PYTHON, "-S", LM_TEST_SERVER_SCRIPT, "--config"};
+    args.insert(args.end(), {dir_ + "/config.json", "--log", dir_ + "/requests.jsonl"});
+    args.insert(args.end(), {"--sent", dir_ + "/sent.txt"});
     if (!options.tlsCert.empty()) {
         args.insert(args.end(), {"--tls", options.tlsCert, options.tlsKey});
         scheme_ = "https";
@@ -312,7 +329,7 @@ void TestServer::start(const std::string& configJson, const Options& options) {
         if (errFd >= 0) {
             ::dup2(errFd, 2);
         }
-        ::execvp("python3", argv.data());
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);
@@ -326,14 +343,7 @@ void TestServer::start(const std::string& configJson, const Options& options) {
 TestServer::~TestServer() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 50 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) {
-            ::usleep(100 * 1000);
-            if (i == 49) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-            }
-        }
+        awaitExit(pid_);
     }
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
@@ -393,8 +403,10 @@ std::string jsonString(const std::string& bytes) {
     return out + "\"";
 }
 
-TestCertificates makeTestCertificates(const std::string& dir) {
-    TestCertificates c{dir + "/ca.pem", dir + "/ca.key", dir + "/server.pem", dir + "/server.key"};
+namespace {
+
+bool makeCertificates(const std::string& dir) {
+    TestCertificates c = testCertificatesIn(dir);
     const std::string openssl = "/usr/bin/openssl";
     std::string ext = dir + "/server.ext";
     {
@@ -416,8 +428,20 @@ TestCertificates makeTestCertificates(const std::string& dir) {
         ProgramResult r = runProgram(openssl, step);
         if (r.exitStatus != 0) {
             ADD_FAILURE() << "openssl " << step[0] << " failed:\n" << r.err;
-            break;
+            return false;
         }
     }
-    return c;
+    return true;
+}
+
+}  // namespace
+
+TestCertificates makeTestCertificates(const std::string& dir) {
+    static int calls = 0;  // each call of a process gets a CA of its own
+    copySharedFiles("certificates-" + std::to_string(++calls), dir, makeCertificates);
+    return testCertificatesIn(dir);
+}
+
+TestCertificates testCertificatesIn(const std::string& dir) {
+    return {dir + "/ca.pem", dir + "/ca.key", dir + "/server.pem", dir + "/server.key"};
 }

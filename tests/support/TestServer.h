@@ -23,7 +23,7 @@ struct RecordedRequest {
     bool hasHeader(const std::string& name) const;
 };
 
-// The project's test update server (tests/support/update_server.py), started
+// The project's test update server (tools/update_server.py), started
 // on 127.0.0.1 (or ::1) with an ephemeral port and stopped by the destructor.
 //
 // Routes match the path and query of the request target (an absolute URI
@@ -100,7 +100,9 @@ private:
 std::string jsonString(const std::string& bytes);
 
 // A CA and a server certificate for "localhost" and 127.0.0.1 signed by it,
-// made with the openssl command in dir.
+// made with the openssl command, in dir. They are made once for the build
+// tree and copied (SharedFiles.h); each call of a process gets a CA of its
+// own.
 struct TestCertificates {
     std::string caCert;  // PEM
     std::string caKey;
@@ -108,3 +110,5 @@ struct TestCertificates {
     std::string serverKey;   // PEM, unencrypted
 };
 TestCertificates makeTestCertificates(const std::string& dir);
+// Where makeTestCertificates(dir) puts them.
+TestCertificates testCertificatesIn(const std::string& dir);

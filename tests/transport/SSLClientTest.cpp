@@ -9,12 +9,15 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <future>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "LocalServer.h"
 #include "RunProgram.h"
+#include "SharedFiles.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "TestServer.h"
@@ -53,6 +56,44 @@ void signedCertificate(const Files& f, const std::string& dir, const std::string
              f.main.caKey, "-CAcreateserial", "-days", "30", "-out", dir + "/" + name + ".pem"});
 }
 
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Where the suite's files are in dir.
+Files filesIn(const std::string& dir) {
+    Files f;
+    f.main = testCertificatesIn(dir);
+    f.otherCa = dir + "/other-ca.pem";
+    f.wildcardCert = dir + "/wildcard.pem";
+    f.wildcardKey = dir + "/wildcard.key";
+    f.clientCert = dir + "/client.pem";
+    f.clientCombined = dir + "/client-combined.pem";
+    f.clientDer = dir + "/client.der";
+    f.clientKeyDer = dir + "/client-key.der";
+    f.clientKeyEncrypted = dir + "/client-enc.key";
+    return f;
+}
+
+// Makes the suite's files in dir; false when a step failed.
+bool makeFiles(const std::string& dir) {
+    const Files f = filesIn(dir);
+    makeTestCertificates(dir);
+    openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/other-ca.key",
+             "-out", f.otherCa, "-days", "30", "-subj", "/CN=Other CA"});
+    signedCertificate(f, dir, "wildcard", "/CN=*.a.b");
+    signedCertificate(f, dir, "client", "/CN=appliance");
+    std::ofstream(f.clientCombined) << readFile(f.clientCert) << readFile(dir + "/client.key");
+    openssl({"x509", "-in", f.clientCert, "-outform", "DER", "-out", f.clientDer});
+    openssl({"pkey", "-in", dir + "/client.key", "-outform", "DER", "-out", f.clientKeyDer});
+    openssl({"pkey", "-in", dir + "/client.key", "-aes128", "-passout", "pass:secret", "-out",
+             f.clientKeyEncrypted});
+    return !testing::Test::HasFailure();
+}
+
 // Records the SNI name each client sends on context ("none" without one),
 // also when the client refuses the server afterwards.
 void recordServerName(SSL_CTX* context, std::string* name) {
@@ -68,28 +109,11 @@ void recordServerName(SSL_CTX* context, std::string* name) {
 
 class SSLTest : public testing::Test {
 protected:
+    // The files are made once for the build tree and copied here.
     static void SetUpTestSuite() {
         root_ = new TempRoot;
-        const std::string dir = root_->path();
-        files_.main = makeTestCertificates(dir);
-        files_.otherCa = dir + "/other-ca.pem";
-        openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/other-ca.key",
-                 "-out", files_.otherCa, "-days", "30", "-subj", "/CN=Other CA"});
-        signedCertificate(files_, dir, "wildcard", "/CN=*.a.b");
-        files_.wildcardCert = dir + "/wildcard.pem";
-        files_.wildcardKey = dir + "/wildcard.key";
-        signedCertificate(files_, dir, "client", "/CN=appliance");
-        files_.clientCert = dir + "/client.pem";
-        files_.clientCombined = dir + "/client-combined.pem";
-        root_->write("client-combined.pem", root_->read("client.pem") + root_->read("client.key"));
-        files_.clientDer = dir + "/client.der";
-        files_.clientKeyDer = dir + "/client-key.der";
-        files_.clientKeyEncrypted = dir + "/client-enc.key";
-        openssl({"x509", "-in", files_.clientCert, "-outform", "DER", "-out", files_.clientDer});
-        openssl(
-            {"pkey", "-in", dir + "/client.key", "-outform", "DER", "-out", files_.clientKeyDer});
-        openssl({"pkey", "-in", dir + "/client.key", "-aes128", "-passout", "pass:secret", "-out",
-                 files_.clientKeyEncrypted});
+        copySharedFiles("ssl-client-test", root_->path(), makeFiles);
+        files_ = filesIn(root_->path());
     }
     static void TearDownTestSuite() {
         delete root_;

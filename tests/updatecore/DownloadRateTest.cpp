@@ -4,6 +4,7 @@
 #include <ostream>
 #include <vector>
 
+#include "FakeClock.h"
 #include "download/DownloadRate.h"
 #include "net/SocketException.h"
 
@@ -42,18 +43,18 @@ class DownloadRateTest : public testing::TestWithParam<RateCase> {};
 
 TEST_P(DownloadRateTest, EndsOnlyAfterAWholeSlowWindow) {
     const RateCase& c = GetParam();
-    DownloadRate::Clock::time_point now{};
-    DownloadRate rate(c.timeoutMs, [&] { return now; });
+    FakeClock clock;
+    DownloadRate rate(c.timeoutMs, clock);
     int failedAt = -1;
     for (size_t i = 0; i < c.reads.size() && failedAt < 0; ++i) {
-        now += milliseconds(c.reads[i].ms);
+        clock.advance(milliseconds(c.reads[i].ms));
         try {
             rate.received(c.reads[i].bytes);
         } catch (const SocketException& e) {
             failedAt = static_cast<int>(i);
             EXPECT_TRUE(e.getMessage().startsWith("EC_READ_TIMEOUT: ")) << e.getMessage().str();
         }
-        now += milliseconds(c.reads[i].pauseMs);
+        clock.advance(milliseconds(c.reads[i].pauseMs));
         rate.paused(milliseconds(c.reads[i].pauseMs));
     }
     EXPECT_EQ(failedAt, c.failsAtRead);

@@ -75,46 +75,6 @@ std::vector<std::string> LmUpdateClientFixture::progressLines() {
     return lines;
 }
 
-std::string LmUpdateClientFixture::response(int code, const std::string& inner,
-                                            const std::string& rootName) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + rootName + ">\n<Result code=\"" +
-           std::to_string(code) + "\" status=\"x\"/>\n" + inner + "</" + rootName + ">\n";
-}
-
-std::string LmUpdateClientFixture::serverList(const std::vector<std::string>& hosts) {
-    std::string xml = "<ServerList>\n";
-    for (const auto& host : hosts) {
-        xml += "<Server host=\"" + host + "\"/>\n";
-    }
-    return xml + "</ServerList>\n";
-}
-
-std::string LmUpdateClientFixture::package(int id, const std::string& desc,
-                                           const std::string& version, const std::string& url,
-                                           const std::string& md5, int64_t size) {
-    return "<PackageInfo>\n<ProductInfo id=\"" + std::to_string(id) + "\" name=\"p\" desc=\"" +
-           desc +
-           "\"/>\n<PlatformInfo arch=\"arm\" os=\"linux\" vendor=\"v\" version=\"1\"/>\n"
-           "<ExtVersionInfo version=\"" +
-           version + "\" status=\"release\" desc=\"\"/>\n<DownloadInfo url=\"" + url + "\" md5=\"" +
-           md5 + "\" size=\"" + std::to_string(size) +
-           "\" time=\"\" result=\"0\"/>\n<RunInfo format=\"zip\" installScript=\"install.sh\" "
-           "result=\"0\"/>\n</PackageInfo>\n";
-}
-
-std::string LmUpdateClientFixture::config(
-    const std::vector<std::pair<std::string, std::string>>& routes) {
-    std::string json = "{\"routes\": {";
-    for (size_t i = 0; i < routes.size(); ++i) {
-        json += (i ? ", " : "") + jsonString(routes[i].first) + ": " + routes[i].second;
-    }
-    return json + "}}";
-}
-
-std::string LmUpdateClientFixture::answer(const std::string& body, int status) {
-    return "{\"status\": " + std::to_string(status) + ", \"body\": " + jsonString(body) + "}";
-}
-
 std::vector<std::string> LmUpdateClientFixture::lmHeaderNames(const RecordedRequest& request) {
     std::vector<std::string> names;
     for (const auto& header : request.headers) {

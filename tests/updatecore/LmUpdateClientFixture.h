@@ -10,6 +10,7 @@
 
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
+#include "ServerAnswers.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "TestServer.h"
@@ -27,7 +28,7 @@
 // default inventory, settings pointing at test servers, a progress script
 // that records its arguments, and the log copied to standard error so that
 // tests can read it.
-class LmUpdateClientFixture : public testing::Test {
+class LmUpdateClientFixture : public testing::Test, public ServerAnswers {
 public:
     using Outcome = UpdateResult::Outcome;
     static constexpr const char* kMac = "00:11:22:33:44:55";
@@ -83,21 +84,9 @@ public:
     // The progress script's recorded argument lines.
     static std::vector<std::string> progressLines();
 
-    // An update response document with a result code and inner elements.
-    static std::string response(int code, const std::string& inner = "",
-                                const std::string& rootName = "LmUpdateResponse");
-    static std::string serverList(const std::vector<std::string>& hosts);
-    // A PackageInfo element.
-    static std::string package(int id, const std::string& desc, const std::string& version,
-                               const std::string& url, const std::string& md5, int64_t size);
     // The names of a recorded request's own X-Lm- headers, in the order sent.
     static std::vector<std::string> lmHeaderNames(const RecordedRequest& request);
     // Sets the file's modification time an hour back and returns it, so
     // that a later rewrite shows.
     static std::filesystem::file_time_type backdate(const std::string& path);
-
-    // A test server configuration: routes given as "METHOD /path": answer.
-    static std::string config(const std::vector<std::pair<std::string, std::string>>& routes);
-    // {"status": status, "body": body}
-    static std::string answer(const std::string& body, int status = 200);
 };

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "LazyText.h"
 #include "LmUpdateClientFixture.h"
 #include "LmUpdateCore.h"
 #include "net/HttpConnection.h"
@@ -160,7 +161,7 @@ TEST_F(LmUpdateClientRequestTest, ProxyAsking407IsAProxyFailure) {
 // What a faulty server does to one update request.
 struct FaultCase {
     const char* name;
-    std::string answer;
+    LazyText answer;
     Outcome result;       // of update()
     const char* out;      // standard output
     const char* logLine;  // a line the log must hold
@@ -176,7 +177,7 @@ class LmUpdateClientFaultTest : public LmUpdateClientFixture,
 
 TEST_P(LmUpdateClientFaultTest, EndsWithTheRightReport) {
     const FaultCase& c = GetParam();
-    TestServer server(config({{"POST /lm-self-update", c.answer}}));
+    TestServer server(config({{"POST /lm-self-update", c.answer()}}));
     useServers({host(server)}, "type=\"http\" timeout=\"1\"");
     ServerSession session;
     LmUpdateClient client(session);
@@ -196,7 +197,9 @@ std::string elements(int count) {
     }
     return text;
 }
-const std::string kTooManyElements = LmUpdateClientFixture::response(200, elements(100001));
+std::string tooManyElements() {
+    return "{\"body\": " + jsonString(LmUpdateClientFixture::response(200, elements(100001))) + "}";
+}
 // Logged only up to its first 4 KiB.
 const std::string kLongAnswer = kUpToDate + std::string(5000, ' ');
 const std::string kLongAnswerCut = " ... (" + std::to_string(kLongAnswer.size()) + " bytes)";
@@ -239,8 +242,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "{\"body\": " + jsonString(LmUpdateClientFixture::response(202)) + "}",
                   Outcome::kFailed, "EC_LMUPDATE_UPDATE_ERROR\n",
                   "LmUpdate: update answer refused: result 202"},
-        FaultCase{"OverTheElementCapOfAnswers", "{\"body\": " + jsonString(kTooManyElements) + "}",
-                  Outcome::kFailed, "EC_LMUPDATE_UPDATE_ERROR\n",
+        FaultCase{"OverTheElementCapOfAnswers", LazyText(tooManyElements), Outcome::kFailed,
+                  "EC_LMUPDATE_UPDATE_ERROR\n",
                   "LmUpdate: invalid update response format: over the limit: more elements than "
                   "100000"},
         FaultCase{"LongAnswerIsCutInTheLog", "{\"body\": " + jsonString(kLongAnswer) + "}",

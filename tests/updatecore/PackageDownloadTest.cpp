@@ -13,6 +13,7 @@
 #include <ostream>
 #include <regex>
 
+#include "FakeClock.h"
 #include "LmUpdateClientFixture.h"
 #include "MD5.h"
 #include "download/PackageDownload.h"
@@ -69,7 +70,7 @@ protected:
 
     // A download answer serving the file, with extra JSON fields.
     std::string fileAnswer(const std::string& extra = "") const {
-        return "{\"body_file\": " + jsonString(root().file("served/a.zip")) + extra + "}";
+        return ServerAnswers::fileAnswer(root().file("served/a.zip"), extra);
     }
 
     std::string serve(const std::string& downloadAnswer, const std::string& md5 = "") const {
@@ -695,8 +696,8 @@ TEST_F(LmUpdateClientDownloadTest, NoServerDeliversRemovesTheDirectory) {
 TEST_F(LmUpdateClientDownloadTest, BodyBeyondTheAnnouncedSizeIsNotWritten) {
     // The head promises the right length but the server keeps sending.
     root().write("served/long.zip", content_ + std::string(5000, 'Z'));
-    TestServer server(serve("{\"body_file\": " + jsonString(root().file("served/long.zip")) +
-                            ", \"content_length\": 10000}"));
+    TestServer server(serve(
+        ServerAnswers::fileAnswer(root().file("served/long.zip"), ", \"content_length\": 10000")));
     useServers({host(server)});
     EXPECT_EQ(runUpdate(), 1);
     EXPECT_EQ(root().size(kLocalFile), 10000);
@@ -788,13 +789,17 @@ INSTANTIATE_TEST_SUITE_P(
                    -1}),
     [](const testing::TestParamInfo<AnswerCase>& info) { return info.param.name; });
 
+// On the fake clock: the pauses are counted, not waited for (the
+// end-to-end tests wait for a real one).
 TEST_F(LmUpdateClientDownloadTest, ThrottledTransferPausesAfterEachAllowance) {
     useContent(pattern(3072));
     TestServer server(serve(fileAnswer()));
     useServers({host(server)});
-    auto start = std::chrono::steady_clock::now();
+    FakeClock clock;
+    ProcessClockOverride onFakeTime(clock);
     EXPECT_EQ(runUpdate(nullptr, false, 1, 1), 1);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    const Clock::Duration second = std::chrono::seconds(1);
+    EXPECT_EQ(clock.sleeps(), std::vector<Clock::Duration>({second, second}));
 }
 
 // --- Resume -----------------------------------------------------------------

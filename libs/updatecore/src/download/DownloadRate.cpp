@@ -1,19 +1,18 @@
 #include "download/DownloadRate.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "net/SocketException.h"
 
-DownloadRate::DownloadRate(int timeoutMs, Now now)
-    : now_(std::move(now)),
+DownloadRate::DownloadRate(int timeoutMs, const Clock& clock)
+    : clock_(clock),
       window_(
-          std::max<Clock::duration>(std::chrono::milliseconds(std::max(timeoutMs, 0)), kMinWindow)),
-      windowStart_(now_()) {}
+          std::max<Clock::Duration>(std::chrono::milliseconds(std::max(timeoutMs, 0)), kMinWindow)),
+      windowStart_(clock_.now()) {}
 
 void DownloadRate::received(int count) {
     bytesInWindow_ += count;
-    Clock::time_point now = now_();
+    Clock::TimePoint now = clock_.now();
     if (now - windowStart_ - pausedInWindow_ < window_) {
         return;
     }
@@ -23,10 +22,10 @@ void DownloadRate::received(int count) {
                               __LINE__);
     }
     windowStart_ = now;
-    pausedInWindow_ = Clock::duration::zero();
+    pausedInWindow_ = Clock::Duration::zero();
     bytesInWindow_ = 0;
 }
 
-void DownloadRate::paused(Clock::duration pause) {
+void DownloadRate::paused(Clock::Duration pause) {
     pausedInWindow_ += pause;
 }

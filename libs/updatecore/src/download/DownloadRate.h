@@ -2,7 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
+
+#include "Clock.h"
 
 // The lowest rate a download may keep: a server that sends just enough to
 // beat each read's time-out must still not hold a run for hours. Measured
@@ -10,27 +11,24 @@
 // not count.
 class DownloadRate {
 public:
-    using Clock = std::chrono::steady_clock;
-    using Now = std::function<Clock::time_point()>;
-
     static constexpr int64_t kMinBytesPerSecond = 1024;
     static constexpr std::chrono::seconds kMinWindow{30};
 
-    explicit DownloadRate(int timeoutMs, Now now = Clock::now);
+    explicit DownloadRate(int timeoutMs, const Clock& clock = Clock::process());
 
     // After count bytes arrived: raises the read time-out (SocketException,
     // EC_READ_TIMEOUT) once a whole window brought less than the lowest
     // rate.
     void received(int count);
     // A pacing sleep that must not count as transfer time.
-    void paused(Clock::duration pause);
+    void paused(Clock::Duration pause);
 
-    Clock::duration window() const { return window_; }
+    Clock::Duration window() const { return window_; }
 
 private:
-    Now now_;
-    Clock::duration window_;
-    Clock::time_point windowStart_;
-    Clock::duration pausedInWindow_{};
+    const Clock& clock_;
+    Clock::Duration window_;
+    Clock::TimePoint windowStart_;
+    Clock::Duration pausedInWindow_{};
     int64_t bytesInWindow_ = 0;
 };

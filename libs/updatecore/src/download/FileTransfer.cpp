@@ -1,8 +1,7 @@
 #include "download/FileTransfer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
 
 #include "StopSignals.h"
 #include "Utils.h"
@@ -20,7 +19,7 @@ int32_t FileTransfer::run(InputStream& body, OutputStream& out, int32_t received
     steps_ = 0;
     percent_ = 0;
     sincePause_ = 0;
-    DownloadRate rate(timeoutMs_, now_);
+    DownloadRate rate(timeoutMs_, clock_);
     char buffer[kChunk];
     // Never past the announced size: a server that keeps sending must not
     // fill the disk.
@@ -64,9 +63,9 @@ void FileTransfer::pace(int chunk, DownloadRate& rate) {
     if (sincePause_ > allowance) {
         sincePause_ -= allowance;
         if (pauseSeconds_ > 0) {
-            DownloadRate::Clock::time_point start = now_();
-            ::sleep(static_cast<unsigned>(pauseSeconds_));
-            rate.paused(now_() - start);
+            Clock::TimePoint start = clock_.now();
+            clock_.sleep(std::chrono::seconds(pauseSeconds_));
+            rate.paused(clock_.now() - start);
         }
     }
 }

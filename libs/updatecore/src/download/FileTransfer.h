@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <utility>
 
+#include "Clock.h"
 #include "String.h"
 #include "download/DownloadRate.h"
 
@@ -19,12 +19,11 @@ class FileTransfer {
 public:
     using Progress = std::function<void(int32_t received)>;
 
-    FileTransfer(int throttleKB, int pauseSeconds, int timeoutMs,
-                 DownloadRate::Now now = DownloadRate::Clock::now)
+    FileTransfer(int throttleKB, int pauseSeconds, int timeoutMs, Clock& clock = Clock::process())
         : throttleKB_(throttleKB),
           pauseSeconds_(pauseSeconds),
           timeoutMs_(timeoutMs),
-          now_(std::move(now)) {}
+          clock_(clock) {}
 
     // From received on, never past size; the byte count on disk at the end.
     int32_t run(InputStream& body, OutputStream& out, int32_t received, int32_t size,
@@ -41,7 +40,7 @@ private:
     int throttleKB_;
     int pauseSeconds_;
     int timeoutMs_;
-    DownloadRate::Now now_;
+    Clock& clock_;
     int32_t steps_ = 0;    // progress reports made, 0 to kProgressSteps
     int32_t percent_ = 0;  // last whole percentage logged
     int64_t sincePause_ = 0;
