@@ -1,4 +1,4 @@
-#include "LmUpdateParser.h"
+#include "ServerAnswer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 
 namespace {
 
-LmUpdateParser& parsed(LmUpdateParser& parser, const std::string& text) {
-    EXPECT_TRUE(parser.parse(String(text))) << text;
-    return parser;
+ServerAnswer& parsed(ServerAnswer& answer, const std::string& text) {
+    EXPECT_TRUE(answer.parse(String(text))) << text;
+    return answer;
 }
 
 const char kFullPackage[] =
@@ -29,15 +29,15 @@ std::string response(const std::string& inner) {
            "</PackageInfoList></LmUpdateResponse>";
 }
 
-TEST(LmUpdateParserTest, EmptyOrBrokenTextHasNoDocument) {
-    LmUpdateParser parser;
-    EXPECT_FALSE(parser.parse(String("")));
-    EXPECT_FALSE(parser.parse(String("<A><B></A>")));
+TEST(ServerAnswerTest, EmptyOrBrokenTextHasNoDocument) {
+    ServerAnswer answer;
+    EXPECT_FALSE(answer.parse(String("")));
+    EXPECT_FALSE(answer.parse(String("<A><B></A>")));
     Vector<LmPackageInfo> packages(0, 20);
-    EXPECT_EQ(parser.readPackageInfoList(packages, true), -1);
-    EXPECT_EQ(parser.getResultCode(), -1);
+    EXPECT_EQ(answer.readPackageInfoList(packages, true), -1);
+    EXPECT_EQ(answer.getResultCode(), -1);
     String text("kept");
-    EXPECT_FALSE(parser.describe(text));
+    EXPECT_FALSE(answer.describe(text));
     EXPECT_EQ(text, "kept");
 }
 
@@ -55,14 +55,14 @@ void PrintTo(const ResultCase& c, std::ostream* os) {
 class ResultCodeTest : public testing::TestWithParam<ResultCase> {};
 
 TEST_P(ResultCodeTest, ReadsCodeAndStatus) {
-    LmUpdateParser parser;
-    parsed(parser, GetParam().document);
-    EXPECT_EQ(parser.getResultCode(), GetParam().code);
-    EXPECT_EQ(parser.getResultStatus(), GetParam().status);
+    ServerAnswer answer;
+    parsed(answer, GetParam().document);
+    EXPECT_EQ(answer.getResultCode(), GetParam().code);
+    EXPECT_EQ(answer.getResultStatus(), GetParam().status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Parser, ResultCodeTest,
+    Answers, ResultCodeTest,
     testing::Values(
         ResultCase{"Plain", "<R><Result code=\"210\" status=\"moved\"/></R>", 210, "moved"},
         ResultCase{"NoResult", "<R><Other code=\"201\"/></R>", -1, ""},
@@ -72,11 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"AttributeCase", "<R><Result CODE=\"200\" Status=\"x\"/></R>", 200, "x"}),
     [](const testing::TestParamInfo<ResultCase>& info) { return info.param.name; });
 
-TEST(LmUpdateParserTest, ReadsEveryFieldOfAPackage) {
-    LmUpdateParser parser;
-    parsed(parser, response(kFullPackage));
+TEST(ServerAnswerTest, ReadsEveryFieldOfAPackage) {
+    ServerAnswer answer;
+    parsed(answer, response(kFullPackage));
     Vector<LmPackageInfo> packages(0, 20);
-    ASSERT_EQ(parser.readPackageInfoList(packages, false), 1);
+    ASSERT_EQ(answer.readPackageInfoList(packages, false), 1);
     const LmPackageInfo& p = packages[0];
     EXPECT_EQ(p.path, "p");
     EXPECT_EQ(p.file, "f.zip");
@@ -108,28 +108,28 @@ TEST(LmUpdateParserTest, ReadsEveryFieldOfAPackage) {
     EXPECT_EQ(p.runResult, 8);
 }
 
-TEST(LmUpdateParserTest, DropsPackagesWithFewerThanFiveChildren) {
-    LmUpdateParser parser;
-    parsed(parser, response("<PackageInfo path=\"four\"><ProductInfo id=\"1\"/><PlatformInfo/>"
+TEST(ServerAnswerTest, DropsPackagesWithFewerThanFiveChildren) {
+    ServerAnswer answer;
+    parsed(answer, response("<PackageInfo path=\"four\"><ProductInfo id=\"1\"/><PlatformInfo/>"
                             "<DownloadInfo/><RunInfo/></PackageInfo>" +
                             std::string(kFullPackage) +
                             "<PackageInfo><ProductInfo id=\"3\"/><PlatformInfo/><DownloadInfo/>"
                             "<RunInfo/><Unknown/></PackageInfo>"));
     Vector<LmPackageInfo> packages(0, 20);
-    ASSERT_EQ(parser.readPackageInfoList(packages, false), 2);
+    ASSERT_EQ(answer.readPackageInfoList(packages, false), 2);
     EXPECT_EQ(packages[0].product.id, 2000);
     EXPECT_EQ(packages[1].product.id, 3);  // unknown child ignored, still five
 }
 
-TEST(LmUpdateParserTest, LastVersionElementWins) {
+TEST(ServerAnswerTest, LastVersionElementWins) {
     const std::string parts = "<ProductInfo id=\"1\"/><PlatformInfo/><DownloadInfo/><RunInfo/>";
     const std::string numeric = "<LmVersionInfo major=\"1\" minor=\"2\"/>";
     const std::string text = "<ExtVersionInfo version=\"v-a\" status=\"s\"/>";
-    LmUpdateParser parser;
-    parsed(parser, response("<PackageInfo>" + parts + numeric + text + "</PackageInfo>" +
+    ServerAnswer answer;
+    parsed(answer, response("<PackageInfo>" + parts + numeric + text + "</PackageInfo>" +
                             "<PackageInfo>" + parts + text + numeric + "</PackageInfo>"));
     Vector<LmPackageInfo> packages(0, 20);
-    ASSERT_EQ(parser.readPackageInfoList(packages, false), 2);
+    ASSERT_EQ(answer.readPackageInfoList(packages, false), 2);
     EXPECT_FALSE(packages[0].version.numeric);
     EXPECT_EQ(packages[0].version.version, "v-a");
     EXPECT_EQ(packages[0].version.major, 0);
@@ -138,14 +138,14 @@ TEST(LmUpdateParserTest, LastVersionElementWins) {
     EXPECT_EQ(packages[1].version.status, "");
 }
 
-TEST(LmUpdateParserTest, UnreadableNumbersFallBack) {
-    LmUpdateParser parser;
-    parsed(parser, response("<PackageInfo><ProductInfo id=\"x1\"/><PlatformInfo/>"
+TEST(ServerAnswerTest, UnreadableNumbersFallBack) {
+    ServerAnswer answer;
+    parsed(answer, response("<PackageInfo><ProductInfo id=\"x1\"/><PlatformInfo/>"
                             "<LmVersionInfo major=\"a\" minor=\"\" buildNum=\"9\"/>"
                             "<DownloadInfo size=\"big\" result=\"r\"/><RunInfo result=\"\"/>"
                             "</PackageInfo>"));
     Vector<LmPackageInfo> packages(0, 20);
-    ASSERT_EQ(parser.readPackageInfoList(packages, false), 1);
+    ASSERT_EQ(answer.readPackageInfoList(packages, false), 1);
     EXPECT_EQ(packages[0].product.id, -1);
     EXPECT_EQ(packages[0].size, 0);
     EXPECT_EQ(packages[0].downloadResult, 0);
@@ -153,146 +153,30 @@ TEST(LmUpdateParserTest, UnreadableNumbersFallBack) {
     EXPECT_EQ(packages[0].version.version, "0.0.0.9");
 }
 
-TEST(LmUpdateParserTest, PackageListRootServesBothForms) {
-    LmUpdateParser parser;
-    parsed(parser, "<PackageInfoList>" + std::string(kFullPackage) + "</PackageInfoList>");
+TEST(ServerAnswerTest, PackageListRootServesBothForms) {
+    ServerAnswer answer;
+    parsed(answer, "<PackageInfoList>" + std::string(kFullPackage) + "</PackageInfoList>");
     Vector<LmPackageInfo> packages(0, 20);
-    EXPECT_EQ(parser.readPackageInfoList(packages, false), 1);
-    EXPECT_EQ(parser.readPackageInfoList(packages, true), 1);
-    parsed(parser, "<Other>" + std::string(kFullPackage) + "</Other>");
-    EXPECT_EQ(parser.readPackageInfoList(packages, false), -1);
+    EXPECT_EQ(answer.readPackageInfoList(packages, false), 1);
+    EXPECT_EQ(answer.readPackageInfoList(packages, true), 1);
+    parsed(answer, "<Other>" + std::string(kFullPackage) + "</Other>");
+    EXPECT_EQ(answer.readPackageInfoList(packages, false), -1);
     EXPECT_EQ(packages.size(), 0);
-    EXPECT_EQ(parser.readPackageInfoList(packages, true), 1);
+    EXPECT_EQ(answer.readPackageInfoList(packages, true), 1);
 }
 
-TEST(LmUpdateParserTest, ServerListCountsPresentHostsOnly) {
-    LmUpdateParser parser;
-    parsed(parser,
+TEST(ServerAnswerTest, ServerListCountsPresentHostsOnly) {
+    ServerAnswer answer;
+    parsed(answer,
            "<LmUpdateResponse><Result code=\"211\"/><ServerList><Server host=\"a\"/>"
            "<Server/><Any host=\"\"/><Server HOST=\"b:8080\"/></ServerList></LmUpdateResponse>");
     Vector<String> hosts(0, 20);
-    ASSERT_EQ(parser.readServerList(hosts), 3);
+    ASSERT_EQ(answer.readServerList(hosts), 3);
     EXPECT_EQ(hosts[0], "a");
     EXPECT_EQ(hosts[1], "");
     EXPECT_EQ(hosts[2], "b:8080");
-    parsed(parser, "<LmUpdateResponse/>");
-    EXPECT_EQ(parser.readServerList(hosts), -1);
-}
-
-TEST(LmUpdateParserTest, PartialFilesReadEveryChild) {
-    LmUpdateParser parser;
-    parsed(parser,
-           "<PartialFiles><PartialFile productID=\"5\" url=\"u\" path=\"p\" size=\"10\""
-           " actualSize=\"4\"/><Other url=\"v\" size=\"n\"/></PartialFiles>");
-    Vector<LmPartialFileInfo> files(0, 20);
-    ASSERT_EQ(parser.readPartialFiles(files), 2);
-    EXPECT_EQ(files[0].productID, 5);
-    EXPECT_EQ(files[0].url, "u");
-    EXPECT_EQ(files[0].path, "p");
-    EXPECT_EQ(files[0].size, 10);
-    EXPECT_EQ(files[0].actualSize, 4);
-    EXPECT_EQ(files[1].productID, -1);
-    EXPECT_EQ(files[1].url, "v");
-    EXPECT_EQ(files[1].size, -1);
-    EXPECT_EQ(files[1].actualSize, -1);
-}
-
-struct SizeLimitCase {
-    const char* name;
-    const char* document;
-    int minSize;
-    std::vector<long> ids;
-};
-
-void PrintTo(const SizeLimitCase& c, std::ostream* os) {
-    *os << c.name << ": " << c.document;
-}
-
-class SizeLimitTest : public testing::TestWithParam<SizeLimitCase> {};
-
-TEST_P(SizeLimitTest, ReadsLimitAndIds) {
-    LmUpdateParser parser;
-    parsed(parser, GetParam().document);
-    SizeLimit limit;
-    limit.minSize = 99;
-    limit.ids.add(42);
-    EXPECT_TRUE(parser.readSizeLimit(limit));
-    EXPECT_EQ(limit.minSize, GetParam().minSize);
-    std::vector<long> ids(limit.ids.begin(), limit.ids.end());
-    EXPECT_EQ(ids, GetParam().ids);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Parser, SizeLimitTest,
-    testing::Values(SizeLimitCase{"Root",
-                                  "<SizeLimit MinSize=\"4096\"><P id=\"1\"/><P id=\"x\"/><Q/>"
-                                  "<P id=\"7\"/></SizeLimit>",
-                                  4096,
-                                  {1, 7}},
-                    SizeLimitCase{
-                        "BelowRoot",
-                        "<Conf><SizeLimit minsize=\"12\"><P id=\"3\"/></SizeLimit></Conf>",
-                        12,
-                        {3}},
-                    SizeLimitCase{"Missing", "<Conf/>", 0, {}},
-                    SizeLimitCase{"BadMinSize", "<SizeLimit MinSize=\"lots\"/>", 0, {}}),
-    [](const testing::TestParamInfo<SizeLimitCase>& info) { return info.param.name; });
-
-TEST(LmUpdateParserTest, SizeLimitWithoutDocumentIsFalse) {
-    LmUpdateParser parser;
-    SizeLimit limit;
-    limit.minSize = 5;
-    EXPECT_FALSE(parser.readSizeLimit(limit));
-    EXPECT_EQ(limit.minSize, 0);
-}
-
-const char kInventory[] =
-    "<LmUpdateClientSettings><Inventory>"
-    "<PlatformInfo os=\"Linux\" vendor=\"\" arch=\"armv7l\" version=\"5.10\"/><Products>";
-
-TEST(LmUpdateParserTest, InstalledProductsSkipShortEntries) {
-    LmUpdateParser parser;
-    parsed(parser,
-           std::string(kInventory) +
-               "<InstalledProduct><ProductInfo id=\"7\"/></InstalledProduct>"
-               "<InstalledProduct><ProductInfo name=\"noid\"/>"
-               "<ExtVersionInfo version=\"abc\" status=\"s\" desc=\"d\"/></InstalledProduct>"
-               "<InstalledProduct><lmversioninfo major=\"3\"/><productinfo id=\"8\"/>"
-               "</InstalledProduct></Products></Inventory></LmUpdateClientSettings>");
-    Vector<LmProduct> products(0, 20);
-    Vector<int> positions(0, 20);
-    ASSERT_EQ(parser.readInstalledProducts(products, positions), 2);
-    EXPECT_EQ(products[0].info.id, -1);
-    EXPECT_EQ(products[0].info.name, "noid");
-    EXPECT_FALSE(products[0].version.numeric);
-    EXPECT_EQ(products[0].version.toString(), "abc,s,d");
-    EXPECT_EQ(products[1].info.id, 8);
-    EXPECT_EQ(products[1].version.version, "3.0.0.0");
-    EXPECT_EQ(positions[0], 1);
-    EXPECT_EQ(positions[1], 2);
-    LmProduct found;
-    EXPECT_TRUE(parser.findProduct(8, found));
-    EXPECT_EQ(found.info.id, 8);
-    EXPECT_FALSE(parser.findProduct(7, found));
-    PlatformInfo platform;
-    ASSERT_TRUE(parser.readPlatformInfo(platform));
-    EXPECT_EQ(platform.arch, "armv7l");
-}
-
-TEST(LmUpdateParserTest, UnknownChildFailsInventoryRead) {
-    LmUpdateParser parser;
-    parsed(parser,
-           std::string(kInventory) +
-               "<InstalledProduct><ProductInfo id=\"1\"/><LmVersionInfo/></InstalledProduct>"
-               "<InstalledProduct><ProductInfo id=\"2\"/><LmVersionInfo/><Extra/>"
-               "</InstalledProduct></Products></Inventory></LmUpdateClientSettings>");
-    Vector<LmProduct> products(0, 20);
-    EXPECT_EQ(parser.readInstalledProducts(products), -1);
-    EXPECT_EQ(products.size(), 1);
-    LmProduct found;
-    EXPECT_TRUE(parser.findProduct(1, found));
-    EXPECT_FALSE(parser.findProduct(2, found));  // the unreadable entry
-    EXPECT_EQ(found.info.id, 1);
+    parsed(answer, "<LmUpdateResponse/>");
+    EXPECT_EQ(answer.readServerList(hosts), -1);
 }
 
 struct DescribeCase {
@@ -309,15 +193,15 @@ void PrintTo(const DescribeCase& c, std::ostream* os) {
 class DescribeTest : public testing::TestWithParam<DescribeCase> {};
 
 TEST_P(DescribeTest, RendersDocument) {
-    LmUpdateParser parser;
-    parsed(parser, GetParam().document);
+    ServerAnswer answer;
+    parsed(answer, GetParam().document);
     String out("pre\n");
-    EXPECT_EQ(parser.describe(out), GetParam().rendered);
+    EXPECT_EQ(answer.describe(out), GetParam().rendered);
     EXPECT_EQ(out, String("pre\n") + GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Parser, DescribeTest,
+    Answers, DescribeTest,
     testing::Values(
         DescribeCase{"RegisterResponseKeepsSpelling",
                      "<lmregisterresponse CurrentTime=\"2026-01-01\"><G><P name=\"a\" value=\"1\"/>"
@@ -355,11 +239,11 @@ INSTANTIATE_TEST_SUITE_P(
         DescribeCase{"OtherRoot", "<Anything/>", false, ""}),
     [](const testing::TestParamInfo<DescribeCase>& info) { return info.param.name; });
 
-TEST(LmUpdateParserTest, RootNameAsWritten) {
-    LmUpdateParser parser;
-    EXPECT_EQ(parser.rootName(), "");
-    parsed(parser, "<lmUpdateResponse/>");
-    EXPECT_EQ(parser.rootName(), "lmUpdateResponse");
+TEST(ServerAnswerTest, RootNameAsWritten) {
+    ServerAnswer answer;
+    EXPECT_EQ(answer.rootName(), "");
+    parsed(answer, "<lmUpdateResponse/>");
+    EXPECT_EQ(answer.rootName(), "lmUpdateResponse");
 }
 
 // A package from an answer whose number would wrap (size 4294967544 read as
@@ -384,16 +268,16 @@ std::string packageWith(const std::string& product, const std::string& version,
 class PackageNumberFitTest : public testing::TestWithParam<FitCase> {};
 
 TEST_P(PackageNumberFitTest, ANumberThatDoesNotFitMarksThePackage) {
-    LmUpdateParser parser;
-    parsed(parser, response(GetParam().package));
+    ServerAnswer answer;
+    parsed(answer, response(GetParam().package));
     Vector<LmPackageInfo> packages(0, 20);
-    ASSERT_EQ(parser.readPackageInfoList(packages, false), 1);
+    ASSERT_EQ(answer.readPackageInfoList(packages, false), 1);
     EXPECT_EQ(packages[0].refusal, GetParam().refusal);
     EXPECT_EQ(packages[0].isUsable(), std::string(GetParam().refusal).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Parser, PackageNumberFitTest,
+    Answers, PackageNumberFitTest,
     testing::Values(
         FitCase{"AllFit", packageWith("id=\"2147483647\"", "major=\"1\"", "size=\"2147483647\""),
                 ""},
@@ -411,59 +295,5 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"NotANumberStillFallsBack", packageWith("id=\"x\"", "major=\"a\"", "size=\"big\""),
                 ""}),
     [](const testing::TestParamInfo<FitCase>& info) { return info.param.name; });
-
-TEST(LmUpdateParserTest, StateRecordsWhoseNumbersDoNotFitAreIgnored) {
-    LmUpdateParser parser;
-    parsed(parser,
-           "<PartialFiles><PartialFile productID=\"5\" size=\"10\" actualSize=\"4\"/>"
-           "<PartialFile productID=\"6\" size=\"4294967544\" actualSize=\"4\"/>"
-           "<PartialFile productID=\"99999999999\" size=\"1\"/></PartialFiles>");
-    Vector<LmPartialFileInfo> files(0, 20);
-    ASSERT_EQ(parser.readPartialFiles(files), 1);
-    EXPECT_EQ(files[0].productID, 5);
-
-    parsed(parser, std::string(kInventory) +
-                       "<InstalledProduct><LmVersionInfo major=\"1\"/><ProductInfo "
-                       "id=\"99999999999\"/></InstalledProduct>"
-                       "<InstalledProduct><LmVersionInfo major=\"4294967297\"/><ProductInfo "
-                       "id=\"3\"/></InstalledProduct>"
-                       "<InstalledProduct><LmVersionInfo major=\"2\"/><ProductInfo id=\"4\"/>"
-                       "</InstalledProduct></Products></Inventory></LmUpdateClientSettings>");
-    Vector<LmProduct> products(0, 20);
-    Vector<int> positions(0, 20);
-    ASSERT_EQ(parser.readInstalledProducts(products, positions), 1);
-    EXPECT_EQ(products[0].info.id, 4);
-    EXPECT_EQ(positions[0], 2);
-    LmProduct found;
-    EXPECT_FALSE(parser.findProduct(1215752191, found));
-}
-
-// Answers are held to the network caps, state files to the local ones; the
-// error text names the cap for the log.
-TEST(LmUpdateParserTest, TheSourceDecidesTheCapsAndTheErrorNamesThem) {
-    std::string wide = "<R>";
-    for (int i = 0; i < 100000; ++i) {
-        wide += "<a/>";
-    }
-    wide += "</R>";
-    LmUpdateParser parser;
-    EXPECT_EQ(parser.getSource(), LmUpdateParser::Source::kLocal);
-    EXPECT_TRUE(parser.parse(String(wide)));
-    EXPECT_EQ(parser.getErrorText(), "");
-    parser.setSource(LmUpdateParser::Source::kNetwork);
-    EXPECT_FALSE(parser.parse(String(wide)));
-    EXPECT_EQ(parser.getErrorText(), "over the limit: more elements than 100000 at line 1");
-    parser.setSource(LmUpdateParser::Source::kLocal);
-    std::string deep = "<R>";
-    for (int i = 0; i < 32; ++i) {
-        deep += "<a>";
-    }
-    for (int i = 0; i < 32; ++i) {
-        deep += "</a>";
-    }
-    EXPECT_FALSE(parser.parse(String(deep + "</R>")));
-    EXPECT_EQ(parser.getErrorText(),
-              "over the limit: elements nested deeper than 32 levels at line 1");
-}
 
 }  // namespace
