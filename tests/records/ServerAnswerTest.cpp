@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
+
+#include "SystemLog.h"
 
 namespace {
 
@@ -295,5 +298,46 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"NotANumberStillFallsBack", packageWith("id=\"x\"", "major=\"a\"", "size=\"big\""),
                 ""}),
     [](const testing::TestParamInfo<FitCase>& info) { return info.param.name; });
+
+struct RootCase {
+    const char* name;
+    const char* document;
+    std::optional<int> code;
+    const char* logged;  // what the log shows
+};
+
+void PrintTo(const RootCase& c, std::ostream* os) {
+    *os << c.name << ": " << c.document;
+}
+
+class ResultCodeInTest : public testing::TestWithParam<RootCase> {};
+
+// Only an answer of an expected kind has a result; the log says why
+// another has none.
+TEST_P(ResultCodeInTest, ReadsTheCodeOfAnExpectedRootOnly) {
+    ServerAnswer answer;
+    parsed(answer, GetParam().document);
+    SystemLog::setEcho(true);
+    testing::internal::CaptureStderr();
+    std::optional<int> code = answer.resultCodeIn({"LmSelfUpdateResponse", "LmUpdateResponse"});
+    std::string logged = testing::internal::GetCapturedStderr();
+    SystemLog::setEcho(false);
+    EXPECT_EQ(code, GetParam().code);
+    EXPECT_EQ(logged, GetParam().logged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ResultCodeInTest,
+    testing::Values(
+        RootCase{"Listed", "<LmUpdateResponse><Result code=\"201\"/></LmUpdateResponse>", 201, ""},
+        RootCase{"RootIgnoresCase",
+                 "<lmselfupdateresponse><Result code=\"200\"/></lmselfupdateresponse>", 200, ""},
+        RootCase{"OtherRoot", "<LmVerifyResponse><Result code=\"200\"/></LmVerifyResponse>",
+                 std::nullopt, "LmUpdate: Unknown update response type: LmVerifyResponse\n"},
+        RootCase{"NoCode", "<LmUpdateResponse><Result status=\"ok\"/></LmUpdateResponse>",
+                 std::nullopt, "LmUpdate: no result code available in response\n"},
+        RootCase{"CodeNotANumber", "<LmUpdateResponse><Result code=\"abc\"/></LmUpdateResponse>",
+                 std::nullopt, "LmUpdate: no result code available in response\n"}),
+    [](const testing::TestParamInfo<RootCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <initializer_list>
+#include <optional>
+
 #include "RecordDocument.h"
 #include "String.h"
 #include "Vector.h"
@@ -14,6 +17,9 @@ public:
     // Attribute code of /Result; -1 when absent, empty or not a number.
     int getResultCode() const;
     String getResultStatus() const;
+    // The result code when the root is one of roots (ignoring case); else
+    // none after a log line saying what was wrong.
+    std::optional<int> resultCodeIn(std::initializer_list<const char*> roots) const;
 
     // host attributes of the children of /ServerList: the count read, or -1
     // when there is no document or no list (out is emptied first).

@@ -1,6 +1,9 @@
 #include "ServerAnswer.h"
 
+#include <algorithm>
+
 #include "RecordReading.h"
+#include "SystemLog.h"
 #include "xml/XMLNode.h"
 
 using namespace RecordReading;
@@ -64,6 +67,21 @@ int ServerAnswer::getResultCode() const {
 String ServerAnswer::getResultStatus() const {
     NodePtr result = findNode("/Result");
     return result ? attribute(*result, "status") : String();
+}
+
+std::optional<int> ServerAnswer::resultCodeIn(std::initializer_list<const char*> roots) const {
+    const String root = rootName();
+    if (std::none_of(roots.begin(), roots.end(),
+                     [&](const char* name) { return root.equalsIgnoreCase(name); })) {
+        SystemLog::write("LmUpdate: Unknown update response type: " + root);
+        return std::nullopt;
+    }
+    const int code = getResultCode();
+    if (code < 0) {
+        SystemLog::write("LmUpdate: no result code available in response");
+        return std::nullopt;
+    }
+    return code;
 }
 
 int ServerAnswer::readServerList(Vector<String>& out) const {

@@ -102,7 +102,7 @@ int FirmwareSession::handleResponse(const String& version) {
         return kFirmwareProtocol;
     }
     // A self-update answer is not a firmware answer.
-    std::optional<int> code = LmUpdateClient::resultCodeOf(answer, {"LmUpdateResponse"});
+    std::optional<int> code = answer.resultCodeIn({"LmUpdateResponse"});
     if (!code) {
         return kFirmwareProtocol;
     }

@@ -1,7 +1,5 @@
 #include "run/LmUpdateClient.h"
 
-#include <algorithm>
-
 #include "HostValidator.h"
 #include "LmNetConfig.h"
 #include "ResultCode.h"
@@ -117,7 +115,7 @@ std::optional<int> LmUpdateClient::handleResponse(const String& body) {
         log("LmUpdate: invalid update response format: " + answer.getErrorText());
         return refuseAnswer("not a readable document");
     }
-    std::optional<int> code = resultCodeOf(answer, {"LmSelfUpdateResponse", "LmUpdateResponse"});
+    std::optional<int> code = answer.resultCodeIn({"LmSelfUpdateResponse", "LmUpdateResponse"});
     if (!code) {
         return refuseAnswer("unknown root or no result code");
     }
@@ -158,22 +156,6 @@ std::optional<int> LmUpdateClient::takeServerList(const ServerAnswer& answer, in
     servers_ = hosts;
     if (code == kRedirectStored) {
         storeServers();
-    }
-    return code;
-}
-
-std::optional<int> LmUpdateClient::resultCodeOf(const ServerAnswer& answer,
-                                                std::initializer_list<const char*> roots) {
-    String root = answer.rootName();
-    if (std::none_of(roots.begin(), roots.end(),
-                     [&](const char* name) { return root.equalsIgnoreCase(name); })) {
-        log("LmUpdate: Unknown update response type: " + root);
-        return std::nullopt;
-    }
-    int code = answer.getResultCode();
-    if (code < 0) {
-        log("LmUpdate: no result code available in response");
-        return std::nullopt;
     }
     return code;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 
 #include "LmPackageInfo.h"
@@ -65,11 +64,6 @@ public:
     // leaves the settings untouched. 201 keeps the packages announced,
     // 210 and 211 the servers for the rest of the run.
     std::optional<int> handleResponse(const String& body);
-
-    // The parsed answer's result code when its root is one of roots
-    // (ignoring case); else none after a log line saying what was wrong.
-    static std::optional<int> resultCodeOf(const ServerAnswer& answer,
-                                           std::initializer_list<const char*> roots);
 
     // The servers a redirect named for this run (empty: the settings').
     const Vector<String>& servers() const { return servers_; }
