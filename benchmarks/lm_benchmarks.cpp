@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "Base64.h"
-#include "LmUpdateParser.h"
 #include "MD5.h"
+#include "ServerAnswer.h"
 #include "Vector.h"
 
 namespace {
@@ -91,10 +91,10 @@ std::string updateResponse(int packages) {
 void BM_ParseUpdateResponse(benchmark::State& state) {
     const String text(updateResponse(static_cast<int>(state.range(0))));
     for (auto _ : state) {
-        LmUpdateParser parser;
-        parser.parse(text);
+        ServerAnswer answer;
+        answer.parse(text);
         Vector<LmPackageInfo> packages(0, 20);
-        benchmark::DoNotOptimize(parser.readPackageInfoList(packages, false));
+        benchmark::DoNotOptimize(answer.readPackageInfoList(packages, false));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * text.length());
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "InstallRoot.h"
-#include "LmUpdateParser.h"
+#include "StateDocument.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "state/LmUpdateStore.h"
@@ -56,9 +56,9 @@ protected:
 
     // Product ids of the deferred list on disk, in order.
     static std::vector<int32_t> storedIds() {
-        LmUpdateParser parser;
+        StateDocument state;
         Vector<LmPackageInfo> list;
-        EXPECT_EQ(parser.getDelayPackages(list), 0);
+        EXPECT_EQ(state.getDelayPackages(list), 0);
         return ids(list);
     }
 
@@ -71,10 +71,10 @@ protected:
     }
 
     static std::vector<int32_t> documentIds(const String& document) {
-        LmUpdateParser parser;
+        StateDocument state;
         Vector<LmPackageInfo> list;
-        EXPECT_TRUE(parser.parse(document)) << document;
-        parser.readPackageInfoList(list, false);
+        EXPECT_TRUE(state.parse(document)) << document;
+        state.readPackageInfoList(list, false);
         return ids(list);
     }
 
@@ -220,9 +220,9 @@ TEST_F(DelayPackageActionsTest, AddReplacesAnOlderPackageOfTheSameProduct) {
     LmPackageInfo newer = deferred(5);
     newer.version = LmVersionInfo("3.0.0.0", "", "");
     addDelayPackage(newer, 0);
-    LmUpdateParser parser;
+    StateDocument state;
     Vector<LmPackageInfo> list;
-    ASSERT_EQ(parser.getDelayPackages(list), 0);
+    ASSERT_EQ(state.getDelayPackages(list), 0);
     ASSERT_EQ(ids(list), (std::vector<int32_t>{6, 5}));
     EXPECT_EQ(list[1].version.version.str(), "3.0.0.0");
 

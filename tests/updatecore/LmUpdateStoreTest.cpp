@@ -7,6 +7,7 @@
 
 #include "Exception.h"
 #include "InstallRoot.h"
+#include "StateDocument.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "io/StringOutputStream.h"
@@ -304,7 +305,6 @@ TEST_F(StoreTest, PartialFilesSetReplacesAndMovesToEnd) {
         info.actualSize = 10;
         ASSERT_TRUE(store.setPartialFile(id, info));
     }
-    LmUpdateParser parser;
     Vector<LmPartialFileInfo> files(0, 20);
     ASSERT_EQ(store.getParser().readPartialFiles(files), 2);
     EXPECT_EQ(files[0].productID, 2);
@@ -396,9 +396,9 @@ TEST_F(StoreTest, PackageListRoundTrip) {
                   "<RunInfo format=\"zip\" installScript=\"install.sh\" result=\"2\"/>\n"
                   "</PackageInfo>\n</PackageInfoList>\n");
 
-    LmUpdateParser parser;
+    StateDocument state;
     Vector<LmPackageInfo> read(0, 20);
-    ASSERT_EQ(parser.getDelayPackages(read), 0);
+    ASSERT_EQ(state.getDelayPackages(read), 0);
     ASSERT_EQ(read.size(), 2);
     EXPECT_TRUE(read[0].version.numeric);
     EXPECT_EQ(read[0].version.version, "1.2.3.4");
@@ -451,10 +451,10 @@ TEST_F(StoreTest, WritePackageListIncludesEveryPackage) {
     list[1].sha256 = String(std::string(64, 'A'));
     list[1].signature = "c2ln+/==";
     EXPECT_EQ(writePackageList(out, list), 2);
-    LmUpdateParser parser;
-    ASSERT_TRUE(parser.parse(out.getString()));
+    StateDocument document;
+    ASSERT_TRUE(document.parse(out.getString()));
     Vector<LmPackageInfo> read(0, 20);
-    EXPECT_EQ(parser.readPackageInfoList(read, true), 2);
+    EXPECT_EQ(document.readPackageInfoList(read, true), 2);
     // The signed package keeps what a later check needs; the other gets none.
     ASSERT_EQ(read.size(), 2);
     EXPECT_EQ(read[1].sha256, std::string(64, 'A'));
@@ -464,15 +464,15 @@ TEST_F(StoreTest, WritePackageListIncludesEveryPackage) {
 }
 
 TEST_F(StoreTest, DelayPackagesMissingOrBroken) {
-    LmUpdateParser parser;
+    StateDocument state;
     Vector<LmPackageInfo> read(0, 20);
-    EXPECT_EQ(parser.getDelayPackages(read), -1);
+    EXPECT_EQ(state.getDelayPackages(read), -1);
     root().write(kDelayPackagesFile, "<PackageInfoList><Package");
-    EXPECT_EQ(parser.getDelayPackages(read), 0);
+    EXPECT_EQ(state.getDelayPackages(read), 0);
     EXPECT_EQ(read.size(), 0);
     ASSERT_TRUE(createDelayPackagesFile());
     EXPECT_EQ(root().read(kDelayPackagesFile), std::string(kDecl) + "<PackageInfoList/>\n");
-    EXPECT_EQ(parser.getDelayPackages(read), 0);
+    EXPECT_EQ(state.getDelayPackages(read), 0);
 }
 
 TEST_F(StoreTest, LastUpdateInfo) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CertLocation.h"
-#include "LmUpdateParser.h"
 #include "NetworkSettings.h"
+#include "StateDocument.h"
 #include "String.h"
 
 class XMLTree;
@@ -73,6 +73,6 @@ private:
     void addVerifyParameter(const char* name, const String& value);
 
     String path_;
-    LmUpdateParser parser_;
+    StateDocument parser_;
     bool lastSaveSucceeded_ = false;
 };

@@ -2,7 +2,7 @@
 
 #include "Exception.h"
 #include "InstallRoot.h"
-#include "LmUpdateParser.h"
+#include "StateDocument.h"
 #include "StateFileNames.h"
 #include "StopSignals.h"
 #include "Utils.h"
@@ -18,10 +18,10 @@ namespace {
 Vector<LmPackageInfo> readDelayedPackages() {
     Vector<LmPackageInfo> delayed;
     try {
-        LmUpdateParser parser;
+        StateDocument state;
         FileInputStream in(installPath(kDelayPackagesFile));
-        parser.parse(in);
-        parser.readPackageInfoList(delayed, false);
+        state.parse(in);
+        state.readPackageInfoList(delayed, false);
     } catch (const Exception& e) {
         log("LmUpdate: get packages info failed before downloading package file: " +
             e.getMessage());

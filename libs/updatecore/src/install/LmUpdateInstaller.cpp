@@ -7,7 +7,7 @@
 
 #include "ChildProcess.h"
 #include "InstallRoot.h"
-#include "LmUpdateParser.h"
+#include "StateDocument.h"
 #include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
@@ -172,9 +172,9 @@ bool scriptConfined(const LmPackageInfo& package, const String& source) {
 // it is not well formed.
 template <typename Document>
 void readPackageList(Document& document, Vector<LmPackageInfo>& packages) {
-    LmUpdateParser parser;
-    if (parser.parse(document)) {
-        parser.readPackageInfoList(packages, true);
+    StateDocument list;
+    if (list.parse(document)) {
+        list.readPackageInfoList(packages, true);
     }
 }
 

@@ -8,7 +8,7 @@
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmUpdateCore.h"
-#include "LmUpdateParser.h"
+#include "StateDocument.h"
 #include "SystemLog.h"
 #include "Utils.h"
 #include "Vector.h"
@@ -122,9 +122,9 @@ int installDelayed(int32_t id, String& action) {
     if (delayPackageAction(id, action, 1) != kOk) {
         return kDelayFailed;
     }
-    LmUpdateParser parser;
+    StateDocument delayed;
     Vector<LmPackageInfo> packages;
-    if (!parser.parse(action) || parser.readPackageInfoList(packages, false) != 1) {
+    if (!delayed.parse(action) || delayed.readPackageInfoList(packages, false) != 1) {
         log("LmUpdate: failed to install delay package, NO such id: " + decimalText(id));
         return kDelayFailed;
     }
@@ -142,8 +142,8 @@ int installDelayed(int32_t id, String& action) {
 
 int delaySteps(int32_t id, String& action, int removeFiles) {
     Vector<LmPackageInfo> list;
-    LmUpdateParser parser;
-    if (parser.getDelayPackages(list) != 0) {
+    StateDocument state;
+    if (state.getDelayPackages(list) != 0) {
         return kDelayFailed;
     }
     if (action.equalsIgnoreCase("install")) {
@@ -170,11 +170,11 @@ void addDelayPackage(const LmPackageInfo& package, int removeFiles) {
         delayPackageAction(package.product.id, action, removeFiles);
         log("LmUpdate: package id: " + decimalText(package.product.id));
         Vector<LmPackageInfo> list;
-        LmUpdateParser parser;
+        StateDocument state;
         String path = installPath(kDelayPackagesFile);
         // A list that exists but cannot be read is not overwritten: the
         // other deferred packages in it would be lost.
-        if (parser.getDelayPackages(list) != 0 && File(path).exists()) {
+        if (state.getDelayPackages(list) != 0 && File(path).exists()) {
             return;
         }
         list.add(package);

@@ -2,7 +2,8 @@
 
 #include "InstallRoot.h"
 #include "LmUpdateCore.h"
-#include "LmUpdateParser.h"
+#include "ServerAnswer.h"
+#include "StateDocument.h"
 #include "StateFileNames.h"
 #include "Utils.h"
 #include "download/PackageFetch.h"
@@ -95,14 +96,13 @@ int FirmwareSession::requestUpdate(int32_t productId) {
 
 int FirmwareSession::handleResponse(const String& version) {
     FileInputStream in(installPath(kFirmwarePackagesFile));
-    LmUpdateParser parser;
-    parser.setSource(LmUpdateParser::Source::kNetwork);
-    if (!parser.parse(in)) {
-        log("LmUpdate: invalid update response format: " + parser.getErrorText());
+    ServerAnswer answer;
+    if (!answer.parse(in)) {
+        log("LmUpdate: invalid update response format: " + answer.getErrorText());
         return kFirmwareProtocol;
     }
     // A self-update answer is not a firmware answer.
-    std::optional<int> code = LmUpdateClient::resultCodeOf(parser, {"LmUpdateResponse"});
+    std::optional<int> code = answer.resultCodeIn({"LmUpdateResponse"});
     if (!code) {
         return kFirmwareProtocol;
     }
@@ -110,7 +110,7 @@ int FirmwareSession::handleResponse(const String& version) {
         return kOk;
     }
     Vector<LmPackageInfo> packages;
-    parser.readPackageInfoList(packages, false);
+    answer.readPackageInfoList(packages, false);
     return download(packages, version);
 }
 
@@ -171,8 +171,8 @@ int requestAction(const String& argument) {
 
 int firmwareSteps(const String& action, const String& argument, const RunOptions& options) {
     Vector<LmPackageInfo> deferred;
-    LmUpdateParser parser;
-    if (parser.getDelayPackages(deferred) != 0) {
+    StateDocument state;
+    if (state.getDelayPackages(deferred) != 0) {
         return kFirmwareBadRequest;
     }
     if (action.equalsIgnoreCase("get_update_info")) {

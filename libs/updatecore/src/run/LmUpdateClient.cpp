@@ -1,11 +1,9 @@
 #include "run/LmUpdateClient.h"
 
-#include <algorithm>
-
 #include "HostValidator.h"
 #include "LmNetConfig.h"
-#include "LmUpdateParser.h"
 #include "ResultCode.h"
+#include "ServerAnswer.h"
 #include "Utils.h"
 #include "download/PackageDownload.h"
 #include "net/HttpRequest.h"
@@ -112,13 +110,12 @@ bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
 }
 
 std::optional<int> LmUpdateClient::handleResponse(const String& body) {
-    LmUpdateParser parser;
-    parser.setSource(LmUpdateParser::Source::kNetwork);
-    if (!parser.parse(body)) {
-        log("LmUpdate: invalid update response format: " + parser.getErrorText());
+    ServerAnswer answer;
+    if (!answer.parse(body)) {
+        log("LmUpdate: invalid update response format: " + answer.getErrorText());
         return refuseAnswer("not a readable document");
     }
-    std::optional<int> code = resultCodeOf(parser, {"LmSelfUpdateResponse", "LmUpdateResponse"});
+    std::optional<int> code = answer.resultCodeIn({"LmSelfUpdateResponse", "LmUpdateResponse"});
     if (!code) {
         return refuseAnswer("unknown root or no result code");
     }
@@ -126,11 +123,11 @@ std::optional<int> LmUpdateClient::handleResponse(const String& body) {
         case kUpToDate:
             return code;
         case kPackagesAnnounced:
-            parser.readPackageInfoList(packages_, false);
+            answer.readPackageInfoList(packages_, false);
             return code;
         case kRedirectStored:
         case kRedirectOnce:
-            return takeServerList(parser, *code);
+            return takeServerList(answer, *code);
         default:
             return refuseAnswer("result " + decimalText(*code));
     }
@@ -142,9 +139,9 @@ std::optional<int> LmUpdateClient::refuseAnswer(const String& reason) {
     return std::nullopt;
 }
 
-std::optional<int> LmUpdateClient::takeServerList(const LmUpdateParser& parser, int code) {
+std::optional<int> LmUpdateClient::takeServerList(const ServerAnswer& answer, int code) {
     Vector<String> hosts;
-    parser.readServerList(hosts);
+    answer.readServerList(hosts);
     if (hosts.size() == 0) {
         return refuseAnswer("no host in the server list");
     }
@@ -159,22 +156,6 @@ std::optional<int> LmUpdateClient::takeServerList(const LmUpdateParser& parser, 
     servers_ = hosts;
     if (code == kRedirectStored) {
         storeServers();
-    }
-    return code;
-}
-
-std::optional<int> LmUpdateClient::resultCodeOf(const LmUpdateParser& parser,
-                                                std::initializer_list<const char*> roots) {
-    String root = parser.rootName();
-    if (std::none_of(roots.begin(), roots.end(),
-                     [&](const char* name) { return root.equalsIgnoreCase(name); })) {
-        log("LmUpdate: Unknown update response type: " + root);
-        return std::nullopt;
-    }
-    int code = parser.getResultCode();
-    if (code < 0) {
-        log("LmUpdate: no result code available in response");
-        return std::nullopt;
     }
     return code;
 }

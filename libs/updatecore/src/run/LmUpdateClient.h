@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 
 #include "LmPackageInfo.h"
@@ -9,7 +8,7 @@
 #include "Vector.h"
 #include "state/RunRecord.h"
 
-class LmUpdateParser;
+class ServerAnswer;
 class ServerSession;
 
 // What an update session came to.
@@ -66,11 +65,6 @@ public:
     // 210 and 211 the servers for the rest of the run.
     std::optional<int> handleResponse(const String& body);
 
-    // The parsed answer's result code when its root is one of roots
-    // (ignoring case); else none after a log line saying what was wrong.
-    static std::optional<int> resultCodeOf(const LmUpdateParser& parser,
-                                           std::initializer_list<const char*> roots);
-
     // The servers a redirect named for this run (empty: the settings').
     const Vector<String>& servers() const { return servers_; }
 
@@ -78,7 +72,7 @@ private:
     std::optional<int> refuseAnswer(const String& reason);
     // Checks a 210/211 host list, keeps it for the run and, for 210,
     // stores it.
-    std::optional<int> takeServerList(const LmUpdateParser& parser, int code);
+    std::optional<int> takeServerList(const ServerAnswer& answer, int code);
     void storeServers() const;
     // One more round of update() after a redirect; false when the limit is
     // reached.

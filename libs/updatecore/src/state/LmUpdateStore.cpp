@@ -44,7 +44,7 @@ void appendRequestProduct(XMLTree& tree, const LmProduct& product, bool requeste
     LmDocumentWriter::appendVersion(*entry, product.version);
 }
 
-bool appendRequestProducts(const LmUpdateParser& parser, int32_t productID, XMLTree& tree) {
+bool appendRequestProducts(const StateDocument& parser, int32_t productID, XMLTree& tree) {
     if (productID == kSelfProductId) {
         LmProduct updater;
         if (!parser.findProduct(kSelfProductId, updater)) {

@@ -5,9 +5,9 @@
 #include "LmPackageInfo.h"
 #include "LmPartialFileInfo.h"
 #include "LmProduct.h"
-#include "LmUpdateParser.h"
 #include "PlatformInfo.h"
 #include "SizeLimit.h"
+#include "StateDocument.h"
 #include "StateFileNames.h"
 #include "String.h"
 #include "Vector.h"
@@ -35,7 +35,7 @@ public:
     // Writes the document to the bound file and parses it again.
     bool save();
     const String& getPath() const { return path_; }
-    LmUpdateParser& getParser() { return parser_; }
+    StateDocument& getParser() { return parser_; }
 
     // Inventory. Reads give -1 / false when there is no document.
     int getInstalledProducts(Vector<LmProduct>& out) const;
@@ -65,5 +65,5 @@ public:
 
 private:
     String path_;
-    LmUpdateParser parser_;
+    StateDocument parser_;
 };

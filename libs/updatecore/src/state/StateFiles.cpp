@@ -125,7 +125,7 @@ bool createDefaultInventory() {
 
 LastUpdateTexts readLastUpdateTexts() {
     try {
-        LmUpdateParser parser;
+        StateDocument parser;
         FileInputStream in(installPath(kLastUpdateFile));
         return parser.parse(in) ? lastUpdateTexts(parser.getTree()) : LastUpdateTexts();
     } catch (const Exception&) {
