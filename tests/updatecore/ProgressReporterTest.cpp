@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <csignal>
 #include <ostream>
 
 #include <cstdlib>
 #include <string>
 
+#include "StopSignals.h"
 #include "TempRoot.h"
 
 namespace {
@@ -74,6 +78,17 @@ TEST(ProgressReporterTest, QuotedValuesStayOneArgumentEach) {
               "--total_size|100|--version|1.0;touch " +
                   marker + " 'q'");
     EXPECT_FALSE(dir.exists("injected"));
+}
+
+// A stop asked for while a progress script runs is kept: the run must
+// still see it once the script has ended.
+TEST(ProgressReporterTest, StopSignalDuringAReportIsKept) {
+    TempRoot& root = processRoot();
+    root.write("bin/update_status.pl", "kill 'INT', " + std::to_string(::getpid()) + ";\n");
+    StopSignals stop;
+    ProgressReporter::reportRequest(5);
+    EXPECT_TRUE(StopSignals::requested());
+    EXPECT_EQ(StopSignals::signalNumber(), SIGINT);
 }
 
 }  // namespace

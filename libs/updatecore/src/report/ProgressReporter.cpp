@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ChildProcess.h"
 #include "InstallRoot.h"
 
 namespace {
@@ -122,8 +123,10 @@ void ProgressReporter::reportFirmwareProgress(long pid, long downloadedSize, lon
     run(firmwareCommand(installRoot(), pid, downloadedSize, totalSize, version));
 }
 
+// Through a child of our own rather than system(), which ignores SIGINT
+// while the script runs: a stop asked for then would be lost.
 void ProgressReporter::run(const String& command) {
     // Keep our own output ahead of whatever the script prints.
     std::fflush(stdout);
-    [[maybe_unused]] int ignored = std::system(command.c_str());
+    ChildProcess::run("/bin/sh", {"sh", "-c", command});
 }
