@@ -574,11 +574,11 @@ TEST_F(LmUpdateClientRequestTest, VerifyResultByStatus) {
 TEST_F(LmUpdateClientRequestTest, DownloadDirMustExist) {
     String nowhere(root().file("nowhere"));
     String download(root().file("download"));
-    EXPECT_EQ(runOptions(0, 0, 0, String()).downloadDir, "/download/lmupdate");
-    EXPECT_EQ(runOptions(0, 0, 0, nowhere).downloadDir, "/download/lmupdate");
-    EXPECT_EQ(runOptions(0, 0, 0, download).downloadDir, download);
-    EXPECT_TRUE(runOptions(1, 0, 0, String()).plainDownload);
-    EXPECT_FALSE(runOptions(2, 0, 0, String()).plainDownload);
+    EXPECT_EQ(downloadOptions(0, 0, 0, String()).downloadDir, "/download/lmupdate");
+    EXPECT_EQ(downloadOptions(0, 0, 0, nowhere).downloadDir, "/download/lmupdate");
+    EXPECT_EQ(downloadOptions(0, 0, 0, download).downloadDir, download);
+    EXPECT_TRUE(downloadOptions(1, 0, 0, String()).plainDownload);
+    EXPECT_FALSE(downloadOptions(2, 0, 0, String()).plainDownload);
 }
 
 // What openConnection makes from the settings' protocol and time-out, the

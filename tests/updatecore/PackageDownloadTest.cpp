@@ -82,7 +82,8 @@ protected:
     // accepted, or -1 when it failed. What it came to stays in updated_, the
     // last HTTP status in lastStatus_.
     int runUpdate(Output* output = nullptr, bool plain = false, int throttle = 0, int pause = 0) {
-        ServerSession session(runOptions(plain ? 1 : 0, throttle, pause, root().file("download")));
+        ServerSession session(
+            downloadOptions(plain ? 1 : 0, throttle, pause, root().file("download")));
         Output captured = capture([&] { updated_ = LmUpdateClient(session).update(kProduct); });
         lastStatus_ = session.lastStatus();
         if (output) {
@@ -496,7 +497,7 @@ TEST_P(PackageFetchRefusalTest, NothingIsFetchedOrWrittenOutside) {
     }
     TestServer server(config({{"GET /lm-download", fileAnswer()}}));
     useServers({host(server)});
-    ServerSession session(runOptions(0, 0, 0, root().file("download")));
+    ServerSession session(downloadOptions(0, 0, 0, root().file("download")));
     PackageFetch fetch(session, Vector<String>());
     Vector<LmPackageInfo> packages;
     packages.add(announced(c.smallDisk ? 2147483647 : static_cast<int32_t>(content_.size())));
@@ -541,7 +542,7 @@ TEST_F(LmUpdateClientDownloadTest, RunRecordHoldsEveryByteTheServerSent) {
                               {"GET /lm-sessionid", answer("S-1")},
                               {"GET /lm-download", fileAnswer()}}));
     useServers({host(server)});
-    UpdateRun run(runOptions(1, 0, 0, root().file("download")));
+    UpdateRun run(downloadOptions(1, 0, 0, root().file("download")));
     capture([&] { run.run(kProduct); });
     EXPECT_GT(server.bytesSent(), static_cast<int64_t>(content_.size()));
     EXPECT_EQ(run.record().bytesFetched(), server.bytesSent());

@@ -6,7 +6,7 @@
 #include "session/ExchangePolicy.h"
 
 class ResumeSource;
-struct RunOptions;
+struct DownloadOptions;
 
 // A server's answer that brings no file.
 struct WrongAnswer {
@@ -25,7 +25,7 @@ public:
     virtual ~DownloadPolicy() = default;
 
     // A download session id first, then plain HTTP.
-    virtual bool plain(const RunOptions& options) const = 0;
+    virtual bool plain(const DownloadOptions& options) const = 0;
     virtual ResumeSource& resume() = 0;
     // How the run over the servers goes; it ends at a raised failure.
     virtual ExchangePolicy exchange() const = 0;

@@ -235,7 +235,7 @@ int32_t FileDownload::transfer(InputStream& body, FileOutputStream& file, int32_
     } else {
         policy_.started(target_.size);
     }
-    const RunOptions& options = session_.options();
+    const DownloadOptions& options = session_.options();
     FileTransfer transfer(options.throttleKB, options.pauseSeconds, timeoutMs);
     int32_t size = target_.size;
     int32_t received = transfer.run(body, out, from, size, target_.name, [&](int32_t done) {

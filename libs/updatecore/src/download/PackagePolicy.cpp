@@ -4,10 +4,10 @@
 #include "download/DownloadTree.h"
 #include "report/ProgressReporter.h"
 #include "report/Report.h"
-#include "session/RunOptions.h"
+#include "session/DownloadOptions.h"
 #include "trust/PackageRefusal.h"
 
-bool PackagePolicy::plain(const RunOptions& options) const {
+bool PackagePolicy::plain(const DownloadOptions& options) const {
     return options.plainDownload;
 }
 

@@ -19,7 +19,7 @@ public:
                   const LmPackageInfo& package)
         : tree_(tree), packages_(packages), package_(package) {}
 
-    bool plain(const RunOptions& options) const override;
+    bool plain(const DownloadOptions& options) const override;
     ResumeSource& resume() override { return resume_; }
     ExchangePolicy exchange() const override;
     void started(int32_t size) override;

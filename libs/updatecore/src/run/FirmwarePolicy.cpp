@@ -12,7 +12,7 @@
 FirmwarePolicy::FirmwarePolicy(const String& version)
     : version_(version), pid_(static_cast<long>(getpid())) {}
 
-bool FirmwarePolicy::plain(const RunOptions&) const {
+bool FirmwarePolicy::plain(const DownloadOptions&) const {
     return true;
 }
 

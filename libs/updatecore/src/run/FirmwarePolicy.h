@@ -14,7 +14,7 @@ public:
     // version: the firmware version text, for the progress reports.
     explicit FirmwarePolicy(const String& version);
 
-    bool plain(const RunOptions& options) const override;
+    bool plain(const DownloadOptions& options) const override;
     ResumeSource& resume() override { return resume_; }
     ExchangePolicy exchange() const override;
     void started(int32_t size) override;

@@ -169,7 +169,7 @@ int requestAction(const String& argument) {
     return FirmwareSession().requestUpdate(productId);
 }
 
-int firmwareSteps(const String& action, const String& argument, const RunOptions& options) {
+int firmwareSteps(const String& action, const String& argument, const DownloadOptions& options) {
     Vector<LmPackageInfo> deferred;
     StateDocument state;
     if (state.getDelayPackages(deferred) != 0) {
@@ -190,6 +190,6 @@ int firmwareAction(const String& action, const String& argument, int throttleKB,
                    const String& downloadDir) {
     return guarded(kFirmwareProtocol, "", [&] {
         return firmwareSteps(action, argument,
-                             runOptions(0, throttleKB, pauseSeconds, downloadDir));
+                             downloadOptions(0, throttleKB, pauseSeconds, downloadDir));
     });
 }

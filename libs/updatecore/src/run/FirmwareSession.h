@@ -6,7 +6,7 @@
 #include "LmPackageInfo.h"
 #include "String.h"
 #include "Vector.h"
-#include "session/RunOptions.h"
+#include "session/DownloadOptions.h"
 #include "session/ServerSession.h"
 
 struct TransferResult;
@@ -17,7 +17,8 @@ struct TransferResult;
 // transport codes.
 class FirmwareSession {
 public:
-    explicit FirmwareSession(RunOptions options = RunOptions()) : session_(std::move(options)) {}
+    explicit FirmwareSession(DownloadOptions options = DownloadOptions())
+        : session_(std::move(options)) {}
 
     // Asks the first server for the firmware of productId and writes the
     // answer verbatim to standard output.

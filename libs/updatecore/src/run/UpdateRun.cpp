@@ -191,9 +191,9 @@ void UpdateRun::noteInstalled(const LmUpdateInstaller& installer) {
     }
 }
 
-RunOptions runOptions(int plainDownload, int throttleKB, int pauseSeconds,
-                      const String& downloadDir) {
-    RunOptions options;
+DownloadOptions downloadOptions(int plainDownload, int throttleKB, int pauseSeconds,
+                                const String& downloadDir) {
+    DownloadOptions options;
     options.plainDownload = plainDownload == 1;
     options.throttleKB = throttleKB;
     options.pauseSeconds = pauseSeconds;
@@ -210,7 +210,8 @@ String installLockPath() {
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
               const String& downloadDir) {
     return guarded(kUpdateInstallFailed, "", [&] {
-        return UpdateRun(runOptions(plainDownload, throttleKB, pauseSeconds, downloadDir)).run(id);
+        return UpdateRun(downloadOptions(plainDownload, throttleKB, pauseSeconds, downloadDir))
+            .run(id);
     });
 }
 

@@ -7,7 +7,7 @@
 #include "LmPackageInfo.h"
 #include "String.h"
 #include "Vector.h"
-#include "session/RunOptions.h"
+#include "session/DownloadOptions.h"
 #include "state/RunRecord.h"
 
 class LmUpdateInstaller;
@@ -19,7 +19,7 @@ struct UpdateResult;
 // deferred list. Needs the inventory bound.
 class UpdateRun {
 public:
-    explicit UpdateRun(RunOptions options) : options_(std::move(options)) {}
+    explicit UpdateRun(DownloadOptions options) : options_(std::move(options)) {}
 
     // The run's result: a kUpdate... code.
     int run(int32_t id);
@@ -34,14 +34,14 @@ private:
     int installAndRecord(int32_t id, int announced);
     void noteInstalled(const LmUpdateInstaller& installer);
 
-    const RunOptions options_;
+    const DownloadOptions options_;
     RunRecord record_;
 };
 
 // The options of a run from the command line's values: an empty or missing
 // downloadDir keeps the default download directory.
-RunOptions runOptions(int plainDownload, int throttleKB, int pauseSeconds,
-                      const String& downloadDir);
+DownloadOptions downloadOptions(int plainDownload, int throttleKB, int pauseSeconds,
+                                const String& downloadDir);
 
 // "/tmp/" + the installation root + "/logs/install.lock".
 String installLockPath();

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "session/ConnectionFactory.h"
-#include "session/RunOptions.h"
+#include "session/DownloadOptions.h"
 
 // The connections of one command run with the update servers: made as the
 // run's options say, and what they brought counted for the run. Every
@@ -12,12 +12,12 @@
 // counts it here once.
 class ServerSession {
 public:
-    explicit ServerSession(RunOptions options = RunOptions())
+    explicit ServerSession(DownloadOptions options = DownloadOptions())
         : options_(std::move(options)), connections_(options_.plainDownload) {}
     ServerSession(const ServerSession&) = delete;
     ServerSession& operator=(const ServerSession&) = delete;
 
-    const RunOptions& options() const { return options_; }
+    const DownloadOptions& options() const { return options_; }
     const ConnectionFactory& connections() const { return connections_; }
 
     // The bytes of HTTP heads and bodies received on every connection of
@@ -30,7 +30,7 @@ public:
     void noteStatus(int status) { lastStatus_ = status; }
 
 private:
-    const RunOptions options_;
+    const DownloadOptions options_;
     const ConnectionFactory connections_;
     int64_t bytesFetched_ = 0;
     int lastStatus_ = 200;

@@ -2,8 +2,9 @@
 
 #include "String.h"
 
-// The options of one command run that its steps read and never change.
-struct RunOptions {
+// The options of one command run for its downloads, read by its steps and
+// never changed.
+struct DownloadOptions {
     // Where package directories are made.
     String downloadDir = "/download/lmupdate";
     // --plain: package downloads over HTTP with a download session id.
