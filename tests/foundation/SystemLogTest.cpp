@@ -31,6 +31,18 @@ TEST_P(SystemLogEscapeTest, ControlBytesAreWrittenAsHex) {
     EXPECT_EQ(echoed, GetParam().echoed + "\n");
 }
 
+// A line a person must see reaches standard error once, echo or not.
+TEST(SystemLogTest, ShownLineIsOnStandardErrorOnce) {
+    for (bool echo : {false, true}) {
+        SystemLog::setEcho(echo);
+        testing::internal::CaptureStderr();
+        SystemLog::writeAndShow("LmUpdate: warning: shown\x01");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "LmUpdate: warning: shown\\x01\n")
+            << "echo " << echo;
+    }
+    SystemLog::setEcho(false);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Lines, SystemLogEscapeTest,
     testing::Values(EscapeCase{"Plain", "LmUpdate: ok ~!", "LmUpdate: ok ~!"},

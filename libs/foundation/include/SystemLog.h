@@ -12,6 +12,9 @@ public:
     // Also copy every line to standard error (for a person at a terminal).
     static void setEcho(bool echo);
     static void write(const String& line);
+    // write, and the line on standard error also without the echo (once
+    // with it): for what a person must see.
+    static void writeAndShow(const String& line);
 
     // The text with bytes below 0x20 and 0x7f as \xHH (lower-case hex).
     static String escape(const String& text);

@@ -24,6 +24,10 @@ inline constexpr int kUpdateUnauthorized = -8;
 inline constexpr int kUpdateWriteLock = -12;
 // The install lock was refused (another user's file or directory on its path).
 inline constexpr int kUpdateInstallLock = -12;
+// A path whose owner decides what the run executes or writes (the download
+// directory's parents, the root's bin/, the signing key) could be changed
+// by another user.
+inline constexpr int kUpdateUnsafePath = -12;
 
 // Deferred packages.
 inline constexpr int kDelayFailed = -1;

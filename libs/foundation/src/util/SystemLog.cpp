@@ -77,3 +77,10 @@ void SystemLog::write(const String& line) {
         echoToStandardError(escaped);
     }
 }
+
+void SystemLog::writeAndShow(const String& line) {
+    write(line);
+    if (!echo) {
+        echoToStandardError(escape(withoutLineEnd(line)));
+    }
+}

@@ -18,6 +18,7 @@ const ActionResult kActionResults[] = {
     {"update", kUpdateInstallFailed},
     {"update", kUpdateUnauthorized},
     {"update", kUpdateWriteLock},
+    {"update", kUpdateUnsafePath},
     {"delay install", 0},  // the install-package script's exit status
     {"delay install", 1},
     {"delay install", 2},
