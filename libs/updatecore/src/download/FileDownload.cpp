@@ -44,18 +44,18 @@ TransferResult FileDownload::run(const Vector<String>& servers) {
         decimalText(target_.size));
     NetworkSettings settings;
     if (!ConnectionFactory::readSettingsOrLog(settings)) {
-        return {TransferOutcome::kNoSettings};
+        return TransferResult(TransferOutcome::kNoSettings);
     }
     ServerExchange exchange(session_, settings, policy_.exchange(), servers);
     switch (exchange.run([&](ServerCall& call) { return attempt(exchange, call); })) {
         case ServerExchange::End::kAnswered:
             return result_;
         case ServerExchange::End::kFailed:
-            return {TransferOutcome::kBrokeOff, status_, exchange.failure()};
+            return TransferResult(TransferOutcome::kBrokeOff, status_, exchange.failure());
         case ServerExchange::End::kExhausted:
             break;
     }
-    return {TransferOutcome::kNoServer, status_};
+    return TransferResult(TransferOutcome::kNoServer, status_);
 }
 
 bool FileDownload::plain() const {
@@ -204,7 +204,7 @@ bool FileDownload::wrongAnswer(const WrongAnswer& answer) {
 }
 
 bool FileDownload::end(TransferOutcome outcome, const String& detail) {
-    result_ = {outcome, status_, detail};
+    result_ = TransferResult(outcome, status_, detail);
     return true;
 }
 

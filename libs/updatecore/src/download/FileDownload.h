@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "String.h"
 #include "Vector.h"
@@ -33,9 +34,13 @@ enum class TransferOutcome {
 };
 
 struct TransferResult {
+    explicit TransferResult(TransferOutcome outcome = TransferOutcome::kNoServer, int status = 0,
+                            String detail = String())
+        : outcome(outcome), status(status), detail(std::move(detail)) {}
+
     TransferOutcome outcome;
-    int status = 0;  // the last status a server answered this download with
-    String detail = String();
+    int status;  // the last status a server answered this download with
+    String detail;
 };
 
 // One file download over the servers in turn: the download session id when
@@ -74,7 +79,7 @@ private:
     ServerSession& session_;
     DownloadPolicy& policy_;
     const DownloadTarget& target_;
-    TransferResult result_{TransferOutcome::kNoServer};
+    TransferResult result_;
     int status_ = 0;
     // Of the current attempt: the download session id (plain only) and
     // where a partial answer continues (ResumeSource::kNone: none taken).

@@ -28,7 +28,7 @@ FetchResult PackageFetch::run(LmPackageInfo& package, FetchPolicy& policy) {
     if (!problem.isEmpty()) {
         return refuse(package, policy, String(), problem);
     }
-    FetchResult refused{FetchOutcome::kNoDirectory};
+    FetchResult refused(FetchOutcome::kNoDirectory);
     std::optional<DirectoryHandle> directory = prepareDirectory(package, policy, refused);
     if (!directory) {
         return refused;
@@ -46,7 +46,7 @@ std::optional<DirectoryHandle> PackageFetch::prepareDirectory(LmPackageInfo& pac
     std::optional<DirectoryHandle> directory = tree_.packageDirectory(package, unsafe);
     if (!unsafe.isEmpty()) {
         policy.refuseKeepingFiles(package, unsafe);
-        result = {FetchOutcome::kRefused, {TransferOutcome::kNoServer}, unsafe};
+        result = FetchResult(FetchOutcome::kRefused, TransferResult(), unsafe);
         return std::nullopt;
     }
     if (!directory) {
@@ -85,26 +85,26 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
         case TransferOutcome::kBrokeOff:
             break;
         case TransferOutcome::kStopped:
-            return {FetchOutcome::kStopped, transfer};
+            return FetchResult(FetchOutcome::kStopped, transfer);
         default:
-            return {FetchOutcome::kTransferFailed, transfer};
+            return FetchResult(FetchOutcome::kTransferFailed, transfer);
     }
     String localFile = localFileOf(package);
     if (File(localFile).length() != package.size) {
-        return {FetchOutcome::kIncomplete, transfer};
+        return FetchResult(FetchOutcome::kIncomplete, transfer);
     }
     String problem = trust_.fileProblem(package, localFile, &digest_);
     if (!problem.isEmpty()) {
         return refuse(package, policy, localFile, problem);
     }
     markDownloaded(package);
-    return {FetchOutcome::kFetched, transfer};
+    return FetchResult(FetchOutcome::kFetched, transfer);
 }
 
 FetchResult PackageFetch::refuse(const LmPackageInfo& package, FetchPolicy& policy,
                                  const String& localFile, const String& reason) {
     policy.refuse(package, localFile, reason);
-    return {FetchOutcome::kRefused, {TransferOutcome::kNoServer}, reason};
+    return FetchResult(FetchOutcome::kRefused, TransferResult(), reason);
 }
 
 // The install path of the installed product goes along to the installer.

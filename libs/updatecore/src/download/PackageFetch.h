@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 
 #include "LmPackageInfo.h"
 #include "String.h"
@@ -26,9 +27,13 @@ enum class FetchOutcome {
 };
 
 struct FetchResult {
+    explicit FetchResult(FetchOutcome outcome, TransferResult transfer = TransferResult(),
+                         String reason = String())
+        : outcome(outcome), transfer(std::move(transfer)), reason(std::move(reason)) {}
+
     FetchOutcome outcome;
-    TransferResult transfer{TransferOutcome::kNoServer};
-    String reason = String();
+    TransferResult transfer;
+    String reason;
 };
 
 // The steps every package and firmware file goes through, once: the trust
