@@ -31,10 +31,11 @@ case $1 in
         exit 0 ;;
     --update)
         id=$3; shift 3
-        echo "update $id $*" >>"$dir/runs"
         code=$(cat "$dir/status.$id" 2>/dev/null || echo 0)
-        if [ -e "$dir/hold.$id" ]; then
+        [ -e "$dir/hold.$id" ] && [ ! -e "$dir/dies" ] &&
             trap 'echo "stopped $id" >>"$dir/runs"; exit "$code"' TERM
+        echo "update $id $*" >>"$dir/runs"
+        if [ -e "$dir/hold.$id" ]; then
             n=0
             while [ "$n" -lt 100 ]; do n=$((n + 1)); sleep 0.05; done
         fi
@@ -101,22 +102,41 @@ rm -f "$scratch"/status.*
 echo 251 >"$scratch/status.1000"
 echo 2 >"$scratch/status.2000"
 : >"$scratch/hold.2000"
-rm -f "$scratch/runs"
-sh "$script" >"$scratch/out" 2>&1 &
-wrapper=$!
-await grep -qs '^update 2000' "$scratch/runs"
-kill -TERM "$wrapper"
-status=0
-wait "$wrapper" || status=$?
+# stop_during_2000: runs the script, stops it once 2000 runs, sets status;
+# a script still running 10 s later is killed.
+stop_during_2000() {
+    rm -f "$scratch/runs"
+    sh "$script" >"$scratch/out" 2>&1 &
+    wrapper=$!
+    await grep -qs '^update 2000' "$scratch/runs"
+    kill -TERM "$wrapper"
+    (sleep 10 && kill -KILL "$wrapper") >/dev/null 2>&1 &
+    watchdog=$!
+    status=0
+    wait "$wrapper" || status=$?
+    kill "$watchdog" 2>/dev/null
+}
+stop_during_2000
 verdict "a stop reaches the running product, and no other starts" "$status" 2 \
     "update 1000 --throttle 64;update 2000 --throttle 64;stopped 2000;"
-rm -f "$scratch"/status.* "$scratch/hold.2000"
+# A run that the signal ends (before LmUpdate takes its stop signals).
+: >"$scratch/dies"
+stop_during_2000
+verdict "a run ended by the stop signal ends the script" "$status" 143 \
+    "update 1000 --throttle 64;update 2000 --throttle 64;"
+rm -f "$scratch"/status.* "$scratch/hold.2000" "$scratch/dies"
 
 echo 1 >"$scratch/list.status"
 expect "an unreadable inventory is no success" 3 ""
 echo 255 >"$scratch/list.status"
 expect "nothing installed, nothing to do" 0 ""
 rm -f "$scratch/list.status"
+
+# Run by hand before the service made its runtime directory: it is made.
+LMUPDATE_LOCK=$scratch/run/lmupdate.lock
+expect "a missing lock directory is made" 0 \
+    "update 1000 --throttle 64;update 2000 --throttle 64;update 7 --throttle 64;"
+LMUPDATE_LOCK=$scratch/lock
 
 # Another holder of the lock (a manual run under flock) blocks the run. The
 # holder is the process that keeps the lock and the only one killed, so
