@@ -49,7 +49,7 @@ int listAction(const ActionRequest& request) {
         writeLineToStandardOutput(kTryHelp);
         return ResultCode::kUsageError;
     }
-    return listProducts(id);
+    return listProducts(id, request.options.hasOption("ids") ? ListForm::kIds : ListForm::kListing);
 }
 
 int productVersionAction(const ActionRequest& request) {
@@ -141,7 +141,7 @@ const char* const kOtherOptions[] = {
     "download-dir",   "verbose",      "h",          "help",   "id",   "plain",
     "throttle",       "pause",        "keep-files", "arg",    "name", "desc",
     "lang-code",      "oem",          "serialno",   "parent", "path", "version",
-    "version-status", "version-desc",
+    "version-status", "version-desc", "ids",
 };
 
 const ActionSpec* findAction(const String& name) {
@@ -237,6 +237,7 @@ void LmUpdateCommand::usage() {
         "--ping                          Check that an update server answers",
         "--verify                        Verify this appliance with the update server",
         "  --id <id>                     Product id",
+        "  --ids                         Print only the product ids, one a line (--list)",
         "  --plain                       Download over plain HTTP (--update)",
         "  --throttle <KiB>              Pause after every <KiB> received",
         "  --pause <seconds>             Length of each pause (0: no pacing)",

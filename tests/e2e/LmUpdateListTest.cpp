@@ -39,6 +39,24 @@ TEST_F(LmUpdateListTest, ListsOneProduct) {
     EXPECT_EQ(result.out, updaterListing());
 }
 
+// A description holding a newline forges a line of the listing; the ids
+// form shows nothing but ids, and nothing at all when none matches.
+TEST_F(LmUpdateListTest, IdsFormPrintsOnlyTheIds) {
+    ASSERT_EQ(run({"--register", "--id", "2000", "--name", "P", "--path", "/p", "--version", "1",
+                   "--desc", "a\nProductID:   666"})
+                  .exitStatus,
+              0);
+    ProgramResult all = run({"--list", "--ids"});
+    EXPECT_EQ(all.exitStatus, 0);
+    EXPECT_EQ(all.out, "1000\n2000\n");
+    ProgramResult one = run({"--list", "--ids", "--id", "2000"});
+    EXPECT_EQ(one.exitStatus, 0);
+    EXPECT_EQ(one.out, "2000\n");
+    ProgramResult none = run({"--list", "--ids", "--id", "77"});
+    EXPECT_EQ(none.exitStatus, 255);
+    EXPECT_EQ(none.out, "");
+}
+
 struct NothingCase {
     const char* name;
     const char* inventory;  // null: keep the default one

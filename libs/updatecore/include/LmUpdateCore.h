@@ -104,9 +104,13 @@ bool parseProductArgs(const Options& options, LmProduct& product, bool full) {
 int registerAction(const LmProduct& product);
 // Removes the entry of product.info.id. kOk or kDeregisterFailed.
 int deregisterAction(const LmProduct& product);
-// Lists every product (id 0) or one, with versions and last-update records.
-// kOk or kNothingToList.
-int listProducts(int32_t id);
+// What a listing shows of each product.
+enum class ListForm {
+    kListing,  // the product, its version and last-update records
+    kIds,      // only the id, one a line; nothing when there is nothing to list
+};
+// Lists every product (id 0) or one. kOk or kNothingToList.
+int listProducts(int32_t id, ListForm form = ListForm::kListing);
 // Prints the installed version text of the product whose id, in decimal, is
 // exactly idText, or "0". Always kOk.
 int printProductVersion(const String& idText);

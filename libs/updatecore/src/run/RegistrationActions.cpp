@@ -76,28 +76,53 @@ String listing(const LmProduct& product, const LastUpdateTexts& lastUpdates) {
            lastUpdateInfo(lastUpdates, product.info.id);
 }
 
-int listOneProduct(int32_t id) {
+// The products a listing shows: every one (id 0) or the one of id.
+Vector<LmProduct> productsToList(int32_t id) {
+    LmUpdateStore& store = LmUpdateStore::instance();
+    Vector<LmProduct> products(0, 20);
     LmProduct product;
-    if (!LmUpdateStore::instance().findProduct(id, product)) {
-        writeToStandardOutput(kNoProducts);
-        return kNothingToList;
+    if (id == 0) {
+        store.getInstalledProducts(products);
+    } else if (store.findProduct(id, product)) {
+        products.add(product);
     }
-    writeToStandardOutput(listing(product, readLastUpdateTexts()));
-    return 0;
+    return products;
 }
 
-int listAllProducts() {
-    Vector<LmProduct> products(0, 20);
-    if (LmUpdateStore::instance().getInstalledProducts(products) < 1) {
-        writeToStandardOutput(kNoProducts);
-        return kNothingToList;
-    }
+String allListings(const Vector<LmProduct>& products) {
     const LastUpdateTexts lastUpdates = readLastUpdateTexts();
     String text("Installed Torvane products: \n");
     for (const LmProduct& product : products) {
         text.append('\n').append(listing(product, lastUpdates));
     }
-    writeToStandardOutput(text);
+    return text;
+}
+
+// One decimal id a line, for scripts: the listing cannot serve them, as a
+// description holding a newline can forge any line of it.
+String idLines(const Vector<LmProduct>& products) {
+    String text;
+    for (const LmProduct& product : products) {
+        text.append(decimalText(product.info.id)).append('\n');
+    }
+    return text;
+}
+
+int listSteps(int32_t id, ListForm form) {
+    const Vector<LmProduct> products = productsToList(id);
+    if (products.isEmpty()) {
+        if (form == ListForm::kListing) {
+            writeToStandardOutput(kNoProducts);
+        }
+        return kNothingToList;
+    }
+    if (form == ListForm::kIds) {
+        writeToStandardOutput(idLines(products));
+    } else if (id == 0) {
+        writeToStandardOutput(allListings(products));
+    } else {
+        writeToStandardOutput(listing(products[0], readLastUpdateTexts()));
+    }
     return 0;
 }
 
@@ -165,9 +190,8 @@ int deregisterAction(const LmProduct& product) {
     return guarded(kDeregisterFailed, kLogPrefix, [&] { return deregisterSteps(product); });
 }
 
-int listProducts(int32_t id) {
-    return guarded(kNothingToList, kLogPrefix,
-                   [&] { return id == 0 ? listAllProducts() : listOneProduct(id); });
+int listProducts(int32_t id, ListForm form) {
+    return guarded(kNothingToList, kLogPrefix, [&] { return listSteps(id, form); });
 }
 
 int printProductVersion(const String& idText) {
