@@ -18,11 +18,14 @@
 
 namespace {
 
-constexpr const char kUnzip[] = "/usr/bin/unzip";
 constexpr const char kMount[] = "/bin/mount";
 constexpr const char kUmount[] = "/bin/umount";
 constexpr const char kMkdir[] = "/bin/mkdir";
 constexpr const char kMv[] = "/bin/mv";
+// What a large package unpacks (the arguments of its unzip below); its
+// script reads the rest from the archive.
+const Vector<String> kLargePackageScripts{"install", "readme", "install-package",
+                                          "large_package_flag"};
 // The wait status of a script that could not be started.
 constexpr int kNotStarted = -1;
 
@@ -120,6 +123,12 @@ bool refuse(const LmPackageInfo& package, const String& reason) {
     return false;
 }
 
+// What a failed unpacking left: nothing of the package is kept. False.
+bool removeUnpacked(const LmPackageInfo& package) {
+    LmUpdateInstaller::removeProductDirectory(package.path);
+    return false;
+}
+
 // Unpacks a zip package: only its scripts when it is a large package (it
 // holds "large_package_flag"), else the whole archive (which is then
 // deleted). One listing answers that and refuses members that would land
@@ -136,26 +145,28 @@ bool unpackZip(const LmPackageInfo& package) {
         log(labelLine("Install5 ", package));
         return false;
     }
-    String unsafe = listing.unsafeMember();
-    if (!unsafe.isEmpty()) {
-        return refuse(package, unsafe);
+    const bool large = listing.contains("large_package_flag");
+    const ZipListing::Extent extent =
+        large ? listing.extent(kLargePackageScripts) : listing.extent();
+    String refusal = listing.unpackRefusal(extent, directory);
+    if (!refusal.isEmpty()) {
+        return refuse(package, refusal);
     }
-    if (listing.contains("large_package_flag")) {
-        int status = ChildProcess::run(kUnzip,
-                                       {"unzip", "-q", "-o", archive, "install", "readme",
+    if (large) {
+        int status = ZipListing::unzip({"unzip", "-q", "-o", archive, "install", "readme",
                                         "install-package", "large_package_flag", "-d", directory},
-                                       labelLine("Install 2", package));
+                                       extent, labelLine("Install 2", package));
         if (!unzipSucceeded(status)) {
             log(labelLine("Install 3", package));
-            return false;
+            return removeUnpacked(package);
         }
     } else {
-        int status = ChildProcess::run(kUnzip, {"unzip", "-q", "-o", archive, "-d", directory},
+        int status = ZipListing::unzip({"unzip", "-q", "-o", archive, "-d", directory}, extent,
                                        labelLine("Install4 ", package));
         removeFile(archive);
         if (!unzipSucceeded(status)) {
             log(labelLine("Install5 ", package));
-            return false;
+            return removeUnpacked(package);
         }
     }
     String link = linkRefusal(directory);
