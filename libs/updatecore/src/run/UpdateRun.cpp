@@ -14,7 +14,7 @@
 #include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
-#include "install/InstallLock.h"
+#include "install/InstallLocks.h"
 #include "install/LmUpdateInstaller.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
@@ -139,8 +139,8 @@ std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInf
 }
 
 int UpdateRun::installUnderLocks(int32_t id, int announced) {
-    InstallLock installLock(installLockPath());
-    if (!installLock.held()) {
+    InstallLocks installLocks(installRoot(), installLockPath());
+    if (!installLocks.held()) {
         return kUpdateInstallLock;
     }
     WriteLock writeLock;
