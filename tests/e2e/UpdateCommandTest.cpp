@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -151,6 +152,30 @@ TEST_F(UpdateCommandTest, LargePackageUnpacksOnlyItsScripts) {
     EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
     EXPECT_FALSE(root_.exists("opt/prod5/payload"));
     EXPECT_TRUE(root_.exists("record/install5"));
+}
+
+// Nothing of the caller's environment reaches the script that runs as root.
+TEST_F(UpdateCommandTest, InstallScriptGetsOnlyItsOwnEnvironment) {
+    std::string script =
+        "#!/bin/sh\n/usr/bin/env | grep -v '^PWD=' | sort > " + root_.file("record/env") + "\n";
+    ServedFile zip = makeZip("p5.zip", {{"install", script, 0755}});
+    startServer(config({
+        textRoute("POST /lm-update",
+                  updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+        fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
+    }));
+    RunOptions caller = options();
+    caller.env.insert(caller.env.end(),
+                      {"HOME=/nowhere", "LD_LIBRARY_PATH=/x", "IFS=x", "SECRET=s"});
+    ProgramResult r = runProgram(
+        lmUpdateExe(), {"--update", "--id", "5", "--download-dir", root_.file("download")}, caller);
+    ASSERT_EQ(r.exitStatus, 2) << r.err;
+    const struct passwd* user = ::getpwuid(::geteuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(root_.read("record/env"), "HOME=" + std::string(user->pw_dir) +
+                                            "\nLANG=C\nPATH=/usr/sbin:/usr/bin:/sbin:/bin\n"
+                                            "REGISTER_DIR=" +
+                                            root_.path() + "\n");
 }
 
 // What another user leaves where the install locks go.

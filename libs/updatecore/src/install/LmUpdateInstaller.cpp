@@ -11,6 +11,7 @@
 #include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
+#include "install/ScriptEnvironment.h"
 #include "install/ZipListing.h"
 #include "report/Report.h"
 #include "trust/PackageConfinement.h"
@@ -93,6 +94,14 @@ bool encloses(const String& directory, const String& path) {
     return !relative.empty() && *relative.begin() != "..";
 }
 
+// An install script gets only its own environment, and a process group of
+// its own: a stop sent to our group (a service stop) reaches us, and we let
+// the script finish before we end.
+void confineScript(ChildProcess& script) {
+    script.setEnvironment(ScriptEnvironment::entries());
+    script.startOwnProcessGroup();
+}
+
 int runScript(const LmPackageInfo& package, const String& source,
               const String& startFailureLine = String(),
               ChildProcess::StartFailureHook hook = nullptr) {
@@ -100,6 +109,7 @@ int runScript(const LmPackageInfo& package, const String& source,
     ChildProcess child(script, scriptArguments(script, package, source));
     child.setStartFailureLine(startFailureLine);
     child.setStartFailureHook(std::move(hook));
+    confineScript(child);
     return child.start() ? child.wait() : -1;
 }
 
@@ -349,6 +359,7 @@ std::optional<int> LmUpdateInstaller::runInstallPackage(const LmPackageInfo& pac
     String script = replaceAll(package.path + "/" + "install-package", '\\', '/');
     ChildProcess child(script, scriptArguments(script, package, package.path));
     child.setStartFailureLine("execl:" + script);
+    confineScript(child);
     int status = child.start() ? child.wait() : kNotStarted;
     log("install script exit status: " + decimalText(status) + "/" +
         decimalText((status >> 8) & 0xff));

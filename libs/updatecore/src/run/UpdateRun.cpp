@@ -88,13 +88,15 @@ ProductOutcome installOutcome(const LmPackageInfo& package) {
 }
 
 // A stop signal during installation waits for the running script and the
-// locks; then the run ends as a failed installation.
+// locks; then the run ends as a failed installation, unless what it
+// installed is already recorded in the inventory.
 int endOfInstall(int result) {
     if (!StopSignals::requested()) {
         return result;
     }
     log("LmUpdate: installation stopped by signal " + decimalText(StopSignals::signalNumber()));
-    return kUpdateInstallFailed;
+    bool recorded = result == kUpdateInstalled || result == kUpdateSelfUpdated;
+    return recorded ? result : kUpdateInstallFailed;
 }
 
 }  // namespace
