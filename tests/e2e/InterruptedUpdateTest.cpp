@@ -48,7 +48,7 @@ protected:
         std::string script = std::string(toGroup ? "setsid " : "") +
                              "$LM_TEST_EMULATOR \"$0\" \"$@\" & pid=$!; n=0; until " + ready +
                              "; do n=$((n+1)); [ $n -gt 400 ] && break; sleep 0.05; done; kill -" +
-                             signal + (toGroup ? " -- -$pid" : " $pid") + "; wait $pid";
+                             signal + (toGroup ? " -$pid" : " $pid") + "; wait $pid";
         std::vector<std::string> args{"-c",
                                       script,
                                       lmUpdateExe(),
@@ -56,7 +56,8 @@ protected:
                                       "--id",
                                       std::to_string(kProduct),
                                       "--download-dir",
-                                      root_.file("download")};
+                                      root_.file("download"),
+                                      "--verbose"};
         return runProgram("/bin/sh", args, options());
     }
 
@@ -136,6 +137,7 @@ TEST_F(InterruptedUpdateTest, StopDuringInstallWaitsForTheScript) {
         updateInterrupted("TERM", "[ -e " + root_.file("record/started") + " ]", true);
     // The script ran to its end, the package is recorded as installed, and
     // the write lock was given back.
+    EXPECT_NE(r.err.find("installation stopped by signal 15"), std::string::npos) << r.err;
     EXPECT_EQ(r.exitStatus, 2) << r.err;
     EXPECT_TRUE(root_.exists("record/install5"));
     EXPECT_EQ(installedVersion(kProduct), "2.0.0.1");
