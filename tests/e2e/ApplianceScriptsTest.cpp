@@ -89,6 +89,29 @@ TEST_F(WriteLockTest, TrylockFailsAtOnceAndLockTimesOut) {
     EXPECT_EQ(owner(), a_.pid() + "\n");
 }
 
+// A guard held for ever (by a stuck caller or another user) must not make
+// LOCK wait beyond its time-out, nor TRYLOCK beyond a second.
+TEST_F(WriteLockTest, GuardHeldElsewhereEndsWithinTheTimeOut) {
+    root_.mkdirs("tmp");
+    // One process (killed with the object) that holds the guard, then says so.
+    ChildProcess holder(
+        kPerl, {"perl", "-e",
+                "open(my $f, '>>', $ARGV[0]) or die; flock($f, 2) or die; "
+                "open(my $m, '>', $ARGV[1]); close $m; sleep 30",
+                String(root_.file("tmp/write-lock.guard")), String(root_.file("tmp/held"))});
+    ASSERT_TRUE(holder.start());
+    for (int i = 0; i < 500 && !root_.exists("tmp/held"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(root_.exists("tmp/held"));
+    for (const char* action : {"LOCK", "TRYLOCK"}) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(lock(action, b_.pid(), "1"), 1) << action;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << action;
+    }
+    EXPECT_EQ(owner(), "");
+}
+
 TEST_F(WriteLockTest, OwnershipRules) {
     pid_t dead;
     {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,17 +154,44 @@ TEST_F(UpdateCommandTest, LargePackageUnpacksOnlyItsScripts) {
     EXPECT_TRUE(root_.exists("record/install5"));
 }
 
-// What another user leaves where the install lock goes.
+// Nothing of the caller's environment reaches the script that runs as root.
+TEST_F(UpdateCommandTest, InstallScriptGetsOnlyItsOwnEnvironment) {
+    std::string script =
+        "#!/bin/sh\n/usr/bin/env | grep -v '^PWD=' | sort > " + root_.file("record/env") + "\n";
+    ServedFile zip = makeZip("p5.zip", {{"install", script, 0755}});
+    startServer(config({
+        textRoute("POST /lm-update",
+                  updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+        fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
+    }));
+    RunOptions caller = options();
+    caller.env.insert(caller.env.end(),
+                      {"HOME=/nowhere", "LD_LIBRARY_PATH=/x", "IFS=x", "SECRET=s"});
+    ProgramResult r = runProgram(
+        lmUpdateExe(), {"--update", "--id", "5", "--download-dir", root_.file("download")}, caller);
+    ASSERT_EQ(r.exitStatus, 2) << r.err;
+    const struct passwd* user = ::getpwuid(::geteuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(root_.read("record/env"), "HOME=" + std::string(user->pw_dir) +
+                                            "\nLANG=C\nPATH=/usr/sbin:/usr/bin:/sbin:/bin\n"
+                                            "REGISTER_DIR=" +
+                                            root_.path() + "\n");
+}
+
+// What another user leaves where the install locks go.
 enum class Plant {
-    LinkToFile,       // ".../logs/install.lock" is a symbolic link
-    LinkToDirectory,  // ".../logs" is a symbolic link
-    ForeignFile,      // uid 65534 made and holds the lock file
-    ForeignDirectory  // uid 65534 made ".../logs" and holds the lock file in it
+    LinkToFile,        // ".../logs/install.lock" is a symbolic link
+    LinkToDirectory,   // ".../logs" is a symbolic link
+    ForeignFile,       // uid 65534 made and holds the lock file
+    ForeignDirectory,  // uid 65534 made ".../logs" and holds the lock file in it
+    ForeignRootTmp     // uid 65534 owns ROOT/tmp
 };
 
 struct PlantCase {
     const char* name;
     Plant plant;
+    bool legacySkipped;       // the legacy lock's path was planted
+    const char* privateLock;  // the lock taken instead, relative to the root unless absolute
 };
 
 void PrintTo(const PlantCase& c, std::ostream* os) {
@@ -243,6 +272,8 @@ protected:
                 root_.mkdirs("victim");
                 std::filesystem::create_directory_symlink(victim, logs);
                 return true;
+            case Plant::ForeignRootTmp:
+                return ::geteuid() == 0 && ::chown(root_.file("tmp").c_str(), 65534, 65534) == 0;
             case Plant::ForeignFile:
             case Plant::ForeignDirectory:
                 break;
@@ -262,16 +293,16 @@ protected:
     }
 };
 
-// The install lock has a fixed name in /tmp: a link planted there must not
-// make the run create or lock anything where it points, and a file or
-// directory of another user, even held, must end the run at once rather
-// than let it wait or go on unlocked.
-TEST_P(InstallLockPlantTest, PlantedLockIsRefused) {
+// The legacy install lock has a fixed name in /tmp: a link planted there
+// must not make the run create or lock anything where it points, and a file
+// or directory of another user, even held, is skipped with a line in the
+// log. The run waits for nobody and installs under a private lock that no
+// other user can take.
+TEST_P(InstallLockPlantTest, PlantedLockIsSkippedForAPrivateOne) {
     std::string logs = lockDirectory() + "/logs";
     std::unique_ptr<ForeignLockHolder> holder;
     if (!plant(logs, holder)) {
-        GTEST_SKIP() << "holding a lock as uid 65534 needs root, /usr/bin/setpriv and "
-                        "/usr/bin/python3";
+        GTEST_SKIP() << "planting as uid 65534 needs root, /usr/bin/setpriv and /usr/bin/python3";
     }
     ServedFile zip = package(5, 0);
     startServer(config({
@@ -279,17 +310,27 @@ TEST_P(InstallLockPlantTest, PlantedLockIsRefused) {
                   updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
         fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
     }));
-    std::vector<std::string> args{"--update", "--id", "5", "--download-dir",
-                                  root_.file("download")};
+    std::vector<std::string> args{"--update", "--id", "5", "--download-dir", root_.file("download"),
+                                  "--verbose"};
     RunOptions quick = options();
     quick.timeoutSeconds = 20;
     ProgramResult r = runProgram(lmUpdateExe(), args, quick);
     EXPECT_FALSE(r.timedOut) << "the run waited for another user's lock";
-    EXPECT_EQ(r.exitStatus, 244) << r.err;
-    EXPECT_NE(r.err.find("LmUpdate: install lock refused: " + logs + "/install.lock: "),
-              std::string::npos)
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    EXPECT_EQ(r.err.find("LmUpdate: legacy install lock skipped: " + logs + "/install.lock: ") !=
+                  std::string::npos,
+              GetParam().legacySkipped)
         << r.err;
-    EXPECT_FALSE(root_.exists("record/install5")) << "the install script ran without the lock";
+    EXPECT_TRUE(root_.exists("record/install5"));
+    std::string privateLock = GetParam().privateLock;
+    if (privateLock[0] != '/') {
+        privateLock = root_.file(privateLock);
+    }
+    struct stat info = {};
+    ASSERT_EQ(::lstat(privateLock.c_str(), &info), 0) << privateLock;
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_uid, ::geteuid());
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_FALSE(root_.exists("victim/install.lock")) << "the lock was made through a link";
     if (GetParam().plant == Plant::LinkToFile) {
         EXPECT_FALSE(root_.exists("victim")) << "the lock was opened through the link";
@@ -297,15 +338,20 @@ TEST_P(InstallLockPlantTest, PlantedLockIsRefused) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Plants, InstallLockPlantTest,
-                         testing::Values(PlantCase{"lockFile", Plant::LinkToFile},
-                                         PlantCase{"directory", Plant::LinkToDirectory},
-                                         PlantCase{"foreignHeldFile", Plant::ForeignFile},
-                                         PlantCase{"foreignHeldDirectory",
-                                                   Plant::ForeignDirectory}),
-                         [](const auto& info) { return std::string(info.param.name); });
+constexpr const char kRootTmpLock[] = "tmp/lmupdate-install.lock";
 
-// Without a planted link the lock file is made, with its directories private.
+INSTANTIATE_TEST_SUITE_P(
+    Plants, InstallLockPlantTest,
+    testing::Values(PlantCase{"lockFile", Plant::LinkToFile, true, kRootTmpLock},
+                    PlantCase{"directory", Plant::LinkToDirectory, true, kRootTmpLock},
+                    PlantCase{"foreignHeldFile", Plant::ForeignFile, true, kRootTmpLock},
+                    PlantCase{"foreignHeldDirectory", Plant::ForeignDirectory, true, kRootTmpLock},
+                    PlantCase{"foreignRootTmp", Plant::ForeignRootTmp, false,
+                              "/run/lmupdate/install.lock"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Without a planted link both lock files are made, with the legacy one's
+// directories private.
 TEST_F(UpdateCommandTest, InstallLockIsMadeBelowTmp) {
     ServedFile zip = package(5, 0);
     startServer(config({
@@ -314,6 +360,7 @@ TEST_F(UpdateCommandTest, InstallLockIsMadeBelowTmp) {
         fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
     }));
     ASSERT_EQ(update(5).exitStatus, 2);
+    EXPECT_TRUE(std::filesystem::is_regular_file(root_.file("tmp/lmupdate-install.lock")));
     std::string logs = lockDirectory() + "/logs";
     EXPECT_TRUE(std::filesystem::is_regular_file(logs + "/install.lock"));
     EXPECT_EQ(std::filesystem::status(logs).permissions() & std::filesystem::perms::all,

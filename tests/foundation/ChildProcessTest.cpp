@@ -1,5 +1,6 @@
 #include "ChildProcess.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -168,5 +169,69 @@ TEST_F(ChildProcessTest, DiscardedStandardErrorGoesToDevNull) {
     ASSERT_TRUE(moved.start());
     EXPECT_EQ(moved.wait(), 0);
 }
+
+// A start setting, and what a child started with it reports about itself.
+struct SettingCase {
+    const char* name;
+    void (*apply)(ChildProcess&);
+    const char* body;  // writes its findings to standard output
+    const char* seen;
+};
+
+void PrintTo(const SettingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ChildProcessSettingTest : public ChildProcessTest,
+                                public ::testing::WithParamInterface<SettingCase> {};
+
+// Whether the shell leads its own process group and session ($5 and $6 of
+// /proc/PID/stat).
+constexpr const char kGroupAndSession[] =
+    "set -- $(cat /proc/$$/stat)\n"
+    "[ \"$5\" = \"$1\" ] && echo own group || echo our group\n"
+    "[ \"$6\" = \"$1\" ] && echo own session || echo our session";
+
+TEST_P(ChildProcessSettingTest, ChildStartsWithTheSetting) {
+    // Our standard input a pipe, so that /dev/null in the child is its doing.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    int savedInput = dup(STDIN_FILENO);
+    dup2(ends[0], STDIN_FILENO);
+    std::string path = script("s", std::string("cd \"${0%/*}\"\n") + GetParam().body);
+    int out = open((dir_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ChildProcess child(path, {"s"});
+    child.setStandardOutput(out);
+    GetParam().apply(child);
+    ASSERT_TRUE(child.start());
+    int status = child.wait();
+    dup2(savedInput, STDIN_FILENO);
+    for (int fd : {savedInput, ends[0], ends[1], out}) {
+        close(fd);
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(read("out"), GetParam().seen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, ChildProcessSettingTest,
+    ::testing::Values(
+        SettingCase{"groupInherited", [](ChildProcess&) {}, kGroupAndSession,
+                    "our group\nour session\n"},
+        SettingCase{"ownProcessGroup", [](ChildProcess& c) { c.startOwnProcessGroup(); },
+                    kGroupAndSession, "own group\nour session\n"},
+        SettingCase{"newSession", [](ChildProcess& c) { c.startNewSession(); }, kGroupAndSession,
+                    "own group\nown session\n"},
+        SettingCase{"standardInputDiscarded", [](ChildProcess& c) { c.discardStandardInput(); },
+                    "readlink /proc/self/fd/0", "/dev/null\n"},
+        // head ends on SIGXFSZ at the limit; what it wrote stays.
+        SettingCase{"fileSizeLimit", [](ChildProcess& c) { c.setFileSizeLimit(1000); },
+                    "head -c 5000 /dev/zero > big; wc -c < big", "1000\n"},
+        SettingCase{"environmentReplaced",
+                    [](ChildProcess& c) {
+                        c.setEnvironment({"A=1", "PATH=/usr/bin:/bin"});
+                    },
+                    "/usr/bin/env | grep -v PWD=", "A=1\nPATH=/usr/bin:/bin\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

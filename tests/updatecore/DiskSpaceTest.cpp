@@ -52,6 +52,45 @@ INSTANTIATE_TEST_SUITE_P(
                     SpaceCase{"PlentyOfRoom", 1ULL << 40, 2147483647, 0, true}),
     [](const testing::TestParamInfo<SpaceCase>& info) { return info.param.name; });
 
+struct UnpackCase {
+    const char* name;
+    uint64_t available;
+    uint64_t size;
+    const char* reason;  // "" when it fits
+};
+
+void PrintTo(const UnpackCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class UnpackedSizeTest : public testing::TestWithParam<UnpackCase> {};
+
+TEST_P(UnpackedSizeTest, FitsTheSpaceLessTheReserveAndTheLimit) {
+    const UnpackCase& c = GetParam();
+    DiskSpace space([&](const String&, uint64_t& available) {
+        available = c.available;
+        return true;
+    });
+    EXPECT_EQ(space.unpackedShortfall("/d/5/1_0", c.size).str(), c.reason);
+}
+
+constexpr uint64_t kGiB = 1024 * kMiB;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, UnpackedSizeTest,
+    testing::Values(
+        UnpackCase{"ExactlyTheSpaceLessTheReserve", 1000 + kMiB, 1000, ""},
+        UnpackCase{"OneByteOver", 1000 + kMiB, 1001,
+                   "unpacked size 1001 bytes: more than the 1049576 bytes free less the "
+                   "reserve of 1048576"},
+        UnpackCase{"LessFreeThanTheReserve", kMiB - 1, 0,
+                   "unpacked size 0 bytes: more than the 1048575 bytes free less the reserve "
+                   "of 1048576"},
+        UnpackCase{"AtTheLimit", 1ULL << 40, 4 * kGiB, ""},
+        UnpackCase{"OverTheLimitWithRoomToSpare", 1ULL << 40, 4 * kGiB + 1,
+                   "unpacked size 4294967297 bytes: more than the limit of 4294967296 bytes"}),
+    [](const testing::TestParamInfo<UnpackCase>& info) { return info.param.name; });
+
 TEST(DiskSpaceProbeTest, UnknownSpaceIsAShortfall) {
     DiskSpace space([](const String&, uint64_t&) {
         errno = ENOENT;

@@ -20,6 +20,7 @@
 #include "RunProgram.h"
 #include "SystemLog.h"
 #include "TempRoot.h"
+#include "TmpfsMount.h"
 
 namespace fs = std::filesystem;
 
@@ -41,10 +42,15 @@ protected:
 
     static TempRoot& root() { return processRoot(); }
 
-    // A zip archive of the members, placed as ROOT/download/<id>/<ver>/a.zip.
-    std::string makeZip(const std::string& packageDir, const std::vector<Member>& members) {
+    // A zip archive of the members, placed as ROOT/download/<id>/<ver>/a.zip;
+    // encrypted with password unless it is empty.
+    std::string makeZip(const std::string& packageDir, const std::vector<Member>& members,
+                        const std::string& password = "") {
         std::string staging = "staging/" + packageDir;
         std::vector<std::string> args{"-q", "-r", root().file(packageDir) + "/a.zip", "."};
+        if (!password.empty()) {
+            args.insert(args.begin(), {"-P", password});
+        }
         for (const Member& m : members) {
             root().write(staging + "/" + m.name, m.content, m.mode);
         }
@@ -219,6 +225,43 @@ TEST_F(InstallerTest, CorruptArchiveIsDeletedAndItsDirectoryKept) {
     EXPECT_EQ(packages[0].runResult, 0);
     EXPECT_TRUE(root().exists("download/5/1_0_0_7"));
     EXPECT_FALSE(root().exists("download/5/1_0_0_7/a.zip"));
+}
+
+// unzip would ask for the password on the terminal and hold the locks.
+TEST_F(InstallerTest, EncryptedMemberIsRefusedBeforeUnzipCanAsk) {
+    std::string dir = makeZip("download/5/1_0_0_7",
+                              {{"install", recordingScript("s", "exit 0"), 0755}}, "secret");
+    Vector<LmPackageInfo> packages{package(dir)};
+    packages[0].url = "pkg/p5.zip";
+    std::string log;
+    EXPECT_EQ(install(packages, log), 0);
+    EXPECT_NE(log.find("LmUpdate: package refused: pkg/p5.zip: encrypted member install"),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(root().exists("record/s"));
+    EXPECT_FALSE(root().exists("download/5"));
+}
+
+// 64 MiB of zeros zip to some 64 KiB; unpacked they would fill the disk.
+TEST_F(InstallerTest, ArchiveLargerUnpackedThanTheFreeSpaceIsRefused) {
+    TmpfsMount disk(root().file("download"), "16m");
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "mounting a 16 MiB tmpfs needs root: " << disk.error();
+    }
+    root().mkdirs("download/5/1_0_0_7");
+    RunOptions options;
+    options.workingDir = root().file("download/5/1_0_0_7");
+    ProgramResult zip =
+        runProgram("/bin/sh", {"-c", "head -c 67108864 /dev/zero | zip -q a.zip -"}, options);
+    ASSERT_EQ(zip.exitStatus, 0) << zip.err;
+    Vector<LmPackageInfo> packages{package(root().file("download/5/1_0_0_7"))};
+    packages[0].url = "pkg/p5.zip";
+    std::string log;
+    EXPECT_EQ(install(packages, log), 0);
+    EXPECT_NE(log.find("package refused: pkg/p5.zip: unpacked size 67108864 bytes: more than the "),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(root().exists("download/5")) << "the package was kept";
 }
 
 // An archive member written with python's zipfile, which can store

@@ -16,6 +16,7 @@
 #include "FakeClock.h"
 #include "LmUpdateClientFixture.h"
 #include "MD5.h"
+#include "TmpfsMount.h"
 #include "download/PackageDownload.h"
 #include "download/PackageFetch.h"
 #include "download/PackagePolicy.h"
@@ -318,36 +319,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"SizeOver32Bits", "pkgs/a.zip", "2.1.0.7", INT64_C(4294967544),
                     "pkgs/a.zip: number out of range: size"}),
     [](const testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
-
-// A small file system mounted for one test; unmounted at its end.
-class TmpfsMount {
-public:
-    TmpfsMount(const std::string& path, const char* size) : path_(path) {
-        std::filesystem::create_directories(path);
-        // 0755: a download directory others may write to is refused.
-        std::string options = std::string("size=") + size + ",mode=0755";
-        if (::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0) {
-            mounted_ = true;
-        } else {
-            error_ = std::strerror(errno);
-        }
-    }
-    ~TmpfsMount() {
-        if (mounted_) {
-            ::umount2(path_.c_str(), MNT_DETACH);
-        }
-    }
-    TmpfsMount(const TmpfsMount&) = delete;
-    TmpfsMount& operator=(const TmpfsMount&) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string& error() const { return error_; }
-
-private:
-    std::string path_;
-    bool mounted_ = false;
-    std::string error_;
-};
 
 TEST_F(LmUpdateClientDownloadTest, PackageLargerThanTheFreeSpaceIsRefused) {
     TmpfsMount disk(root().file("download"), "2m");

@@ -7,7 +7,9 @@
 # the owner's pid is kept in ROOT/tmp/write-lock, where ROOT is $REGISTER_DIR
 # (or, when that is unset, the directory above the one holding this script).
 # Every look at or change of that file happens under an flock on
-# ROOT/tmp/write-lock.guard, so concurrent callers never both win.
+# ROOT/tmp/write-lock.guard, so concurrent callers never both win. The guard
+# is polled, never waited for: whoever holds it for longer than our time-out
+# (plus one second for a caller that is just looking) makes us give up.
 #
 #   LOCK     takes the lock for PID, waiting up to SECONDS for another owner
 #            to release it.
@@ -20,9 +22,10 @@
 # Exit status:
 #   0  the lock was obtained (LOCK, TRYLOCK) or released (UNLOCK)
 #   1  the lock is held by another live process (TRYLOCK at once, LOCK after
-#      the time-out)
+#      the time-out), or its guard stayed taken as long
 #   2  UNLOCK by a process that does not hold the lock
-#   4  bad command line, or the lock files cannot be used
+#   4  bad command line, or the lock files cannot be used (for UNLOCK also:
+#      the guard stayed taken)
 use strict;
 # -w: warnings on everywhere without loading warnings.pm, which would cost
 # as much as the rest of the start-up.
@@ -42,6 +45,8 @@ my $dir = LmScript::root() . '/tmp';
 mkdir $dir unless -d $dir;
 my $ownerFile = "$dir/write-lock";
 my $guardFile = "$dir/write-lock.guard";
+# When waiting for the guard ends; set at the first wait for it.
+my $guardDeadline;
 
 exit unlock() if $action eq 'UNLOCK';
 exit 0 if try_take();
@@ -64,10 +69,26 @@ sub guarded {
     my ($code) = @_;
     # With an empty root the files lie in /tmp: never follow a planted link.
     sysopen(my $guard, $guardFile, Fcntl::O_RDWR() | Fcntl::O_CREAT() | Fcntl::O_NOFOLLOW(), 0600) or fail("$guardFile: $!");
-    flock($guard, Fcntl::LOCK_EX()) or fail("$guardFile: $!");
+    take_guard($guard);
     my $result = $code->();
     close $guard;
     return $result;
+}
+
+# Polls the guard until our time-out has passed; then ends the script as
+# for a lock held by another process.
+sub take_guard {
+    my ($guard) = @_;
+    while (!flock($guard, Fcntl::LOCK_EX() | Fcntl::LOCK_NB())) {
+        fail("$guardFile: $!") unless $!{EWOULDBLOCK};
+        require Time::HiRes;
+        $guardDeadline //= Time::HiRes::time() + ($action eq 'LOCK' ? $timeout : 0) + 1;
+        if (Time::HiRes::time() >= $guardDeadline) {
+            fail("$guardFile: held by another process") if $action eq 'UNLOCK';
+            exit 1;
+        }
+        Time::HiRes::sleep(0.02);
+    }
 }
 
 sub owner {

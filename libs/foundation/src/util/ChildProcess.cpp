@@ -1,6 +1,7 @@
 #include "ChildProcess.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,11 +22,7 @@ ChildProcess::~ChildProcess() {
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : program_(std::move(other.program_)),
       arguments_(std::move(other.arguments_)),
-      failureLine_(std::move(other.failureLine_)),
-      failureHook_(std::move(other.failureHook_)),
-      failureStatus_(other.failureStatus_),
-      discardStandardError_(other.discardStandardError_),
-      standardOutput_(other.standardOutput_),
+      settings_(std::move(other.settings_)),
       pid_(std::exchange(other.pid_, -1)),
       status_(other.status_) {}
 
@@ -34,11 +31,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         reap(true);
         program_ = std::move(other.program_);
         arguments_ = std::move(other.arguments_);
-        failureLine_ = std::move(other.failureLine_);
-        failureHook_ = std::move(other.failureHook_);
-        failureStatus_ = other.failureStatus_;
-        discardStandardError_ = other.discardStandardError_;
-        standardOutput_ = other.standardOutput_;
+        settings_ = std::move(other.settings_);
         pid_ = std::exchange(other.pid_, -1);
         status_ = other.status_;
     }
@@ -49,46 +42,90 @@ int ChildProcess::startFailureStatus(int error) {
     return error == EACCES ? 127 : 128;
 }
 
+namespace {
+
+// The NULL-terminated pointer vector exec takes, into texts that outlive it.
+std::vector<char*> pointers(Vector<String>& texts) {
+    std::vector<char*> vector;
+    for (String& text : texts) {
+        vector.push_back(const_cast<char*>(text.c_str()));
+    }
+    vector.push_back(nullptr);
+    return vector;
+}
+
+// Opens /dev/null as fd (the copy made by dup2 does not inherit
+// close-on-exec).
+bool nullAs(int fd, int mode) {
+    int null = open("/dev/null", mode | O_CLOEXEC);
+    return null >= 0 && dup2(null, fd) == fd;
+}
+
+}  // namespace
+
 bool ChildProcess::start() {
     reap(true);
-    // The vector is built before fork so that the child only calls exec.
-    std::vector<char*> argv;
-    for (String& argument : arguments_) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
+    // The vectors are built before fork so that the child only calls exec.
+    std::vector<char*> argv = pointers(arguments_);
+    std::vector<char*> envp;
+    if (settings_.environment) {
+        envp = pointers(*settings_.environment);
     }
-    argv.push_back(nullptr);
     status_ = -1;
     pid_t pid = fork();
     if (pid < 0) {
         return false;
     }
     if (pid == 0) {
-        execInChild(argv.data());
+        execInChild(argv.data(), settings_.environment ? envp.data() : environ);
+    }
+    if (settings_.ownProcessGroup) {
+        setpgid(pid, pid);  // also here: a signal to the group may come before the child ran
     }
     pid_ = pid;
     return true;
 }
 
-void ChildProcess::execInChild(char* const* argv) {
-    if (discardStandardError_) {
-        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null >= 0) {
-            dup2(null, STDERR_FILENO);  // the copy on 2 does not inherit close-on-exec
-        }
+// Only calls that are safe between fork and exec; false (errno set) when a
+// setting could not be applied, so that the child never runs without it.
+bool ChildProcess::prepareChild() const {
+    if (settings_.newSession && setsid() < 0) {
+        return false;
     }
-    if (standardOutput_ >= 0) {
-        dup2(standardOutput_, STDOUT_FILENO);
+    if (settings_.ownProcessGroup && setpgid(0, 0) != 0) {
+        return false;
     }
-    execv(program_.c_str(), argv);
+    if (settings_.discardStandardInput && !nullAs(STDIN_FILENO, O_RDONLY)) {
+        return false;
+    }
+    if (settings_.discardStandardError && !nullAs(STDERR_FILENO, O_WRONLY)) {
+        return false;
+    }
+    if (settings_.standardOutput >= 0 &&
+        dup2(settings_.standardOutput, STDOUT_FILENO) != STDOUT_FILENO) {
+        return false;
+    }
+    if (settings_.fileSizeLimit) {
+        struct rlimit limit = {};
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(*settings_.fileSizeLimit);
+        return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    return true;
+}
+
+void ChildProcess::execInChild(char* const* argv, char* const* envp) {
+    if (prepareChild()) {
+        execve(program_.c_str(), argv, envp);
+    }
     int error = errno;
-    if (!failureLine_.isEmpty()) {
-        SystemLog::write(failureLine_);
+    if (!settings_.failureLine.isEmpty()) {
+        SystemLog::write(settings_.failureLine);
     }
-    if (failureHook_) {
-        failureHook_(error);
+    if (settings_.failureHook) {
+        settings_.failureHook(error);
     }
     // _exit: the parent's stdio buffers and atexit handlers are not ours.
-    _exit(failureStatus_ >= 0 ? failureStatus_ : startFailureStatus(error));
+    _exit(settings_.failureStatus >= 0 ? settings_.failureStatus : startFailureStatus(error));
 }
 
 int ChildProcess::wait() {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 bool DiskSpace::statvfsProbe(const String& path, uint64_t& available) {
     struct statvfs info {};
@@ -28,4 +29,20 @@ String DiskSpace::shortfall(const String& directory, int64_t size, int64_t onDis
         .append(" bytes needed, ")
         .append(static_cast<long>(available))
         .append(" free");
+}
+
+String DiskSpace::unpackedShortfall(const String& directory, uint64_t size) const {
+    String prefix = "unpacked size " + String(std::to_string(size)) + " bytes: ";
+    if (size > kMaxUnpacked) {
+        return prefix + "more than the limit of " + String(std::to_string(kMaxUnpacked)) + " bytes";
+    }
+    uint64_t available = 0;
+    if (!probe_(directory, available)) {
+        return prefix + "free disk space unknown: " + std::strerror(errno);
+    }
+    if (available < kReserve || size > available - kReserve) {
+        return prefix + "more than the " + String(std::to_string(available)) +
+               " bytes free less the reserve of " + String(std::to_string(kReserve));
+    }
+    return String();
 }

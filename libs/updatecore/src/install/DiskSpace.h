@@ -5,8 +5,9 @@
 
 #include "String.h"
 
-// Whether a download fits on the file system that is to hold it, decided
-// before any byte is fetched: a server announcing a huge size must not be
+// Whether a download, or an archive's unpacked members, fit on the file
+// system that is to hold them, decided before any byte is written: a server
+// announcing a huge size, or a small archive of a huge file, must not be
 // able to fill the disk.
 class DiskSpace {
 public:
@@ -16,6 +17,8 @@ public:
 
     // What must stay free beyond the download itself.
     static constexpr uint64_t kReserve = 1024 * 1024;
+    // The most an archive may unpack to, whatever the space.
+    static constexpr uint64_t kMaxUnpacked = 4ULL * 1024 * 1024 * 1024;
 
     explicit DiskSpace(Probe probe = statvfsProbe) : probe_(std::move(probe)) {}
 
@@ -24,6 +27,9 @@ public:
     // "" when a file of size bytes, onDisk of which are already stored,
     // fits into directory with kReserve to spare; else why not.
     String shortfall(const String& directory, int64_t size, int64_t onDisk) const;
+    // "" when size unpacked bytes fit into directory with kReserve to spare
+    // and stay within kMaxUnpacked; else "unpacked size N bytes: " and why.
+    String unpackedShortfall(const String& directory, uint64_t size) const;
 
 private:
     Probe probe_;

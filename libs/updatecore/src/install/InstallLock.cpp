@@ -7,10 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "SystemLog.h"
 #include "Utils.h"
 #include "Vector.h"
-#include "report/Report.h"
 
 namespace {
 
@@ -27,12 +25,6 @@ String ownerProblem(const struct stat& info) {
         return String();
     }
     return "owned by uid " + decimalText(static_cast<int>(info.st_uid));
-}
-
-void writeLineToStandardError(const String& line) {
-    String text = SystemLog::escape(line) + "\n";
-    ssize_t ignored = ::write(STDERR_FILENO, text.c_str(), text.length());
-    (void)ignored;
 }
 
 }  // namespace
@@ -56,9 +48,6 @@ InstallLock::InstallLock(const String& path) {
                 break;
             }
         }
-    }
-    if (!held()) {
-        writeLineToStandardError("LmUpdate: install lock refused: " + path + ": " + refusal_);
     }
 }
 

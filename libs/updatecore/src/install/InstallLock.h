@@ -3,14 +3,13 @@
 #include "String.h"
 #include "io/FileDescriptor.h"
 
-// The install lock: an exclusive record lock on a file at a fixed path in a
-// directory anybody can write to. Missing directories are made 0700 and the
-// file 0600, each opened relative to its parent without following links. An
-// existing file or directory is accepted only when the effective user owns
-// it (the first directory below "/", the shared "/tmp", excepted) and the
-// file is a regular file of mode 0600: what another user planted is refused
-// rather than waited for. Released when the object goes; the file is closed
-// on exec, so the install scripts do not inherit it.
+// One install lock (InstallLocks takes them): an exclusive record lock on a
+// file at a fixed path, possibly in a directory anybody can write to. Missing directories are made
+// 0700 and the file 0600, each opened relative to its parent without following links. An existing
+// file or directory is accepted only when the effective user owns it (the first directory below
+// "/", the shared "/tmp", excepted) and the file is a regular file of mode 0600: what another user
+// planted is refused rather than waited for. Released when the object goes; the file is closed on
+// exec, so the install scripts do not inherit it.
 class InstallLock {
 public:
     explicit InstallLock(const String& path);

@@ -11,6 +11,7 @@
 #include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
+#include "install/ScriptEnvironment.h"
 #include "install/ZipListing.h"
 #include "report/Report.h"
 #include "trust/PackageConfinement.h"
@@ -18,11 +19,14 @@
 
 namespace {
 
-constexpr const char kUnzip[] = "/usr/bin/unzip";
 constexpr const char kMount[] = "/bin/mount";
 constexpr const char kUmount[] = "/bin/umount";
 constexpr const char kMkdir[] = "/bin/mkdir";
 constexpr const char kMv[] = "/bin/mv";
+// What a large package unpacks (the arguments of its unzip below); its
+// script reads the rest from the archive.
+const Vector<String> kLargePackageScripts{"install", "readme", "install-package",
+                                          "large_package_flag"};
 // The wait status of a script that could not be started.
 constexpr int kNotStarted = -1;
 
@@ -90,6 +94,14 @@ bool encloses(const String& directory, const String& path) {
     return !relative.empty() && *relative.begin() != "..";
 }
 
+// An install script gets only its own environment, and a process group of
+// its own: a stop sent to our group (a service stop) reaches us, and we let
+// the script finish before we end.
+void confineScript(ChildProcess& script) {
+    script.setEnvironment(ScriptEnvironment::entries());
+    script.startOwnProcessGroup();
+}
+
 int runScript(const LmPackageInfo& package, const String& source,
               const String& startFailureLine = String(),
               ChildProcess::StartFailureHook hook = nullptr) {
@@ -97,6 +109,7 @@ int runScript(const LmPackageInfo& package, const String& source,
     ChildProcess child(script, scriptArguments(script, package, source));
     child.setStartFailureLine(startFailureLine);
     child.setStartFailureHook(std::move(hook));
+    confineScript(child);
     return child.start() ? child.wait() : -1;
 }
 
@@ -120,6 +133,12 @@ bool refuse(const LmPackageInfo& package, const String& reason) {
     return false;
 }
 
+// What a failed unpacking left: nothing of the package is kept. False.
+bool removeUnpacked(const LmPackageInfo& package) {
+    LmUpdateInstaller::removeProductDirectory(package.path);
+    return false;
+}
+
 // Unpacks a zip package: only its scripts when it is a large package (it
 // holds "large_package_flag"), else the whole archive (which is then
 // deleted). One listing answers that and refuses members that would land
@@ -136,26 +155,28 @@ bool unpackZip(const LmPackageInfo& package) {
         log(labelLine("Install5 ", package));
         return false;
     }
-    String unsafe = listing.unsafeMember();
-    if (!unsafe.isEmpty()) {
-        return refuse(package, unsafe);
+    const bool large = listing.contains("large_package_flag");
+    const ZipListing::Extent extent =
+        large ? listing.extent(kLargePackageScripts) : listing.extent();
+    String refusal = listing.unpackRefusal(extent, directory);
+    if (!refusal.isEmpty()) {
+        return refuse(package, refusal);
     }
-    if (listing.contains("large_package_flag")) {
-        int status = ChildProcess::run(kUnzip,
-                                       {"unzip", "-q", "-o", archive, "install", "readme",
+    if (large) {
+        int status = ZipListing::unzip({"unzip", "-q", "-o", archive, "install", "readme",
                                         "install-package", "large_package_flag", "-d", directory},
-                                       labelLine("Install 2", package));
+                                       extent, labelLine("Install 2", package));
         if (!unzipSucceeded(status)) {
             log(labelLine("Install 3", package));
-            return false;
+            return removeUnpacked(package);
         }
     } else {
-        int status = ChildProcess::run(kUnzip, {"unzip", "-q", "-o", archive, "-d", directory},
+        int status = ZipListing::unzip({"unzip", "-q", "-o", archive, "-d", directory}, extent,
                                        labelLine("Install4 ", package));
         removeFile(archive);
         if (!unzipSucceeded(status)) {
             log(labelLine("Install5 ", package));
-            return false;
+            return removeUnpacked(package);
         }
     }
     String link = linkRefusal(directory);
@@ -338,6 +359,7 @@ std::optional<int> LmUpdateInstaller::runInstallPackage(const LmPackageInfo& pac
     String script = replaceAll(package.path + "/" + "install-package", '\\', '/');
     ChildProcess child(script, scriptArguments(script, package, package.path));
     child.setStartFailureLine("execl:" + script);
+    confineScript(child);
     int status = child.start() ? child.wait() : kNotStarted;
     log("install script exit status: " + decimalText(status) + "/" +
         decimalText((status >> 8) & 0xff));

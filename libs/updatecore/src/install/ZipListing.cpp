@@ -4,10 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <sstream>
 #include <string>
 
 #include "ChildProcess.h"
 #include "Utils.h"
+#include "install/DiskSpace.h"
 #include "io/FileDescriptor.h"
 #include "report/Report.h"
 #include "trust/PackageConfinement.h"
@@ -45,6 +50,8 @@ bool unzipOutput(const Vector<String>& arguments, std::string& output) {
     ChildProcess unzip(kUnzip, arguments);
     unzip.setStandardOutput(writeEnd.get());
     unzip.discardStandardError();
+    unzip.discardStandardInput();
+    unzip.startNewSession();
     if (!unzip.start()) {
         return false;
     }
@@ -54,6 +61,32 @@ bool unzipOutput(const Vector<String>& arguments, std::string& output) {
     int status = unzip.wait();
     return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
            output.size() <= kMaxListing;
+}
+
+// The lines of text, without their ends.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// true when text is a decimal number, stored in value (at most 2^64 - 1).
+bool parseSize(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 20 || !std::all_of(text.begin(), text.end(), ::isdigit)) {
+        return false;
+    }
+    errno = 0;
+    value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
+// a + b, the largest value instead of wrapping round.
+uint64_t saturatedSum(uint64_t a, uint64_t b) {
+    return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max()
+                                                        : a + b;
 }
 
 }  // namespace
@@ -73,6 +106,36 @@ bool ZipListing::read(const String& archive) {
         }
         names_.add(String(output.substr(start, end - start)));
         start = end + 1;
+    }
+    return readMembers(archive);
+}
+
+// A member line of "unzip -Zl" reads "MODE VERSION OS SIZE FLAGS CSIZE
+// METHOD DATE TIME NAME", FLAGS "tx", "b-" and so on, upper case when the
+// member is encrypted. The two header lines and the totals line frame one
+// member line per name, in the same order.
+bool ZipListing::readMembers(const String& archive) {
+    members_.clear();
+    std::string output;
+    std::vector<std::string> lines;
+    if (unzipOutput({"unzip", "-Zl", archive}, output)) {
+        lines = linesOf(output);
+    }
+    if (lines.size() != static_cast<size_t>(names_.size()) + 3) {
+        log("LmUpdate: cannot read member sizes of archive: " + archive);
+        return false;
+    }
+    for (size_t i = 2; i + 1 < lines.size(); ++i) {
+        std::istringstream fields(lines[i]);
+        std::string mode, version, system, size, flags;
+        Member member;
+        if (!(fields >> mode >> version >> system >> size >> flags) ||
+            !parseSize(size, member.size) || flags.empty()) {
+            log("LmUpdate: cannot read member sizes of archive: " + archive);
+            return false;
+        }
+        member.encrypted = ::isupper(static_cast<unsigned char>(flags[0])) != 0;
+        members_.push_back(member);
     }
     return true;
 }
@@ -94,4 +157,52 @@ String ZipListing::unsafeMember() const {
         }
     }
     return String();
+}
+
+String ZipListing::encryptedMember() const {
+    for (size_t i = 0; i < members_.size(); ++i) {
+        if (members_[i].encrypted) {
+            return "encrypted member " + names_[static_cast<int>(i)];
+        }
+    }
+    return String();
+}
+
+ZipListing::Extent ZipListing::extent() const {
+    return extentOf([](const String&) { return true; });
+}
+
+ZipListing::Extent ZipListing::extent(const Vector<String>& members) const {
+    return extentOf([&members](const String& name) {
+        return std::find(members.begin(), members.end(), name) != members.end();
+    });
+}
+
+ZipListing::Extent ZipListing::extentOf(const std::function<bool(const String&)>& counted) const {
+    Extent extent;
+    for (size_t i = 0; i < members_.size(); ++i) {
+        if (counted(names_[static_cast<int>(i)])) {
+            extent.total = saturatedSum(extent.total, members_[i].size);
+            extent.largest = std::max(extent.largest, members_[i].size);
+        }
+    }
+    return extent;
+}
+
+String ZipListing::unpackRefusal(const Extent& extent, const String& directory) const {
+    String reason = unsafeMember();
+    if (reason.isEmpty()) {
+        reason = encryptedMember();
+    }
+    return reason.isEmpty() ? DiskSpace().unpackedShortfall(directory, extent.total) : reason;
+}
+
+int ZipListing::unzip(const Vector<String>& arguments, const Extent& extent,
+                      const String& startFailureLine) {
+    ChildProcess unzip(kUnzip, arguments);
+    unzip.setStartFailureLine(startFailureLine);
+    unzip.discardStandardInput();
+    unzip.startNewSession();
+    unzip.setFileSizeLimit(extent.largest);
+    return unzip.start() ? unzip.wait() : -1;
 }

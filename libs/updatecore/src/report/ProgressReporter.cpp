@@ -124,9 +124,15 @@ void ProgressReporter::reportFirmwareProgress(long pid, long downloadedSize, lon
 }
 
 // Through a child of our own rather than system(), which ignores SIGINT
-// while the script runs: a stop asked for then would be lost.
+// while the script runs: a stop asked for then would be lost. In a process
+// group of its own, so that a stop sent to ours reaches us first and the
+// script ends on its own.
 void ProgressReporter::run(const String& command) {
     // Keep our own output ahead of whatever the script prints.
     std::fflush(stdout);
-    ChildProcess::run("/bin/sh", {"sh", "-c", command});
+    ChildProcess script("/bin/sh", {"sh", "-c", command});
+    script.startOwnProcessGroup();
+    if (script.start()) {
+        script.wait();
+    }
 }

@@ -14,7 +14,7 @@
 #include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
-#include "install/InstallLock.h"
+#include "install/InstallLocks.h"
 #include "install/LmUpdateInstaller.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
@@ -88,13 +88,15 @@ ProductOutcome installOutcome(const LmPackageInfo& package) {
 }
 
 // A stop signal during installation waits for the running script and the
-// locks; then the run ends as a failed installation.
+// locks; then the run ends as a failed installation, unless what it
+// installed is already recorded in the inventory.
 int endOfInstall(int result) {
     if (!StopSignals::requested()) {
         return result;
     }
     log("LmUpdate: installation stopped by signal " + decimalText(StopSignals::signalNumber()));
-    return kUpdateInstallFailed;
+    bool recorded = result == kUpdateInstalled || result == kUpdateSelfUpdated;
+    return recorded ? result : kUpdateInstallFailed;
 }
 
 }  // namespace
@@ -139,8 +141,8 @@ std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInf
 }
 
 int UpdateRun::installUnderLocks(int32_t id, int announced) {
-    InstallLock installLock(installLockPath());
-    if (!installLock.held()) {
+    InstallLocks installLocks(installRoot(), installLockPath());
+    if (!installLocks.held()) {
         return kUpdateInstallLock;
     }
     WriteLock writeLock;

@@ -43,7 +43,8 @@ private:
 DownloadOptions downloadOptions(int plainDownload, int throttleKB, int pauseSeconds,
                                 const String& downloadDir);
 
-// "/tmp/" + the installation root + "/logs/install.lock".
+// "/tmp/" + the installation root + "/logs/install.lock", the legacy
+// install lock.
 String installLockPath();
 
 // Removes the session's temporary directory "/tmp/lmupdate": true when it
