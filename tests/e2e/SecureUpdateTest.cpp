@@ -453,6 +453,26 @@ TEST_F(AbsoluteUrlTest, NoIdentifyingHeaderReachesAForeignHost) {
     EXPECT_EQ(result_.exitStatus, 2) << result_.err;
 }
 
+// An http:// URL on the update server's own host under https settings: the
+// package still installs (the verified answer's digest vouches for it), but
+// nothing identifying goes over the plain connection.
+TEST_F(SecureUpdateTest, HttpPackageUnderHttpsGoesWithoutIdentity) {
+    ServedFile file = package();
+    TestServer files(config({fileRoute("GET /pkg/p5.zip", file)}));
+    std::string url = "http://localhost:" + std::to_string(files.port()) + "/pkg/p5.zip";
+    startTlsServer(
+        config({textRoute("POST /lm-update",
+                          updateResponse(201, packageXml(5, version2001(), url, file, "install"))),
+                textRoute("GET /lm-sessionid", "sid-1")}),
+        certs_.serverCert, certs_.serverKey, "localhost", certs_.caCert);
+    ProgramResult r = update(5);
+    EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
+    EXPECT_TRUE(root_.exists("record/install5"));
+    EXPECT_EQ(occurrences(r.err, "LmUpdate: warning: package over plain HTTP: " + url + "\n"), 1u)
+        << r.err;
+    expectAnonymousDownload(files);
+}
+
 // --- Server lists and migration ---------------------------------------------
 
 TEST_F(SecureUpdateTest, MalformedRedirectListLeavesTheSettingsByteForByte) {
