@@ -11,6 +11,7 @@
 #include "HostValidator.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
+#include "SigningKeyLocation.h"
 #include "Utils.h"
 #include "io/File.h"
 #include "xml/XMLFactory.h"
@@ -260,7 +261,7 @@ int applyTlsVerify() {
 
 // --tls-verify alone changes only the certificate check; with other options
 // they are stored as always, then the check.
-int applyOptions(const CmdLine& cmdLine) {
+int storeOptions(const CmdLine& cmdLine) {
     bool onlyVerify = tlsVerifyOption().given && cmdLine.getOptionCount() == 2;
     if (onlyVerify) {
         int status = applyTlsVerify();
@@ -271,6 +272,37 @@ int applyOptions(const CmdLine& cmdLine) {
     }
     int status = applySettings(false);
     return status != kOk ? status : applyTlsVerify();
+}
+
+void warnUnauthenticated(const char* setting) {
+    std::fprintf(stderr,
+                 "LmUpdate: warning: updates are not authenticated: no signing key and %s\n",
+                 setting);
+}
+
+// Without a signing key nothing but the channel vouches for a package, so
+// a setting that gives up the channel's check is pointed out on standard
+// error (standard output and the status stay those of the store).
+void warnIfUnauthenticated(const CmdLine& cmdLine) {
+    if (!SigningKeyLocation::path().isEmpty()) {
+        return;
+    }
+    String type;
+    if (cmdLine.getOption("type", type) && type.equalsIgnoreCase("http")) {
+        warnUnauthenticated("--type http");
+    }
+    const TlsVerifyOption& verify = tlsVerifyOption();
+    if (verify.given && verify.location.mode == CertLocation::Mode::kNone) {
+        warnUnauthenticated("--tls-verify none");
+    }
+}
+
+int applyOptions(const CmdLine& cmdLine) {
+    int status = storeOptions(cmdLine);
+    if (status == kOk) {
+        warnIfUnauthenticated(cmdLine);
+    }
+    return status;
 }
 
 int setMode(const CmdLine& cmdLine, bool loaded) {

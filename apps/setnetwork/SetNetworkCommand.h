@@ -6,7 +6,9 @@
 
 // The SetNetwork command: shows the network settings (-S) or merges the
 // options given into them (-S with options). Every step prints to standard
-// output only.
+// output only, but for the warning on standard error that stored settings
+// leave updates unauthenticated (--type http or --tls-verify none while no
+// signing key is configured).
 
 // The exit statuses of SetNetwork, each with what it means.
 namespace SetNetworkStatus {

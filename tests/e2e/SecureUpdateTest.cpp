@@ -2,6 +2,7 @@
 // lists, against the test update server; certificates and keys are made at
 // test time.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <ostream>
 #include <string>
@@ -104,20 +105,24 @@ protected:
         return runProgram("/bin/cat", {path}).out;
     }
 
-    // The sha256 and signature attributes scripts/sign-package gives.
+    // The sha256 and signature attributes scripts/sign-package gives for
+    // product id at version.
     static std::string signature(const ServedFile& file, const KeyPair& key,
-                                 const std::string& installScript) {
-        ProgramResult r =
-            runProgram(sourcePath("scripts/sign-package"),
-                       {file.path, key.privateKey, "5", "2.0.0.1", "zip", installScript, ""});
+                                 const std::string& installScript, int id = 5,
+                                 const std::string& version = "2.0.0.1") {
+        ProgramResult r = runProgram(
+            sourcePath("scripts/sign-package"),
+            {file.path, key.privateKey, std::to_string(id), version, "zip", installScript, ""});
         EXPECT_EQ(r.exitStatus, 0) << r.err;
         return r.out.substr(0, r.out.find('\n'));
     }
 
-    // Product 5's package with extra DownloadInfo attributes.
+    // Product id's package at version with extra DownloadInfo attributes.
     static std::string signedPackageXml(const ServedFile& file, const std::string& attributes,
-                                        const std::string& installScript = "install") {
-        std::string xml = packageXml(5, version2001(), "pkg/p5.zip", file, installScript);
+                                        const std::string& installScript = "install", int id = 5,
+                                        const std::string& version = "2.0.0.1") {
+        std::string xml = packageXml(id, "<ExtVersionInfo version=\"" + version + "\"/>",
+                                     "pkg/p5.zip", file, installScript);
         xml.replace(xml.find("<DownloadInfo "), 14, "<DownloadInfo " + attributes + " ");
         return xml;
     }
@@ -128,12 +133,12 @@ protected:
     }
 
     // Nothing of a refused package of product 5 stays behind.
-    void expectNothingLeft(const std::string& inventoryBefore) {
-        EXPECT_FALSE(root_.exists("download/5"));
+    void expectNothingLeft(const std::string& inventoryBefore, int id = 5) {
+        EXPECT_FALSE(root_.exists("download/" + std::to_string(id)));
         std::string partial = root_.exists("conf/lm-partial-files")
                                   ? root_.read("conf/lm-partial-files")
                                   : std::string();
-        EXPECT_EQ(partial.find("id=\"5\""), std::string::npos) << partial;
+        EXPECT_EQ(partial.find("id=\"" + std::to_string(id) + "\""), std::string::npos) << partial;
         EXPECT_EQ(root_.read("conf/lm-inventory"), inventoryBefore);
         EXPECT_FALSE(root_.exists("record/install5"));
     }
@@ -265,28 +270,40 @@ void PrintTo(const KeyCase& c, std::ostream* out) {
 
 class SignedPackageTest : public SecureUpdateTest, public testing::WithParamInterface<KeyCase> {};
 
+// Without a key the package installs unchecked, and standard error says so.
 TEST_P(SignedPackageTest, Installs) {
-    KeyPair key = makeKey("signer", GetParam().genpkey);
-    trustKey(key);
+    bool keyed = !GetParam().genpkey.empty();
     ServedFile file = package();
+    std::string attributes;
+    if (keyed) {
+        KeyPair key = makeKey("signer", GetParam().genpkey);
+        trustKey(key);
+        attributes = signature(file, key, "install");
+    }
     startServer(config(
-        {textRoute("POST /lm-update",
-                   updateResponse(201, signedPackageXml(file, signature(file, key, "install")))),
+        {textRoute("POST /lm-update", updateResponse(201, signedPackageXml(file, attributes))),
          fileRoute("GET /lm-download?path=pkg/p5.zip", file)}));
     ProgramResult r = update(5);
     EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
     EXPECT_TRUE(root_.exists("record/install5"));
+    const std::string unchecked =
+        "LmUpdate: warning: installing 5 2.0.0.1 without a signature "
+        "check: no signing key configured\n";
+    EXPECT_EQ(occurrences(r.err, unchecked), keyed ? 0u : 1u) << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, SignedPackageTest,
-    testing::Values(KeyCase{"Rsa", {"-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048"}},
+    testing::Values(KeyCase{"NoKey", {}},
+                    KeyCase{"Rsa", {"-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048"}},
                     KeyCase{"EcdsaP256",
                             {"-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256"}},
                     KeyCase{"Ed25519", {"-algorithm", "ED25519"}}),
     [](const testing::TestParamInfo<KeyCase>& info) { return info.param.name; });
 
-enum class Tamper { kUnsigned, kOtherKey, kMetadata, kFile };
+// kOlder, kReplayed and kOtherProduct are validly signed: not newer than
+// what is installed, or not asked for.
+enum class Tamper { kUnsigned, kOtherKey, kMetadata, kFile, kOlder, kReplayed, kOtherProduct };
 
 struct TamperCase {
     const char* name;
@@ -307,37 +324,53 @@ TEST_P(RefusedPackageTest, LeavesNothingBehind) {
     KeyPair key = makeKey("signer", ec);
     trustKey(key);
     ServedFile file = package();
-    std::string attributes = signature(file, key, "install");
+    int id = c.tamper == Tamper::kOtherProduct ? 6 : 5;
+    std::string version = c.tamper == Tamper::kOlder ? "1.0.0" : "2.0.0.1";
+    std::string attributes = signature(file, key, "install", id, version);
     std::string installScript = "install";
-    if (c.tamper == Tamper::kUnsigned) {
+    if (c.tamper == Tamper::kOlder) {
+        ASSERT_EQ(lmUpdate({"--register", "--id", "5", "--name", "prod5", "--path",
+                            root_.file("opt/prod5"), "--version", "2.1.3.0"})
+                      .exitStatus,
+                  0);
+    } else if (c.tamper == Tamper::kUnsigned) {
         attributes = "";
     } else if (c.tamper == Tamper::kOtherKey) {
         attributes = signature(file, makeKey("intruder", ec), "install");
     } else if (c.tamper == Tamper::kMetadata) {
         installScript = "payload";
-    } else {
+    } else if (c.tamper == Tamper::kFile) {
         file = servedFile("p5.zip", "not the signed archive");
     }
-    std::string inventory = root_.read("conf/lm-inventory");
     startServer(
         config({textRoute("POST /lm-update",
-                          updateResponse(201, signedPackageXml(file, attributes, installScript))),
+                          updateResponse(
+                              201, signedPackageXml(file, attributes, installScript, id, version))),
                 fileRoute("GET /lm-download?path=pkg/p5.zip", file)}));
+    if (c.tamper == Tamper::kReplayed) {
+        ASSERT_EQ(update(5).exitStatus, 2);
+        root_.remove("record/install5");
+    }
+    std::string inventory = root_.read("conf/lm-inventory");
     ProgramResult r = update(5);
     EXPECT_EQ(r.exitStatus, 256 - 5) << r.out << r.err;
     EXPECT_NE(r.out.find("EC_LMUPDATE_PACKAGE_ERROR\n"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("LmUpdate: package refused: pkg/p5.zip: " + std::string(c.reason)),
               std::string::npos)
         << r.err;
-    expectNothingLeft(inventory);
+    expectNothingLeft(inventory, id);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Tampering, RefusedPackageTest,
-    testing::Values(TamperCase{"Unsigned", Tamper::kUnsigned, "no sha256"},
-                    TamperCase{"WrongKey", Tamper::kOtherKey, "bad signature"},
-                    TamperCase{"TamperedMetadata", Tamper::kMetadata, "bad signature"},
-                    TamperCase{"TamperedFile", Tamper::kFile, "sha256 mismatch"}),
+    testing::Values(
+        TamperCase{"Unsigned", Tamper::kUnsigned, "no sha256"},
+        TamperCase{"WrongKey", Tamper::kOtherKey, "bad signature"},
+        TamperCase{"TamperedMetadata", Tamper::kMetadata, "bad signature"},
+        TamperCase{"TamperedFile", Tamper::kFile, "sha256 mismatch"},
+        TamperCase{"OlderThanInstalled", Tamper::kOlder, "not newer than the installed 2.1.3.0"},
+        TamperCase{"Replayed", Tamper::kReplayed, "not newer than the installed 2.0.0.1"},
+        TamperCase{"OtherProduct", Tamper::kOtherProduct, "not requested"}),
     [](const testing::TestParamInfo<TamperCase>& info) { return info.param.name; });
 
 TEST_F(SecureUpdateTest, UnusableSigningKeyRefusesEveryPackage) {
@@ -353,6 +386,21 @@ TEST_F(SecureUpdateTest, UnusableSigningKeyRefusesEveryPackage) {
               std::string::npos)
         << r.err;
     EXPECT_FALSE(root_.exists("download/5"));
+}
+
+// Whoever may rewrite the key could sign anything: the run refuses before it
+// asks a server.
+TEST_F(SecureUpdateTest, SigningKeyOthersMayWriteRefusesTheRun) {
+    trustKey(makeKey("signer", {"-algorithm", "ED25519"}));
+    std::string key = root_.file("conf/lm-signing-key.pem");
+    ASSERT_EQ(chmod(key.c_str(), 0666), 0);
+    startServer(upToDate());
+    ProgramResult r = update(5);
+    EXPECT_EQ(r.exitStatus, 256 - 12) << r.out << r.err;
+    EXPECT_EQ(
+        occurrences(r.err, "LmUpdate: unsafe path: " + key + ": writable by group or others\n"), 1u)
+        << r.err;
+    EXPECT_TRUE(server_->requests().empty());
 }
 
 // --- Package urls -----------------------------------------------------------
@@ -390,14 +438,39 @@ TEST_F(AbsoluteUrlTest, HttpsUrlGoesOverTls) {
     EXPECT_TRUE(requests[0].tls);
 }
 
-TEST_F(AbsoluteUrlTest, NoIdentifyingHeaderReachesAForeignHost) {
-    auto requests = files_->requests();
+// The one request server got carried nothing that identifies the appliance.
+void expectAnonymousDownload(const TestServer& server) {
+    auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     for (const char* name : {"X-Lm-Update-MAC", "X-Lm-Update-SerialNo", "X-Lm-Update-ProductId",
                              "X-Lm-Update-ProductVersion", "X-Lm-Update-SessionID"}) {
         EXPECT_FALSE(requests[0].hasHeader(name)) << name;
     }
+}
+
+TEST_F(AbsoluteUrlTest, NoIdentifyingHeaderReachesAForeignHost) {
+    expectAnonymousDownload(*files_);
     EXPECT_EQ(result_.exitStatus, 2) << result_.err;
+}
+
+// An http:// URL on the update server's own host under https settings: the
+// package still installs (the verified answer's digest vouches for it), but
+// nothing identifying goes over the plain connection.
+TEST_F(SecureUpdateTest, HttpPackageUnderHttpsGoesWithoutIdentity) {
+    ServedFile file = package();
+    TestServer files(config({fileRoute("GET /pkg/p5.zip", file)}));
+    std::string url = "http://localhost:" + std::to_string(files.port()) + "/pkg/p5.zip";
+    startTlsServer(
+        config({textRoute("POST /lm-update",
+                          updateResponse(201, packageXml(5, version2001(), url, file, "install"))),
+                textRoute("GET /lm-sessionid", "sid-1")}),
+        certs_.serverCert, certs_.serverKey, "localhost", certs_.caCert);
+    ProgramResult r = update(5);
+    EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
+    EXPECT_TRUE(root_.exists("record/install5"));
+    EXPECT_EQ(occurrences(r.err, "LmUpdate: warning: package over plain HTTP: " + url + "\n"), 1u)
+        << r.err;
+    expectAnonymousDownload(files);
 }
 
 // --- Server lists and migration ---------------------------------------------

@@ -55,6 +55,9 @@ std::string defaultsStored(const std::vector<std::string>& hosts,
     return settingsDocument(tag("https", "0", ":0", "", timeout), hosts);
 }
 
+const std::string kUnauthenticated =
+    "LmUpdate: warning: updates are not authenticated: no signing key and ";
+
 using SetNetworkCommandTest = SetNetworkFixture;
 
 TEST_F(SetNetworkCommandTest, WithoutAnActionOptionPointsToHelp) {
@@ -165,7 +168,8 @@ TEST_F(SetNetworkCommandTest, ApplyCarriesOnlyServersAndTimeout) {
                                            "timeout=\"60\">",
                                            {"s1", "s2"}, after));
 
-    r = run({"-S", "--server", "n1,n2", "--type", "HTTP"});  // time-out carried over
+    r = run({"-S", "--server", "n1,n2", "--type", "HTTP"},  // time-out carried over
+            kUnauthenticated + "--type http\n");
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(settings(), settingsDocument("<ServerList mac=\"00:0a\" type=\"HTTP\" "
                                            "isUsingProxy=\"0\" proxy=\":0\" proxyuser=\"\" "
@@ -435,17 +439,34 @@ TEST_F(SetNetworkCommandTest, TlsVerifyStoresTheCertificateCheck) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.args[2]);
-        ProgramResult r = run(step.args);
+        ProgramResult r =
+            run(step.args, step.args[2] == "none" ? kUnauthenticated + "--tls-verify none\n" : "");
         EXPECT_EQ(r.exitStatus, 0);
         EXPECT_EQ(r.out, kChanged);
         EXPECT_EQ(settings(), settingsDocument(serverList, {"a"}, step.serverVerify));
     }
-    ProgramResult r = run({"-S", "--timeout", "9", "--tls-verify", "none"});
+    ProgramResult r = run({"-S", "--timeout", "9", "--tls-verify", "none"},
+                          kUnauthenticated + "--tls-verify none\n");
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(settings(),
               settingsDocument(tag("https", "0", ":0", "", "9"), {"a"},
                                "<ServerVerify>\n<Param name=\"ssl.verify\" value=\"none\"/>\n"
                                "</ServerVerify>\n"));
+}
+
+// Standard output and the status are those of any store; a signing key
+// (the root's) leaves nothing to point out.
+TEST_F(SetNetworkCommandTest, UnauthenticatedSettingsWarnWithoutASigningKey) {
+    writeSettings(kDefaultDocument);
+    const std::vector<std::string> args{"-S", "--type", "HTTP", "--tls-verify", "none"};
+    ProgramResult r =
+        run(args, kUnauthenticated + "--type http\n" + kUnauthenticated + "--tls-verify none\n");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    root_.write("conf/lm-signing-key.pem", "key");
+    EXPECT_EQ(run(args).out, kChanged);
+    root_.remove("conf/lm-signing-key.pem");
+    EXPECT_EQ(run({"-S", "--type", "https", "--tls-verify", "system"}).exitStatus, 0);
 }
 
 TEST_F(SetNetworkCommandTest, NothingToStoreIsReportedAsAFailure) {

@@ -29,12 +29,12 @@ class SetNetworkFixture : public testing::Test {
 protected:
     SetNetworkFixture() { root_.makeStandardDirs(); }
 
-    // The command writes to standard output only.
-    ProgramResult run(const std::vector<std::string>& args) {
+    // The command writes to standard output only, but for its warnings.
+    ProgramResult run(const std::vector<std::string>& args, const std::string& warnings = "") {
         RunOptions options;
         options.env = {root_.registerDirEnv()};
         ProgramResult result = runProgram(setNetworkExe(), args, options);
-        EXPECT_EQ(result.err, "") << commandLine(args);
+        EXPECT_EQ(result.err, warnings) << commandLine(args);
         return result;
     }
     void writeSettings(const std::string& document) { root_.write(kSettings, document); }

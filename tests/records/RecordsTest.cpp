@@ -12,6 +12,7 @@
 #include "LmVersionInfo.h"
 #include "SizeLimit.h"
 #include "VersionInfo.h"
+#include "VersionOrder.h"
 
 namespace {
 
@@ -58,6 +59,41 @@ INSTANTIATE_TEST_SUITE_P(
                     VersionCase{"BadMajorLeavesNonNumeric", "a.3", 0, 0, 0, 0, false, true},
                     VersionCase{"LeadingDelimiters", "_-5.6-", 5, 6, 0, 0, true, true}),
     [](const testing::TestParamInfo<VersionCase>& info) { return info.param.name; });
+
+struct OrderCase {
+    const char* name;
+    const char* offered;
+    const char* installed;
+    bool newer;
+};
+
+void PrintTo(const OrderCase& c, std::ostream* os) {
+    *os << c.name << " \"" << c.offered << "\" after \"" << c.installed << "\"";
+}
+
+class VersionOrderTest : public testing::TestWithParam<OrderCase> {};
+
+TEST_P(VersionOrderTest, OnlyALaterVersionIsNewer) {
+    const OrderCase& c = GetParam();
+    EXPECT_EQ(VersionOrder::isNewer(c.offered, c.installed), c.newer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, VersionOrderTest,
+    testing::Values(OrderCase{"OlderIsNotNewer", "1.0.0", "2.1.3", false},
+                    OrderCase{"SameIsNotNewer", "2.0.0.1", "2.0.0.1", false},
+                    OrderCase{"LaterBuild", "2.0.0.2", "2.0.0.1", true},
+                    OrderCase{"NumbersNotText", "2.10", "2.9", true},
+                    OrderCase{"MissingPartsAreZero", "1.0", "1.0.0.0", false},
+                    OrderCase{"ThirdNumberCounts", "2.1.4", "2.1.3.9", true},
+                    OrderCase{"LeadingZerosDoNotCount", "2.01", "2.1", false},
+                    OrderCase{"HugeNumberDoesNotWrap", "99999999999999999999", "2", true},
+                    OrderCase{"FiveNumbersAreText", "1.2.3.4.5", "1.2.3.4.6", true},
+                    OrderCase{"EmptyPartIsText", "1..2", "1.3", true},
+                    OrderCase{"WordsDifferIsNewer", "2.0-beta", "2.0", true},
+                    OrderCase{"EqualWordsAreNotNewer", "rc1", "rc1", false},
+                    OrderCase{"EmptyAgainstEmpty", "", "", false}),
+    [](const testing::TestParamInfo<OrderCase>& info) { return info.param.name; });
 
 TEST(VersionInfoTest, NumericConstructionBuildsText) {
     LmVersionInfo v(1, 2, 3, 40, "beta", "d");

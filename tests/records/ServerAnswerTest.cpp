@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "StateDocument.h"
 #include "SystemLog.h"
 
 namespace {
@@ -109,6 +110,26 @@ TEST(ServerAnswerTest, ReadsEveryFieldOfAPackage) {
     EXPECT_EQ(p.format, "zip");
     EXPECT_EQ(p.installScript, "install.sh");
     EXPECT_EQ(p.runResult, 8);
+}
+
+// A description with a line break forged a "ProductID:" line in the
+// listing; the client's own state files are read back as they are.
+TEST(ServerAnswerTest, ControlBytesOfServerTextBecomeBlanks) {
+    std::string package = kFullPackage;
+    package.replace(package.find("desc=\"D\""), 8, "desc=\"D&#10;ProductID: 7&#x7f;\"");
+    package.replace(package.find("name=\"Prod\""), 11, "name=\"P&#9;\"");
+    package.replace(package.find("<LmVersionInfo"), 14, "<ExtVersionInfo version=\"2&#13;\"");
+    ServerAnswer answer;
+    StateDocument state;
+    ASSERT_TRUE(state.parse(String(response(package))));
+    Vector<LmPackageInfo> served(0, 20);
+    Vector<LmPackageInfo> stored(0, 20);
+    ASSERT_EQ(parsed(answer, response(package)).readPackageInfoList(served, false), 1);
+    ASSERT_EQ(state.readPackageInfoList(stored, false), 1);
+    EXPECT_EQ(served[0].product.desc, "D ProductID: 7 ");
+    EXPECT_EQ(served[0].product.name, "P ");
+    EXPECT_EQ(served[0].version.version, "2 ");
+    EXPECT_EQ(stored[0].product.desc, "D\nProductID: 7\x7f");
 }
 
 TEST(ServerAnswerTest, DropsPackagesWithFewerThanFiveChildren) {

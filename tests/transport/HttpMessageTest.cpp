@@ -154,7 +154,7 @@ TEST(HttpRequestTest, LoggedTextMasksEveryCredential) {
     request.getHeaders().addHeader("Authorization", "bare");
     request.getHeaders().addHeader("X-Authorization-Hint", "kept");
     EXPECT_EQ(request.getRequestText(),
-              "GET http://us:****@h:80/x HTTP/1.0\r\n"
+              "GET http://****@h:80/x HTTP/1.0\r\n"
               "Proxy-authorization: Basic ****\r\n"
               "AUTHORIZATION: Bearer ****\r\n"
               "Authorization: ****\r\n"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "Exception.h"
 
@@ -139,3 +140,18 @@ TEST(URLTest, ComponentConstructorsAndValidity) {
     EXPECT_EQ(URL("http", "[::1]", "/").getHostHeader(), "[::1]");
 }
 }  // namespace
+
+// What a log shows of a URL, also of one that does not parse.
+TEST(URLTest, MaskedHidesTheWholeUserInformation) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://u:p@h:80/x", "http://****@h:80/x"},
+        {"https://u:p@ss@h/x?y=a@b", "https://****@h/x?y=a@b"},
+        {"http://user@h/", "http://****@h/"},
+        {"http://h/a@b", "http://h/a@b"},
+        {"http://h?to=a@b", "http://h?to=a@b"},
+        {"pkgs/a.zip", "pkgs/a.zip"},
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(URL::masked(text), shown) << text;
+    }
+}

@@ -472,7 +472,7 @@ TEST_P(PackageFetchRefusalTest, NothingIsFetchedOrWrittenOutside) {
     PackageFetch fetch(session, Vector<String>());
     Vector<LmPackageInfo> packages;
     packages.add(announced(c.smallDisk ? 2147483647 : static_cast<int32_t>(content_.size())));
-    PackagePolicy packagePolicy(fetch.tree(), packages, packages[0]);
+    PackagePolicy packagePolicy(fetch.tree(), packages, packages[0], kProduct);
     FirmwarePolicy firmwarePolicy("2.1.0.7");
     FetchPolicy& policy = c.caller == Caller::kPackage ? static_cast<FetchPolicy&>(packagePolicy)
                                                        : static_cast<FetchPolicy&>(firmwarePolicy);

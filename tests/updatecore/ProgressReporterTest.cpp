@@ -36,23 +36,25 @@ INSTANTIATE_TEST_SUITE_P(
     PlainValues, ProgressCommandTest,
     testing::Values(
         Case{"request", ProgressReporter::requestCommand("/r", 5),
-             "perl /r/bin/update_status.pl --action update --id 5 --status request"},
+             "/usr/bin/perl /r/bin/update_status.pl --action update --id 5 --status request"},
         Case{"downloadStart", ProgressReporter::downloadCommand("/r", 5, 0, 10000),
-             "perl /r/bin/update_status.pl --action update --id 5 --status download "
+             "/usr/bin/perl /r/bin/update_status.pl --action update --id 5 --status download "
              "--downloaded_size 0 --total_size 10000"},
         Case{"downloadProgress", ProgressReporter::downloadCommand("/r", 1000, 3000, 10000),
-             "perl /r/bin/update_status.pl --action update --id 1000 --status download "
+             "/usr/bin/perl /r/bin/update_status.pl --action update --id 1000 --status download "
              "--downloaded_size 3000 --total_size 10000"},
         Case{"install", ProgressReporter::installCommand("/r", 7),
-             "perl /r/bin/update_status.pl --action update --id 7 --status install"},
+             "/usr/bin/perl /r/bin/update_status.pl --action update --id 7 --status install"},
         Case{"firmware", ProgressReporter::firmwareCommand("/r", 42, 512, 2048, "2.1.0"),
-             "perl /r/bin/firmware_update.pl --action UPDATE --updatePID 42 --status download "
+             "/usr/bin/perl /r/bin/firmware_update.pl --action UPDATE --updatePID 42 --status "
+             "download "
              "--downloaded_size 512 --total_size 2048 --version 2.1.0"},
         Case{"emptyRoot", ProgressReporter::requestCommand("", 3),
-             "perl /bin/update_status.pl --action update --id 3 --status request"},
-        Case{"emptyVersion", ProgressReporter::firmwareCommand("", 1, 0, 9, ""),
-             "perl /bin/firmware_update.pl --action UPDATE --updatePID 1 --status download "
-             "--downloaded_size 0 --total_size 9 --version "}),
+             "/usr/bin/perl /bin/update_status.pl --action update --id 3 --status request"},
+        Case{
+            "emptyVersion", ProgressReporter::firmwareCommand("", 1, 0, 9, ""),
+            "/usr/bin/perl /bin/firmware_update.pl --action UPDATE --updatePID 1 --status download "
+            "--downloaded_size 0 --total_size 9 --version "}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(ProgressReporterTest, LongLinesAreCut) {

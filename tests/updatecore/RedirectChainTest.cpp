@@ -49,7 +49,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "redirect from https to http"},
         HopCase{"OtherSchemeIsRefused", "http://a/x.zip", "file:///etc/passwd", "",
                 "unsupported redirect"},
-        HopCase{"MissingLocationIsRefused", "http://a/x.zip", "", "", "redirect without Location"}),
+        HopCase{"MissingLocationIsRefused", "http://a/x.zip", "", "", "redirect without Location"},
+        HopCase{"UnparsableLocationIsRefused", "http://a/x.zip", "http://a:8x/y", "",
+                "malformed redirect"},
+        HopCase{"LocationWithoutHostIsRefused", "http://a/x.zip", "http:///x.zip", "",
+                "malformed redirect"}),
     [](const testing::TestParamInfo<HopCase>& info) { return info.param.name; });
 
 TEST(RedirectChainTest, TheEleventhHopIsRefused) {

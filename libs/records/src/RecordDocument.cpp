@@ -6,6 +6,31 @@
 
 using namespace RecordReading;
 
+namespace {
+
+// Bytes below 0x20 and 0x7f become blanks.
+void blankControlBytes(String& text) {
+    for (int i = 0; i < text.length(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text.charAt(i));
+        if (c < 0x20 || c == 0x7f) {
+            text.setCharAt(i, ' ');
+        }
+    }
+}
+
+// A server's names, descriptions and version texts reach listings, logs
+// and the inventory: a line break in them must not forge a line of its own
+// there.
+void blankServerText(LmPackageInfo& package) {
+    LmProductInfo& product = package.product;
+    for (String* text : {&product.name, &product.desc, &package.version.version,
+                         &package.version.status, &package.version.desc}) {
+        blankControlBytes(*text);
+    }
+}
+
+}  // namespace
+
 RecordDocument::RecordDocument(Source source) : source_(source) {
     clear();
 }
@@ -49,6 +74,9 @@ int RecordDocument::readPackageInfoList(Vector<LmPackageInfo>& out, bool listIsR
         visitChildren(listIsRoot ? "/" : "/PackageInfoList", [&](const XMLNode& node) {
             LmPackageInfo package;
             if (readPackage(node, package)) {
+                if (source_ == Source::kNetwork) {
+                    blankServerText(package);
+                }
                 out.add(package);
             }
         });

@@ -17,14 +17,6 @@ bool isVersionText(const String& text) {
     }
     return true;
 }
-
-String urlWithoutPassword(const URL& url) {
-    String text = url.toString();
-    const String& password = url.getPassword();
-    int at = password.isEmpty() ? -1 : text.indexOf(":" + password.str() + "@");
-    return at < 0 ? text
-                  : text.substring(0, at + 1) + "****" + text.substring(at + 1 + password.length());
-}
 }  // namespace
 
 HttpRequest::HttpRequest() {
@@ -81,7 +73,7 @@ String HttpRequest::text(bool forLog) const {
         return String();
     }
     String line(method_);
-    line.append(' ').append(forLog ? urlWithoutPassword(url_) : url_.toString());
+    line.append(' ').append(forLog ? URL::masked(url_.toString()) : url_.toString());
     line.append(" HTTP/").append(version_).append("\r\n");
     return line.append(forLog ? headers_.getLogText() : headers_.getText()).append("\r\n");
 }

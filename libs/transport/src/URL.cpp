@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
+
 #include "Exception.h"
 
 namespace {
@@ -164,4 +166,18 @@ String URL::bracketed(const String& host) {
 
 String URL::normalize(const String& text) {
     return URL(text).toString();
+}
+
+String URL::masked(const String& text) {
+    int separator = text.indexOf("://");
+    if (separator < 0) {
+        return text;
+    }
+    int start = separator + 3;
+    int end = start;
+    while (end < text.length() && std::strchr("/?#", text.charAt(end)) == nullptr) {
+        ++end;
+    }
+    int at = text.substring(start, end).lastIndexOf('@');
+    return at < 0 ? text : text.substring(0, start) + "****" + text.substring(start + at);
 }

@@ -44,6 +44,9 @@ public:
     static String bracketed(const String& host);
     // Parses text and prints it back (raises like the constructor).
     static String normalize(const String& text);
+    // text, which need not parse, for a log: the user information of a
+    // URL in it ("user:password@") reads "****@".
+    static String masked(const String& text);
 
 private:
     void parse(const String& text);

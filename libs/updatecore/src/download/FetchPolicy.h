@@ -3,11 +3,19 @@
 #include "LmPackageInfo.h"
 #include "String.h"
 #include "download/DownloadPolicy.h"
+#include "trust/PackageTrust.h"
 
 // What a caller of PackageFetch supplies: how its downloads run, and what
 // becomes of what a refused package left on disk.
 class FetchPolicy : public DownloadPolicy {
 public:
+    // Why the caller did not ask for this package (checked with trust once
+    // its metadata is trusted), "" when it did; nothing is refused here by
+    // default.
+    virtual String requestProblem(const LmPackageInfo& /*package*/,
+                                  const PackageTrust& /*trust*/) const {
+        return String();
+    }
     // The package is refused: say so, and remove what it left (localFile is
     // "" when no file was made yet).
     virtual void refuse(const LmPackageInfo& package, const String& localFile,

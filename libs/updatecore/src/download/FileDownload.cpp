@@ -40,11 +40,14 @@ String downloadUrl(bool http, const String& host, const String& url) {
 }  // namespace
 
 TransferResult FileDownload::run(const Vector<String>& servers) {
-    log("==" + decimalText(target_.id) + target_.name + target_.url + target_.localFile +
-        decimalText(target_.size));
+    log("==" + decimalText(target_.id) + target_.name + URL::masked(target_.url) +
+        target_.localFile + decimalText(target_.size));
     NetworkSettings settings;
     if (!ConnectionFactory::readSettingsOrLog(settings)) {
         return TransferResult(TransferOutcome::kNoSettings);
+    }
+    if (plainUnderHttps(settings, target_.url)) {
+        warn("LmUpdate: warning: package over plain HTTP: " + URL::masked(target_.url));
     }
     ServerExchange exchange(session_, settings, policy_.exchange(), servers);
     switch (exchange.run([&](ServerCall& call) { return attempt(exchange, call); })) {
@@ -60,6 +63,15 @@ TransferResult FileDownload::run(const Vector<String>& servers) {
 
 bool FileDownload::plain() const {
     return policy_.plain(session_.options());
+}
+
+// A package the answer names by an http:// URL under https settings still
+// downloads (the digests of the verified answer protect it), but what
+// identifies the appliance stays off the plain connection. --plain and
+// firmware are plain throughout.
+bool FileDownload::plainUnderHttps(const NetworkSettings& settings, const String& url) const {
+    return !plain() && !ConnectionFactory::isHttp(settings) &&
+           url.toLowerCase().startsWith("http://");
 }
 
 bool FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
@@ -109,7 +121,8 @@ bool FileDownload::request(const ServerExchange& exchange, ServerCall& call, con
     }
     HttpRequest request(url);
     bool identifying =
-        RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(), exchange.servers());
+        RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(), exchange.servers()) &&
+        !plainUnderHttps(exchange.settings(), at);
     addHeaders(request, exchange.settings(), identifying);
     if (!call.send(request, response)) {
         return false;
@@ -249,7 +262,7 @@ int32_t FileDownload::transfer(InputStream& body, FileOutputStream& file, int32_
 bool FileDownload::finish(int32_t received) {
     if (received != target_.size && StopSignals::requested()) {
         log("LmUpdate: download stopped by signal " + decimalText(StopSignals::signalNumber()) +
-            ": " + target_.url);
+            ": " + URL::masked(target_.url));
         policy_.resume().brokeOff(target_);
         return end(TransferOutcome::kStopped);
     }

@@ -59,6 +59,7 @@ private:
     // One server's turn; true when the download ends with it.
     bool attempt(ServerExchange& exchange, ServerCall& call);
     bool plain() const;
+    bool plainUnderHttps(const NetworkSettings& settings, const String& url) const;
     // The session id into sessionId_; false when the download ended there.
     bool fetchSessionId(const NetworkSettings& settings, ServerCall& call);
     bool followRedirects(const ServerExchange& exchange, ServerCall& call);

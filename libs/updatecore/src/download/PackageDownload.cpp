@@ -9,6 +9,7 @@
 #include "download/PackagePolicy.h"
 #include "io/File.h"
 #include "io/FileInputStream.h"
+#include "net/URL.h"
 #include "report/ProgressReporter.h"
 #include "report/Report.h"
 
@@ -75,7 +76,7 @@ ProductResult PackageDownload::download(Vector<LmPackageInfo>& packages, LmPacka
         log("EC_LMUPDATE_DELAY_PACKAGE");
         return {id, ProductOutcome::kSkipped, "deferred"};
     }
-    PackagePolicy policy(fetch_.tree(), packages, package);
+    PackagePolicy policy(fetch_.tree(), packages, package, runProduct_);
     FetchResult fetched = fetch_.run(package, policy);
     switch (fetched.outcome) {
         case FetchOutcome::kFetched:
@@ -109,7 +110,7 @@ ProductResult PackageDownload::failed(const FetchResult& fetched, const LmPackag
         policy.refuse(package, localFileOf(package), transfer.detail);
         return {id, ProductOutcome::kRefused, transfer.detail};
     }
-    log("LmUpdate: downloading file failed: " + package.url);
+    log("LmUpdate: downloading file failed: " + URL::masked(package.url));
     reportError("EC_LMUPDATE_UPDATE_ERROR");
     policy.discard(package, localFileOf(package));
     return {id, ProductOutcome::kFailed, "no server delivered it"};

@@ -16,9 +16,10 @@ class ServerSession;
 // run starts it afresh; a stop signal ends the step.
 class PackageDownload {
 public:
-    // servers: those a redirect named for this run (empty: the settings').
-    PackageDownload(ServerSession& session, const Vector<String>& servers)
-        : fetch_(session, servers) {}
+    // servers: those a redirect named for this run (empty: the settings');
+    // runProduct: the product the run asked for.
+    PackageDownload(ServerSession& session, const Vector<String>& servers, int32_t runProduct)
+        : fetch_(session, servers), runProduct_(runProduct) {}
 
     // Downloads the packages in order, marking each one accepted with
     // kDownloaded; what came of each.
@@ -33,4 +34,5 @@ private:
                          PackagePolicy& policy);
 
     PackageFetch fetch_;
+    const int32_t runProduct_;
 };

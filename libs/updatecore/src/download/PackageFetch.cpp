@@ -25,6 +25,9 @@ PackageFetch::PackageFetch(ServerSession& session, const Vector<String>& servers
 
 FetchResult PackageFetch::run(LmPackageInfo& package, FetchPolicy& policy) {
     String problem = trust_.metadataProblem(package);
+    if (problem.isEmpty()) {
+        problem = policy.requestProblem(package, trust_);
+    }
     if (!problem.isEmpty()) {
         return refuse(package, policy, String(), problem);
     }

@@ -1,10 +1,13 @@
 #include "download/PackagePolicy.h"
 
+#include <optional>
+
 #include "Utils.h"
 #include "download/DownloadTree.h"
 #include "report/ProgressReporter.h"
 #include "report/Report.h"
 #include "session/DownloadOptions.h"
+#include "state/LmUpdateStore.h"
 #include "trust/PackageRefusal.h"
 
 bool PackagePolicy::plain(const DownloadOptions& options) const {
@@ -19,6 +22,16 @@ ExchangePolicy PackagePolicy::exchange() const {
     exchange.reportErrorName = true;
     exchange.endAtFailure = true;
     return exchange;
+}
+
+String PackagePolicy::requestProblem(const LmPackageInfo& package,
+                                     const PackageTrust& trust) const {
+    LmProduct installed;
+    std::optional<String> version;
+    if (LmUpdateStore::instance().findProduct(package.product.id, installed)) {
+        version = installed.version.version;
+    }
+    return trust.requestProblem(package, runProduct_, version);
 }
 
 void PackagePolicy::started(int32_t size) {

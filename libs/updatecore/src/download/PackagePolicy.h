@@ -14,10 +14,14 @@ class DownloadTree;
 class PackagePolicy : public FetchPolicy {
 public:
     // package: the one fetched, among the run's packages, whose accepted
-    // ones keep their files.
+    // ones keep their files; runProduct: the product the run asked for.
     PackagePolicy(const DownloadTree& tree, const Vector<LmPackageInfo>& packages,
-                  const LmPackageInfo& package)
-        : tree_(tree), packages_(packages), package_(package) {}
+                  const LmPackageInfo& package, int32_t runProduct)
+        : tree_(tree), packages_(packages), package_(package), runProduct_(runProduct) {}
+
+    // A package of the run's product or of an installed one, newer than
+    // the installed version (with a signing key).
+    String requestProblem(const LmPackageInfo& package, const PackageTrust& trust) const override;
 
     bool plain(const DownloadOptions& options) const override;
     ResumeSource& resume() override { return resume_; }
@@ -38,5 +42,6 @@ private:
     const DownloadTree& tree_;
     const Vector<LmPackageInfo>& packages_;
     const LmPackageInfo& package_;
+    const int32_t runProduct_;
     RecordedResume resume_;
 };

@@ -1,5 +1,7 @@
 #include "download/RedirectChain.h"
 
+#include <optional>
+
 #include "Exception.h"
 #include "net/URL.h"
 #include "report/Report.h"
@@ -16,6 +18,18 @@ String directoryOf(const String& file) {
 
 bool isWebProtocol(const String& protocol) {
     return protocol == "http" || protocol == "https";
+}
+
+// The URL location leads to from base; none when it does not parse or is
+// a web URL without a host (other schemes are refused for their scheme).
+std::optional<URL> resolved(const String& base, const String& location) {
+    try {
+        URL target(RedirectChain::resolve(base, location));
+        bool hostless = isWebProtocol(target.getProtocol()) && !target.isValid();
+        return hostless ? std::nullopt : std::optional<URL>(target);
+    } catch (const Exception&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -40,30 +54,30 @@ String RedirectChain::resolve(const String& base, const String& location) {
 }
 
 bool RedirectChain::follow(const String& location) {
-    if (location.trim().isEmpty()) {
-        return refuse("LmUpdate: redirect without Location: " + current_,
+    const String given = location.trim();
+    if (given.isEmpty()) {
+        return refuse("LmUpdate: redirect without Location: " + URL::masked(current_),
                       "redirect without Location");
     }
     if (++hops_ > kMaxHops) {
-        return refuse("LmUpdate: too many redirects: " + current_, "too many redirects");
+        return refuse("LmUpdate: too many redirects: " + URL::masked(current_),
+                      "too many redirects");
     }
-    String next;
-    try {
-        next = URL::normalize(resolve(current_, location.trim()));
-    } catch (const Exception&) {
-        return refuse("LmUpdate: redirect to a malformed URL refused: " + location,
+    std::optional<URL> target = resolved(current_, given);
+    if (!target) {
+        return refuse("LmUpdate: redirect to a malformed URL refused: " + URL::masked(given),
                       "malformed redirect");
     }
-    URL target(next);
-    if (!isWebProtocol(target.getProtocol())) {
-        return refuse("LmUpdate: redirect to an unsupported URL refused: " + next,
+    const String next = target->toString();
+    if (!isWebProtocol(target->getProtocol())) {
+        return refuse("LmUpdate: redirect to an unsupported URL refused: " + URL::masked(next),
                       "unsupported redirect");
     }
-    if (URL(current_).getProtocol() == "https" && target.getProtocol() == "http") {
-        return refuse("LmUpdate: redirect from https to http refused: " + next,
+    if (URL(current_).getProtocol() == "https" && target->getProtocol() == "http") {
+        return refuse("LmUpdate: redirect from https to http refused: " + URL::masked(next),
                       "redirect from https to http");
     }
-    log("LmUpdate: redirected to " + next);
+    log("LmUpdate: redirected to " + URL::masked(next));
     current_ = next;
     return true;
 }

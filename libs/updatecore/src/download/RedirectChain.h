@@ -16,7 +16,8 @@ public:
     // The URL to request now.
     const String& current() const { return current_; }
     // Moves on to location (logged); false, with the reason logged and kept,
-    // when the hop is refused.
+    // when the hop is refused: also for a location that does not parse or
+    // names no host. Logged URLs show user information as "****@".
     bool follow(const String& location);
     const String& refusal() const { return refusal_; }
 

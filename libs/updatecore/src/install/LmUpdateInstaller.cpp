@@ -16,6 +16,7 @@
 #include "report/Report.h"
 #include "trust/PackageConfinement.h"
 #include "trust/PackageRefusal.h"
+#include "trust/SigningKey.h"
 
 namespace {
 
@@ -237,6 +238,7 @@ bool LmUpdateInstaller::installPackage(LmPackageInfo& package) {
         return false;
     }
     log("Install " + package.product.desc + " ...");
+    SigningKey::warnIfUnchecked(package);
     if (package.format.equalsIgnoreCase("zip")) {
         return installZip(package);
     }

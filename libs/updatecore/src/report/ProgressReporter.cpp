@@ -17,9 +17,10 @@ bool isPlainCharacter(char c) {
            std::strchr("_-./,:@%+=", c) != nullptr;
 }
 
-// "perl " and the script below the root, as one shell word.
+// Perl by its absolute path (not whatever PATH finds first) and the script
+// below the root, as one shell word.
 String perlCommand(const String& root, const char* script) {
-    return "perl " + ProgressReporter::shellQuote(root + script);
+    return "/usr/bin/perl " + ProgressReporter::shellQuote(root + script);
 }
 
 // The formatted line, cut like the fixed-size buffer it was built for.

@@ -20,6 +20,7 @@
 #include "run/EntryGuard.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
+#include "trust/SigningKey.h"
 
 using namespace ResultCode;
 
@@ -128,6 +129,7 @@ int installDelayed(int32_t id, String& action) {
         log("LmUpdate: failed to install delay package, NO such id: " + decimalText(id));
         return kDelayFailed;
     }
+    SigningKey::warnIfUnchecked(packages[0]);
     std::optional<int> status = LmUpdateInstaller::runInstallPackage(packages[0]);
     action = "remove";
     delayPackageAction(id, action, 1);

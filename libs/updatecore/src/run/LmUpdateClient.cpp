@@ -206,7 +206,7 @@ UpdateResult LmUpdateClient::update(int32_t id) {
             return UpdateResult();
         }
         if (*code == kPackagesAnnounced) {
-            return download();
+            return download(id);
         }
         if (*code == kUpToDate) {
             log(id == kSelfProductId ? "Torvane LmUpdate is up-to-date"
@@ -221,9 +221,9 @@ UpdateResult LmUpdateClient::update(int32_t id) {
     }
 }
 
-UpdateResult LmUpdateClient::download() {
+UpdateResult LmUpdateClient::download(int32_t id) {
     UpdateResult result;
-    result.products = PackageDownload(session_, servers_).run(packages_);
+    result.products = PackageDownload(session_, servers_, id).run(packages_);
     result.packages = packages_;
     bool any = PackageDownload::accepted(result.products) > 0;
     result.outcome = any ? UpdateResult::Outcome::kDownloaded : UpdateResult::Outcome::kFailed;

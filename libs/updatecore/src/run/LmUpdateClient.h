@@ -77,7 +77,7 @@ private:
     // One more round of update() after a redirect; false when the limit is
     // reached.
     bool mayRedirect(int redirects);
-    UpdateResult download();
+    UpdateResult download(int32_t id);
 
     ServerSession& session_;
     Vector<String> servers_;

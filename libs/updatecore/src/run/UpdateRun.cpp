@@ -29,6 +29,7 @@
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
 #include "state/WriteLock.h"
+#include "trust/SigningKey.h"
 
 using namespace ResultCode;
 
@@ -102,6 +103,9 @@ int endOfInstall(int result) {
 }  // namespace
 
 int UpdateRun::run(int32_t id) {
+    if (SigningKey::refusedPath()) {
+        return kUpdateUnsafePath;
+    }
     StopSignals stopSignals;
     Vector<LmPackageInfo> packages;
     std::optional<int> ended = requestAndDownload(id, packages);

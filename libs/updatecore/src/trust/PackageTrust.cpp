@@ -2,16 +2,15 @@
 
 #include "Exception.h"
 #include "FileNameRule.h"
-#include "InstallRoot.h"
 #include "MD5.h"
 #include "Utils.h"
+#include "VersionOrder.h"
 #include "io/File.h"
+#include "net/URL.h"
 #include "report/Report.h"
 #include "trust/StreamingDigest.h"
 
 namespace {
-
-constexpr char kSigningKeyFile[] = "conf/lm-signing-key.pem";
 
 // Why the package's numbers, version or file name cannot be used, or "".
 String recordProblem(const LmPackageInfo& package) {
@@ -52,27 +51,6 @@ String loggedDigest(const String& path, StreamingDigest* streamed) {
 
 }  // namespace
 
-PackageTrust::PackageTrust() {
-    load(installPath(kSigningKeyFile));
-}
-
-PackageTrust::PackageTrust(const String& keyPath) {
-    load(keyPath);
-}
-
-void PackageTrust::load(const String& keyPath) {
-    keyPresent_ = File(keyPath).exists();
-    if (!keyPresent_) {
-        return;
-    }
-    try {
-        key_ = std::make_unique<PackageSignature>(keyPath);
-    } catch (const Exception& e) {
-        keyProblem_ = e.getMessage();
-        log(keyProblem_);
-    }
-}
-
 SignedPackageFields PackageTrust::signedFields(const LmPackageInfo& package) {
     return SignedPackageFields{
         decimalText(package.product.id), package.version.version,     package.format,
@@ -92,11 +70,11 @@ String PackageTrust::metadataProblem(const LmPackageInfo& package) const {
     if (!package.sha256.isEmpty() && !PackageSignature::isSha256Text(package.sha256)) {
         return "malformed sha256";
     }
-    return keyPresent_ ? signatureProblem(package) : String();
+    return key_.configured() ? signatureProblem(package) : String();
 }
 
 String PackageTrust::signatureProblem(const LmPackageInfo& package) const {
-    if (key_ == nullptr) {
+    if (!key_.usable()) {
         return "signing key unusable";
     }
     if (package.sha256.isEmpty()) {
@@ -105,8 +83,22 @@ String PackageTrust::signatureProblem(const LmPackageInfo& package) const {
     if (package.signature.isEmpty()) {
         return "no signature";
     }
-    if (!key_->verify(signedFields(package), package.signature)) {
+    if (!key_.verify(signedFields(package), package.signature)) {
         return "bad signature";
+    }
+    return String();
+}
+
+String PackageTrust::requestProblem(const LmPackageInfo& package, int32_t runProduct,
+                                    const std::optional<String>& installedVersion) const {
+    if (!key_.configured()) {
+        return String();
+    }
+    if (!installedVersion) {
+        return package.product.id == runProduct ? String() : String("not requested");
+    }
+    if (!VersionOrder::isNewer(package.version.version, *installedVersion)) {
+        return "not newer than the installed " + *installedVersion;
     }
     return String();
 }
@@ -115,7 +107,7 @@ String PackageTrust::fileProblem(const LmPackageInfo& package, const String& loc
                                  StreamingDigest* streamed) const {
     String digest = loggedDigest(localFile, streamed);
     if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
-        log("LmUpdate: invalid md5 in downloading file: " + package.url);
+        log("LmUpdate: invalid md5 in downloading file: " + URL::masked(package.url));
         return "md5 mismatch";
     }
     return sha256Problem(package, localFile, streamed != nullptr ? streamed->sha256() : String());
