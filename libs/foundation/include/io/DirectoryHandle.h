@@ -60,6 +60,7 @@ public:
 private:
     DirectoryHandle(FileDescriptor fd, String path) : fd_(std::move(fd)), path_(std::move(path)) {}
     String childPath(const String& name) const { return path_ + "/" + name; }
+    FileDescriptor openRegular(const String& name, int flags, mode_t mode) const;
     [[noreturn]] void throwOpenFailure(const String& name, int error, int line) const;
     static bool removeEntries(const DirectoryHandle& directory);
     static void copyFile(const FileDescriptor& from, const FileDescriptor& to,

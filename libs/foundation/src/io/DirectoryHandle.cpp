@@ -68,11 +68,19 @@ DirectoryHandle DirectoryHandle::subdirectory(const String& name) const {
     return DirectoryHandle(std::move(fd), childPath(name));
 }
 
+FileDescriptor DirectoryHandle::openForWriting(const String& name, int flags, mode_t mode) const {
+    return openRegular(name, O_WRONLY | flags, mode);
+}
+
+FileDescriptor DirectoryHandle::openForReading(const String& name) const {
+    return openRegular(name, O_RDONLY, 0);
+}
+
 // O_NONBLOCK: a FIFO planted there must not block the open (it has no
 // effect on a regular file).
-FileDescriptor DirectoryHandle::openForWriting(const String& name, int flags, mode_t mode) const {
-    FileDescriptor fd(::openat(fd_.get(), name.c_str(),
-                               O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, mode));
+FileDescriptor DirectoryHandle::openRegular(const String& name, int flags, mode_t mode) const {
+    FileDescriptor fd(
+        ::openat(fd_.get(), name.c_str(), O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, mode));
     if (!fd.isOpen()) {
         throwOpenFailure(name, errno, __LINE__);
     }
@@ -170,19 +178,6 @@ bool DirectoryHandle::removeEntries(const DirectoryHandle& directory) {
         removed = directory.removeTree(name) && removed;
     }
     return removed;
-}
-
-FileDescriptor DirectoryHandle::openForReading(const String& name) const {
-    FileDescriptor fd(
-        ::openat(fd_.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.isOpen()) {
-        throwOpenFailure(name, errno, __LINE__);
-    }
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        throw UnsafePathException(childPath(name) + ": not a regular file", kSource, __LINE__);
-    }
-    return fd;
 }
 
 // The file opened before the move is the one checked after it: a rename
