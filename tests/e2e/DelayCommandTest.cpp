@@ -2,6 +2,7 @@
 // LmUpdate --delay shows, installs and removes deferred packages.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "UpdateFixture.h"
@@ -87,6 +88,22 @@ TEST_F(DelayCommandTest, InstallRunsTheDeferredScriptAndKeepsTheOtherProducts) {
     EXPECT_NE(rest.out.find(deferredDir(6)), std::string::npos) << rest.out;
 
     EXPECT_EQ(delay("install", 5).exitStatus, 255) << "nothing left for product 5: -1";
+}
+
+// The deferred script runs from its path, so another user able to rename a
+// directory on it could swap the script: --delay install refuses.
+TEST_F(DelayCommandTest, InstallRefusesASwappablePath) {
+    deferBoth();
+    std::string unsafe = root_.path() + root_.file("download");
+    std::filesystem::permissions(unsafe, std::filesystem::perms::group_write,
+                                 std::filesystem::perm_options::add);
+    ProgramResult r = delay("install", 5);
+    EXPECT_EQ(r.exitStatus, 255) << r.out << r.err;
+    EXPECT_NE(r.err.find("LmUpdate: unsafe path: " + unsafe + ": writable by group or others\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(root_.exists("record/later5"));
+    EXPECT_EQ(installedVersion(5), "1.0.0.0");
 }
 
 TEST_F(DelayCommandTest, RemoveAllEmptiesTheList) {

@@ -73,8 +73,13 @@ TEST_F(UpdateCommandTest, OneOfThreeAnnouncedPackagesInstalls) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(root_.read("opt/prod5/payload"), "new");
-    EXPECT_EQ(root_.read("record/install5"), "-d\n" + root_.file("opt/prod5") + "\n-s\n" +
-                                                 root_.file("download/5/2_0_0_1") + "\n");
+    // The script ran in a private directory of ROOT/tmp, removed since.
+    std::string arguments = root_.read("record/install5");
+    std::string prefix = "-d\n" + root_.file("opt/prod5") + "\n-s\n";
+    ASSERT_EQ(arguments.rfind(prefix, 0), 0u) << arguments;
+    std::string source = arguments.substr(prefix.size(), arguments.size() - prefix.size() - 1);
+    EXPECT_EQ(source.rfind(root_.file("tmp/lmupdate-"), 0), 0u) << source;
+    EXPECT_FALSE(std::filesystem::exists(source));
     EXPECT_FALSE(root_.exists("record/install6"));
     EXPECT_EQ(installedVersion(5), "2.0.0.1");
     EXPECT_EQ(installedVersion(6), "1.0.0.0");
@@ -368,7 +373,7 @@ TEST_F(UpdateCommandTest, InstallLockIsMadeBelowTmp) {
 }
 
 // Another user planted a link to a root-owned 0600 file where the package
-// file goes, in a download directory anyone may write to: the package is
+// file goes, in a product directory anyone may write to: the package is
 // refused and the file stays as it was.
 TEST_F(UpdateCommandTest, PlantedLinkInAWorldWritableDownloadDirectoryIsRefused) {
     if (::geteuid() != 0) {
@@ -382,18 +387,59 @@ TEST_F(UpdateCommandTest, PlantedLinkInAWorldWritableDownloadDirectoryIsRefused)
     }));
     root_.write("victim", "secret", 0600);
     root_.mkdirs("download/5/2_0_0_1");
-    std::filesystem::permissions(root_.file("download"), std::filesystem::perms::all);
+    std::filesystem::permissions(root_.file("download/5"), std::filesystem::perms::all);
     std::string link = root_.file("download/5/2_0_0_1/p5.zip");
     std::filesystem::create_symlink(root_.file("victim"), link);
     ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
     ProgramResult r = update(5);
     EXPECT_EQ(r.exitStatus, 251) << r.out << r.err;
     std::string refusal =
-        "LmUpdate: package refused: pkg/p5.zip: unsafe download path: " + root_.file("download") +
+        "LmUpdate: package refused: pkg/p5.zip: unsafe download path: " + root_.file("download/5") +
         ": writable by group or others";
     EXPECT_NE((r.out + r.err).find(refusal), std::string::npos) << r.out << r.err;
     EXPECT_EQ(root_.read("victim"), "secret");
     EXPECT_EQ(installedVersion(5), "1.0.0.0");
+}
+
+// A user owning a parent of the download directory swaps it when the
+// install step is announced and plants a package of their own at the old
+// path: the run installs the package it downloaded and checked, from the
+// download directory it holds open, and the planted script never runs.
+TEST_F(UpdateCommandTest, SwappedDownloadParentRunsNoPlantedScript) {
+    ServedFile zip = package(5, 0);
+    ServedFile planted =
+        makeZip("planted.zip",
+                {{"install", "#!/bin/sh\ntouch " + root_.file("record/planted") + "\n", 0755}});
+    std::string parent = root_.file("parent");
+    root_.write("bin/update_status.pl",
+                "use File::Copy; use File::Path qw(make_path);\n"
+                "if (\"@ARGV\" =~ /--status install/) {\n"
+                "  rename('" +
+                    parent + "', '" + parent +
+                    "-moved') or die;\n"
+                    "  make_path('" +
+                    parent +
+                    "/download/5/2_0_0_1');\n"
+                    "  copy('" +
+                    planted.path + "', '" + parent +
+                    "/download/5/2_0_0_1/p5.zip') or die;\n"
+                    "}\n",
+                0755);
+    root_.mkdirs("parent/download");
+    startServer(config({
+        textRoute("POST /lm-update",
+                  updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+        fileRoute("GET /lm-download?path=pkg/p5.zip", zip),
+    }));
+    ProgramResult r =
+        lmUpdate({"--update", "--id", "5", "--download-dir", parent + "/download", "--verbose"});
+    ASSERT_TRUE(root_.exists("parent-moved")) << "the stand-in did not swap: " << r.err;
+    EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
+    EXPECT_FALSE(root_.exists("record/planted"));
+    EXPECT_TRUE(root_.exists("record/install5"));
+    EXPECT_EQ(root_.read("opt/prod5/payload"), "new");
+    EXPECT_EQ(installedVersion(5), "2.0.0.1");
+    EXPECT_FALSE(root_.exists("parent-moved/download/5"));
 }
 
 struct FailureCase {
@@ -402,6 +448,10 @@ struct FailureCase {
     int scriptExit;
     const char* lockExit;  // "" for none
     int exitStatus;
+    // A directory made writable by group, relative to the root ("." the
+    // root itself), which the run names as an unsafe path before it asks
+    // any server; "" for none.
+    const char* groupWritable = "";
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -409,7 +459,12 @@ void PrintTo(const FailureCase& c, std::ostream* os) {
 }
 
 class UpdateFailureTest : public UpdateCommandTest,
-                          public testing::WithParamInterface<FailureCase> {};
+                          public testing::WithParamInterface<FailureCase> {
+protected:
+    std::string unsafeDirectory(const std::string& relative) const {
+        return relative == "." ? root_.path() : root_.file(relative);
+    }
+};
 
 TEST_P(UpdateFailureTest, ExitStatusIsTheResultCode) {
     const FailureCase& c = GetParam();
@@ -425,16 +480,30 @@ TEST_P(UpdateFailureTest, ExitStatusIsTheResultCode) {
                   updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
         download,
     }));
+    if (*c.groupWritable) {
+        std::filesystem::permissions(unsafeDirectory(c.groupWritable),
+                                     std::filesystem::perms::group_write,
+                                     std::filesystem::perm_options::add);
+    }
     ProgramResult r = update(5);
     EXPECT_EQ(r.exitStatus, c.exitStatus) << r.out << r.err;
     EXPECT_EQ(installedVersion(5), "1.0.0.0");
+    if (*c.groupWritable) {
+        std::string unsafe = "LmUpdate: unsafe path: " + unsafeDirectory(c.groupWritable) +
+                             ": writable by group or others\n";
+        EXPECT_NE(r.err.find(unsafe), std::string::npos) << r.err;
+        EXPECT_TRUE(server_->requests().empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, UpdateFailureTest,
                          testing::Values(FailureCase{"downloadFails", 404, 0, "", 251},
                                          FailureCase{"downloadUnauthorized", 401, 0, "", 248},
                                          FailureCase{"writeLockRefused", 200, 0, "2", 244},
-                                         FailureCase{"scriptFails", 200, 2, "", 250}),
+                                         FailureCase{"scriptFails", 200, 2, "", 250},
+                                         FailureCase{"downloadAncestorUnsafe", 200, 0, "", 244,
+                                                     "."},
+                                         FailureCase{"binUnsafe", 200, 0, "", 244, "bin"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "Exception.h"
@@ -108,6 +110,23 @@ TEST_P(DirectoryHandlePlantTest, FileIsNeverOpenedThroughALink) {
     expectVictimsUntouched();
 }
 
+TEST_P(DirectoryHandlePlantTest, OnlyARegularFileIsMoved) {
+    root_.mkdirs("private");
+    DirectoryHandle to = DirectoryHandle::open(String(root_.file("private").c_str()));
+    if (GetParam().plant == Plant::kRegularFile) {
+        tree().moveFile("entry", to);
+        EXPECT_EQ(root_.read("private/entry"), "part");
+        EXPECT_FALSE(root_.exists("tree/entry"));
+    } else if (GetParam().plant == Plant::kNothing) {
+        EXPECT_THROW(tree().moveFile("entry", to), IOException);
+    } else {
+        std::string message = refusal([&] { tree().moveFile("entry", to); });
+        EXPECT_EQ(message, entry() + (plantedLink() ? ": a link" : ": not a regular file"));
+        EXPECT_FALSE(root_.exists("private/entry"));
+    }
+    expectVictimsUntouched();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Plants, DirectoryHandlePlantTest,
     testing::Values(PlantCase{"Nothing", Plant::kNothing, true, true, ""},
@@ -163,6 +182,58 @@ TEST(DirectoryHandleCreateTest, ANewSubdirectoryIs0755WhateverTheUmask) {
     ASSERT_EQ(::stat(root.file("new").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0755u);
     EXPECT_TRUE(made.untrustedReason().isEmpty());
+}
+
+TEST(DirectoryHandleCreateTest, AFreshSubdirectoryIsPrivateAndNew) {
+    TempRoot root;
+    DirectoryHandle parent = DirectoryHandle::open(String(root.path().c_str()));
+    DirectoryHandle first = parent.freshSubdirectory("work-");
+    DirectoryHandle second = parent.freshSubdirectory("work-");
+    std::string name = first.path().substring(root.path().size() + 1).c_str();
+    EXPECT_EQ(name.rfind("work-", 0), 0u);
+    EXPECT_EQ(name.size(), 11u);
+    EXPECT_NE(std::string(first.path().c_str()), std::string(second.path().c_str()));
+    struct stat status {};
+    ASSERT_EQ(::stat(first.path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+}
+
+// A link inside a removed tree goes; what it names stays.
+TEST(DirectoryHandleRemoveTest, ATreeIsRemovedWithoutFollowingItsLinks) {
+    TempRoot root;
+    root.write("victim-dir/keep", "x");
+    root.write("victim", "secret");
+    root.write("tree/sub/file", "y");
+    std::filesystem::create_directory_symlink(root.file("victim-dir"), root.file("tree/sub/dir"));
+    std::filesystem::create_symlink(root.file("victim"), root.file("tree/link"));
+    DirectoryHandle parent = DirectoryHandle::open(String(root.path().c_str()));
+    EXPECT_TRUE(parent.removeTree("tree"));
+    EXPECT_FALSE(root.exists("tree"));
+    EXPECT_EQ(root.read("victim-dir/keep"), "x");
+    EXPECT_EQ(root.read("victim"), "secret");
+    EXPECT_TRUE(parent.removeTree("tree"));  // missing counts as removed
+}
+
+// Where a rename cannot go (another file system), the file is copied from
+// the descriptor opened before.
+TEST(DirectoryHandleMoveTest, AFileIsCopiedAcrossFileSystems) {
+    TempRoot root;
+    root.write("from/archive", "payload");
+    struct stat here {};
+    struct stat there {};
+    if (::stat("/dev/shm", &there) != 0 || ::stat(root.path().c_str(), &here) != 0 ||
+        here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "/dev/shm is no other file system here";
+    }
+    DirectoryHandle shared = DirectoryHandle::open("/dev/shm");
+    DirectoryHandle to = shared.freshSubdirectory("lm-move-test-");
+    DirectoryHandle::open(String(root.file("from").c_str())).moveFile("archive", to);
+    std::string moved = std::string(to.path().c_str()) + "/archive";
+    std::ifstream in(moved);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "payload");
+    EXPECT_FALSE(root.exists("from/archive"));
+    EXPECT_TRUE(shared.removeTree(to.path().substring(9)));
 }
 
 TEST(DirectoryHandleOpenTest, AMissingDirectoryRaisesWithItsPath) {

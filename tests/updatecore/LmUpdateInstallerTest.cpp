@@ -107,6 +107,13 @@ bool logged(const std::string& log, const std::string& line) {
     return log.find(line + "\n") != std::string::npos;
 }
 
+// The private directory a recorded script got as SOURCE: "-s" is the last
+// option but one.
+std::string recordedSource(const std::string& recorded) {
+    size_t at = recorded.rfind("-s\n");
+    return at == std::string::npos ? "" : recorded.substr(at + 3, recorded.size() - at - 4);
+}
+
 TEST_F(InstallerTest, OrdinaryZipIsUnpackedScriptRunAndDownloadDirectoryRemoved) {
     std::string dir =
         makeZip("download/5/1_0_0_7",
@@ -118,8 +125,12 @@ TEST_F(InstallerTest, OrdinaryZipIsUnpackedScriptRunAndDownloadDirectoryRemoved)
 
     EXPECT_EQ(install(packages), 1);
     EXPECT_EQ(packages[0].runResult, 1);
+    std::string source = recordedSource(root().read("record/install"));
     EXPECT_EQ(root().read("record/install"),
-              "-d\n" + root().file("target") + "\n-s\n" + dir + "\n");
+              "-d\n" + root().file("target") + "\n-s\n" + source + "\n");
+    // A fresh private directory of ROOT/tmp, gone with the download.
+    EXPECT_EQ(source.rfind(root().file("tmp/lmupdate-"), 0), 0u) << source;
+    EXPECT_FALSE(fs::exists(source));
     EXPECT_EQ(root().read("target/payload"), "data");
     EXPECT_FALSE(root().exists("download/5"));
 }
@@ -174,9 +185,10 @@ TEST_F(InstallerTest, ScriptExitingOneDefersAndMovesThePackageBelowTheRoot) {
     EXPECT_EQ(packages[0].runResult, -1);
     std::string target = root().path() + root().file("download/5");
     std::string slash = std::to_string(root().file("download/5").size());
+    std::string source = recordedSource(root().read("record/s"));
     for (const std::string& line :
          {"move path " + target + " " + slash, "rm path " + target + ") success",
-          "move path " + dir + ") success"}) {
+          "move path " + source + ") success"}) {
         EXPECT_TRUE(logged(log, line)) << line << "\n" << log;
     }
     EXPECT_EQ(packages[0].path.str(), target + "/1_0_0_7");
@@ -211,7 +223,8 @@ TEST_F(InstallerTest, LargePackageGetsOnlyItsScriptsUnpacked) {
     packages[0].product.installPath = "";
     EXPECT_EQ(install(packages), 1);
     // No installPath: only "-s" and the source directory.
-    EXPECT_EQ(root().read("record/large"), "-s\n" + dir + "\n");
+    EXPECT_EQ(root().read("record/large"),
+              "-s\n" + recordedSource(root().read("record/large")) + "\n");
     EXPECT_EQ(root().read("record/ls"),
               "a.zip\ninstall\ninstall-package\nlarge_package_flag\nreadme\n");
 }
@@ -429,7 +442,7 @@ TEST_F(InstallerTest, FormatIsComparedIgnoringCaseAndBackslashesBecomeSlashes) {
     Vector<LmPackageInfo> packages{package(dir, "ZiP")};
     packages[0].installScript = "bin\\install";
     EXPECT_EQ(install(packages), 1);
-    EXPECT_EQ(root().read("record/s"), "-s\n" + dir + "\n");
+    EXPECT_TRUE(root().exists("record/s"));
 }
 
 TEST_F(InstallerTest, ConstructionFromADocumentReadsTheRootsPackages) {
@@ -566,7 +579,7 @@ TEST_F(ImageInstallerTest, MountFailureKeepsTheDownloadDirectory) {
     Vector<LmPackageInfo> packages{imagePackage(root().file("download/5/1_0_0_7"))};
     EXPECT_EQ(install(packages), 0);
     EXPECT_EQ(packages[0].runResult, 0);
-    EXPECT_TRUE(root().exists("download/5/1_0_0_7/a.img"));
+    EXPECT_TRUE(root().exists("download/5/1_0_0_7"));
 }
 
 struct ImageCase {
@@ -585,14 +598,15 @@ TEST_P(ImageExitTest, ScriptRunsOnTheMountedImageWhichIsReleased) {
     if (const char* reason = noLoopMountReason()) {
         GTEST_SKIP() << reason;
     }
-    std::string mountLine = "grep ' " + root().file("download/5/1_0_0_7/tmp") +
-                            " ' /proc/mounts > " + root().file("record/mount") + "\n";
+    std::string mountLine = "grep \" $2 \" /proc/mounts > " + root().file("record/mount") + "\n";
     std::string dir =
         makeImage({{"install", recordingScript("img", mountLine + GetParam().body), 0755}});
     Vector<LmPackageInfo> packages{imagePackage(dir)};
     EXPECT_EQ(install(packages), GetParam().counted);
     EXPECT_EQ(packages[0].runResult, GetParam().counted);
-    EXPECT_EQ(root().read("record/img"), "-s\n" + dir + "/tmp\n");
+    std::string source = recordedSource(root().read("record/img"));
+    EXPECT_EQ(source.rfind(root().file("tmp/lmupdate-"), 0), 0u) << source;
+    EXPECT_EQ(source.substr(source.size() - 4), "/tmp");
     // The fourth field of the mount line holds its options.
     std::istringstream mount(root().read("record/mount"));
     std::string device, point, type, options;
@@ -630,8 +644,8 @@ TEST_F(ImageInstallerTest, ScriptThatCannotStartStillReleasesTheMount) {
     }
     std::ifstream mounts("/proc/mounts");
     std::string mounted((std::istreambuf_iterator<char>(mounts)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(mounted.find(dir + "/tmp"), std::string::npos) << "still mounted";
-    EXPECT_TRUE(root().exists("download/5/1_0_0_7/a.img"));
+    EXPECT_EQ(mounted.find(root().file("tmp/lmupdate-")), std::string::npos) << "still mounted";
+    EXPECT_TRUE(root().exists("download/5/1_0_0_7"));
 }
 
 }  // namespace
@@ -652,9 +666,10 @@ void PrintTo(const RootCase& c, std::ostream* os) {
 class InstallerRootDeathTest : public ::testing::TestWithParam<RootCase> {};
 
 // Where the deferral target is the package's own download directory (an
-// empty or "/" root) the package must stay there, not be deleted; where it
-// would be the installation root itself nothing may be removed. The root is
-// read once per process, so each case runs in a fresh process of its own.
+// empty or "/" root) the package must end up there, not be deleted; where
+// it would be the installation root itself nothing may be removed. The root
+// is read once per process, so each case runs in a fresh process of its
+// own; the install area is the scratch directory's.
 TEST_P(InstallerRootDeathTest, DeferralNeverDeletesThePackageOrTheRoot) {
     useFreshProcessDeathTests();
     const RootCase& c = GetParam();
@@ -663,6 +678,8 @@ TEST_P(InstallerRootDeathTest, DeferralNeverDeletesThePackageOrTheRoot) {
     std::string dir = c.relativePackage ? "pkg" : scratch.file("download/5/1_0_0_7");
     scratch.writeScript("staging/install", "exit 1\n");
     scratch.mkdirs(c.relativePackage ? "pkg" : "download/5/1_0_0_7");
+    scratch.mkdirs("area");
+    scratch.mkdirs("download");
     RunOptions options;
     options.workingDir = scratch.file("staging");
     std::string packageDir = c.relativePackage ? scratch.file(dir) : dir;
@@ -689,10 +706,13 @@ TEST_P(InstallerRootDeathTest, DeferralNeverDeletesThePackageOrTheRoot) {
             p.format = "zip";
             p.installScript = "install";
             LmUpdateInstaller installer(Vector<LmPackageInfo>{p});
+            installer.usePlaces(DirectoryHandle::open(scratch.file("download").c_str()),
+                                DirectoryHandle::open(scratch.file("area").c_str()));
             int count = installer.installAll();
             const LmPackageInfo& after = installer.getPackages()[0];
             bool ok = count == (c.deferred ? 1 : 0) && after.runResult == (c.deferred ? -1 : 0) &&
-                      after.path.str() == dir && fs::exists(unpackedScript) &&
+                      fs::weakly_canonical(after.path.str()) == fs::weakly_canonical(dir) &&
+                      fs::exists(unpackedScript) == c.deferred &&
                       fs::exists(scratch.file("root/keep"));
             std::exit(ok ? 0 : 1);
         },

@@ -19,6 +19,26 @@ public:
     // when name is a link or no directory, IOException when it cannot be
     // made or opened.
     DirectoryHandle subdirectory(const String& name) const;
+    // The subdirectory name as subdirectory() opens it, but never made.
+    DirectoryHandle existingSubdirectory(const String& name) const;
+    // A new subdirectory of mode 0700 whose name is prefix and six random
+    // letters or digits (as mkdtemp makes them). Raises IOException when
+    // none can be made.
+    DirectoryHandle freshSubdirectory(const String& prefix) const;
+
+    // Removes the entry name with everything below it, never following a
+    // link (a link is removed, not what it names); missing counts as
+    // removed. False when something could not be removed.
+    bool removeTree(const String& name) const;
+    // Moves the regular file name into the directory to under the same
+    // name, copying it (mode 0600) when the two lie on different file
+    // systems; what arrives is the file opened here. Raises
+    // UnsafePathException "PATH: REASON" when name is a link or no regular
+    // file, IOException when it cannot be moved.
+    void moveFile(const String& name, const DirectoryHandle& to) const;
+    // Opens the regular file name for reading, never through a link;
+    // raises as moveFile does.
+    FileDescriptor openForReading(const String& name) const;
 
     // Opens the file name for writing (flags: O_TRUNC or O_APPEND, with
     // O_CREAT to create it with mode), never through a link. Raises
@@ -40,7 +60,11 @@ public:
 private:
     DirectoryHandle(FileDescriptor fd, String path) : fd_(std::move(fd)), path_(std::move(path)) {}
     String childPath(const String& name) const { return path_ + "/" + name; }
+    FileDescriptor openRegular(const String& name, int flags, mode_t mode) const;
     [[noreturn]] void throwOpenFailure(const String& name, int error, int line) const;
+    static bool removeEntries(const DirectoryHandle& directory);
+    static void copyFile(const FileDescriptor& from, const FileDescriptor& to,
+                         const String& target);
 
     FileDescriptor fd_;
     String path_;

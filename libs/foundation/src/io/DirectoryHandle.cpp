@@ -1,17 +1,23 @@
 #include "io/DirectoryHandle.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <random>
 
 #include "Exception.h"
+#include "Vector.h"
 
 namespace {
 constexpr const char* kSource = "DirectoryHandle";
 constexpr mode_t kDirectoryMode = 0755;
+constexpr char kNameLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr int kFreshAttempts = 100;
 
 IOException failure(const String& path, const String& reason, int line) {
     return IOException(path + ": " + reason, kSource, line);
@@ -62,11 +68,19 @@ DirectoryHandle DirectoryHandle::subdirectory(const String& name) const {
     return DirectoryHandle(std::move(fd), childPath(name));
 }
 
+FileDescriptor DirectoryHandle::openForWriting(const String& name, int flags, mode_t mode) const {
+    return openRegular(name, O_WRONLY | flags, mode);
+}
+
+FileDescriptor DirectoryHandle::openForReading(const String& name) const {
+    return openRegular(name, O_RDONLY, 0);
+}
+
 // O_NONBLOCK: a FIFO planted there must not block the open (it has no
 // effect on a regular file).
-FileDescriptor DirectoryHandle::openForWriting(const String& name, int flags, mode_t mode) const {
-    FileDescriptor fd(::openat(fd_.get(), name.c_str(),
-                               O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, mode));
+FileDescriptor DirectoryHandle::openRegular(const String& name, int flags, mode_t mode) const {
+    FileDescriptor fd(
+        ::openat(fd_.get(), name.c_str(), O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, mode));
     if (!fd.isOpen()) {
         throwOpenFailure(name, errno, __LINE__);
     }
@@ -100,4 +114,118 @@ String DirectoryHandle::entryProblem(const String& name) const {
         return childPath(name) + ": a link";
     }
     return S_ISREG(status.st_mode) ? String() : childPath(name) + ": not a regular file";
+}
+
+DirectoryHandle DirectoryHandle::existingSubdirectory(const String& name) const {
+    FileDescriptor fd(
+        ::openat(fd_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.isOpen()) {
+        throwOpenFailure(name, errno, __LINE__);
+    }
+    return DirectoryHandle(std::move(fd), childPath(name));
+}
+
+DirectoryHandle DirectoryHandle::freshSubdirectory(const String& prefix) const {
+    std::random_device random;
+    for (int attempt = 0; attempt < kFreshAttempts; ++attempt) {
+        String name = prefix;
+        for (int i = 0; i < 6; ++i) {
+            name.append(kNameLetters[random() % (sizeof(kNameLetters) - 1)]);
+        }
+        if (::mkdirat(fd_.get(), name.c_str(), 0700) == 0) {
+            return existingSubdirectory(name);
+        }
+        if (errno != EEXIST) {
+            throw failure(childPath(name), std::strerror(errno), __LINE__);
+        }
+    }
+    throw failure(childPath(prefix + "XXXXXX"), "no free name", __LINE__);
+}
+
+// Depth first, each directory opened below its parent without following a
+// link, so that a link planted inside is removed and what it names is not.
+bool DirectoryHandle::removeTree(const String& name) const {
+    struct stat status {};
+    if (::fstatat(fd_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        return ::unlinkat(fd_.get(), name.c_str(), 0) == 0 || errno == ENOENT;
+    }
+    bool emptied = removeEntries(existingSubdirectory(name));
+    return (::unlinkat(fd_.get(), name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) && emptied;
+}
+
+bool DirectoryHandle::removeEntries(const DirectoryHandle& directory) {
+    int fd = ::dup(directory.fd_.get());
+    DIR* stream = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (stream == nullptr) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    std::unique_ptr<DIR, int (*)(DIR*)> closer(stream, ::closedir);
+    Vector<String> names;
+    while (const dirent* entry = ::readdir(stream)) {
+        String name(entry->d_name);
+        if (name != "." && name != "..") {
+            names.add(name);
+        }
+    }
+    bool removed = true;
+    for (const String& name : names) {
+        removed = directory.removeTree(name) && removed;
+    }
+    return removed;
+}
+
+// The file opened before the move is the one checked after it: a rename
+// keeps the inode, a copy is made from that very descriptor.
+void DirectoryHandle::moveFile(const String& name, const DirectoryHandle& to) const {
+    FileDescriptor source = openForReading(name);
+    if (::renameat(fd_.get(), name.c_str(), to.fd_.get(), name.c_str()) == 0) {
+        struct stat opened {};
+        struct stat moved {};
+        bool same = ::fstat(source.get(), &opened) == 0 &&
+                    ::fstatat(to.fd_.get(), name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    opened.st_dev == moved.st_dev && opened.st_ino == moved.st_ino;
+        if (!same) {
+            throw UnsafePathException(to.childPath(name) + ": replaced while moved", kSource,
+                                      __LINE__);
+        }
+        return;
+    }
+    if (errno != EXDEV) {
+        throw failure(childPath(name), std::strerror(errno), __LINE__);
+    }
+    copyFile(source, to.openForWriting(name, O_CREAT | O_EXCL, 0600), to.childPath(name));
+    ::unlinkat(fd_.get(), name.c_str(), 0);
+}
+
+void DirectoryHandle::copyFile(const FileDescriptor& from, const FileDescriptor& to,
+                               const String& target) {
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(from.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw failure(target, std::strerror(errno), __LINE__);
+        }
+        if (got == 0) {
+            break;
+        }
+        for (ssize_t written = 0; written < got;) {
+            ssize_t put = ::write(to.get(), buffer + written, got - written);
+            if (put < 0 && errno != EINTR) {
+                throw failure(target, std::strerror(errno), __LINE__);
+            }
+            written += put < 0 ? 0 : put;
+        }
+    }
+    if (::fsync(to.get()) != 0) {
+        throw failure(target, std::strerror(errno), __LINE__);
+    }
 }

@@ -12,6 +12,8 @@
 #include "SystemLog.h"
 #include "Utils.h"
 #include "install/ScriptEnvironment.h"
+#include "install/InstallArea.h"
+#include "install/PackageWorkspace.h"
 #include "install/ZipListing.h"
 #include "report/Report.h"
 #include "trust/PackageConfinement.h"
@@ -28,6 +30,7 @@ constexpr const char kMv[] = "/bin/mv";
 // script reads the rest from the archive.
 const Vector<String> kLargePackageScripts{"install", "readme", "install-package",
                                           "large_package_flag"};
+constexpr const char kUnsafePath[] = "unsafe download path: ";
 // The wait status of a script that could not be started.
 constexpr int kNotStarted = -1;
 
@@ -127,27 +130,28 @@ void removeFile(const String& path) {
 
 // A package whose content would reach outside its directory: logged,
 // reported, and its product's download directory removed so that nothing of
-// it is run or kept.
-bool refuse(const LmPackageInfo& package, const String& reason) {
+// it is run or kept (its private directory goes with the workspace).
+bool refuse(const LmPackageInfo& package, const PackageWorkspace& work, const String& reason) {
     PackageRefusal::report(package, reason);
-    LmUpdateInstaller::removeProductDirectory(package.path);
+    work.removeDownload();
     return false;
 }
 
-// What a failed unpacking left: nothing of the package is kept. False.
-bool removeUnpacked(const LmPackageInfo& package) {
-    LmUpdateInstaller::removeProductDirectory(package.path);
+// What a failed unpacking left: nothing of the package is kept (what was
+// unpacked goes with the private directory). False.
+bool removeUnpacked(const PackageWorkspace& work) {
+    work.removeDownload();
     return false;
 }
 
 // Unpacks a zip package: only its scripts when it is a large package (it
 // holds "large_package_flag"), else the whole archive (which is then
-// deleted). One listing answers that and refuses members that would land
-// outside the directory; links are checked once unpacked (unzip makes them
-// after every other member, so none was written through). False when
-// unpacking failed or the package was refused.
-bool unpackZip(const LmPackageInfo& package) {
-    const String& directory = package.path;
+// deleted), in the private directory. One listing answers that and refuses
+// members that would land outside the directory; links are checked once
+// unpacked (unzip makes them after every other member, so none was written
+// through). False when unpacking failed or the package was refused.
+bool unpackZip(const LmPackageInfo& package, const PackageWorkspace& work) {
+    const String& directory = work.path();
     String archive = directory + "/" + package.file;
     ZipListing listing;
     if (!listing.read(archive)) {
@@ -161,7 +165,7 @@ bool unpackZip(const LmPackageInfo& package) {
         large ? listing.extent(kLargePackageScripts) : listing.extent();
     String refusal = listing.unpackRefusal(extent, directory);
     if (!refusal.isEmpty()) {
-        return refuse(package, refusal);
+        return refuse(package, work, refusal);
     }
     if (large) {
         int status = ZipListing::unzip({"unzip", "-q", "-o", archive, "install", "readme",
@@ -169,7 +173,7 @@ bool unpackZip(const LmPackageInfo& package) {
                                        extent, labelLine("Install 2", package));
         if (!unzipSucceeded(status)) {
             log(labelLine("Install 3", package));
-            return removeUnpacked(package);
+            return removeUnpacked(work);
         }
     } else {
         int status = ZipListing::unzip({"unzip", "-q", "-o", archive, "-d", directory}, extent,
@@ -177,17 +181,18 @@ bool unpackZip(const LmPackageInfo& package) {
         removeFile(archive);
         if (!unzipSucceeded(status)) {
             log(labelLine("Install5 ", package));
-            return removeUnpacked(package);
+            return removeUnpacked(work);
         }
     }
     String link = linkRefusal(directory);
-    return link.isEmpty() || refuse(package, link);
+    return link.isEmpty() || refuse(package, work, link);
 }
 
-// The install script must lie inside source; refuses the package when not.
-bool scriptConfined(const LmPackageInfo& package, const String& source) {
-    String reason = scriptRefusal(source, package.installScript);
-    return reason.isEmpty() || refuse(package, reason);
+// The install script must lie inside the private directory; refuses the
+// package when not.
+bool scriptConfined(const LmPackageInfo& package, const PackageWorkspace& work) {
+    String reason = scriptRefusal(work.path(), package.installScript);
+    return reason.isEmpty() || refuse(package, work, reason);
 }
 
 // The packages of a package-list document (its root's children); none when
@@ -249,31 +254,54 @@ bool LmUpdateInstaller::installPackage(LmPackageInfo& package) {
     return false;
 }
 
-bool LmUpdateInstaller::installZip(LmPackageInfo& package) {
-    if (!unpackZip(package) || !scriptConfined(package, package.path)) {
-        return false;
-    }
-    const String downloaded = package.path;  // deferring changes path
-    int status = runScript(package, package.path);
-    bool counted = false;
-    bool keep = false;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-        package.runResult = LmPackageInfo::kInstalled;
-        counted = true;
-    } else if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
-        Deferral deferral = defer(package);
-        counted = deferral != Deferral::Failed;
-        keep = deferral != Deferral::Moved;
-    } else {
-        logScriptFailure(status, package);
-    }
-    if (!keep) {
-        removeProductDirectory(downloaded);
-    }
-    return counted;
+void LmUpdateInstaller::usePlaces(DirectoryHandle downloads, DirectoryHandle area) {
+    downloads_.emplace(std::move(downloads));
+    area_.emplace(std::move(area));
+    placesGiven_ = true;
 }
 
-LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
+// Without the run's places, the download directory is the package
+// directory's grandparent, opened now, and the area is opened once.
+std::optional<PackageWorkspace> LmUpdateInstaller::workspace(const LmPackageInfo& package) {
+    try {
+        if (!placesGiven_) {
+            downloads_.emplace(DirectoryHandle::open(parentOf(parentOf(package.path))));
+        }
+        if (!area_) {
+            area_.emplace(InstallArea::open());
+        }
+        return std::optional<PackageWorkspace>(std::in_place, *downloads_, *area_, package);
+    } catch (const UnsafePathException& e) {
+        PackageRefusal::report(package, kUnsafePath + e.getMessage());
+    } catch (const IOException& e) {
+        log("LmUpdate: " + e.getMessage());
+        log(labelLine("Install5 ", package));
+    }
+    return std::nullopt;
+}
+
+bool LmUpdateInstaller::installZip(LmPackageInfo& package) {
+    std::optional<PackageWorkspace> work = workspace(package);
+    if (!work || !unpackZip(package, *work) || !scriptConfined(package, *work)) {
+        return false;
+    }
+    int status = runScript(package, work->path());
+    // Gone before a deferral, whose target may be this very directory.
+    work->removeDownload();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        package.runResult = LmPackageInfo::kInstalled;
+        return true;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
+        return defer(package, *work);
+    }
+    logScriptFailure(status, package);
+    return false;
+}
+
+// Moves the private directory to ROOT + the package directory's path,
+// logging each step as installers always have.
+bool LmUpdateInstaller::defer(LmPackageInfo& package, PackageWorkspace& work) {
     const String directory = package.path;
     int slash = directory.lastIndexOf('/');
     String target = installRoot() + parentOf(directory);
@@ -282,13 +310,11 @@ LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
         // The target would be the installation root itself, which the next
         // step empties.
         log("LmUpdate: cannot defer a package without a parent directory: " + directory);
-        return Deferral::Failed;
+        return false;
     }
-    if (encloses(target, directory)) {
-        // The package already lies where it is to stay (an empty or "/"
-        // root): removing the target would delete the package itself.
-        package.runResult = LmPackageInfo::kDeferred;
-        return Deferral::InPlace;
+    if (encloses(target, work.path())) {
+        log("LmUpdate: cannot defer a package into its own install area: " + target);
+        return false;
     }
     if (!removeTree(target)) {
         log("rm path " + target + ") failed");
@@ -297,29 +323,34 @@ LmUpdateInstaller::Deferral LmUpdateInstaller::defer(LmPackageInfo& package) {
     if (ChildProcess::run(kMkdir, {"mkdir", "-p", target}, "mkdir path " + target + ") failed") !=
         0) {
         log("mdir path " + target + ") failed");
-        return Deferral::Failed;
+        return false;
     }
-    if (ChildProcess::run(kMv, {"mv", "-f", directory, target},
-                          "move path " + directory + ") failed") != 0) {
-        log("move path " + directory + ") failed");
-        return Deferral::Failed;
+    String deferred = target + directory.substring(slash);
+    if (ChildProcess::run(kMv, {"mv", "-f", "-T", work.path(), deferred},
+                          "move path " + work.path() + ") failed") != 0) {
+        log("move path " + work.path() + ") failed");
+        return false;
     }
-    log("move path " + directory + ") success");
+    log("move path " + work.path() + ") success");
+    work.keep();
     package.runResult = LmPackageInfo::kDeferred;
-    package.path = target + directory.substring(slash);  // where mv put it
-    return Deferral::Moved;
+    package.path = deferred;
+    return true;
 }
 
 bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
-    const String mountPoint = package.path + "/" + "tmp";
+    std::optional<PackageWorkspace> work = workspace(package);
+    if (!work) {
+        return false;
+    }
+    const String mountPoint = work->path() + "/" + "tmp";
     std::error_code error;
     std::filesystem::create_directories(mountPoint.str(), error);
     if (error) {
         log("LmUpdate: cannot create tmp dir for mount point: " + mountPoint);
         return false;
     }
-    ChildProcess::run(kUmount, {"umount", mountPoint}, labelLine("Install 0(umount)", package));
-    String image = package.path + "/" + package.file;
+    String image = work->path() + "/" + package.file;
     if (ChildProcess::run(kMount, mountArguments(image, mountPoint),
                           labelLine("Install 1(mount)", package)) != 0) {
         log(labelLine("Install 2(mount)", package));
@@ -327,8 +358,8 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
     }
     String reason = scriptRefusal(mountPoint, package.installScript);
     if (!reason.isEmpty()) {
-        ChildProcess::run(kUmount, {"umount", mountPoint}, labelLine("Install 1(umount)", package));
-        return refuse(package, reason);
+        releaseMount(mountPoint, package, *work);
+        return refuse(package, *work, reason);
     }
     // A script that cannot start still must not leave the image mounted.
     String umountFailure = labelLine("Install 5(umount)", package);
@@ -342,13 +373,23 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
     } else {
         logScriptFailure(status, package);
     }
-    if (ChildProcess::run(kUmount, {"umount", mountPoint},
-                          labelLine("Install 1(umount)", package)) != 0) {
-        log(labelLine("Install 2(umount)", package));
-        return counted;
+    if (releaseMount(mountPoint, package, *work)) {
+        work->removeDownload();
     }
-    removeProductDirectory(package.path);
     return counted;
+}
+
+// Unmounts the image; a directory still mounted is kept, never removed
+// through the mount.
+bool LmUpdateInstaller::releaseMount(const String& mountPoint, const LmPackageInfo& package,
+                                     PackageWorkspace& work) {
+    if (ChildProcess::run(kUmount, {"umount", mountPoint},
+                          labelLine("Install 1(umount)", package)) == 0) {
+        return true;
+    }
+    log(labelLine("Install 2(umount)", package));
+    work.keep();
+    return false;
 }
 
 Vector<String> LmUpdateInstaller::mountArguments(const String& image, const String& mountPoint) {

@@ -5,13 +5,18 @@
 #include "LmPackageInfo.h"
 #include "String.h"
 #include "Vector.h"
+#include "io/DirectoryHandle.h"
 
 class InputStream;
+class PackageWorkspace;
 
-// Installs downloaded packages: unpacks a zip archive or loop-mounts an image,
-// runs the package's install script, and records in each package whether it
-// was installed (runResult kInstalled) or deferred (kDeferred, path moved below the
-// installation root). Outside programs run as child processes, one at a time.
+// Installs downloaded packages: moves each package file from its download
+// directory into a fresh private directory (PackageWorkspace), unpacks the
+// zip archive or loop-mounts the image there, runs the package's install
+// script, and records in each package whether it was installed (runResult
+// kInstalled) or deferred (kDeferred, the private directory moved below the
+// installation root). Outside programs run as child processes, one at a
+// time.
 class LmUpdateInstaller {
 public:
     // Reads the packages of a package-list document (its root holds the
@@ -25,6 +30,11 @@ public:
     // or deferred. Never throws: each failure is logged and the next package
     // is handled.
     int installAll();
+    // The run's download directory and install area, opened when its paths
+    // were checked; the package directories are reached from them. Without
+    // them each package's download directory is its path's grandparent and
+    // the area is opened at the first package.
+    void usePlaces(DirectoryHandle downloads, DirectoryHandle area);
 
     // Runs the "install-package" script of a deferred package; 0, 1 or 2 as
     // the script exited, none when it failed otherwise or was killed.
@@ -42,12 +52,16 @@ public:
     Vector<LmPackageInfo>& getPackages() { return packages_; }
 
 private:
-    enum class Deferral { Failed, Moved, InPlace };
-
     bool installPackage(LmPackageInfo& package);
+    std::optional<PackageWorkspace> workspace(const LmPackageInfo& package);
     bool installZip(LmPackageInfo& package);
     bool installImage(LmPackageInfo& package);
-    Deferral defer(LmPackageInfo& package);
+    static bool releaseMount(const String& mountPoint, const LmPackageInfo& package,
+                             PackageWorkspace& work);
+    static bool defer(LmPackageInfo& package, PackageWorkspace& work);
 
     Vector<LmPackageInfo> packages_;
+    std::optional<DirectoryHandle> downloads_;
+    std::optional<DirectoryHandle> area_;
+    bool placesGiven_ = false;
 };

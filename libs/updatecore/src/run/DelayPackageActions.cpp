@@ -16,6 +16,7 @@
 #include "io/File.h"
 #include "io/FileDescriptor.h"
 #include "io/FileInputStream.h"
+#include "io/PathTrust.h"
 #include "report/Report.h"
 #include "run/EntryGuard.h"
 #include "state/LmUpdateStore.h"
@@ -127,6 +128,13 @@ int installDelayed(int32_t id, String& action) {
     Vector<LmPackageInfo> packages;
     if (!delayed.parse(action) || delayed.readPackageInfoList(packages, false) != 1) {
         log("LmUpdate: failed to install delay package, NO such id: " + decimalText(id));
+        return kDelayFailed;
+    }
+    // The script runs from its path: nobody but root and this user may be
+    // able to swap a directory on it.
+    String unsafe = PathTrust::problem(packages[0].path);
+    if (!unsafe.isEmpty()) {
+        warn("LmUpdate: unsafe path: " + unsafe);
         return kDelayFailed;
     }
     SigningKey::warnIfUnchecked(packages[0]);

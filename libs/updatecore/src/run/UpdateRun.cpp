@@ -14,12 +14,15 @@
 #include "StopSignals.h"
 #include "SystemLog.h"
 #include "Utils.h"
+#include "install/InstallArea.h"
+#include "install/InstallLock.h"
 #include "install/InstallLocks.h"
 #include "install/LmUpdateInstaller.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
 #include "io/FileDescriptor.h"
 #include "io/FileInputStream.h"
+#include "io/PathTrust.h"
 #include "report/ProgressReporter.h"
 #include "report/Report.h"
 #include "run/DelayPackageActions.h"
@@ -107,6 +110,9 @@ int UpdateRun::run(int32_t id) {
         return kUpdateUnsafePath;
     }
     StopSignals stopSignals;
+    if (!openTrustedPlaces()) {
+        return kUpdateUnsafePath;
+    }
     Vector<LmPackageInfo> packages;
     std::optional<int> ended = requestAndDownload(id, packages);
     if (ended) {
@@ -115,6 +121,29 @@ int UpdateRun::run(int32_t id) {
     replaceNewPackages(packages);
     ProgressReporter::reportInstall(id);
     return endOfInstall(installUnderLocks(id, packages.size()));
+}
+
+// Whoever can rename a directory on the way to the downloads, or change
+// ROOT/bin (the write lock and progress scripts), decides what runs as
+// root: the run refuses before anything is fetched. The download directory
+// (made when missing) and the install area are opened here and reached
+// through their handles from now on.
+bool UpdateRun::openTrustedPlaces() {
+    try {
+        for (const String& path : {options_.downloadDir, installPath("bin")}) {
+            String problem = PathTrust::problem(path);
+            if (!problem.isEmpty()) {
+                throw UnsafePathException(problem, "UpdateRun", __LINE__);
+            }
+        }
+        File(options_.downloadDir).mkdirs();
+        downloads_.emplace(DirectoryHandle::open(options_.downloadDir));
+        area_.emplace(InstallArea::open());
+        return true;
+    } catch (const IOException& e) {
+        warn("LmUpdate: unsafe path: " + e.getMessage());
+        return false;
+    }
 }
 
 std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInfo>& packages) {
@@ -162,6 +191,7 @@ int UpdateRun::installAndRecord(int32_t id, int announced) {
     std::unique_ptr<LmUpdateInstaller> installer;
     try {
         installer = readNewPackages();
+        installer->usePlaces(std::move(*downloads_), std::move(*area_));
         int installed = installer->installAll();
         noteInstalled(*installer);
         if (installed <= 0) {

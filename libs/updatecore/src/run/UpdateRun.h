@@ -7,16 +7,17 @@
 #include "LmPackageInfo.h"
 #include "String.h"
 #include "Vector.h"
+#include "io/DirectoryHandle.h"
 #include "session/DownloadOptions.h"
 #include "state/RunRecord.h"
 
 class LmUpdateInstaller;
 struct UpdateResult;
 
-// One whole update run for a product (1000: the update client itself): ask
-// the servers and download, install under the install lock and the write
-// lock, enter installed packages in the inventory and deferred ones in the
-// deferred list. Needs the inventory bound.
+// One whole update run for a product (1000: the update client itself):
+// check the paths it trusts, ask the servers and download, install under the install lock and the
+// write lock, enter installed packages in the inventory and deferred ones in the deferred list.
+// Needs the inventory bound.
 class UpdateRun {
 public:
     explicit UpdateRun(DownloadOptions options) : options_(std::move(options)) {}
@@ -27,6 +28,9 @@ public:
     const RunRecord& record() const { return record_; }
 
 private:
+    // False (the path named on standard error) when a path the run trusts
+    // may be changed by another user.
+    bool openTrustedPlaces();
     // Asks and downloads: the run's result when it ends there, else the
     // packages to install.
     std::optional<int> requestAndDownload(int32_t id, Vector<LmPackageInfo>& packages);
@@ -36,6 +40,8 @@ private:
 
     const DownloadOptions options_;
     RunRecord record_;
+    std::optional<DirectoryHandle> downloads_;
+    std::optional<DirectoryHandle> area_;
 };
 
 // The options of a run from the command line's values: an empty or missing
