@@ -2,6 +2,7 @@
 // test update server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <ostream>
@@ -391,11 +392,21 @@ TEST_F(LmUpdateClientRequestTest, Redirect210ToAKnownHostStillRewritesTheSetting
     EXPECT_EQ(settings.servers[0], "old.example");
 }
 
-std::vector<std::string> numberedHosts(int count) {
+std::vector<std::string> numberedHosts(int count, const std::string& prefix = "h") {
     std::vector<std::string> hosts;
     for (int i = 0; i < count; ++i) {
-        hosts.push_back("h" + std::to_string(i) + ".example");
+        hosts.push_back(prefix + std::to_string(i) + ".example");
     }
+    return hosts;
+}
+
+// What a 210 stores: the answer's first `count` hosts, last first, above
+// the hosts stored before.
+std::vector<std::string> storedFirst(std::vector<std::string> hosts, size_t count,
+                                     const std::vector<std::string>& before) {
+    hosts.resize(count);
+    std::reverse(hosts.begin(), hosts.end());
+    hosts.insert(hosts.end(), before.begin(), before.end());
     return hosts;
 }
 
@@ -423,20 +434,69 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{""}, std::vector<std::string>{"host:0"},
                     numberedHosts(LmUpdateClient::kMaxServers + 1)));
 
-TEST_F(LmUpdateClientRequestTest, Redirect210KeepsAtMostSixteenServers) {
-    useServers({"old1.example", "old2.example"});
+// A 210 stores new hosts only while the stored list stays within 16 and
+// never removes a stored server; every host of the answer serves this run.
+struct StoreCase {
+    const char* name;
+    std::vector<std::string> stored;
+    std::vector<std::string> answer;
+    std::vector<std::string> expected;  // the stored list afterwards
+    std::vector<std::string> unstored;  // the hosts the log line names
+};
+
+void PrintTo(const StoreCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Redirect210StoreTest : public LmUpdateClientFixture,
+                             public testing::WithParamInterface<StoreCase> {};
+
+TEST_P(Redirect210StoreTest, KeepsEveryStoredServer) {
+    const StoreCase& c = GetParam();
+    useServers(c.stored);
     ServerSession session;
     LmUpdateClient client(session);
-    capture([&] {
-        EXPECT_EQ(client.handleResponse(response(210, serverList(numberedHosts(15)))), 210);
-    });
+    Output output = capture(
+        [&] { EXPECT_EQ(client.handleResponse(response(210, serverList(c.answer))), 210); });
     LmNetConfig stored;
     ASSERT_NE(stored.load(root().file("conf/network.xml").c_str()), 0);
     NetworkSettings settings;
-    ASSERT_EQ(stored.getSettings(settings), LmUpdateClient::kMaxServers);
-    EXPECT_EQ(settings.servers[0], "h14.example");
-    EXPECT_EQ(settings.servers[15], "old1.example");
+    stored.getSettings(settings);
+    std::vector<std::string> hosts;
+    for (int i = 0; i < settings.servers.size(); ++i) {
+        hosts.push_back(settings.servers[i].str());
+    }
+    EXPECT_EQ(hosts, c.expected);
+    EXPECT_EQ(client.servers().size(), static_cast<int>(c.answer.size()));
+    std::string line = "LmUpdate: stored server list full, for this run only: ";
+    for (size_t i = 0; i < c.unstored.size(); ++i) {
+        line += (i == 0 ? "" : ", ") + c.unstored[i];
+    }
+    EXPECT_TRUE(contains(output.log, line + "\n")) << output.log;
 }
+
+const std::vector<std::string> kTwoStored{"old1.example", "old2.example"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, Redirect210StoreTest,
+    testing::Values(StoreCase{"SixteenNewAfterTwo",
+                              kTwoStored,
+                              numberedHosts(16),
+                              storedFirst(numberedHosts(16), 14, kTwoStored),
+                              {"h14.example", "h15.example"}},
+                    StoreCase{"SixteenNewAgainstSixteen", numberedHosts(16, "s"), numberedHosts(16),
+                              numberedHosts(16, "s"), numberedHosts(16)},
+                    StoreCase{"KnownHostsTakeNoRoom",
+                              numberedHosts(15, "s"),
+                              {"S3.example", "n1.example", "N2.example", "n2.EXAMPLE"},
+                              storedFirst({"n1.example"}, 1, numberedHosts(15, "s")),
+                              {"N2.example"}},
+                    StoreCase{"ALongerStoredListIsNotCut",
+                              numberedHosts(17, "s"),
+                              {"n1.example"},
+                              numberedHosts(17, "s"),
+                              {"n1.example"}}),
+    [](const testing::TestParamInfo<StoreCase>& info) { return std::string(info.param.name); });
 
 TEST_F(LmUpdateClientRequestTest, RedirectLoopEndsAtTheLimit) {
     TestServer server("{}");

@@ -28,6 +28,14 @@ bool containsIgnoreCase(const Vector<LmServer>& servers, const String& host) {
     return false;
 }
 
+void logUnstored(const Vector<LmServer>& hosts) {
+    String names;
+    for (int i = 0; i < hosts.size(); ++i) {
+        names.append(i == 0 ? "" : ", ").append(hosts[i]);
+    }
+    log("LmUpdate: stored server list full, for this run only: " + names);
+}
+
 // The update request: the next server after a transport failure (reported
 // by its error name), the first server's refusal to build ends the run.
 ExchangePolicy updatePolicy() {
@@ -160,17 +168,27 @@ std::optional<int> LmUpdateClient::takeServerList(const ServerAnswer& answer, in
     return code;
 }
 
-// 210 also puts the new servers first in the stored settings.
+// 210 also puts the new servers first in the stored settings while that
+// list holds at most kMaxServers; it never removes a stored server, so one
+// answer cannot displace the administrator's. Hosts that do not fit serve
+// this run only, as after a 211.
 void LmUpdateClient::storeServers() const {
     NetworkSettings settings;
     ConnectionFactory::readSettings(settings);
+    Vector<LmServer> unstored;
     for (int i = 0; i < servers_.size(); ++i) {
-        if (!containsIgnoreCase(settings.servers, servers_[i])) {
-            settings.servers.insertAt(LmServer(servers_[i]), 0);
+        const String& host = servers_[i];
+        if (containsIgnoreCase(settings.servers, host) || containsIgnoreCase(unstored, host)) {
+            continue;
+        }
+        if (settings.servers.size() < kMaxServers) {
+            settings.servers.insertAt(LmServer(host), 0);
+        } else {
+            unstored.add(LmServer(host));
         }
     }
-    while (settings.servers.size() > kMaxServers) {
-        settings.servers.removeAt(settings.servers.size() - 1);
+    if (!unstored.isEmpty()) {
+        logUnstored(unstored);
     }
     LmNetConfig::getInstance().storeSettings(settings);
 }

@@ -38,7 +38,7 @@ public:
     static constexpr int kPackagesAnnounced = 201;
     static constexpr int kRedirectStored = 210;
     static constexpr int kRedirectOnce = 211;
-    // Hosts a 210/211 list may hold, and the stored list after a 210.
+    // Hosts a 210/211 list may hold, and the stored list a 210 fills up to.
     static constexpr int kMaxServers = 16;
 
     explicit LmUpdateClient(ServerSession& session) : session_(session) {}
@@ -71,7 +71,7 @@ public:
 private:
     std::optional<int> refuseAnswer(const String& reason);
     // Checks a 210/211 host list, keeps it for the run and, for 210,
-    // stores it.
+    // stores the new hosts that fit.
     std::optional<int> takeServerList(const ServerAnswer& answer, int code);
     void storeServers() const;
     // One more round of update() after a redirect; false when the limit is
