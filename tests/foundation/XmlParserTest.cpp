@@ -84,12 +84,15 @@ TEST(XmlParserTest, EmptyTextFailsWithoutTouchingTheFlag) {
     EXPECT_FALSE(parser->isParsed());
 }
 
-TEST(XmlParserTest, RepeatedAttributeNamesInAnyCaseKeepTheLastValue) {
+TEST(XmlParserTest, RepeatedAttributeNamesInAnyCaseReadTheLastValue) {
     // Expat rejects exact duplicates; names differing in case are distinct
-    // XML but one attribute here.
+    // XML, kept as written, and a lookup in any case reads the last.
     auto parser = newXMLParser();
     ASSERT_TRUE(parser->parse(String("<R Host=\"a\" host=\"b\"/>")));
-    EXPECT_EQ(written(*parser), "<R Host=\"b\"/>\n");
+    EXPECT_EQ(written(*parser), "<R Host=\"a\" host=\"b\"/>\n");
+    String value;
+    ASSERT_TRUE(parser->getTree().getAttribute("/", "HOST", value));
+    EXPECT_EQ(value, "b");
 }
 
 TEST(XmlParserTest, SecondParseMergesIntoTheExistingRoot) {
@@ -144,13 +147,22 @@ std::string nestedDocument(int depth) {
     return doc;
 }
 
-// An element whose attributes' values add up to `bytes`, in 1 KiB pieces.
+// An element whose attributes' values add up to `bytes`, in 4 KiB pieces
+// (within the cap on attributes).
 std::string attributeBytes(size_t bytes) {
     std::string doc = "<R";
     for (size_t i = 0; bytes > 0; ++i) {
-        size_t piece = std::min<size_t>(bytes, 1024);
+        size_t piece = std::min<size_t>(bytes, 4096);
         doc += " a" + std::to_string(i) + "=\"" + std::string(piece, 'v') + "\"";
         bytes -= piece;
+    }
+    return doc + "/>";
+}
+
+std::string manyAttributes(int count) {
+    std::string doc = "<R";
+    for (int i = 0; i < count; ++i) {
+        doc += " a" + std::to_string(i) + "=\"\"";
     }
     return doc + "/>";
 }
@@ -209,6 +221,11 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"AttributeValues64KiB", kNetwork, LazyText(attributeBytes, 65536), nullptr},
         LimitCase{"AttributeValuesOver64KiB", kNetwork, LazyText(attributeBytes, 65537),
                   "over the limit: attribute values of one element longer than 65536 bytes"},
+        LimitCase{"NetworkAttributes64", kNetwork, LazyText(manyAttributes, 64), nullptr},
+        LimitCase{"NetworkAttributes65", kNetwork, LazyText(manyAttributes, 65),
+                  "over the limit: more than 64 attributes in an element at line 1"},
+        LimitCase{"LocalAttributes65", kLocal, LazyText(manyAttributes, 65),
+                  "over the limit: more than 64 attributes in an element"},
         // Found by fuzzing: expat reads 0xBA as a letter in Latin-1 but not
         // as U+00BA in the UTF-8 the tree writes, so the written document
         // did not parse again.

@@ -11,6 +11,7 @@ struct XMLLimits {
     int maxElements = 1000000;
     int maxDepth = 256;
     int maxNameBytes = 256;                 // element and attribute names
+    int maxAttributes = 64;                 // attributes of one element
     int64_t maxAttributeBytes = 64 * 1024;  // the values of one element together
 
     // Answers of update servers.

@@ -24,17 +24,19 @@ struct XMLTreeNode {
     // Position among all children of the parent; 0 for the root.
     int index = 0;
     std::vector<std::unique_ptr<XMLTreeNode>> children;
-    std::vector<Attribute> attributes;  // in order of first appearance
+    // In document order. A name a document repeats in another case is kept
+    // twice, and its last value is the one read and replaced.
+    std::vector<Attribute> attributes;
     XMLTreeNode* parent = nullptr;
 
     // Parent's path + "/" + name; "/" + name for the root. Made from the
     // parent chain on demand: a stored path per element would cost memory
     // growing with depth times name length for each element.
     String path() const;
-    // The first attribute called `attributeName` (any case), or null.
+    // The last attribute called `attributeName` (any case), or null.
     const Attribute* findAttribute(std::string_view attributeName) const;
-    // Replaces the value of an attribute of that name in place (keeping its
-    // position and first spelling) or appends a new one.
+    // Replaces the value of the attribute findAttribute finds in place
+    // (keeping its position and spelling) or appends a new one.
     void setAttribute(const String& attributeName, const String& value);
     // Appends a child and returns it.
     XMLTreeNode& appendChild(const String& childName, int childDepth);

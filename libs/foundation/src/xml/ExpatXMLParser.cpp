@@ -106,6 +106,9 @@ private:
         }
         int64_t valueBytes = 0;
         for (int i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2) {
+            if (i / 2 >= limits_.maxAttributes) {
+                return overLimit("more than", limits_.maxAttributes, " attributes in an element");
+            }
             if (std::strlen(attributes[i]) > static_cast<size_t>(limits_.maxNameBytes)) {
                 return overLimit("attribute name longer than", limits_.maxNameBytes, " bytes");
             }

@@ -412,17 +412,25 @@ void ExpatXMLTree::beginParse() {
 }
 
 void ExpatXMLTree::startElement(const char* name, const char** attributes) {
+    // A second document merges into the existing root, its attributes
+    // replacing those of the same name.
+    const bool merging = root_ != nullptr && current_ == nullptr;
     if (root_ == nullptr) {
         current_ = &makeRoot(name);
-    } else if (current_ == nullptr) {
-        // A second document merges into the existing root.
+    } else if (merging) {
         current_ = root_;
         ++depth_;
     } else {
         current_ = &append(*current_, name);
     }
     for (int i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2) {
-        current_->setAttribute(attributes[i], attributes[i + 1]);
+        if (merging) {
+            current_->setAttribute(attributes[i], attributes[i + 1]);
+        } else {
+            // Expat refuses a name given twice, so a new element's
+            // attributes are appended without a search.
+            current_->attributes.push_back({attributes[i], attributes[i + 1]});
+        }
     }
 }
 

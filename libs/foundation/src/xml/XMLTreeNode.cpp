@@ -1,5 +1,6 @@
 #include "xml/XMLTreeNode.h"
 
+#include <string_view>
 #include <utility>
 
 XMLTreeNode::~XMLTreeNode() {
@@ -32,23 +33,31 @@ String XMLTreeNode::path() const {
     return String(std::move(text));
 }
 
-const XMLTreeNode::Attribute* XMLTreeNode::findAttribute(std::string_view attributeName) const {
-    for (const Attribute& attribute : attributes) {
-        if (attribute.name.equalsIgnoreCase(attributeName)) {
-            return &attribute;
+namespace {
+
+// The last attribute called `name` in any case, or null.
+template <class Attributes>
+auto lastNamed(Attributes& attributes, std::string_view name) -> decltype(&attributes.front()) {
+    for (auto attribute = attributes.rbegin(); attribute != attributes.rend(); ++attribute) {
+        if (attribute->name.equalsIgnoreCase(name)) {
+            return &*attribute;
         }
     }
     return nullptr;
 }
 
+}  // namespace
+
+const XMLTreeNode::Attribute* XMLTreeNode::findAttribute(std::string_view attributeName) const {
+    return lastNamed(attributes, attributeName);
+}
+
 void XMLTreeNode::setAttribute(const String& attributeName, const String& value) {
-    for (Attribute& attribute : attributes) {
-        if (attribute.name.equalsIgnoreCase(attributeName.view())) {
-            attribute.value = value;
-            return;
-        }
+    if (Attribute* attribute = lastNamed(attributes, attributeName.view())) {
+        attribute->value = value;
+    } else {
+        attributes.push_back({attributeName, value});
     }
-    attributes.push_back({attributeName, value});
 }
 
 XMLTreeNode& XMLTreeNode::appendChild(const String& childName, int childDepth) {
