@@ -1,5 +1,6 @@
 // Throughput of the hot paths of an update run: digesting a downloaded
-// package, parsing an update response, and the Base64 credentials codec.
+// package, parsing an update response (also at the caps on attributes and
+// elements), and the Base64 credentials codec.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -99,6 +100,41 @@ void BM_ParseUpdateResponse(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * text.length());
 }
 BENCHMARK(BM_ParseUpdateResponse)->Arg(1)->Arg(50);
+
+// An answer whose Result element carries `attributes` attributes: 64 is the
+// most an element may hold; 160,000, refused now, once cost 101 s of CPU.
+std::string wideResult(int attributes) {
+    std::string text = "<LmUpdateResponse><Result code=\"200\" status=\"ok\"";
+    for (int i = 2; i < attributes; ++i) {
+        text += " x" + std::to_string(i) + "=\"\"";
+    }
+    return text + "/></LmUpdateResponse>";
+}
+
+void BM_ParseWideElement(benchmark::State& state) {
+    const String text(wideResult(static_cast<int>(state.range(0))));
+    for (auto _ : state) {
+        ServerAnswer answer;
+        benchmark::DoNotOptimize(answer.parse(text));
+    }
+}
+BENCHMARK(BM_ParseWideElement)->Arg(64)->Arg(160000)->Unit(benchmark::kMicrosecond);
+
+// An answer of `elements` elements (100,000 is the cap on an answer), each
+// with four attributes.
+void BM_ParseManyElements(benchmark::State& state) {
+    std::string text = "<LmUpdateResponse>";
+    for (int64_t i = 1; i < state.range(0); ++i) {
+        text += "<Server host=\"h" + std::to_string(i) + "\" a=\"1\" b=\"2\" c=\"3\"/>";
+    }
+    const String document(text + "</LmUpdateResponse>");
+    for (auto _ : state) {
+        ServerAnswer answer;
+        benchmark::DoNotOptimize(answer.parse(document));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * document.length());
+}
+BENCHMARK(BM_ParseManyElements)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_Base64RoundTrip(benchmark::State& state) {
     const String credentials("update-user:a rather long proxy password 0123456789");
