@@ -257,7 +257,8 @@ TEST_F(InstallerTest, EncryptedMemberIsRefusedBeforeUnzipCanAsk) {
 
 // 64 MiB of zeros zip to some 64 KiB; unpacked they would fill the disk.
 TEST_F(InstallerTest, ArchiveLargerUnpackedThanTheFreeSpaceIsRefused) {
-    TmpfsMount disk(root().file("download"), "16m");
+    // Packages are unpacked in the install area, ROOT/tmp here.
+    TmpfsMount disk(root().file("tmp"), "16m");
     if (!disk.mounted()) {
         GTEST_SKIP() << "mounting a 16 MiB tmpfs needs root: " << disk.error();
     }
@@ -275,6 +276,7 @@ TEST_F(InstallerTest, ArchiveLargerUnpackedThanTheFreeSpaceIsRefused) {
               std::string::npos)
         << log;
     EXPECT_FALSE(root().exists("download/5")) << "the package was kept";
+    EXPECT_TRUE(fs::is_empty(root().file("tmp"))) << "its private directory was kept";
 }
 
 // An archive member written with python's zipfile, which can store

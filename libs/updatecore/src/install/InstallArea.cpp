@@ -13,7 +13,6 @@
 namespace {
 
 constexpr const char* kSource = "InstallArea";
-constexpr const char kRuntimeArea[] = "/run/lmupdate";
 
 // The directory at path, made with mode when missing, when it and every
 // directory above it keep the path rule; else the reason it cannot be used.

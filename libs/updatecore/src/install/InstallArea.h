@@ -13,4 +13,6 @@ public:
     // The area, opened. Raises UnsafePathException "PATH: REASON" naming
     // ROOT/tmp's problem when neither directory can be used.
     static DirectoryHandle open();
+
+    static constexpr const char kRuntimeArea[] = "/run/lmupdate";
 };

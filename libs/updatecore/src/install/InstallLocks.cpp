@@ -1,25 +1,23 @@
 #include "install/InstallLocks.h"
 
-#include "io/PathTrust.h"
+#include "install/InstallArea.h"
 #include "report/Report.h"
 
-InstallLocks::InstallLocks(const String& root, const String& legacyPath) {
-    if (takePrivate(root + "/tmp")) {
+InstallLocks::InstallLocks(const String& area, const String& legacyPath) {
+    if (takePrivate(area)) {
         takeLegacy(legacyPath);
     }
 }
 
-bool InstallLocks::takePrivate(const String& directory) {
-    String problem = PathTrust::problem(directory);
-    if (problem.isEmpty()) {
-        String path = directory + "/lmupdate-install.lock";
+bool InstallLocks::takePrivate(const String& area) {
+    if (area != InstallArea::kRuntimeArea) {
+        String path = area + "/lmupdate-install.lock";
         lock_ = std::make_unique<InstallLock>(path);
         if (lock_->held()) {
             return true;
         }
-        problem = path + ": " + lock_->refusal();
+        log("LmUpdate: install lock in /run: " + path + ": " + lock_->refusal());
     }
-    log("LmUpdate: install lock in /run: " + problem);
     lock_ = std::make_unique<InstallLock>(kRunLock);
     if (!lock_->held()) {
         // Nothing is installed without a lock: a person must learn why.

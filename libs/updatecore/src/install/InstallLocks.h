@@ -6,8 +6,9 @@
 #include "install/InstallLock.h"
 
 // The install locks of a run, taken in this order:
-// - ROOT/tmp/lmupdate-install.lock when ROOT/tmp passes PathTrust (nobody
-//   but root or the user can make or hold anything there), otherwise
+// - lmupdate-install.lock in the install area when that is ROOT/tmp
+//   (InstallArea decides: nobody but root or the user can make or hold
+//   anything there), otherwise or when it cannot be held
 //   /run/lmupdate/install.lock; what another user holds cannot make the
 //   run wait or fail;
 // - the legacy lock at legacyPath, which appliances may watch, when it
@@ -16,7 +17,7 @@
 // Both are waited for without limit: whoever holds them is another run.
 class InstallLocks {
 public:
-    InstallLocks(const String& root, const String& legacyPath);
+    InstallLocks(const String& area, const String& legacyPath);
 
     // False when neither private lock could be made (the reason is shown).
     bool held() const { return lock_ && lock_->held(); }
@@ -24,7 +25,7 @@ public:
     static constexpr const char kRunLock[] = "/run/lmupdate/install.lock";
 
 private:
-    bool takePrivate(const String& directory);
+    bool takePrivate(const String& area);
     void takeLegacy(const String& path);
 
     std::unique_ptr<InstallLock> lock_;

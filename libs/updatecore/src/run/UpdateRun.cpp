@@ -174,7 +174,7 @@ std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInf
 }
 
 int UpdateRun::installUnderLocks(int32_t id, int announced) {
-    InstallLocks installLocks(installRoot(), installLockPath());
+    InstallLocks installLocks(area_->path(), installLockPath());
     if (!installLocks.held()) {
         return kUpdateInstallLock;
     }
