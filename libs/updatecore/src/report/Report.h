@@ -19,3 +19,11 @@ void reportError(const String& name);
 inline void warn(const String& line) {
     SystemLog::writeAndShow(line);
 }
+
+// Warns that the run refuses a path another user could change; problem is
+// "PATH: REASON". Returns the line shown.
+inline String warnUnsafePath(const String& problem) {
+    String line = "LmUpdate: unsafe path: " + problem;
+    warn(line);
+    return line;
+}

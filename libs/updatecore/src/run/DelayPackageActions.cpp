@@ -134,7 +134,7 @@ int installDelayed(int32_t id, String& action) {
     // able to swap a directory on it.
     String unsafe = PathTrust::problem(packages[0].path);
     if (!unsafe.isEmpty()) {
-        warn("LmUpdate: unsafe path: " + unsafe);
+        warnUnsafePath(unsafe);
         return kDelayFailed;
     }
     SigningKey::warnIfUnchecked(packages[0]);

@@ -15,7 +15,6 @@
 #include "SystemLog.h"
 #include "Utils.h"
 #include "install/InstallArea.h"
-#include "install/InstallLock.h"
 #include "install/InstallLocks.h"
 #include "install/LmUpdateInstaller.h"
 #include "io/AtomicFileWriter.h"
@@ -141,7 +140,7 @@ bool UpdateRun::openTrustedPlaces() {
         area_.emplace(InstallArea::open());
         return true;
     } catch (const IOException& e) {
-        warn("LmUpdate: unsafe path: " + e.getMessage());
+        warnUnsafePath(e.getMessage());
         return false;
     }
 }

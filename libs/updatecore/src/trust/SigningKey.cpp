@@ -31,8 +31,7 @@ void SigningKey::load() {
     }
     String unsafe = unsafePath(path_);
     if (!unsafe.isEmpty()) {
-        problem_ = "LmUpdate: unsafe path: " + unsafe;
-        warn(problem_);
+        problem_ = warnUnsafePath(unsafe);
         return;
     }
     try {
@@ -58,7 +57,7 @@ bool SigningKey::refusedPath() {
     String path = SigningKeyLocation::path();
     String unsafe = path.isEmpty() ? String() : unsafePath(path);
     if (!unsafe.isEmpty()) {
-        warn("LmUpdate: unsafe path: " + unsafe);
+        warnUnsafePath(unsafe);
     }
     return !unsafe.isEmpty();
 }
