@@ -101,6 +101,18 @@ protected:
         SystemLog::setEcho(false);
         return count;
     }
+
+    // Installs the package in dir, served as pkg/p5.zip, and expects it
+    // refused for reason (its start), nothing of its product kept.
+    static void expectRefused(const std::string& dir, const std::string& reason) {
+        Vector<LmPackageInfo> packages{package(dir)};
+        packages[0].url = "pkg/p5.zip";
+        std::string log;
+        EXPECT_EQ(install(packages, log), 0);
+        EXPECT_NE(log.find("LmUpdate: package refused: pkg/p5.zip: " + reason), std::string::npos)
+            << log;
+        EXPECT_FALSE(root().exists("download/5")) << "the package was kept";
+    }
 };
 
 bool logged(const std::string& log, const std::string& line) {
@@ -244,15 +256,8 @@ TEST_F(InstallerTest, CorruptArchiveIsDeletedAndItsDirectoryKept) {
 TEST_F(InstallerTest, EncryptedMemberIsRefusedBeforeUnzipCanAsk) {
     std::string dir = makeZip("download/5/1_0_0_7",
                               {{"install", recordingScript("s", "exit 0"), 0755}}, "secret");
-    Vector<LmPackageInfo> packages{package(dir)};
-    packages[0].url = "pkg/p5.zip";
-    std::string log;
-    EXPECT_EQ(install(packages, log), 0);
-    EXPECT_NE(log.find("LmUpdate: package refused: pkg/p5.zip: encrypted member install"),
-              std::string::npos)
-        << log;
+    expectRefused(dir, "encrypted member install");
     EXPECT_FALSE(root().exists("record/s"));
-    EXPECT_FALSE(root().exists("download/5"));
 }
 
 // 64 MiB of zeros zip to some 64 KiB; unpacked they would fill the disk.
@@ -268,14 +273,8 @@ TEST_F(InstallerTest, ArchiveLargerUnpackedThanTheFreeSpaceIsRefused) {
     ProgramResult zip =
         runProgram("/bin/sh", {"-c", "head -c 67108864 /dev/zero | zip -q a.zip -"}, options);
     ASSERT_EQ(zip.exitStatus, 0) << zip.err;
-    Vector<LmPackageInfo> packages{package(root().file("download/5/1_0_0_7"))};
-    packages[0].url = "pkg/p5.zip";
-    std::string log;
-    EXPECT_EQ(install(packages, log), 0);
-    EXPECT_NE(log.find("package refused: pkg/p5.zip: unpacked size 67108864 bytes: more than the "),
-              std::string::npos)
-        << log;
-    EXPECT_FALSE(root().exists("download/5")) << "the package was kept";
+    expectRefused(root().file("download/5/1_0_0_7"),
+                  "unpacked size 67108864 bytes: more than the ");
     EXPECT_TRUE(fs::is_empty(root().file("tmp"))) << "its private directory was kept";
 }
 
