@@ -24,7 +24,7 @@ const char kFullPackage[] =
     "<LmVersionInfo major=\"2\" minor=\"3\" patchLevel=\"4\" buildNum=\"5\" status=\"rc\""
     " desc=\"vd\"/>"
     "<DownloadInfo url=\"http://h/a/b/f.zip\" md5=\"abc\" size=\"1234\" time=\"t\" result=\"7\""
-    " sha256=\"AB01\" signature=\"c2ln+/==\"/>"
+    " sha256=\"AB01\" signature=\"c2ln+/==\" deltaIndex=\"idx/f.zip.lmdelta\"/>"
     "<RunInfo format=\"zip\" installScript=\"install.sh\" result=\"8\"/>"
     "</PackageInfo>";
 
@@ -104,6 +104,7 @@ TEST(ServerAnswerTest, ReadsEveryFieldOfAPackage) {
     EXPECT_EQ(p.md5, "abc");
     EXPECT_EQ(p.sha256, "AB01");
     EXPECT_EQ(p.signature, "c2ln+/==");
+    EXPECT_EQ(p.deltaIndex, "idx/f.zip.lmdelta");
     EXPECT_EQ(p.size, 1234);
     EXPECT_EQ(p.time, "t");
     EXPECT_EQ(p.downloadResult, 7);

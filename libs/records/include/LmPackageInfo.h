@@ -26,6 +26,9 @@ struct LmPackageInfo {
     String md5;        // hexadecimal digest text
     String sha256;     // DownloadInfo sha256: hexadecimal text as received
     String signature;  // DownloadInfo signature: Base64 text as received
+    // DownloadInfo deltaIndex: where the block index of the file is, a URL
+    // relative like url or absolute; "" when the server offers none.
+    String deltaIndex;
     int32_t size = 0;
     String time;                 // not interpreted
     int32_t downloadResult = 0;  // kDownloaded, else 0

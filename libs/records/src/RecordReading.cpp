@@ -70,6 +70,7 @@ void readPackagePart(const XMLNode& node, LmPackageInfo& out) {
         out.md5 = attribute(node, "md5");
         out.sha256 = attribute(node, "sha256");
         out.signature = attribute(node, "signature");
+        out.deltaIndex = attribute(node, "deltaIndex");
         out.time = attribute(node, "time");
         out.size = number(node, "size", 0);
         out.downloadResult = number(node, "result", 0);
