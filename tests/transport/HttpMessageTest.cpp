@@ -175,4 +175,11 @@ TEST(HttpRequestTest, CopyIsIndependent) {
     EXPECT_EQ(b.getPostData(), "data");
     EXPECT_EQ(a.getHeaders().find("Extra"), -1);
 }
+TEST(HttpResponseTest, ContentTypeIsTheHeaderOrEmpty) {
+    HttpResponse response;
+    EXPECT_EQ(response.getContentType(), "");
+    ASSERT_TRUE(
+        response.getHeaders().addHeader("content-type", " multipart/byteranges; boundary=B "));
+    EXPECT_EQ(response.getContentType(), "multipart/byteranges; boundary=B");
+}
 }  // namespace

@@ -172,6 +172,11 @@ String HttpResponse::getContentEncoding() const {
     return headers_.getHeader("Content-Encoding", value) ? value.trim() : String();
 }
 
+String HttpResponse::getContentType() const {
+    String value;
+    return headers_.getHeader("Content-Type", value) ? value.trim() : String();
+}
+
 bool HttpResponse::isContentCoded() const {
     return ContentDecoder::codingFor(getContentEncoding()) != ContentDecoder::kIdentity;
 }

@@ -40,6 +40,9 @@ public:
     int getContentLength() const;
     // The Content-Encoding header's value as sent, "" when absent.
     String getContentEncoding() const;
+    // The Content-Type header's value without surrounding blanks, "" when
+    // absent.
+    String getContentType() const;
     // True when the body carries a content coding other than identity.
     bool isContentCoded() const;
 
