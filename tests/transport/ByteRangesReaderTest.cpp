@@ -93,7 +93,7 @@ TEST_P(ByteRangesReaderTest, ReadsThePartsOrRaises) {
         transcript += "end";
         EXPECT_EQ(c.body.size() - stream.position(), c.unread);
         EXPECT_FALSE(reader.nextPart().has_value());
-    } catch (const IOException& e) {
+    } catch (const RangeAnswerException& e) {
         transcript += "!" + e.getMessage().str();
     }
     EXPECT_EQ(transcript, c.expected);

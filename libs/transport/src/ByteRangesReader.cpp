@@ -97,7 +97,7 @@ ByteRangesReader::ByteRangesReader(InputStream& body, const String& boundary)
     : body_(body), delimiter_("--" + boundary) {}
 
 void ByteRangesReader::fail(const String& why, int line) {
-    throw IOException("broken multipart body: " + why, kSource, line);
+    throw RangeAnswerException("broken multipart body: " + why, kSource, line);
 }
 
 char ByteRangesReader::nextByte() {

@@ -6,13 +6,14 @@
 #include "String.h"
 #include "io/InputStream.h"
 #include "net/ContentRange.h"
+#include "net/RangeAnswerException.h"
 
 // Reads a multipart/byteranges body part by part from a stream, never past a
 // part's announced length and never buffering more than a bounded head (part
 // headers at most 8 KiB each). It reads the stream byte by byte outside part
 // bodies and asks for no byte it does not need, so a server that keeps the
 // connection open after the closing delimiter cannot make it wait.
-// After an IOException the reader is of no further use.
+// After a RangeAnswerException the reader is of no further use.
 class ByteRangesReader {
 public:
     static constexpr int kMaxBoundary = 70;
@@ -31,12 +32,12 @@ public:
 
     // Moves to the next part (skipping what is left of the current one's
     // body) and returns its range; none after the closing delimiter. Raises
-    // IOException("broken multipart body: <why>") when the body ends early, a
+    // RangeAnswerException("broken multipart body: <why>") when the body ends early, a
     // delimiter is not where it must be, a part has no or a malformed
     // Content-Range, or the preamble or a part's headers are too long.
     std::optional<ContentRange> nextPart();
     // Up to n bytes of the current part's body; 0 at its end. Raises
-    // IOException("broken multipart body: ...") when the stream ends inside
+    // RangeAnswerException("broken multipart body: ...") when the stream ends inside
     // the part.
     int read(char* buffer, int n);
 
