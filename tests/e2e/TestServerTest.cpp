@@ -128,8 +128,7 @@ Parts multipartParts(const std::string& answer) {
         }
         // The part head starts with the line end after the delimiter.
         std::string head = body.substr(at, data - at) + "\r\n\r\n";
-        parts.emplace_back(headerOf(head, "Content-Range"),
-                           body.substr(data + 4, next - data - 4));
+        parts.emplace_back(headerOf(head, "Content-Range"), body.substr(data + 4, next - data - 4));
         at = next + 2 + delimiter.size();
     }
     return parts;
@@ -187,23 +186,49 @@ TEST(TestServerTest, RangeListsGetPartsOr416OrTheWholeBody) {
     const std::vector<Case> cases = {
         {"", "bytes=100-104", 206, "bytes 100-104/10000", "01234", {}},
         {"", "bytes=-3", 206, "bytes 9997-9999/10000", "789", {}},
-        {"", "bytes=9995-, 3-5,0-0", 206, "", "",
-         {{"bytes 9995-9999/10000", "56789"}, {"bytes 3-5/10000", "345"},
+        {"",
+         "bytes=9995-, 3-5,0-0",
+         206,
+         "",
+         "",
+         {{"bytes 9995-9999/10000", "56789"},
+          {"bytes 3-5/10000", "345"},
           {"bytes 0-0/10000", "0"}}},
         {"", "bytes=20000-,7-8", 206, "bytes 7-8/10000", "78", {}},
         {"", "bytes=10000-,20000-20001", 416, "bytes */10000", "", {}},
         {"", "bytes=5-2", 200, "", whole, {}},
         {R"("max_ranges": 0,)", "bytes=3-5", 200, "", whole, {}},
         {R"("max_ranges": 1,)", "bytes=3-5,7-8", 200, "", whole, {}},
-        {R"("max_ranges": 2,)", "bytes=3-5,7-8", 206, "", "",
+        {R"("max_ranges": 2,)",
+         "bytes=3-5,7-8",
+         206,
+         "",
+         "",
          {{"bytes 3-5/10000", "345"}, {"bytes 7-8/10000", "78"}}},
         {R"("range_416": true,)", "bytes=0-", 416, "bytes */10000", "", {}},
-        {R"("tamper_ranges": true,)", "bytes=0-1", 206, "bytes 0-1/10000", "\xcf" "1", {}},
-        {R"("tamper_ranges": true,)", "bytes=0-1,4-4", 206, "", "",
-         {{"bytes 0-1/10000", "\xcf" "1"}, {"bytes 4-4/10000", "4"}}},
+        {R"("tamper_ranges": true,)",
+         "bytes=0-1",
+         206,
+         "bytes 0-1/10000",
+         "\xcf"
+         "1",
+         {}},
+        {R"("tamper_ranges": true,)",
+         "bytes=0-1,4-4",
+         206,
+         "",
+         "",
+         {{"bytes 0-1/10000",
+           "\xcf"
+           "1"},
+          {"bytes 4-4/10000", "4"}}},
         // The garbled delimiter does not end the first part: it runs on to
         // the closing delimiter.
-        {R"("broken_multipart": true,)", "bytes=0-3,10-13", 206, "", "",
+        {R"("broken_multipart": true,)",
+         "bytes=0-3,10-13",
+         206,
+         "",
+         "",
          {{"bytes 0-3/10000", "0123\r\n" + garbled +
                                   "\r\nContent-Type: application/octet-stream\r\n"
                                   "Content-Range: bytes 10-13/10000\r\n\r\n0123"}}},
@@ -220,9 +245,9 @@ TEST(TestServerTest, RangeListsGetPartsOr416OrTheWholeBody) {
     for (size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(std::string(c.switches) + " Range: " + c.range);
-        std::string answer = exchange(
-            server.port(),
-            "GET /f" + std::to_string(i) + " HTTP/1.0\r\nRange: " + c.range + "\r\n\r\n");
+        std::string answer =
+            exchange(server.port(),
+                     "GET /f" + std::to_string(i) + " HTTP/1.0\r\nRange: " + c.range + "\r\n\r\n");
         sent += static_cast<int64_t>(answer.size());
         bodies += static_cast<int64_t>(bodyOf(answer).size());
         EXPECT_EQ(answer.rfind("HTTP/1.0 " + std::to_string(c.status) + " ", 0), 0u) << answer;
