@@ -28,6 +28,7 @@ import signal
 import statistics
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../update"))
 from bench_update import (Bench, measure, run_checked, serve_answer_file,  # noqa: E402
@@ -63,6 +64,7 @@ class Wire:
         self.offset = 0
 
     def since(self):
+        time.sleep(0.2)  # nginx logs a request once its answer went out
         with open(self.path, encoding="utf-8", errors="replace") as f:
             f.seek(self.offset)
             lines = f.read().splitlines()
