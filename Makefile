@@ -11,7 +11,7 @@ ARM_CONFIGURE = cmake -S . -B $(ARM_BUILD) -DCMAKE_BUILD_TYPE=Release -DLM_BUILD
 	"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)" -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
 PACKAGE_BUILD ?= build-package
 
-.PHONY: all deps build test check demo bench bench-update asan interop fuzz arm package package-arm format clean
+.PHONY: all deps build test check demo bench bench-update bench-delta asan interop fuzz arm package package-arm format clean
 
 all: build
 
@@ -46,6 +46,11 @@ bench: build
 # standard output (see benchmarks/update/run; BENCH_ARGS passes options).
 bench-update: $(BUILD)/CMakeCache.txt
 	sh benchmarks/update/run $(BUILD) $(BENCH_ARGS)
+
+# A v1 -> v2 update by full download, zsync and the client's block delta, on
+# three generated pairs (see benchmarks/delta/run; BENCH_ARGS passes options).
+bench-delta: $(BUILD)/CMakeCache.txt
+	sh benchmarks/delta/run $(BUILD) $(BENCH_ARGS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:

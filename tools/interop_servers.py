@@ -126,6 +126,8 @@ location = /lm-update {{ default_type text/xml; alias {docs}/answers/update.xml;
 location = /lm-download {{ rewrite ^ /files/$arg_path last; }}
 location /files/moved/ {{ rewrite ^/files/moved/(.*)$ /files/$1 permanent; }}
 location /files/pkg/ {{ alias {docs}/files/; }}
+# Range ignored: the whole file with 200, as a server that cannot do ranges.
+location /files/norange/ {{ alias {docs}/files/; max_ranges 0; }}
 # Slow enough that a download can be broken off half-way.
 location /files/slow/ {{ alias {docs}/files/; limit_rate 256k; }}
 # SSI drops Content-Length: the body ends with the connection.

@@ -8,8 +8,8 @@ Usage: update_server.py --config FILE --log FILE [--sent FILE] [--port-file FILE
 
 Prints "PORT <n>" on standard output once it listens. Every request is
 appended to the log file as one JSON line; bytes are carried as latin-1
-characters. With --sent, the bytes of each answer (head and body, before
-TLS) are appended to FILE as a line. The configuration file is read again whenever it changes. Its
+characters. With --sent, each answer appends a line to FILE: the bytes it
+sent (head and body, before TLS), then those of its body alone. The configuration file is read again whenever it changes. Its
 format is described in TestServer.h.
 """
 
@@ -85,11 +85,19 @@ def remember_sni(_sslobj, name, _context):
 
 
 class Counted:
-    """A connection that counts the bytes its answer sends."""
+    """A connection that counts the bytes its answer sends, and how many of
+    them were the head."""
 
     def __init__(self, conn):
         self.conn = conn
         self.sent = 0
+        self.head = None
+
+    def head_sent(self):
+        self.head = self.sent
+
+    def body_sent(self):
+        return self.sent - self.head if self.head is not None else 0
 
     def sendall(self, data):
         self.conn.sendall(data)
@@ -105,11 +113,11 @@ class Recorder:
         self.sent_path = sent_path
         self.lock = threading.Lock()
 
-    def record_sent(self, count):
+    def record_sent(self, counted):
         if self.sent_path:
             with self.lock:
                 with open(self.sent_path, "a", encoding="ascii") as f:
-                    f.write("%d\n" % count)
+                    f.write("%d %d\n" % (counted.sent, counted.body_sent()))
 
     def record(self, request, tls, proxied):
         line = json.dumps({
@@ -207,15 +215,61 @@ def redirect(request, answer, headers, tls):
     return int(answer.get("status", 302))
 
 
-def range_start(request, answer, body):
-    """The first byte a "Range: bytes=N-" asks for, or None to send all."""
+def ranges_asked(request, answer, size):
+    """The byte ranges (first, last) a "Range: bytes=..." header asks for
+    that a body of size bytes can satisfy, in the order asked, and how many
+    ranges it named; None to send the whole body (no Range, a malformed one,
+    ignore_range)."""
     wanted = header_value(request["headers"], "range")
     if not wanted or answer.get("ignore_range") or not wanted.startswith("bytes="):
         return None
-    first = wanted[len("bytes="):].split("-", 1)[0].strip()
-    if not first.isdigit():
-        return None
-    return int(first)
+    ranges, count = [], 0
+    for item in wanted[len("bytes="):].split(","):
+        first, dash, last = (text.strip() for text in item.partition("-"))
+        count += 1
+        if not dash or not (first or last) or (first and not first.isdigit()) or \
+                (last and not last.isdigit()):
+            return None
+        if not first:  # a suffix: the last n bytes
+            if int(last) > 0 and size > 0:
+                ranges.append((max(0, size - int(last)), size - 1))
+        elif last and int(last) < int(first):
+            return None
+        elif int(first) < size:
+            ranges.append((int(first), min(int(last), size - 1) if last else size - 1))
+    return ranges, count
+
+
+# The boundary of multipart/byteranges answers; "broken_multipart" sends it
+# reversed before the second part.
+BOUNDARY = "LmTestRanges0123456789"
+
+
+def ranged(answer, headers, body, ranges, count):
+    """The status and body answering a Range request (headers get what goes
+    with them): 206 with one range or a multipart/byteranges body, 416, or
+    200 with the whole body past "max_ranges"."""
+    size = len(body)
+    if "max_ranges" in answer and count > int(answer["max_ranges"]):
+        return 200, body
+    if answer.get("range_416") or not ranges:
+        headers.append(("Content-Range", "bytes */%d" % size))
+        return 416, b""
+    parts = [bytearray(body[first:last + 1]) for first, last in ranges]
+    if answer.get("tamper_ranges"):
+        parts[0][0] ^= 0xFF
+    if len(ranges) == 1:
+        headers.append(("Content-Range", "bytes %d-%d/%d" % (ranges[0] + (size,))))
+        return 206, bytes(parts[0])
+    headers[:] = [h for h in headers if h[0].lower() != "content-type"]
+    headers.append(("Content-Type", "multipart/byteranges; boundary=" + BOUNDARY))
+    out = b""
+    for n, ((first, last), part) in enumerate(zip(ranges, parts)):
+        boundary = BOUNDARY[::-1] if n == 1 and answer.get("broken_multipart") else BOUNDARY
+        out += ("%s--%s\r\nContent-Type: application/octet-stream\r\n"
+                "Content-Range: bytes %d-%d/%d\r\n\r\n"
+                % ("\r\n" if n else "", boundary, first, last, size)).encode("latin-1") + part
+    return 206, out + ("\r\n--%s--\r\n" % BOUNDARY).encode("latin-1")
 
 
 def build_head(status, reason, headers, length):
@@ -272,20 +326,17 @@ def serve_answer(conn, request, answer, tls=False):
         else int(answer.get("status", 200))
     reason = answer.get("reason", REASONS.get(status, "Status"))
     body = encode(answer, headers, body_of(answer))
-    start = range_start(request, answer, body)
-    if start is not None and status == 200:
-        if start >= len(body):
-            headers.append(("Content-Range", "bytes */%d" % len(body)))
-            status, reason, body = 416, REASONS[416], b""
-        else:
-            headers.append(("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body))))
-            status, reason, body = 206, REASONS[206], body[start:]
+    asked = ranges_asked(request, answer, len(body)) if status == 200 else None
+    if asked is not None:
+        status, body = ranged(answer, headers, body, *asked)
+        reason = REASONS[status]
     length = int(answer.get("content_length", len(body)))
     head = build_head(status, reason, headers, length)
     if answer.get("drip_head"):
         drip(conn, head, float(answer["drip_head"]))
     else:
         conn.sendall(head)
+    conn.head_sent()
     if request["method"] != "HEAD":
         send_body(conn, body, answer)
 
@@ -331,7 +382,7 @@ class Server:
                                                     origin_form(request["target"])),
                              self.tls is not None)
             finally:
-                self.recorder.record_sent(counted.sent)
+                self.recorder.record_sent(counted)
         except (OSError, ValueError) as e:  # ssl.SSLError is an OSError
             print("connection: %r" % (e,), file=sys.stderr, flush=True)
         finally:

@@ -170,7 +170,8 @@ pid {dir}/nginx.pid;
 error_log {dir}/nginx-error.log;
 events {{ worker_connections 64; }}
 http {{
-    access_log off;
+    log_format bench '$status $bytes_sent "$request"';
+    access_log {access_log};
     sendfile on;
     types {{ application/zip zip; }}
     client_body_temp_path {dir}/tmp-body;
@@ -183,29 +184,36 @@ http {{
 """
 
 
-def start_nginx(scratch):
+def start_nginx(scratch, access_log=None):
+    """nginx serving scratch/served; with access_log, a line per request
+    there: the status, the bytes sent (head and body), the request line
+    in quotes."""
     conf_dir = os.path.join(scratch, "nginx")
     os.makedirs(conf_dir)
     port = free_port()
     conf = os.path.join(conf_dir, "nginx.conf")
     with open(conf, "w", encoding="ascii") as f:
-        f.write(NGINX_CONF.format(dir=conf_dir, port=port, root=os.path.join(scratch, "served")))
+        f.write(NGINX_CONF.format(dir=conf_dir, port=port, root=os.path.join(scratch, "served"),
+                                  access_log=access_log + " bench" if access_log else "off"))
     proc = subprocess.Popen(["nginx", "-c", conf, "-p", conf_dir], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     wait_for_port(port, proc, "nginx")
     return proc, port
 
 
-def update_response(package, url, signed=""):
-    """signed: the sha256 and signature attributes, or ""."""
+def update_response(package, url, signed="", major=2, package_format="zip"):
+    """signed: more attributes of DownloadInfo (the sha256 and signature,
+    a deltaIndex), or ""."""
     return ('<?xml version="1.0"?><LmUpdateResponse><Result code="201" status="ok"/>'
             '<PackageInfoList><PackageInfo path="" file="">'
             f'<ProductInfo id="{PRODUCT_ID}" name="bench" desc="Bench product" installPath=""/>'
             '<PlatformInfo arch="" os="" vendor="" version=""/>'
-            '<LmVersionInfo major="2" minor="0" patchLevel="0" buildNum="0" status="" desc=""/>'
+            f'<LmVersionInfo major="{major}" minor="0" patchLevel="0" buildNum="0" status="" '
+            'desc=""/>'
             f'<DownloadInfo url="{url}" md5="{package["md5"]}" size="{package["size"]}" '
-            f'{signed} time="" result="0"/><RunInfo format="zip" installScript="install" '
-            'result="0"/></PackageInfo></PackageInfoList></LmUpdateResponse>')
+            f'{signed} time="" result="0"/><RunInfo format="{package_format}" '
+            'installScript="install" result="0"/></PackageInfo></PackageInfoList>'
+            '</LmUpdateResponse>')
 
 
 def make_signing_key(scratch):
@@ -234,6 +242,13 @@ def start_update_server(scratch, source, package, nginx_port, signed=""):
     response = os.path.join(directory, "response.xml")
     with open(response, "w", encoding="ascii") as f:
         f.write(update_response(package, url, signed))
+    proc, port = serve_answer_file(directory, source, response)
+    return proc, port, url
+
+
+def serve_answer_file(directory, source, response):
+    """The test update server answering every update request with the
+    file response (read again for each request)."""
     config = os.path.join(directory, "config.json")
     with open(config, "w", encoding="ascii") as f:
         f.write('{"routes": {"POST /lm-update": {"status": 200, "body_file": "%s"}}}' % response)
@@ -248,7 +263,7 @@ def start_update_server(scratch, source, package, nginx_port, signed=""):
             sys.exit("bench: the test update server did not start")
         time.sleep(0.05)
     port = int(open(port_file, encoding="ascii").read().split()[-1])
-    return proc, port, url
+    return proc, port
 
 
 class Bench:

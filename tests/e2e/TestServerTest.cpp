@@ -10,6 +10,8 @@
 #include <zlib.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "TempRoot.h"
 
@@ -91,6 +93,47 @@ std::string digits(int count) {
     return text;
 }
 
+// The value of a header of a raw answer, "" when absent.
+std::string headerOf(const std::string& answer, const std::string& name) {
+    auto at = answer.find("\r\n" + name + ": ");
+    if (at == std::string::npos || at > answer.find("\r\n\r\n")) {
+        return {};
+    }
+    at += name.size() + 4;
+    return answer.substr(at, answer.find("\r\n", at) - at);
+}
+
+using Parts = std::vector<std::pair<std::string, std::string>>;
+
+// The parts of a multipart/byteranges answer as a client frames them by the
+// boundary: each part's Content-Range and bytes; {} when the body does not
+// frame.
+Parts multipartParts(const std::string& answer) {
+    std::string type = headerOf(answer, "Content-Type");
+    auto named = type.find("boundary=");
+    if (type.rfind("multipart/byteranges;", 0) != 0 || named == std::string::npos) {
+        return {};
+    }
+    std::string delimiter = "--" + type.substr(named + 9);
+    std::string body = bodyOf(answer);
+    if (body.rfind(delimiter + "\r\n", 0) != 0) {
+        return {};
+    }
+    Parts parts;
+    for (size_t at = delimiter.size(); body.compare(at, 2, "--") != 0;) {
+        auto data = body.find("\r\n\r\n", at);
+        auto next = body.find("\r\n" + delimiter, at);
+        if (data == std::string::npos || next == std::string::npos || next < data) {
+            return {};
+        }
+        // The part head starts with the line end after the delimiter.
+        std::string head = body.substr(at, data - at) + "\r\n\r\n";
+        parts.emplace_back(headerOf(head, "Content-Range"), body.substr(data + 4, next - data - 4));
+        at = next + 2 + delimiter.size();
+    }
+    return parts;
+}
+
 }  // namespace
 
 TEST(TestServerTest, RecordsRequestAndServesSequenceWhoseLastAnswerRepeats) {
@@ -124,6 +167,99 @@ TEST(TestServerTest, RangeGives206WithTheRestAndContentRange) {
     EXPECT_NE(answer.find("Content-Length: 7000\r\n"), std::string::npos);
     EXPECT_NE(answer.find("Content-Range: bytes 3000-9999/10000\r\n"), std::string::npos);
     EXPECT_EQ(bodyOf(answer), digits(10000).substr(3000));
+}
+
+// Range lists and the switches a block-delta client meets: parts in the
+// order asked, 416, and the answers that must send it back to a full
+// download. The body is digits(10000): byte p is '0' + p % 10.
+TEST(TestServerTest, RangeListsGetPartsOr416OrTheWholeBody) {
+    struct Case {
+        const char* switches;
+        const char* range;
+        int status;
+        const char* contentRange;  // of a single-range or 416 answer
+        std::string body;          // of a single-range, 200 or 416 answer
+        Parts parts;               // of a multipart answer, as framed
+    };
+    const std::string whole = digits(10000);
+    const std::string garbled = "--9876543210segnaRtseTmL";
+    const std::vector<Case> cases = {
+        {"", "bytes=100-104", 206, "bytes 100-104/10000", "01234", {}},
+        {"", "bytes=-3", 206, "bytes 9997-9999/10000", "789", {}},
+        {"",
+         "bytes=9995-, 3-5,0-0",
+         206,
+         "",
+         "",
+         {{"bytes 9995-9999/10000", "56789"},
+          {"bytes 3-5/10000", "345"},
+          {"bytes 0-0/10000", "0"}}},
+        {"", "bytes=20000-,7-8", 206, "bytes 7-8/10000", "78", {}},
+        {"", "bytes=10000-,20000-20001", 416, "bytes */10000", "", {}},
+        {"", "bytes=5-2", 200, "", whole, {}},
+        {R"("max_ranges": 0,)", "bytes=3-5", 200, "", whole, {}},
+        {R"("max_ranges": 1,)", "bytes=3-5,7-8", 200, "", whole, {}},
+        {R"("max_ranges": 2,)",
+         "bytes=3-5,7-8",
+         206,
+         "",
+         "",
+         {{"bytes 3-5/10000", "345"}, {"bytes 7-8/10000", "78"}}},
+        {R"("range_416": true,)", "bytes=0-", 416, "bytes */10000", "", {}},
+        {R"("tamper_ranges": true,)",
+         "bytes=0-1",
+         206,
+         "bytes 0-1/10000",
+         "\xcf"
+         "1",
+         {}},
+        {R"("tamper_ranges": true,)",
+         "bytes=0-1,4-4",
+         206,
+         "",
+         "",
+         {{"bytes 0-1/10000",
+           "\xcf"
+           "1"},
+          {"bytes 4-4/10000", "4"}}},
+        // The garbled delimiter does not end the first part: it runs on to
+        // the closing delimiter.
+        {R"("broken_multipart": true,)",
+         "bytes=0-3,10-13",
+         206,
+         "",
+         "",
+         {{"bytes 0-3/10000", "0123\r\n" + garbled +
+                                  "\r\nContent-Type: application/octet-stream\r\n"
+                                  "Content-Range: bytes 10-13/10000\r\n\r\n0123"}}},
+    };
+    TempRoot dir;
+    dir.write("pkg.bin", whole);
+    std::string routes;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        routes += std::string(i ? "," : "") + "\"GET /f" + std::to_string(i) + "\": {" +
+                  cases[i].switches + R"("body_file": )" + jsonString(dir.file("pkg.bin")) + "}";
+    }
+    TestServer server(R"({"routes": {)" + routes + "}}");
+    int64_t sent = 0, bodies = 0;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(std::string(c.switches) + " Range: " + c.range);
+        std::string answer =
+            exchange(server.port(),
+                     "GET /f" + std::to_string(i) + " HTTP/1.0\r\nRange: " + c.range + "\r\n\r\n");
+        sent += static_cast<int64_t>(answer.size());
+        bodies += static_cast<int64_t>(bodyOf(answer).size());
+        EXPECT_EQ(answer.rfind("HTTP/1.0 " + std::to_string(c.status) + " ", 0), 0u) << answer;
+        EXPECT_EQ(headerOf(answer, "Content-Length"), std::to_string(bodyOf(answer).size()));
+        EXPECT_EQ(headerOf(answer, "Content-Range"), c.contentRange);
+        EXPECT_EQ(multipartParts(answer), c.parts);
+        if (c.parts.empty()) {
+            EXPECT_EQ(bodyOf(answer), c.body);
+        }
+    }
+    EXPECT_EQ(server.bytesSent(), sent);
+    EXPECT_EQ(server.bodyBytesSent(), bodies);
 }
 
 TEST(TestServerTest, FaultSwitchesCutRelabelOrReplaceTheAnswer) {

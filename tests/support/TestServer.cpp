@@ -373,11 +373,21 @@ std::vector<RecordedRequest> TestServer::requests() const {
     return out;
 }
 
+// sent.txt holds a line per answer: the bytes sent, then the body's.
 int64_t TestServer::bytesSent() const {
-    std::istringstream lines(readWhole(dir_ + "/sent.txt"));
+    std::istringstream counts(readWhole(dir_ + "/sent.txt"));
     int64_t total = 0;
-    for (std::string line; std::getline(lines, line);) {
-        total += line.empty() ? 0 : std::stoll(line);
+    for (int64_t all = 0, body = 0; counts >> all >> body;) {
+        total += all;
+    }
+    return total;
+}
+
+int64_t TestServer::bodyBytesSent() const {
+    std::istringstream counts(readWhole(dir_ + "/sent.txt"));
+    int64_t total = 0;
+    for (int64_t all = 0, body = 0; counts >> all >> body;) {
+        total += body;
     }
     return total;
 }

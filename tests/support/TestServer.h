@@ -44,6 +44,12 @@ struct RecordedRequest {
 //                          "absolute_location": true, made absolute on the
 //                          request's Host),
 //   "ignore_range": true  (answer 200 with the whole body to a Range request),
+//   "max_ranges": N       (a Range naming more than N ranges gets 200 with the
+//                          whole body, as nginx's max_ranges; 0 ignores Range),
+//   "range_416": true     (416 to any Range request),
+//   "tamper_ranges": true (the first byte of the first range sent flipped),
+//   "broken_multipart": true  (a multipart answer's delimiter before its
+//                          second part garbled: the boundary reversed),
 //   "close_after": N      (close after N body bytes),
 //   "delay_head": s       (seconds before the status line),
 //   "chunk_size": N, "chunk_delay": s   (slow body),
@@ -51,8 +57,16 @@ struct RecordedRequest {
 //                                     s seconds),
 //   "garbage": "text"     (sent instead of an HTTP answer, then close),
 //   "silent": true        (read the request, never answer, keep the connection)
-// Range: a "Range: bytes=N-" request on a body_file, body or body_repeat gets
-// 206 with the bytes from N and a Content-Range (unless ignore_range).
+// Range (on a 200 answer, after "encoding"; unless ignore_range): "bytes="
+// with a comma-separated list of "a-b", "a-" and suffix "-n" ranges. One
+// satisfiable range gets 206 with "Content-Range: bytes a-b/size"; several
+// get 206 "Content-Type: multipart/byteranges; boundary=LmTestRanges0123456789",
+// one part per satisfiable range in the order asked, each with
+// "Content-Type: application/octet-stream" and its Content-Range:
+//   --B CRLF part-head CRLF CRLF bytes CRLF --B ... CRLF --B-- CRLF
+// None satisfiable: 416 with "Content-Range: bytes */size". A malformed
+// header (a range whose last byte comes before its first, not "bytes=")
+// gets 200 with the whole body.
 class TestServer {
 public:
     struct Options {
@@ -81,6 +95,8 @@ public:
     std::vector<RecordedRequest> requests() const;
     // The bytes of every answer sent so far, heads and bodies (before TLS).
     int64_t bytesSent() const;
+    // The same, of the bodies alone.
+    int64_t bodyBytesSent() const;
     // Lines the server wrote to its standard error (tracebacks), for diagnostics.
     std::string errors() const;
 
