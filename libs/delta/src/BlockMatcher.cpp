@@ -12,8 +12,8 @@
 #include "delta/RollingChecksum.h"
 
 namespace {
-// The bit set has about 32 bits per block, so that a position of the seed
-// holding none of the blocks passes it once in 32 times.
+// The bit set has 32 to 64 bits per block, so that a position of the seed
+// holding none of the blocks passes it at most once in 32 times.
 constexpr unsigned kFilterExtraBits = 5;
 constexpr unsigned kMaxFilterBits = 25;  // 4 MiB
 constexpr size_t kMinSeedBuffer = 1 << 20;
@@ -23,31 +23,35 @@ BlockMatcher::BlockMatcher(const BlockIndex& index)
     : blockSize_(index.blockSize()),
       fullBlocks_(static_cast<size_t>(index.fileSize() / index.blockSize())),
       lastLength_(static_cast<uint32_t>(index.fileSize() % index.blockSize())),
-      blocks_(index.blocks()) {
+      blockCount_(index.blockCount()) {
     unsigned bucketBits =
         std::clamp<unsigned>(std::bit_width(fullBlocks_), 1, kMaxFilterBits - kFilterExtraBits);
     unsigned filterBits = std::max(bucketBits + kFilterExtraBits, 6u);
     bucketShift_ = 32 - bucketBits;
     filterShift_ = 32 - filterBits;
-    buildClasses();
+    if (blockCount_ > 0) {
+        lastBlock_ = index.blocks().back();
+    }
+    buildClasses(index.blocks());
     buildBuckets();
 }
 
-void BlockMatcher::buildClasses() {
-    // Sorted by bucket, then sums, equal blocks come together.
+void BlockMatcher::buildClasses(const std::vector<BlockIndex::Block>& blocks) {
+    // Sorted by bucket, then by sums: equal blocks are neighbours, and the
+    // classes of a bucket one run.
     members_.resize(fullBlocks_);
     std::iota(members_.begin(), members_.end(), 0u);
     std::sort(members_.begin(), members_.end(), [&](uint32_t a, uint32_t b) {
-        uint32_t bucketA = bucket(blocks_[a].weak), bucketB = bucket(blocks_[b].weak);
+        uint32_t bucketA = bucket(blocks[a].weak), bucketB = bucket(blocks[b].weak);
         if (bucketA != bucketB) {
             return bucketA < bucketB;
         }
-        return std::tie(blocks_[a].weak, blocks_[a].strong, a) <
-               std::tie(blocks_[b].weak, blocks_[b].strong, b);
+        return std::tie(blocks[a].weak, blocks[a].strong, a) <
+               std::tie(blocks[b].weak, blocks[b].strong, b);
     });
     classOf_.resize(fullBlocks_);
     for (uint32_t i = 0; i < members_.size(); ++i) {
-        const BlockIndex::Block& sums = blocks_[members_[i]];
+        const BlockIndex::Block& sums = blocks[members_[i]];
         if (classes_.empty() || classes_.back().weak != sums.weak ||
             classes_.back().strong != sums.strong) {
             classes_.push_back({sums.weak, sums.strong, i, 0});
@@ -69,7 +73,7 @@ void BlockMatcher::buildBuckets() {
 }
 
 std::vector<int64_t> BlockMatcher::match(int seedFd) const {
-    Progress progress{std::vector<int64_t>(blocks_.size(), kMissing), fullBlocks_, kNoBlock};
+    Progress progress{std::vector<int64_t>(blockCount_, kMissing), fullBlocks_, kNoBlock};
     BlockDigest digest;
     SeedWindow seed(seedFd, blockSize_, std::max<size_t>(16 * size_t{blockSize_}, kMinSeedBuffer));
     scanFullBlocks(seed, digest, progress);
@@ -129,9 +133,11 @@ size_t BlockMatcher::blockAt(const uint8_t* window, uint32_t weak, const BlockDi
         }
         return *strong;
     };
-    if (expected != kNoBlock && blocks_[expected].weak == weak &&
-        blocks_[expected].strong == strongSum()) {
-        return expected;
+    if (expected != kNoBlock) {
+        const SumClass& sums = classes_[classOf_[expected]];
+        if (sums.weak == weak && sums.strong == strongSum()) {
+            return expected;
+        }
     }
     if (!maybe(weak)) {
         return kNoBlock;
@@ -173,9 +179,8 @@ void BlockMatcher::matchLastBlock(SeedWindow& seed, const BlockDigest& digest,
     }
     seed.readToEnd();
     const uint8_t* tail = seed.tail(lastLength_);
-    const BlockIndex::Block& last = blocks_.back();
-    if (tail != nullptr && RollingChecksum::of(tail, lastLength_) == last.weak &&
-        digest.strong(tail, lastLength_) == last.strong) {
+    if (tail != nullptr && RollingChecksum::of(tail, lastLength_) == lastBlock_.weak &&
+        digest.strong(tail, lastLength_) == lastBlock_.strong) {
         progress.matches.back() = static_cast<int64_t>(seed.end() - lastLength_);
     }
 }

@@ -49,7 +49,7 @@ private:
         size_t expectedBlock;  // tried first at the window after a match
     };
 
-    void buildClasses();
+    void buildClasses(const std::vector<BlockIndex::Block>& blocks);
     void buildBuckets();
     uint32_t mix(uint32_t weak) const { return weak * 0x9e3779b1u; }
     bool maybe(uint32_t weak) const {
@@ -70,7 +70,8 @@ private:
     uint32_t blockSize_;
     size_t fullBlocks_;
     uint32_t lastLength_;  // of a short last block, else 0
-    std::vector<BlockIndex::Block> blocks_;
+    size_t blockCount_;
+    BlockIndex::Block lastBlock_{};
     std::vector<SumClass> classes_;      // grouped by bucket
     std::vector<uint32_t> members_;      // block numbers, per class
     std::vector<uint32_t> classOf_;      // per full block
