@@ -256,6 +256,10 @@ std::string lmUpdateExe() {
     return LM_BINARY_DIR "/bin/LmUpdate";
 }
 
+std::string deltaIndexExe() {
+    return LM_BINARY_DIR "/bin/lmupdate-make-delta-index";
+}
+
 std::string sourcePath(const std::string& relative) {
     return LM_SOURCE_DIR "/" + relative;
 }

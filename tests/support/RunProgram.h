@@ -45,5 +45,6 @@ int scaledSeconds(int seconds);
 // Paths of the built executables.
 std::string setNetworkExe();
 std::string lmUpdateExe();
+std::string deltaIndexExe();  // lmupdate-make-delta-index
 // A file of the source tree, e.g. sourcePath("tests/e2e/data/x.xml").
 std::string sourcePath(const std::string& relative);
