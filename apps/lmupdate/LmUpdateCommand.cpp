@@ -88,13 +88,17 @@ int updateAction(const ActionRequest& request) {
     int id = 0;
     int throttleKB = 0;
     int pauseSeconds = 0;
+    int seedCacheMiB = 0;
     if (!request.options.hasOption("id") || !numberOption(request.options, "id", 0, id) ||
-        !pacingOptions(request.options, throttleKB, pauseSeconds)) {
+        !pacingOptions(request.options, throttleKB, pauseSeconds) ||
+        !numberOption(request.options, "seed-cache", kDefaultSeedCacheMiB, seedCacheMiB) ||
+        seedCacheMiB < 0) {
         writeLineToStandardOutput(kTryHelp);
         return ResultCode::kUsageError;
     }
     int plainDownload = request.options.hasOption("plain") ? 1 : 0;
-    return runUpdate(id, plainDownload, throttleKB, pauseSeconds, request.downloadDir);
+    return runUpdate(id, plainDownload, throttleKB, pauseSeconds, request.downloadDir,
+                     seedCacheMiB);
 }
 
 int delayAction(const ActionRequest& request) {
@@ -138,10 +142,10 @@ const ActionSpec kActions[] = {
 
 // Options of the actions and the global options.
 const char* const kOtherOptions[] = {
-    "download-dir",   "verbose",      "h",          "help",   "id",   "plain",
-    "throttle",       "pause",        "keep-files", "arg",    "name", "desc",
-    "lang-code",      "oem",          "serialno",   "parent", "path", "version",
-    "version-status", "version-desc", "ids",
+    "download-dir",   "verbose",      "h",          "help",       "id",   "plain",
+    "throttle",       "pause",        "keep-files", "arg",        "name", "desc",
+    "lang-code",      "oem",          "serialno",   "parent",     "path", "version",
+    "version-status", "version-desc", "ids",        "seed-cache",
 };
 
 const ActionSpec* findAction(const String& name) {
@@ -241,6 +245,7 @@ void LmUpdateCommand::usage() {
         "  --plain                       Download over plain HTTP (--update)",
         "  --throttle <KiB>              Pause after every <KiB> received",
         "  --pause <seconds>             Length of each pause (0: no pacing)",
+        "  --seed-cache <MiB>            Cap of the kept package files (--update; 0 empties)",
         "  --keep-files                  Keep the package files (--delay remove)",
         "  --arg <text>                  Product id or firmware version (--firmware)",
         "  --name <name>                 Product name (--register, --deregister)",

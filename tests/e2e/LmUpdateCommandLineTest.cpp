@@ -46,6 +46,12 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{
             "UpdateBadThrottle", {"--update", "--id", "5", "--throttle", "fast"}, 255, kTryHelp},
         CommandCase{"UpdateEmptyPause", {"--update", "--id", "5", "--pause"}, 255, kTryHelp},
+        CommandCase{
+            "UpdateBadSeedCache", {"--update", "--id", "5", "--seed-cache", "x"}, 255, kTryHelp},
+        CommandCase{"UpdateNegativeSeedCache",
+                    {"--update", "--id", "5", "--seed-cache", "-1"},
+                    255,
+                    kTryHelp},
         CommandCase{"DelayWithoutWord", {"--delay"}, 255, kTryHelp},
         CommandCase{"DelayUnknownWord", {"--delay", "purge"}, 255, kTryHelp},
         CommandCase{"DelayBadId", {"--delay", "status", "--id", "x"}, 255, kTryHelp},

@@ -83,6 +83,9 @@ TEST_F(UpdateCommandTest, OneOfThreeAnnouncedPackagesInstalls) {
     EXPECT_FALSE(root_.exists("record/install6"));
     EXPECT_EQ(installedVersion(5), "2.0.0.1");
     EXPECT_EQ(installedVersion(6), "1.0.0.0");
+    // The installed package's file is its product's seed; the refused one left none.
+    EXPECT_EQ(root_.read("download/lmupdate-seed/5/p5.zip"), root_.read("served/p5.zip"));
+    EXPECT_FALSE(root_.exists("download/lmupdate-seed/6"));
     EXPECT_TRUE(root_.exists("conf/lm-newpkgs"));
     EXPECT_NE(record("update_status.pl").find("--action update --id 5 --status install\n"),
               std::string::npos);
@@ -488,6 +491,7 @@ TEST_P(UpdateFailureTest, ExitStatusIsTheResultCode) {
     ProgramResult r = update(5);
     EXPECT_EQ(r.exitStatus, c.exitStatus) << r.out << r.err;
     EXPECT_EQ(installedVersion(5), "1.0.0.0");
+    EXPECT_FALSE(root_.exists("download/lmupdate-seed/5/p5.zip"));
     if (*c.groupWritable) {
         std::string unsafe = "LmUpdate: unsafe path: " + unsafeDirectory(c.groupWritable) +
                              ": writable by group or others\n";

@@ -31,13 +31,17 @@ bool acceptDownloadDir(const String& downloadDir);
 // "created: <file>" for each. kOk or kInitFailed.
 int initStateFiles();
 
+// The default cap of the package files kept for block-delta downloads.
+constexpr int kDefaultSeedCacheMiB = 256;
+
 // One whole update run for product id (1000 is the update client itself):
 // ask the servers, download, install under the install lock and the write
 // lock, record installed and deferred packages. Needs the inventory bound.
-// A non-empty downloadDir replaces the default download directory. Results
+// A non-empty downloadDir replaces the default download directory;
+// seedCacheMiB caps the kept package files (0 empties their cache). Results
 // are the kUpdate... codes.
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
-              const String& downloadDir = String());
+              const String& downloadDir = String(), int seedCacheMiB = kDefaultSeedCacheMiB);
 
 // Asks the servers in turn until one answers and prints its answer: kOk,
 // kPingSettings, kPingFailed or a transport code.

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include "String.h"
+#include "Vector.h"
 #include "io/FileDescriptor.h"
 
 // An open directory from which what lies below it is created and opened
@@ -14,11 +15,11 @@ public:
     // resolved once, here). Raises IOException when it cannot.
     static DirectoryHandle open(const String& path);
 
-    // The subdirectory name, created with mode 0755 when missing, opened
+    // The subdirectory name, created with mode when missing, opened
     // without following a link. Raises UnsafePathException "PATH: REASON"
     // when name is a link or no directory, IOException when it cannot be
     // made or opened.
-    DirectoryHandle subdirectory(const String& name) const;
+    DirectoryHandle subdirectory(const String& name, mode_t mode = 0755) const;
     // The subdirectory name as subdirectory() opens it, but never made.
     DirectoryHandle existingSubdirectory(const String& name) const;
     // A new subdirectory of mode 0700 whose name is prefix and six random
@@ -36,6 +37,10 @@ public:
     // UnsafePathException "PATH: REASON" when name is a link or no regular
     // file, IOException when it cannot be moved.
     void moveFile(const String& name, const DirectoryHandle& to) const;
+    // Renames the regular file name to newName in the directory to, never
+    // copying it. Raises as moveFile does, IOException "PATH: REASON" also
+    // when the two lie on different file systems.
+    void renameFile(const String& name, const DirectoryHandle& to, const String& newName) const;
     // Opens the regular file name for reading, never through a link;
     // raises as moveFile does.
     FileDescriptor openForReading(const String& name) const;
@@ -45,6 +50,10 @@ public:
     // UnsafePathException "PATH: REASON" when name is a link or no regular
     // file, IOException when it cannot be opened.
     FileDescriptor openForWriting(const String& name, int flags, mode_t mode = 0644) const;
+
+    // The names of the entries, "." and ".." left out. Raises IOException
+    // when the directory cannot be read.
+    Vector<String> entryNames() const;
 
     // Why this directory may be changed by someone other than root and the
     // effective user (another owner, writable by group or others); "" when
@@ -63,6 +72,8 @@ private:
     FileDescriptor openRegular(const String& name, int flags, mode_t mode) const;
     [[noreturn]] void throwOpenFailure(const String& name, int error, int line) const;
     static bool removeEntries(const DirectoryHandle& directory);
+    bool renameOpened(const FileDescriptor& source, const String& name, const DirectoryHandle& to,
+                      const String& newName) const;
     static void copyFile(const FileDescriptor& from, const FileDescriptor& to,
                          const String& target);
 

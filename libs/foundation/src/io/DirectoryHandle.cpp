@@ -15,7 +15,6 @@
 
 namespace {
 constexpr const char* kSource = "DirectoryHandle";
-constexpr mode_t kDirectoryMode = 0755;
 constexpr char kNameLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr int kFreshAttempts = 100;
 
@@ -52,8 +51,8 @@ DirectoryHandle DirectoryHandle::open(const String& path) {
     return DirectoryHandle(std::move(fd), path);
 }
 
-DirectoryHandle DirectoryHandle::subdirectory(const String& name) const {
-    bool created = ::mkdirat(fd_.get(), name.c_str(), kDirectoryMode) == 0;
+DirectoryHandle DirectoryHandle::subdirectory(const String& name, mode_t mode) const {
+    bool created = ::mkdirat(fd_.get(), name.c_str(), mode) == 0;
     if (!created && errno != EEXIST) {
         throw failure(childPath(name), std::strerror(errno), __LINE__);
     }
@@ -63,7 +62,7 @@ DirectoryHandle DirectoryHandle::subdirectory(const String& name) const {
         throwOpenFailure(name, errno, __LINE__);
     }
     if (created) {
-        ::fchmod(fd.get(), kDirectoryMode);  // whatever the umask
+        ::fchmod(fd.get(), mode);  // whatever the umask
     }
     return DirectoryHandle(std::move(fd), childPath(name));
 }
@@ -156,22 +155,34 @@ bool DirectoryHandle::removeTree(const String& name) const {
     return (::unlinkat(fd_.get(), name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) && emptied;
 }
 
-bool DirectoryHandle::removeEntries(const DirectoryHandle& directory) {
-    int fd = ::dup(directory.fd_.get());
+Vector<String> DirectoryHandle::entryNames() const {
+    int fd = ::dup(fd_.get());
     DIR* stream = fd < 0 ? nullptr : ::fdopendir(fd);
     if (stream == nullptr) {
+        int error = errno;
         if (fd >= 0) {
             ::close(fd);
         }
-        return false;
+        throw failure(path_, std::strerror(error), __LINE__);
     }
     std::unique_ptr<DIR, int (*)(DIR*)> closer(stream, ::closedir);
+    ::rewinddir(stream);  // the duplicate shares the position of earlier reads
     Vector<String> names;
     while (const dirent* entry = ::readdir(stream)) {
         String name(entry->d_name);
         if (name != "." && name != "..") {
             names.add(name);
         }
+    }
+    return names;
+}
+
+bool DirectoryHandle::removeEntries(const DirectoryHandle& directory) {
+    Vector<String> names;
+    try {
+        names = directory.entryNames();
+    } catch (const IOException&) {
+        return false;
     }
     bool removed = true;
     for (const String& name : names) {
@@ -184,16 +195,7 @@ bool DirectoryHandle::removeEntries(const DirectoryHandle& directory) {
 // keeps the inode, a copy is made from that very descriptor.
 void DirectoryHandle::moveFile(const String& name, const DirectoryHandle& to) const {
     FileDescriptor source = openForReading(name);
-    if (::renameat(fd_.get(), name.c_str(), to.fd_.get(), name.c_str()) == 0) {
-        struct stat opened {};
-        struct stat moved {};
-        bool same = ::fstat(source.get(), &opened) == 0 &&
-                    ::fstatat(to.fd_.get(), name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    opened.st_dev == moved.st_dev && opened.st_ino == moved.st_ino;
-        if (!same) {
-            throw UnsafePathException(to.childPath(name) + ": replaced while moved", kSource,
-                                      __LINE__);
-        }
+    if (renameOpened(source, name, to, name)) {
         return;
     }
     if (errno != EXDEV) {
@@ -201,6 +203,33 @@ void DirectoryHandle::moveFile(const String& name, const DirectoryHandle& to) co
     }
     copyFile(source, to.openForWriting(name, O_CREAT | O_EXCL, 0600), to.childPath(name));
     ::unlinkat(fd_.get(), name.c_str(), 0);
+}
+
+void DirectoryHandle::renameFile(const String& name, const DirectoryHandle& to,
+                                 const String& newName) const {
+    FileDescriptor source = openForReading(name);
+    if (!renameOpened(source, name, to, newName)) {
+        throw failure(childPath(name), std::strerror(errno), __LINE__);
+    }
+}
+
+// False with errno set when the rename failed; raises when what arrived is
+// not the file opened as source.
+bool DirectoryHandle::renameOpened(const FileDescriptor& source, const String& name,
+                                   const DirectoryHandle& to, const String& newName) const {
+    if (::renameat(fd_.get(), name.c_str(), to.fd_.get(), newName.c_str()) != 0) {
+        return false;
+    }
+    struct stat opened {};
+    struct stat moved {};
+    bool same = ::fstat(source.get(), &opened) == 0 &&
+                ::fstatat(to.fd_.get(), newName.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
+                opened.st_dev == moved.st_dev && opened.st_ino == moved.st_ino;
+    if (!same) {
+        throw UnsafePathException(to.childPath(newName) + ": replaced while moved", kSource,
+                                  __LINE__);
+    }
+    return true;
 }
 
 void DirectoryHandle::copyFile(const FileDescriptor& from, const FileDescriptor& to,

@@ -1,6 +1,8 @@
 #include "download/PackageFetch.h"
 
+#include "Exception.h"
 #include "install/DiskSpace.h"
+#include "install/SeedCache.h"
 #include "io/File.h"
 #include "report/Report.h"
 #include "session/ServerSession.h"
@@ -60,14 +62,33 @@ std::optional<DirectoryHandle> PackageFetch::prepareDirectory(LmPackageInfo& pac
     package.file = PackageTrust::fileName(package.url);
     String problem = DownloadTree::fileProblem(*directory, package.file);
     if (problem.isEmpty()) {
-        problem =
-            DiskSpace().shortfall(package.path, package.size, storedBytes(localFileOf(package)));
+        problem = spaceProblem(package);
     }
     if (!problem.isEmpty()) {
         result = refuse(package, policy, localFileOf(package), problem);
         return std::nullopt;
     }
     return directory;
+}
+
+// Why the package does not fit on the disk, "" when it does. Seeds on the
+// same file system go first, oldest first and the package's own last,
+// before the check fails.
+String PackageFetch::spaceProblem(const LmPackageInfo& package) {
+    DiskSpace space;
+    int64_t stored = storedBytes(localFileOf(package));
+    uint64_t missing = space.missing(package.path, package.size, stored);
+    if (missing > 0) {
+        try {
+            SeedCache seeds = SeedCache::open(0);
+            if (seeds.sharesFileSystem(package.path)) {
+                seeds.release(static_cast<int64_t>(missing), package.product.id);
+            }
+        } catch (const IOException& e) {
+            log("LmUpdate: " + e.getMessage());
+        }
+    }
+    return space.shortfall(package.path, package.size, stored);
 }
 
 TransferResult PackageFetch::transfer(LmPackageInfo& package, FetchPolicy& policy,

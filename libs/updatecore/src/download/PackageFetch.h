@@ -53,6 +53,7 @@ public:
 private:
     std::optional<DirectoryHandle> prepareDirectory(LmPackageInfo& package, FetchPolicy& policy,
                                                     FetchResult& result);
+    static String spaceProblem(const LmPackageInfo& package);
     TransferResult transfer(LmPackageInfo& package, FetchPolicy& policy,
                             const DirectoryHandle& directory);
     FetchResult checkFile(LmPackageInfo& package, FetchPolicy& policy,

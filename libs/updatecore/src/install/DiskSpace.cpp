@@ -20,15 +20,26 @@ String DiskSpace::shortfall(const String& directory, int64_t size, int64_t onDis
     if (!probe_(directory, available)) {
         return String("free disk space unknown: ") + std::strerror(errno);
     }
-    uint64_t missing = size > onDisk ? static_cast<uint64_t>(size - onDisk) : 0;
-    if (available >= missing + kReserve) {
+    if (available >= needed(size, onDisk)) {
         return String();
     }
     return String("not enough disk space: ")
-        .append(static_cast<long>(missing + kReserve))
+        .append(static_cast<long>(needed(size, onDisk)))
         .append(" bytes needed, ")
         .append(static_cast<long>(available))
         .append(" free");
+}
+
+uint64_t DiskSpace::missing(const String& directory, int64_t size, int64_t onDisk) const {
+    uint64_t available = 0;
+    if (!probe_(directory, available)) {
+        return 0;
+    }
+    return available >= needed(size, onDisk) ? 0 : needed(size, onDisk) - available;
+}
+
+uint64_t DiskSpace::needed(int64_t size, int64_t onDisk) {
+    return (size > onDisk ? static_cast<uint64_t>(size - onDisk) : 0) + kReserve;
 }
 
 String DiskSpace::unpackedShortfall(const String& directory, uint64_t size) const {

@@ -27,10 +27,16 @@ public:
     // "" when a file of size bytes, onDisk of which are already stored,
     // fits into directory with kReserve to spare; else why not.
     String shortfall(const String& directory, int64_t size, int64_t onDisk) const;
+    // The bytes to free for shortfall() to find none; 0 when it finds none
+    // or the free space is unknown.
+    uint64_t missing(const String& directory, int64_t size, int64_t onDisk) const;
     // "" when size unpacked bytes fit into directory with kReserve to spare
     // and stay within kMaxUnpacked; else "unpacked size N bytes: " and why.
     String unpackedShortfall(const String& directory, uint64_t size) const;
 
 private:
+    // What a file of size bytes, onDisk of them stored, needs free.
+    static uint64_t needed(int64_t size, int64_t onDisk);
+
     Probe probe_;
 };

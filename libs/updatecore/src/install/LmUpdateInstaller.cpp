@@ -14,6 +14,7 @@
 #include "install/InstallArea.h"
 #include "install/PackageWorkspace.h"
 #include "install/ScriptEnvironment.h"
+#include "install/SeedCache.h"
 #include "install/ZipListing.h"
 #include "report/Report.h"
 #include "trust/PackageConfinement.h"
@@ -144,13 +145,27 @@ bool removeUnpacked(const PackageWorkspace& work) {
     return false;
 }
 
+// An unpacked archive is no longer needed: set aside to become its
+// product's seed when seeds are kept, else removed.
+void putArchiveAway(const LmPackageInfo& package, PackageWorkspace& work, bool forSeed) {
+    if (forSeed) {
+        try {
+            work.setAside(package.file);
+            return;
+        } catch (const IOException& e) {
+            log("LmUpdate: no seed kept: " + e.getMessage());
+        }
+    }
+    removeFile(work.path() + "/" + package.file);
+}
+
 // Unpacks a zip package: only its scripts when it is a large package (it
-// holds "large_package_flag"), else the whole archive (which is then
-// deleted), in the private directory. One listing answers that and refuses
+// holds "large_package_flag"), else the whole archive (which is then put
+// away), in the private directory. One listing answers that and refuses
 // members that would land outside the directory; links are checked once
 // unpacked (unzip makes them after every other member, so none was written
 // through). False when unpacking failed or the package was refused.
-bool unpackZip(const LmPackageInfo& package, const PackageWorkspace& work) {
+bool unpackZip(const LmPackageInfo& package, PackageWorkspace& work, bool forSeed) {
     const String& directory = work.path();
     String archive = directory + "/" + package.file;
     ZipListing listing;
@@ -178,7 +193,7 @@ bool unpackZip(const LmPackageInfo& package, const PackageWorkspace& work) {
     } else {
         int status = ZipListing::unzip({"unzip", "-q", "-o", archive, "-d", directory}, extent,
                                        labelLine("Install4 ", package));
-        removeFile(archive);
+        putArchiveAway(package, work, forSeed);
         if (!unzipSucceeded(status)) {
             log(labelLine("Install5 ", package));
             return removeUnpacked(work);
@@ -254,6 +269,10 @@ bool LmUpdateInstaller::installPackage(LmPackageInfo& package) {
     return false;
 }
 
+void LmUpdateInstaller::keepSeeds(int64_t capBytes) {
+    seedCap_ = capBytes;
+}
+
 void LmUpdateInstaller::usePlaces(DirectoryHandle downloads, DirectoryHandle area) {
     downloads_.emplace(std::move(downloads));
     area_.emplace(std::move(area));
@@ -282,21 +301,51 @@ std::optional<PackageWorkspace> LmUpdateInstaller::workspace(const LmPackageInfo
 
 bool LmUpdateInstaller::installZip(LmPackageInfo& package) {
     std::optional<PackageWorkspace> work = workspace(package);
-    if (!work || !unpackZip(package, *work) || !scriptConfined(package, *work)) {
+    if (!work || !unpackZip(package, *work, seedCap_.has_value()) ||
+        !scriptConfined(package, *work)) {
         return false;
     }
     int status = runScript(package, work->path());
     // Gone before a deferral, whose target may be this very directory.
     work->removeDownload();
+    if (!enterOutcome(package, *work, status)) {
+        return false;
+    }
+    keepSeed(package, *work);
+    return true;
+}
+
+// Exit status 0: installed; 1: deferred; anything else failed.
+bool LmUpdateInstaller::enterOutcome(LmPackageInfo& package, PackageWorkspace& work, int status) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         package.runResult = LmPackageInfo::kInstalled;
         return true;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
-        return defer(package, *work);
+        return defer(package, work);
     }
     logScriptFailure(status, package);
     return false;
+}
+
+// The package file becomes its product's seed. A deferred package enters
+// the inventory only at a later --delay install, by when its file would be
+// gone, so it is taken at the deferral. A deferred large package's archive
+// stays where its install-package will read it.
+void LmUpdateInstaller::keepSeed(const LmPackageInfo& package, const PackageWorkspace& work) {
+    const DirectoryHandle* aside = work.aside();
+    if (!seedCap_ || (aside == nullptr && package.runResult == LmPackageInfo::kDeferred)) {
+        return;
+    }
+    if (!seeds_) {
+        try {
+            seeds_.emplace(SeedCache::open(*seedCap_));
+        } catch (const IOException& e) {
+            log("LmUpdate: no seed kept: " + e.getMessage());
+            return;
+        }
+    }
+    seeds_->keep(package.product.id, aside != nullptr ? *aside : work.directory(), package.file);
 }
 
 // Moves the private directory to ROOT + the package directory's path,
@@ -375,6 +424,9 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
     }
     if (releaseMount(mountPoint, package, *work)) {
         work->removeDownload();
+        if (counted) {
+            keepSeed(package, *work);
+        }
     }
     return counted;
 }

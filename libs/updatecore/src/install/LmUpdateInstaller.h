@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "LmPackageInfo.h"
 #include "String.h"
 #include "Vector.h"
+#include "install/SeedCache.h"
 #include "io/DirectoryHandle.h"
 
 class InputStream;
@@ -35,6 +37,9 @@ public:
     // them each package's download directory is its path's grandparent and
     // the area is opened at the first package.
     void usePlaces(DirectoryHandle downloads, DirectoryHandle area);
+    // Each package file installed or deferred becomes its product's seed
+    // (SeedCache, capped at capBytes); without this call none is kept.
+    void keepSeeds(int64_t capBytes);
 
     // Runs the "install-package" script of a deferred package; 0, 1 or 2 as
     // the script exited, none when it failed otherwise or was killed.
@@ -59,9 +64,13 @@ private:
     static bool releaseMount(const String& mountPoint, const LmPackageInfo& package,
                              PackageWorkspace& work);
     static bool defer(LmPackageInfo& package, PackageWorkspace& work);
+    static bool enterOutcome(LmPackageInfo& package, PackageWorkspace& work, int status);
+    void keepSeed(const LmPackageInfo& package, const PackageWorkspace& work);
 
     Vector<LmPackageInfo> packages_;
     std::optional<DirectoryHandle> downloads_;
     std::optional<DirectoryHandle> area_;
     bool placesGiven_ = false;
+    std::optional<int64_t> seedCap_;
+    std::optional<SeedCache> seeds_;
 };

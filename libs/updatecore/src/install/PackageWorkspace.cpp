@@ -40,19 +40,29 @@ PackageWorkspace::PackageWorkspace(const DirectoryHandle& downloads, const Direc
             downloads.existingSubdirectory(names[0]).existingSubdirectory(names[1]);
         version.moveFile(package.file, directory_);
     } catch (...) {
-        area_.removeTree(name());
+        area_.removeTree(nameOf(directory_));
         throw;
     }
 }
 
 PackageWorkspace::~PackageWorkspace() {
+    if (aside_) {
+        area_.removeTree(nameOf(*aside_));
+    }
     if (!kept_) {
-        area_.removeTree(name());
+        area_.removeTree(nameOf(directory_));
     }
 }
 
-String PackageWorkspace::name() const {
-    return directory_.path().substring(area_.path().length() + 1);
+String PackageWorkspace::nameOf(const DirectoryHandle& directory) const {
+    return directory.path().substring(area_.path().length() + 1);
+}
+
+void PackageWorkspace::setAside(const String& name) {
+    if (!aside_) {
+        aside_.emplace(area_.freshSubdirectory(kPrefix));
+    }
+    directory_.moveFile(name, *aside_);
 }
 
 bool PackageWorkspace::removeDownload() const {

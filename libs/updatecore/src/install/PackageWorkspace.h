@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "LmPackageInfo.h"
 #include "String.h"
 #include "io/DirectoryHandle.h"
@@ -28,16 +30,26 @@ public:
     // Removes the product's download directory (DOWNLOADS/ID) through the
     // handle; false when something stayed.
     bool removeDownload() const;
+    // The private directory, opened.
+    const DirectoryHandle& directory() const { return directory_; }
+    // Moves the file name out of the private directory into a second one
+    // beside it in the area, out of the script's sight, until the workspace
+    // goes (whether the private directory is kept or not). Raises as
+    // DirectoryHandle::moveFile does.
+    void setAside(const String& name);
+    // Where setAside() put the file; null before.
+    const DirectoryHandle* aside() const { return aside_ ? &*aside_ : nullptr; }
     // The private directory is not removed (it was moved away or is still
     // in use).
     void keep() { kept_ = true; }
 
 private:
-    String name() const;  // of the private directory in the area
+    String nameOf(const DirectoryHandle& directory) const;  // in the area
 
     const DirectoryHandle& downloads_;
     const DirectoryHandle& area_;
     String product_;
     DirectoryHandle directory_;
+    std::optional<DirectoryHandle> aside_;
     bool kept_ = false;
 };

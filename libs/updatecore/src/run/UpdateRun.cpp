@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "Exception.h"
@@ -17,6 +18,7 @@
 #include "install/InstallArea.h"
 #include "install/InstallLocks.h"
 #include "install/LmUpdateInstaller.h"
+#include "install/SeedCache.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
 #include "io/FileDescriptor.h"
@@ -102,6 +104,17 @@ int endOfInstall(int result) {
     return recorded ? result : kUpdateInstallFailed;
 }
 
+// False when the download directory is the seed cache or lies in it: its
+// product directories would be taken for the cache's, and the reverse.
+bool apartFromSeeds(const String& downloadDir) {
+    std::error_code error;
+    std::filesystem::path cache = std::filesystem::weakly_canonical(
+        (installPath(SeedCache::kParent) + "/" + SeedCache::kName).str(), error);
+    std::filesystem::path downloads = std::filesystem::weakly_canonical(downloadDir.str(), error);
+    std::filesystem::path relative = downloads.lexically_relative(cache);
+    return relative.empty() || *relative.begin() == "..";
+}
+
 }  // namespace
 
 int UpdateRun::run(int32_t id) {
@@ -112,6 +125,7 @@ int UpdateRun::run(int32_t id) {
     if (!openTrustedPlaces()) {
         return kUpdateUnsafePath;
     }
+    trimSeeds();
     Vector<LmPackageInfo> packages;
     std::optional<int> ended = requestAndDownload(id, packages);
     if (ended) {
@@ -142,6 +156,22 @@ bool UpdateRun::openTrustedPlaces() {
     } catch (const IOException& e) {
         warnUnsafePath(e.getMessage());
         return false;
+    }
+}
+
+// The seed cache is held to this run's cap before anything is fetched (0
+// empties it); a cache that cannot be used keeps no seeds this run.
+void UpdateRun::trimSeeds() {
+    if (!apartFromSeeds(options_.downloadDir)) {
+        log("LmUpdate: no seed kept: the download directory lies in the seed cache");
+        return;
+    }
+    int64_t cap = int64_t{options_.seedCacheMiB} * SeedCache::kMiB;
+    try {
+        SeedCache::open(cap).evict(cap);
+        seedCap_ = cap;
+    } catch (const IOException& e) {
+        log("LmUpdate: no seed kept: " + e.getMessage());
     }
 }
 
@@ -191,6 +221,9 @@ int UpdateRun::installAndRecord(int32_t id, int announced) {
     try {
         installer = readNewPackages();
         installer->usePlaces(std::move(*downloads_), std::move(*area_));
+        if (seedCap_ > 0) {
+            installer->keepSeeds(seedCap_);
+        }
         int installed = installer->installAll();
         noteInstalled(*installer);
         if (installed <= 0) {
@@ -243,10 +276,12 @@ String installLockPath() {
 }
 
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
-              const String& downloadDir) {
+              const String& downloadDir, int seedCacheMiB) {
     return guarded(kUpdateInstallFailed, "", [&] {
-        return UpdateRun(downloadOptions(plainDownload, throttleKB, pauseSeconds, downloadDir))
-            .run(id);
+        DownloadOptions options =
+            downloadOptions(plainDownload, throttleKB, pauseSeconds, downloadDir);
+        options.seedCacheMiB = seedCacheMiB;
+        return UpdateRun(std::move(options)).run(id);
     });
 }
 

@@ -31,6 +31,7 @@ private:
     // False (the path named on standard error) when a path the run trusts
     // may be changed by another user.
     bool openTrustedPlaces();
+    void trimSeeds();
     // Asks and downloads: the run's result when it ends there, else the
     // packages to install.
     std::optional<int> requestAndDownload(int32_t id, Vector<LmPackageInfo>& packages);
@@ -42,6 +43,8 @@ private:
     RunRecord record_;
     std::optional<DirectoryHandle> downloads_;
     std::optional<DirectoryHandle> area_;
+    // The seed cache's cap in bytes; 0 when no seed is kept this run.
+    int64_t seedCap_ = 0;
 };
 
 // The options of a run from the command line's values: an empty or missing

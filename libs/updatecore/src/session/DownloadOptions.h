@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LmUpdateCore.h"
 #include "String.h"
 
 // The options of one command run for its downloads, read by its steps and
@@ -12,4 +13,7 @@ struct DownloadOptions {
     // Pacing: a pause of pauseSeconds after every throttleKB KiB.
     int throttleKB = 0;
     int pauseSeconds = 0;
+    // --seed-cache: the cap of the kept package files, in MiB (0: none kept,
+    // and the cache is emptied).
+    int seedCacheMiB = kDefaultSeedCacheMiB;
 };
