@@ -16,43 +16,59 @@ constexpr int kChunk = 1024;
 
 int32_t FileTransfer::run(InputStream& body, OutputStream& out, int32_t received, int32_t size,
                           const String& name, const Progress& progress) {
+    start(size, name, progress);
+    return copy(body, out, received, size);
+}
+
+void FileTransfer::start(int32_t size, const String& name, const Progress& progress) {
+    size_ = size;
+    name_ = name;
+    progress_ = progress;
     steps_ = 0;
     percent_ = 0;
     sincePause_ = 0;
+}
+
+int32_t FileTransfer::copy(InputStream& body, OutputStream& out, int32_t received, int32_t end) {
     DownloadRate rate(timeoutMs_, clock_);
     char buffer[kChunk];
     // Never past the announced size: a server that keeps sending must not
     // fill the disk.
-    while (received < size && !StopSignals::requested()) {
-        int n = body.read(buffer, std::min<int32_t>(kChunk, size - received));
+    while (received < end && !StopSignals::requested()) {
+        int n = body.read(buffer, std::min<int32_t>(kChunk, end - received));
         if (n <= 0) {
             break;
         }
         received += n;
         out.write(buffer, n);
-        reportStep(received, size, progress);
-        logPercentage(received, size, name);
+        advance(received);
         rate.received(n);
         pace(n, rate);
     }
     return received;
 }
 
+void FileTransfer::advance(int32_t received) {
+    reportStep(received);
+    logPercentage(received);
+}
+
 String FileTransfer::downloadLine(const String& name, int32_t received, int32_t size) {
     return "Download " + name + " (" + decimalText(received) + " of " + decimalText(size) + ")";
 }
 
-void FileTransfer::reportStep(int32_t received, int32_t size, const Progress& progress) {
-    if (steps_ < static_cast<int64_t>(received) * kProgressSteps / size) {
-        progress(received);
-        ++steps_;
+void FileTransfer::reportStep(int32_t received) {
+    auto step = static_cast<int32_t>(static_cast<int64_t>(received) * kProgressSteps / size_);
+    if (steps_ < step) {
+        progress_(received);
+        steps_ = step;
     }
 }
 
-void FileTransfer::logPercentage(int32_t received, int32_t size, const String& name) {
-    auto percent = static_cast<int32_t>(static_cast<int64_t>(received) * 100 / size);
+void FileTransfer::logPercentage(int32_t received) {
+    auto percent = static_cast<int32_t>(static_cast<int64_t>(received) * 100 / size_);
     if (percent != percent_) {
-        log(downloadLine(name, received, size));
+        log(downloadLine(name_, received, size_));
         percent_ = percent;
     }
 }

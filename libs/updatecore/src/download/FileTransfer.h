@@ -29,18 +29,30 @@ public:
     int32_t run(InputStream& body, OutputStream& out, int32_t received, int32_t size,
                 const String& name, const Progress& progress);
 
+    // A file that arrives in pieces (a delta): start once, then each piece
+    // from its stream (copy, paced) or from elsewhere (advance, not paced),
+    // the reports counting the whole file.
+    void start(int32_t size, const String& name, const Progress& progress);
+    // From received on, never past end; the byte count on disk at the end.
+    int32_t copy(InputStream& body, OutputStream& out, int32_t received, int32_t end);
+    // received bytes are on disk now.
+    void advance(int32_t received);
+
     // "Download <name> (<received> of <size>)"
     static String downloadLine(const String& name, int32_t received, int32_t size);
 
 private:
-    void reportStep(int32_t received, int32_t size, const Progress& progress);
-    void logPercentage(int32_t received, int32_t size, const String& name);
+    void reportStep(int32_t received);
+    void logPercentage(int32_t received);
     void pace(int chunk, DownloadRate& rate);
 
     int throttleKB_;
     int pauseSeconds_;
     int timeoutMs_;
     Clock& clock_;
+    int32_t size_ = 0;
+    String name_;
+    Progress progress_;
     int32_t steps_ = 0;    // progress reports made, 0 to kProgressSteps
     int32_t percent_ = 0;  // last whole percentage logged
     int64_t sincePause_ = 0;
