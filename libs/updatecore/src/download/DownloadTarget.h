@@ -6,6 +6,7 @@
 
 class DirectoryHandle;
 class StreamingDigest;
+struct DeltaSource;
 
 // The file of one download and where it goes.
 struct DownloadTarget {
@@ -19,4 +20,6 @@ struct DownloadTarget {
     int32_t size;
     // Fed with the file's bytes as they are stored, when not null.
     StreamingDigest* digest = nullptr;
+    // Where the file may be rebuilt from instead, when not null.
+    const DeltaSource* delta = nullptr;
 };

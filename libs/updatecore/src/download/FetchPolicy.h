@@ -16,6 +16,9 @@ public:
                                   const PackageTrust& /*trust*/) const {
         return String();
     }
+    // Whether the file may be rebuilt from a seed and the index the server
+    // offers, rather than downloaded whole.
+    virtual bool deltaAllowed() const { return false; }
     // The package is refused: say so, and remove what it left (localFile is
     // "" when no file was made yet).
     virtual void refuse(const LmPackageInfo& package, const String& localFile,

@@ -5,6 +5,7 @@
 #include "Exception.h"
 #include "StopSignals.h"
 #include "Utils.h"
+#include "download/DeltaDownload.h"
 #include "download/FileTransfer.h"
 #include "download/RedirectChain.h"
 #include "download/ResumeSource.h"
@@ -89,41 +90,57 @@ bool FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
         return end(TransferOutcome::kStored);  // only the file checks follow
     }
     policy_.resume().starting(target_);
+    if (target_.delta != nullptr && !deltaOff_) {
+        if (std::optional<bool> ended = rebuild(exchange, call)) {
+            return *ended;
+        }
+    }
     return followRedirects(exchange, call);
 }
 
 bool FileDownload::followRedirects(const ServerExchange& exchange, ServerCall& call) {
+    String range = resumeFrom_ > 0 ? "bytes=" + decimalText(resumeFrom_) + "-" : String();
+    bool ended = false;
+    std::unique_ptr<HttpResponse> response = get(exchange, call, target_.url, range, ended);
+    return response != nullptr ? receive(call, *response) : ended;
+}
+
+std::unique_ptr<HttpResponse> FileDownload::get(const ServerExchange& exchange, ServerCall& call,
+                                                const String& origin, const String& range,
+                                                bool& ended) {
     bool http = plain() || ConnectionFactory::isHttp(exchange.settings());
-    RedirectChain chain(downloadUrl(http, call.host(), target_.url));
+    RedirectChain chain(downloadUrl(http, call.host(), origin));
     for (int hop = 0;; ++hop) {
-        HttpResponse response;
-        if (!request(exchange, call, chain.current(), hop, response)) {
-            return false;
+        auto response = std::make_unique<HttpResponse>();
+        if (!request(exchange, call, origin, chain.current(), hop, range, *response)) {
+            return nullptr;
         }
         if (!RedirectChain::isRedirect(status_)) {
-            return receive(call, response);
+            return response;
         }
         String location;
-        response.getHeaders().getHeader("Location", location);
+        response->getHeaders().getHeader("Location", location);
         if (!chain.follow(location)) {
-            return end(TransferOutcome::kRefused, chain.refusal());
+            ended = end(TransferOutcome::kRefused, chain.refusal());
+            return nullptr;
         }
     }
 }
 
 // One hop's request over a connection of its own; false when none could
 // be made or the request did not go out.
-bool FileDownload::request(const ServerExchange& exchange, ServerCall& call, const String& at,
-                           int hop, HttpResponse& response) {
+bool FileDownload::request(const ServerExchange& exchange, ServerCall& call, const String& origin,
+                           const String& at, int hop, const String& range, HttpResponse& response) {
     URL url(at);
-    if (!call.open(connectionKind(hop, at), false, serverEntry(hop, url))) {
+    if (!call.open(connectionKind(plain(), origin, hop, at), false,
+                   serverEntry(origin, hop, url))) {
         return false;
     }
     HttpRequest request(url);
     bool identifying =
         RequestBuilder::isUpdateServer(url.getHost(), exchange.settings(), exchange.servers()) &&
         !plainUnderHttps(exchange.settings(), at);
-    addHeaders(request, exchange.settings(), identifying);
+    addHeaders(request, exchange.settings(), identifying, range);
     if (!call.send(request, response)) {
         return false;
     }
@@ -134,18 +151,19 @@ bool FileDownload::request(const ServerExchange& exchange, ServerCall& call, con
 
 // An absolute URL's scheme decides, the announced one's or a redirect's;
 // --plain and the settings' type apply to the update servers' own paths.
-ConnectionKind FileDownload::connectionKind(int hop, const String& url) const {
-    if (hop > 0 || isAbsolute(target_.url)) {
+ConnectionKind FileDownload::connectionKind(bool plain, const String& origin, int hop,
+                                            const String& url) {
+    if (hop > 0 || isAbsolute(origin)) {
         return url.toLowerCase().startsWith("https://") ? ConnectionKind::kSecure
                                                         : ConnectionKind::kPlain;
     }
-    return plain() ? ConnectionKind::kPlain : ConnectionKind::kDownload;
+    return plain ? ConnectionKind::kPlain : ConnectionKind::kDownload;
 }
 
 // The server a certificate failure names: the configured entry for the
 // update servers' own paths, else the host the URL leads to.
-String FileDownload::serverEntry(int hop, const URL& url) const {
-    if (hop == 0 && !isAbsolute(target_.url)) {
+String FileDownload::serverEntry(const String& origin, int hop, const URL& url) {
+    if (hop == 0 && !isAbsolute(origin)) {
         return String();
     }
     return url.getHostText() + ":" + decimalText(url.getPort());
@@ -155,15 +173,15 @@ String FileDownload::serverEntry(int hop, const URL& url) const {
 // redirect led to). The stored bytes must be the announced ones, so no
 // content coding is asked for.
 void FileDownload::addHeaders(HttpRequest& request, const NetworkSettings& settings,
-                              bool identifying) const {
+                              bool identifying, const String& range) const {
     if (identifying) {
         RequestBuilder::addDownloadHeaders(request, settings, sessionId_, target_.id);
     } else {
         RequestBuilder::addTextHeader(request, "X-Lm-Content-Compression", "deflate");
     }
     request.getHeaders().setHeader("Accept-Encoding", "identity");
-    if (resumeFrom_ > 0) {
-        RequestBuilder::addTextHeader(request, "Range", "bytes=" + decimalText(resumeFrom_) + "-");
+    if (!range.isEmpty()) {
+        RequestBuilder::addTextHeader(request, "Range", range);
     }
 }
 
@@ -236,6 +254,13 @@ bool FileDownload::store(ServerCall& call, HttpResponse& response, int32_t from)
 // The body into the file from byte from on; the byte count on disk then.
 int32_t FileDownload::transfer(InputStream& body, FileOutputStream& file, int32_t from,
                                int timeoutMs) {
+    return write(file, from, timeoutMs, [&](OutputStream& out, FileTransfer& transfer) {
+        return transfer.copy(body, out, from, target_.size);
+    });
+}
+
+int32_t FileDownload::write(FileOutputStream& file, int32_t from, int timeoutMs,
+                            const std::function<int32_t(OutputStream&, FileTransfer&)>& body) {
     if (target_.digest != nullptr) {
         target_.digest->start(target_.localFile, from);
     }
@@ -251,12 +276,62 @@ int32_t FileDownload::transfer(InputStream& body, FileOutputStream& file, int32_
     const DownloadOptions& options = session_.options();
     FileTransfer transfer(options.throttleKB, options.pauseSeconds, timeoutMs);
     int32_t size = target_.size;
-    int32_t received = transfer.run(body, out, from, size, target_.name, [&](int32_t done) {
+    transfer.start(size, target_.name, [&](int32_t done) {
         buffered.flush();  // the report's count is on disk
         policy_.progressed(done, size);
     });
+    int32_t received = body(out, transfer);
     out.close();
     return received;
+}
+
+std::optional<bool> FileDownload::rebuild(const ServerExchange& exchange, ServerCall& call) {
+    int64_t fetchedBefore = call.bytesFetched();
+    int32_t from = std::max(resumeFrom_, 0);
+    bool ended = false;
+    DeltaDownload delta(*target_.delta, target_, [&](const String& url, const String& range) {
+        return get(exchange, call, url, range, ended);
+    });
+    DeltaDownload::End end = DeltaDownload::End::kNoAnswer;
+    std::unique_ptr<FileOutputStream> file = openLocalFile(from > 0);
+    int32_t written =
+        write(*file, from, call.timeoutMs(), [&](OutputStream& out, FileTransfer& transfer) {
+            end = delta.run(from, out, transfer);
+            return from;
+        });
+    written = static_cast<int32_t>(File(target_.localFile).length());
+    switch (end) {
+        case DeltaDownload::End::kRebuilt:
+            return rebuilt(call, fetchedBefore, delta, written);
+        case DeltaDownload::End::kStopped:
+            return finish(written);
+        case DeltaDownload::End::kNoAnswer:
+            return ended;
+        case DeltaDownload::End::kWholeAnswer:
+            deltaOff_ = true;
+            log("LmUpdate: delta " + URL::masked(target_.url) + ": the server sent the whole file");
+            return receive(call, *delta.takeWholeAnswer());
+        case DeltaDownload::End::kFallback:
+            break;
+    }
+    deltaOff_ = true;
+    resumeFrom_ = written;
+    log("LmUpdate: delta " + URL::masked(target_.url) + ": " + delta.reason() +
+        ": downloading the rest whole after " + decimalText(call.bytesFetched() - fetchedBefore) +
+        " bytes fetched");
+    return std::nullopt;
+}
+
+bool FileDownload::rebuilt(ServerCall& call, int64_t fetchedBefore, const DeltaDownload& delta,
+                           int32_t written) {
+    call.close();
+    log("LmUpdate: delta " + URL::masked(target_.url) + ": " +
+        decimalText(call.bytesFetched() - fetchedBefore) + " bytes fetched, " +
+        decimalText(delta.seedBytes()) + " from the seed, " + decimalText(delta.requests()) +
+        " requests");
+    bool ended = finish(written);
+    result_.rebuilt = true;
+    return ended;
 }
 
 bool FileDownload::finish(int32_t received) {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "String.h"
@@ -10,7 +12,10 @@
 #include "download/DownloadTarget.h"
 #include "session/ConnectionFactory.h"
 
+class DeltaDownload;
 class FileOutputStream;
+class FileTransfer;
+class OutputStream;
 class HttpRequest;
 class HttpResponse;
 class InputStream;
@@ -41,6 +46,7 @@ struct TransferResult {
     TransferOutcome outcome;
     int status;  // the last status a server answered this download with
     String detail;
+    bool rebuilt = false;  // kStored by a delta
 };
 
 // One file download over the servers in turn: the download session id when
@@ -63,16 +69,32 @@ private:
     // The session id into sessionId_; false when the download ended there.
     bool fetchSessionId(const NetworkSettings& settings, ServerCall& call);
     bool followRedirects(const ServerExchange& exchange, ServerCall& call);
-    bool request(const ServerExchange& exchange, ServerCall& call, const String& at, int hop,
-                 HttpResponse& response);
-    ConnectionKind connectionKind(int hop, const String& url) const;
-    String serverEntry(int hop, const URL& url) const;
-    void addHeaders(HttpRequest& request, const NetworkSettings& settings, bool identifying) const;
+    // The answer to a GET of origin (with the Range header range unless
+    // "") once its redirects are followed; null when none came: the request
+    // was not sent, or a refused redirect ended the download (ended).
+    std::unique_ptr<HttpResponse> get(const ServerExchange& exchange, ServerCall& call,
+                                      const String& origin, const String& range, bool& ended);
+    bool request(const ServerExchange& exchange, ServerCall& call, const String& origin,
+                 const String& at, int hop, const String& range, HttpResponse& response);
+    static ConnectionKind connectionKind(bool plain, const String& origin, int hop,
+                                         const String& url);
+    static String serverEntry(const String& origin, int hop, const URL& url);
+    void addHeaders(HttpRequest& request, const NetworkSettings& settings, bool identifying,
+                    const String& range) const;
+    // The delta, when the target has one: the download's end, or none when
+    // the full download takes over.
+    std::optional<bool> rebuild(const ServerExchange& exchange, ServerCall& call);
+    bool rebuilt(ServerCall& call, int64_t fetchedBefore, const DeltaDownload& delta,
+                 int32_t written);
     // Each of these is true when the download ends with the attempt.
     bool receive(ServerCall& call, HttpResponse& response);
     bool wrongAnswer(const WrongAnswer& answer);
     bool store(ServerCall& call, HttpResponse& response, int32_t from);
     int32_t transfer(InputStream& body, FileOutputStream& file, int32_t from, int timeoutMs);
+    // Writes through the target's digest and the transfer's reports; the
+    // byte count on disk at the end.
+    int32_t write(FileOutputStream& file, int32_t from, int timeoutMs,
+                  const std::function<int32_t(OutputStream&, FileTransfer&)>& body);
     bool finish(int32_t received);
     bool end(TransferOutcome outcome, const String& detail = String());
     std::unique_ptr<FileOutputStream> openLocalFile(bool append) const;
@@ -86,4 +108,6 @@ private:
     // where a partial answer continues (ResumeSource::kNone: none taken).
     String sessionId_;
     int32_t resumeFrom_ = 0;
+    // A delta ended in the full download (it is not tried again).
+    bool deltaOff_ = false;
 };

@@ -1,9 +1,11 @@
 #include "download/PackageFetch.h"
 
 #include "Exception.h"
+#include "download/DeltaSource.h"
 #include "install/DiskSpace.h"
 #include "install/SeedCache.h"
 #include "io/File.h"
+#include "net/URL.h"
 #include "report/Report.h"
 #include "session/ServerSession.h"
 #include "state/LmUpdateStore.h"
@@ -18,6 +20,16 @@ String localFileOf(const LmPackageInfo& package) {
 int64_t storedBytes(const String& localFile) {
     int64_t length = File(localFile).length();
     return length > 0 ? length : 0;
+}
+
+// The product's seed, or none (the package is then downloaded whole).
+FileDescriptor openSeed(int32_t id) {
+    try {
+        return SeedCache::open(0).openSeed(id);
+    } catch (const IOException& e) {
+        log("LmUpdate: no seed: " + e.getMessage());
+        return FileDescriptor();
+    }
 }
 
 }  // namespace
@@ -38,7 +50,8 @@ FetchResult PackageFetch::run(LmPackageInfo& package, FetchPolicy& policy) {
     if (!directory) {
         return refused;
     }
-    return checkFile(package, policy, transfer(package, policy, *directory));
+    return checkFile(package, policy, *directory,
+                     transfer(package, policy, *directory, policy.deltaAllowed()));
 }
 
 // The package's directory, opened safely, with path and file set; none
@@ -92,17 +105,24 @@ String PackageFetch::spaceProblem(const LmPackageInfo& package) {
 }
 
 TransferResult PackageFetch::transfer(LmPackageInfo& package, FetchPolicy& policy,
-                                      const DirectoryHandle& directory) {
+                                      const DirectoryHandle& directory, bool delta) {
     digest_.setSha256Wanted(!package.sha256.isEmpty());
     DownloadTarget target{
         package.product.id, package.product.desc, package.url, localFileOf(package),
         &directory,         package.size,         &digest_};
+    FileDescriptor seed;
+    std::optional<DeltaSource> source;
+    if (delta && !package.deltaIndex.isEmpty() && (seed = openSeed(package.product.id)).isOpen()) {
+        source = DeltaSource{package.deltaIndex, package.sha256, seed.get()};
+        target.delta = &*source;
+    }
     return FileDownload(session_, policy, target).run(servers_);
 }
 
 // A file that arrived whole (or that a broken-off transfer left whole) is
 // checked; a shorter one stays for a resume.
 FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
+                                    const DirectoryHandle& directory,
                                     const TransferResult& transfer) {
     switch (transfer.outcome) {
         case TransferOutcome::kStored:
@@ -118,6 +138,14 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
         return FetchResult(FetchOutcome::kIncomplete, transfer);
     }
     String problem = trust_.fileProblem(package, localFile, &digest_);
+    if (!problem.isEmpty() && transfer.rebuilt) {
+        // The seed or a range answer was not what the index said: the file
+        // is fetched whole, once, and judged on that.
+        log("LmUpdate: delta " + URL::masked(package.url) + ": rebuilt file refused (" + problem +
+            "): downloading it whole");
+        return checkFile(package, policy, directory,
+                         this->transfer(package, policy, directory, false));
+    }
     if (!problem.isEmpty()) {
         return refuse(package, policy, localFile, problem);
     }

@@ -55,9 +55,9 @@ private:
                                                     FetchResult& result);
     static String spaceProblem(const LmPackageInfo& package);
     TransferResult transfer(LmPackageInfo& package, FetchPolicy& policy,
-                            const DirectoryHandle& directory);
+                            const DirectoryHandle& directory, bool delta);
     FetchResult checkFile(LmPackageInfo& package, FetchPolicy& policy,
-                          const TransferResult& transfer);
+                          const DirectoryHandle& directory, const TransferResult& transfer);
     static FetchResult refuse(const LmPackageInfo& package, FetchPolicy& policy,
                               const String& localFile, const String& reason);
     static void markDownloaded(LmPackageInfo& package);

@@ -29,6 +29,7 @@ public:
     void started(int32_t size) override;
     void progressed(int32_t received, int32_t size) override;
     bool nextServerAfter(const WrongAnswer& answer) override;
+    bool deltaAllowed() const override { return true; }
 
     void refuse(const LmPackageInfo& package, const String& localFile,
                 const String& reason) override;

@@ -130,6 +130,10 @@ bool ServerCall::readBody(HttpResponse& response, String& body) {
     return false;
 }
 
+int64_t ServerCall::bytesFetched() const {
+    return session_.bytesFetched() + (connection_ != nullptr ? connection_->bytesReceived() : 0);
+}
+
 int ServerCall::timeoutMs() const {
     return connection_ != nullptr ? connection_->getTimeout() : 0;
 }

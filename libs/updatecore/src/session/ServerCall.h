@@ -55,6 +55,9 @@ public:
     // when it is larger than kMaxBodyInMemory once decoded, short, or wrongly
     // coded. Transport failures pass.
     bool readBody(HttpResponse& response, String& body);
+    // The session's count of bytes received, with what the open connection
+    // has received so far.
+    int64_t bytesFetched() const;
     // The read time-out of the open connection.
     int timeoutMs() const;
     void close();
