@@ -93,8 +93,10 @@ protected:
         return lmUpdate(args);
     }
 
-    // A zip archive of the members as ROOT/served/<name>.
-    ServedFile makeZip(const std::string& name, const std::vector<ZipMember>& members) {
+    // A zip archive of the members as ROOT/served/<name>, stored rather
+    // than deflated when store.
+    ServedFile makeZip(const std::string& name, const std::vector<ZipMember>& members,
+                       bool store = false) {
         std::string staging = "staging/" + name;
         for (const ZipMember& m : members) {
             root_.write(staging + "/" + m.name, m.content, m.mode);
@@ -103,7 +105,8 @@ protected:
         RunOptions zipOptions;
         zipOptions.workingDir = root_.file(staging);
         ProgramResult zip =
-            runProgram("/usr/bin/zip", {"-q", "-r", root_.file("served/" + name), "."}, zipOptions);
+            runProgram("/usr/bin/zip", {store ? "-q0r" : "-qr", root_.file("served/" + name), "."},
+                       zipOptions);
         EXPECT_EQ(zip.exitStatus, 0) << zip.err;
         root_.remove("staging");
         return served(name);
