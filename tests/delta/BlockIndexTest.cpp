@@ -85,7 +85,7 @@ TEST(BlockIndexTest, SumsAShortBlockOverItsOwnBytes) {
     EXPECT_EQ(index.blockLength(0), 3u);
     EXPECT_EQ(index.blocks()[0].weak, (10u << 16) | 6u);
     EXPECT_EQ(index.fileSha256Hex(), sha);
-    std::array<uint8_t, 8> strong{0x03, 0x90, 0x58, 0xc6, 0xf2, 0xc0, 0xcb, 0x49};
+    std::array<uint8_t, BlockIndex::kStrongBytes> strong{0x03, 0x90, 0x58, 0xc6, 0xf2, 0xc0};
     EXPECT_EQ(index.blocks()[0].strong, strong);
 }
 

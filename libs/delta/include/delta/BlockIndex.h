@@ -17,7 +17,7 @@ public:
     static constexpr uint32_t kVersion = 1;
     static constexpr uint32_t kDefaultBlockSize = 4096;
     static constexpr uint32_t kMinBlockSize = 1024, kMaxBlockSize = 65536;  // powers of two only
-    static constexpr size_t kStrongBytes = 8;  // truncated SHA-256 of the block
+    static constexpr size_t kStrongBytes = 6;  // truncated SHA-256 of the block
     struct Block {
         uint32_t weak;
         std::array<uint8_t, kStrongBytes> strong;
