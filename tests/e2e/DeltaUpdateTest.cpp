@@ -104,34 +104,51 @@ protected:
         return "";
     }
 
+    // v1 as the seed, v2 on the server.
+    void publish(Seed seed) {
+        std::string payload1 = noise(kPayload);
+        payload2_ = changed(payload1);
+        v1_ = zipOf("p5-1.zip", payload1);
+        v2_ = zipOf("p5.zip", payload2_);
+        placeSeed(v1_, seed);
+    }
+
+    void serve(Index index, const std::string& packageSwitch) {
+        std::string xml = packageXml(5, version2001(), "pkg/p5.zip", v2_, "install");
+        xml.replace(xml.find("<DownloadInfo "), 14,
+                    "<DownloadInfo deltaIndex=\"pkg/p5.zip.lmdelta\" " + signatureOf(v2_) + " ");
+        std::string json =
+            config({textRoute("POST /lm-update", updateResponse(201, xml)),
+                    {"GET /lm-download?path=pkg/p5.zip.lmdelta", indexAnswer(index, v1_, v2_)},
+                    {"GET /lm-download?path=pkg/p5.zip", fileAnswer(v2_.path, packageSwitch)}});
+        if (server_ == nullptr) {
+            startServer(json);
+        } else {
+            server_->setConfig(json);
+        }
+    }
+
     std::string key_;
+    std::string payload2_;
+    ServedFile v1_;
+    ServedFile v2_;
 };
 
 TEST_P(DeltaUpdateTest, EndsInstalledWithTheNewBytes) {
     const DeltaCase& c = GetParam();
-    std::string payload1 = noise(kPayload);
-    std::string payload2 = changed(payload1);
-    ServedFile v1 = zipOf("p5-1.zip", payload1);
-    ServedFile v2 = zipOf("p5.zip", payload2);
-    placeSeed(v1, c.seed);
-    std::string xml = packageXml(5, version2001(), "pkg/p5.zip", v2, "install");
-    xml.replace(xml.find("<DownloadInfo "), 14,
-                "<DownloadInfo deltaIndex=\"pkg/p5.zip.lmdelta\" " + signatureOf(v2) + " ");
-    startServer(
-        config({textRoute("POST /lm-update", updateResponse(201, xml)),
-                {"GET /lm-download?path=pkg/p5.zip.lmdelta", indexAnswer(c.index, v1, v2)},
-                {"GET /lm-download?path=pkg/p5.zip", fileAnswer(v2.path, c.packageSwitch)}}));
+    publish(c.seed);
+    serve(c.index, c.packageSwitch);
 
     ProgramResult r = update(5);
 
     EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
-    EXPECT_EQ(root_.read("opt/prod5/payload"), payload2);
+    EXPECT_EQ(root_.read("opt/prod5/payload"), payload2_);
     std::string line =
         c.delta ? " from the seed, " : "LmUpdate: delta pkg/p5.zip: " + std::string(c.logLine);
     EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
     // Never worse than a full download: what came before a fallback is not
     // fetched again (the changed blocks at most).
-    int64_t limit = c.delta ? v2.size / 8 : v2.size + 64 * 1024;
+    int64_t limit = c.delta ? v2_.size / 8 : v2_.size + 64 * 1024;
     EXPECT_LT(server_->bytesSent(), limit) << r.err;
 }
 
@@ -153,5 +170,25 @@ INSTANTIATE_TEST_SUITE_P(
                     DeltaCase{"TamperedRange", Index::kGood, ", \"tamper_ranges\": true",
                               Seed::kOld, "rebuilt file refused", false}),
     [](const testing::TestParamInfo<DeltaCase>& info) { return info.param.name; });
+
+// A delta cut short resumes in the next run where the file ends: the index
+// again, and only ranges from there on.
+TEST_F(DeltaUpdateTest, ResumesACutDeltaWhereTheFileEnds) {
+    publish(Seed::kOld);
+    serve(Index::kGood, ", \"close_after\": 6000");
+    EXPECT_NE(update(5).exitStatus, 2);
+    long long kept = root_.size("download/5/2_0_0_1/p5.zip");
+    ASSERT_GT(kept, 4096);
+
+    serve(Index::kGood, "");
+    ProgramResult r = update(5);
+
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    EXPECT_EQ(root_.read("opt/prod5/payload"), payload2_);
+    // The last request, the second run's only range request.
+    std::string range = server_->requests().back().header("Range");
+    EXPECT_EQ(range.substr(0, range.find('-')), "bytes=" + std::to_string(kept)) << range;
+    EXPECT_NE(range.back(), '-') << "a delta's ranges, not the rest of the file: " << range;
+}
 
 }  // namespace

@@ -95,6 +95,8 @@ TEST_P(ByteRangesReaderTest, ReadsThePartsOrRaises) {
         EXPECT_FALSE(reader.nextPart().has_value());
     } catch (const RangeAnswerException& e) {
         transcript += "!" + e.getMessage().str();
+    } catch (const IOException& e) {
+        transcript += "?" + e.getMessage().str();
     }
     EXPECT_EQ(transcript, c.expected);
 }
@@ -107,6 +109,7 @@ std::string part(const std::string& range, const std::string& bytes, const char*
 const std::string kTwoParts = "\r\n--B\r\n" + part("bytes 0-3/20", "abcd") + "\r\n--B\r\n" +
                               part("bytes 10-13/20", "wxyz") + "\r\n--B--";
 const std::string kBroken = "!broken multipart body: ";
+const std::string kCut = "?multipart body cut: ";
 
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ByteRangesReaderTest,
@@ -132,10 +135,10 @@ INSTANTIATE_TEST_SUITE_P(
                        "\r\n--B--",
                    "0-0/1:a|end"},
         ReaderCase{"NoClosingDelimiter", "--B\r\n" + part("bytes 0-1/2", "ab") + "\r\n",
-                   "0-1/2:ab|" + kBroken + "the body ends early"},
+                   "0-1/2:ab|" + kCut + "the body ends early"},
         ReaderCase{"CutInsidePart", "--B\r\n" + part("bytes 0-9/10", "abc"),
-                   "0-9/10:abc" + kBroken + "the body ends 7 bytes before the end of a part"},
-        ReaderCase{"EmptyBody", "", kBroken + "the body ends early"},
+                   "0-9/10:abc" + kCut + "the body ends 7 bytes before the end of a part"},
+        ReaderCase{"EmptyBody", "", kCut + "the body ends early"},
         ReaderCase{"NoContentRange", "--B\r\nContent-Type: text/plain\r\n\r\nab\r\n--B--",
                    kBroken + "a part without Content-Range"},
         ReaderCase{"MalformedContentRange", "--B\r\n" + part("bytes 0-1/1", "ab") + "\r\n--B--",

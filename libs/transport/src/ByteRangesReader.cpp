@@ -100,10 +100,14 @@ void ByteRangesReader::fail(const String& why, int line) {
     throw RangeAnswerException("broken multipart body: " + why, kSource, line);
 }
 
+void ByteRangesReader::cut(const String& why, int line) {
+    throw IOException("multipart body cut: " + why, kSource, line);
+}
+
 char ByteRangesReader::nextByte() {
     int byte = body_.read();
     if (byte < 0) {
-        fail("the body ends early", __LINE__);
+        cut("the body ends early", __LINE__);
     }
     return static_cast<char>(byte);
 }
@@ -130,9 +134,9 @@ int ByteRangesReader::read(char* buffer, int n) {
     }
     int got = body_.read(buffer, static_cast<int>(std::min<int64_t>(n, remaining_)));
     if (got <= 0) {
-        fail(String("the body ends ").append(static_cast<long long>(remaining_)) +
-                 " bytes before the end of a part",
-             __LINE__);
+        cut(String("the body ends ").append(static_cast<long long>(remaining_)) +
+                " bytes before the end of a part",
+            __LINE__);
     }
     remaining_ -= got;
     return got;

@@ -32,17 +32,21 @@ public:
 
     // Moves to the next part (skipping what is left of the current one's
     // body) and returns its range; none after the closing delimiter. Raises
-    // RangeAnswerException("broken multipart body: <why>") when the body ends early, a
+    // RangeAnswerException("broken multipart body: <why>") when a
     // delimiter is not where it must be, a part has no or a malformed
     // Content-Range, or the preamble or a part's headers are too long.
     std::optional<ContentRange> nextPart();
     // Up to n bytes of the current part's body; 0 at its end. Raises
-    // RangeAnswerException("broken multipart body: ...") when the stream ends inside
-    // the part.
+    // IOException("multipart body cut: ...") when the stream ends inside
+    // the part, as nextPart() does when it ends before the closing
+    // delimiter.
     int read(char* buffer, int n);
 
 private:
+    // A body that breaks the form: asking again would bring the same.
     [[noreturn]] static void fail(const String& why, int line);
+    // A body the connection ended early: what was read stands.
+    [[noreturn]] static void cut(const String& why, int line);
     char nextByte();
     void skipPreamble();
     void skipRestOfPart();

@@ -254,13 +254,15 @@ bool FileDownload::store(ServerCall& call, HttpResponse& response, int32_t from)
 // The body into the file from byte from on; the byte count on disk then.
 int32_t FileDownload::transfer(InputStream& body, FileOutputStream& file, int32_t from,
                                int timeoutMs) {
-    return write(file, from, timeoutMs, [&](OutputStream& out, FileTransfer& transfer) {
-        return transfer.copy(body, out, from, target_.size);
+    int32_t received = from;
+    write(file, from, timeoutMs, [&](OutputStream& out, FileTransfer& transfer) {
+        received = transfer.copy(body, out, from, target_.size);
     });
+    return received;
 }
 
-int32_t FileDownload::write(FileOutputStream& file, int32_t from, int timeoutMs,
-                            const std::function<int32_t(OutputStream&, FileTransfer&)>& body) {
+void FileDownload::write(FileOutputStream& file, int32_t from, int timeoutMs,
+                         const std::function<void(OutputStream&, FileTransfer&)>& body) {
     if (target_.digest != nullptr) {
         target_.digest->start(target_.localFile, from);
     }
@@ -280,9 +282,8 @@ int32_t FileDownload::write(FileOutputStream& file, int32_t from, int timeoutMs,
         buffered.flush();  // the report's count is on disk
         policy_.progressed(done, size);
     });
-    int32_t received = body(out, transfer);
+    body(out, transfer);
     out.close();
-    return received;
 }
 
 std::optional<bool> FileDownload::rebuild(const ServerExchange& exchange, ServerCall& call) {
@@ -294,12 +295,11 @@ std::optional<bool> FileDownload::rebuild(const ServerExchange& exchange, Server
     });
     DeltaDownload::End end = DeltaDownload::End::kNoAnswer;
     std::unique_ptr<FileOutputStream> file = openLocalFile(from > 0);
-    int32_t written =
-        write(*file, from, call.timeoutMs(), [&](OutputStream& out, FileTransfer& transfer) {
-            end = delta.run(from, out, transfer);
-            return from;
-        });
-    written = static_cast<int32_t>(File(target_.localFile).length());
+    // The requests open their connections as the delta goes.
+    int timeoutMs = ConnectionFactory::timeoutMs(exchange.settings());
+    write(*file, from, timeoutMs,
+          [&](OutputStream& out, FileTransfer& transfer) { end = delta.run(from, out, transfer); });
+    auto written = static_cast<int32_t>(File(target_.localFile).length());
     switch (end) {
         case DeltaDownload::End::kRebuilt:
             return rebuilt(call, fetchedBefore, delta, written);

@@ -91,10 +91,10 @@ private:
     bool wrongAnswer(const WrongAnswer& answer);
     bool store(ServerCall& call, HttpResponse& response, int32_t from);
     int32_t transfer(InputStream& body, FileOutputStream& file, int32_t from, int timeoutMs);
-    // Writes through the target's digest and the transfer's reports; the
-    // byte count on disk at the end.
-    int32_t write(FileOutputStream& file, int32_t from, int timeoutMs,
-                  const std::function<int32_t(OutputStream&, FileTransfer&)>& body);
+    // What body writes from byte from on goes through the target's digest,
+    // and the transfer given to it reports and paces.
+    void write(FileOutputStream& file, int32_t from, int timeoutMs,
+               const std::function<void(OutputStream&, FileTransfer&)>& body);
     bool finish(int32_t received);
     bool end(TransferOutcome outcome, const String& detail = String());
     std::unique_ptr<FileOutputStream> openLocalFile(bool append) const;

@@ -27,10 +27,10 @@ void FileTransfer::start(int32_t size, const String& name, const Progress& progr
     steps_ = 0;
     percent_ = 0;
     sincePause_ = 0;
+    rate_.emplace(timeoutMs_, clock_);
 }
 
 int32_t FileTransfer::copy(InputStream& body, OutputStream& out, int32_t received, int32_t end) {
-    DownloadRate rate(timeoutMs_, clock_);
     char buffer[kChunk];
     // Never past the announced size: a server that keeps sending must not
     // fill the disk.
@@ -42,8 +42,8 @@ int32_t FileTransfer::copy(InputStream& body, OutputStream& out, int32_t receive
         received += n;
         out.write(buffer, n);
         advance(received);
-        rate.received(n);
-        pace(n, rate);
+        rate_->received(n);
+        pace(n);
     }
     return received;
 }
@@ -73,7 +73,7 @@ void FileTransfer::logPercentage(int32_t received) {
     }
 }
 
-void FileTransfer::pace(int chunk, DownloadRate& rate) {
+void FileTransfer::pace(int chunk) {
     sincePause_ += chunk;
     int64_t allowance = static_cast<int64_t>(throttleKB_) * 1024;
     if (sincePause_ > allowance) {
@@ -81,7 +81,7 @@ void FileTransfer::pace(int chunk, DownloadRate& rate) {
         if (pauseSeconds_ > 0) {
             Clock::TimePoint start = clock_.now();
             clock_.sleep(std::chrono::seconds(pauseSeconds_));
-            rate.paused(clock_.now() - start);
+            rate_->paused(clock_.now() - start);
         }
     }
 }

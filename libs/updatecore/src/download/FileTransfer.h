@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "Clock.h"
 #include "String.h"
@@ -44,12 +45,13 @@ public:
 private:
     void reportStep(int32_t received);
     void logPercentage(int32_t received);
-    void pace(int chunk, DownloadRate& rate);
+    void pace(int chunk);
 
     int throttleKB_;
     int pauseSeconds_;
     int timeoutMs_;
     Clock& clock_;
+    std::optional<DownloadRate> rate_;  // over the whole file, from start on
     int32_t size_ = 0;
     String name_;
     Progress progress_;

@@ -63,7 +63,8 @@ void RangeAnswer::skipTo(int64_t offset) {
     while (at_ < offset) {
         int n = read(buffer, static_cast<int>(std::min<int64_t>(sizeof buffer, offset - at_)));
         if (n <= 0) {
-            broken("the part ends early");
+            throw IOException("range answer cut before byte " + decimalText(offset), "RangeAnswer",
+                              __LINE__);
         }
     }
 }

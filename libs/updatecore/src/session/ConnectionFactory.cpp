@@ -31,10 +31,14 @@ void configureConnection(HttpConnection& connection, const NetworkSettings& sett
     if (!settings.user.isEmpty()) {
         connection.setServerCredentials(settings.user, settings.pass);
     }
-    connection.setTimeout(settings.timeout > 0 ? settings.timeout * 1000 : kDefaultTimeoutMs);
+    connection.setTimeout(ConnectionFactory::timeoutMs(settings));
 }
 
 }  // namespace
+
+int ConnectionFactory::timeoutMs(const NetworkSettings& settings) {
+    return settings.timeout > 0 ? settings.timeout * 1000 : kDefaultTimeoutMs;
+}
 
 std::unique_ptr<HttpConnection> ConnectionFactory::open(ConnectionKind kind,
                                                         const String& serverEntry) const {

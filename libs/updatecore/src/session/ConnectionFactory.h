@@ -35,6 +35,8 @@ public:
     static bool readSettingsOrLog(NetworkSettings& out);
 
     static bool isHttp(const NetworkSettings& settings);
+    // The read time-out of the settings' connections.
+    static int timeoutMs(const NetworkSettings& settings);
     // "http://host" or "https://host" by the settings' protocol.
     static String baseUrl(const NetworkSettings& settings, const String& host);
     // baseUrl + path for the session requests, after logging the
