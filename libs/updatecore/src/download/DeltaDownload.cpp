@@ -68,9 +68,14 @@ std::optional<BlockIndex> DeltaDownload::fetchIndex() {
         fallBack("no index (" + decimalText(response->getStatus()) + ")");
         return std::nullopt;
     }
+    int64_t limit = indexLimit(target_.size);
+    if (response->getContentLength() > limit) {
+        fallBack("index too large");
+        return std::nullopt;
+    }
     String body;
     String why;
-    HttpResponse::BodyResult read = response->readBody(body, indexLimit(target_.size), &why);
+    HttpResponse::BodyResult read = response->readBody(body, limit, &why);
     if (read != HttpResponse::kBodyComplete) {
         fallBack(read == HttpResponse::kBodyTooLarge ? String("index too large") : "index: " + why);
         return std::nullopt;
