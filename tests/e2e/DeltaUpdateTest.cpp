@@ -44,9 +44,7 @@ class DeltaUpdateTest : public UpdateFixture, public testing::WithParamInterface
 protected:
     void SetUp() override {
         UpdateFixture::SetUp();
-        ProgramResult r = lmUpdate({"--register", "--id", "5", "--name", "prod5", "--path",
-                                    root_.file("opt/prod5"), "--version", "1.0.0.0"});
-        ASSERT_EQ(r.exitStatus, 0) << r.out;
+        registerProduct5();
         // Every package is signed: whatever the seed or a range answer
         // holds, only the signed bytes may install.
         root_.mkdirs("keys");

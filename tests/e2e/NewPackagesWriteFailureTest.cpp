@@ -14,9 +14,7 @@ class NewPackagesWriteFailureTest : public UpdateFixture {
 protected:
     void SetUp() override {
         UpdateFixture::SetUp();
-        ProgramResult r = lmUpdate({"--register", "--id", "5", "--name", "prod5", "--path",
-                                    root_.file("opt/prod5"), "--version", "1.0.0.0"});
-        ASSERT_EQ(r.exitStatus, 0) << r.out;
+        registerProduct5();
     }
 };
 

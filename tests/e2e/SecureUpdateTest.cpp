@@ -39,9 +39,7 @@ protected:
         UpdateFixture::SetUp();
         root_.mkdirs("certs");
         certs_ = makeTestCertificates(root_.file("certs"));
-        ProgramResult r = lmUpdate({"--register", "--id", "5", "--name", "prod5", "--path",
-                                    root_.file("opt/prod5"), "--version", "1.0.0.0"});
-        ASSERT_EQ(r.exitStatus, 0) << r.out;
+        registerProduct5();
     }
 
     // A certificate for name (and its SAN) from the test CA, or self-signed.

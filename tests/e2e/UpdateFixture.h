@@ -64,6 +64,13 @@ protected:
                     0755);
     }
 
+    // Product 5 ("prod5", installed in ROOT/opt/prod5) at 1.0.0.0.
+    void registerProduct5() const {
+        ProgramResult r = lmUpdate({"--register", "--id", "5", "--name", "prod5", "--path",
+                                    root_.file("opt/prod5"), "--version", "1.0.0.0"});
+        ASSERT_EQ(r.exitStatus, 0) << r.out;
+    }
+
     void startServer(const std::string& config) {
         server_ = std::make_unique<TestServer>(config);
         ProgramResult set = runProgram(

@@ -373,23 +373,28 @@ std::vector<RecordedRequest> TestServer::requests() const {
     return out;
 }
 
-// sent.txt holds a line per answer: the bytes sent, then the body's.
-int64_t TestServer::bytesSent() const {
-    std::istringstream counts(readWhole(dir_ + "/sent.txt"));
-    int64_t total = 0;
-    for (int64_t all = 0, body = 0; counts >> all >> body;) {
-        total += all;
+namespace {
+
+// The bytes of every answer and of their bodies, from a file with a line
+// per answer: the bytes sent, then the body's.
+std::pair<int64_t, int64_t> sentTotals(const std::string& counts) {
+    std::istringstream lines(counts);
+    std::pair<int64_t, int64_t> totals{0, 0};
+    for (int64_t all = 0, body = 0; lines >> all >> body;) {
+        totals.first += all;
+        totals.second += body;
     }
-    return total;
+    return totals;
+}
+
+}  // namespace
+
+int64_t TestServer::bytesSent() const {
+    return sentTotals(readWhole(dir_ + "/sent.txt")).first;
 }
 
 int64_t TestServer::bodyBytesSent() const {
-    std::istringstream counts(readWhole(dir_ + "/sent.txt"));
-    int64_t total = 0;
-    for (int64_t all = 0, body = 0; counts >> all >> body;) {
-        total += body;
-    }
-    return total;
+    return sentTotals(readWhole(dir_ + "/sent.txt")).second;
 }
 
 std::string TestServer::errors() const {

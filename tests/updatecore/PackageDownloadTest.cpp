@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -334,6 +335,26 @@ TEST_F(LmUpdateClientDownloadTest, PackageLargerThanTheFreeSpaceIsRefused) {
     useServers({host(server)});
     expectRefusedBeforeFetching(server, std::string(kUrl) + ": not enough disk space: ");
     EXPECT_FALSE(root().exists("download/5"));
+}
+
+// Seeds on the download's file system go before its free-space check would
+// refuse it.
+TEST_F(LmUpdateClientDownloadTest, SeedsGoBeforeTheFreeSpaceCheckRefuses) {
+    TmpfsMount disk(root().file("download"), "3m");
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.error();
+    }
+    useContent(pattern(1024 * 1024));
+    root().mkdirs("download/lmupdate-seed/7");
+    ASSERT_EQ(chmod(root().file("download/lmupdate-seed").c_str(), 0700), 0);
+    ASSERT_EQ(chmod(root().file("download/lmupdate-seed/7").c_str(), 0700), 0);
+    root().write("download/lmupdate-seed/7/old.zip", std::string(1536 * 1024, 's'));
+    TestServer server(serve(fileAnswer()));
+    useServers({host(server)});
+
+    EXPECT_EQ(runUpdate(), 1);
+    EXPECT_EQ(root().read(kLocalFile), content_);
+    EXPECT_FALSE(root().exists("download/lmupdate-seed/7/old.zip"));
 }
 
 // What another user left in the download tree before the run. The victim

@@ -76,7 +76,10 @@ std::vector<std::vector<ByteRange>> DeltaPlan::requests() const {
 std::string DeltaPlan::rangeHeader(const std::vector<ByteRange>& ranges) {
     std::string header = kUnit;
     for (size_t i = 0; i < ranges.size(); ++i) {
-        header += (i == 0 ? "" : ",") + rangeText(ranges[i]);
+        if (i > 0) {
+            header += ',';
+        }
+        header += rangeText(ranges[i]);
     }
     return header;
 }

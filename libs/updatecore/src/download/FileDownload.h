@@ -50,9 +50,11 @@ struct TransferResult {
 };
 
 // One file download over the servers in turn: the download session id when
-// plain, the resume point, the status and length checks, redirects, the
-// transfer with pacing and progress, and what is kept of a broken-off
-// transfer. The policy holds what packages and firmware do differently.
+// plain, the resume point, the delta when the target has one (the full
+// download taking over where it ends), the status and length checks,
+// redirects, the transfer with pacing and progress, and what is kept of a
+// broken-off transfer. The policy holds what packages and firmware do
+// differently.
 class FileDownload {
 public:
     FileDownload(ServerSession& session, DownloadPolicy& policy, const DownloadTarget& target)
