@@ -59,6 +59,8 @@ public:
     // effective user (another owner, writable by group or others); "" when
     // it may not.
     String untrustedReason() const;
+    // Raises UnsafePathException with untrustedReason() when there is one.
+    void requireTrusted() const;
 
     // Why the entry name is unsafe to write: a link, or anything but a
     // regular file; "" when it is a regular file or absent.

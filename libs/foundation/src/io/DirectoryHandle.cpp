@@ -104,6 +104,13 @@ String DirectoryHandle::untrustedReason() const {
     return String();
 }
 
+void DirectoryHandle::requireTrusted() const {
+    String reason = untrustedReason();
+    if (!reason.isEmpty()) {
+        throw UnsafePathException(reason, "DirectoryHandle", __LINE__);
+    }
+}
+
 String DirectoryHandle::entryProblem(const String& name) const {
     struct stat status {};
     if (::fstatat(fd_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {

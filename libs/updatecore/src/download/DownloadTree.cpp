@@ -6,7 +6,6 @@
 #include "report/Report.h"
 
 namespace {
-constexpr const char* kSource = "DownloadTree";
 constexpr const char* kUnsafePath = "unsafe download path: ";
 }  // namespace
 
@@ -55,22 +54,15 @@ const DirectoryHandle& DownloadTree::root() {
         }
         root_.emplace(DirectoryHandle::open(path_));
     }
-    requireTrusted(*root_);
+    root_->requireTrusted();
     return *root_;
 }
 
 DirectoryHandle DownloadTree::trustedSubdirectory(const DirectoryHandle& parent,
                                                   const String& name) {
     DirectoryHandle child = parent.subdirectory(name);
-    requireTrusted(child);
+    child.requireTrusted();
     return child;
-}
-
-void DownloadTree::requireTrusted(const DirectoryHandle& directory) {
-    String reason = directory.untrustedReason();
-    if (!reason.isEmpty()) {
-        throw UnsafePathException(reason, kSource, __LINE__);
-    }
 }
 
 String DownloadTree::fileProblem(const DirectoryHandle& directory, const String& name) {

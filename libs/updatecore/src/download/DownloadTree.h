@@ -42,7 +42,6 @@ private:
     // The download directory, opened on first use.
     const DirectoryHandle& root();
     static DirectoryHandle trustedSubdirectory(const DirectoryHandle& parent, const String& name);
-    static void requireTrusted(const DirectoryHandle& directory);
 
     String path_;
     std::optional<DirectoryHandle> root_;

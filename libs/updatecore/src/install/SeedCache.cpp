@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr const char* kSource = "SeedCache";
 constexpr mode_t kDirectoryMode = 0700;
 
 void logNotKept(const String& reason) {
@@ -45,7 +44,7 @@ SeedCache SeedCache::open(int64_t capBytes) {
         directory.mkdirs();
     }
     DirectoryHandle root = DirectoryHandle::open(parent).subdirectory(kName, kDirectoryMode);
-    requireTrusted(root);
+    root.requireTrusted();
     return SeedCache(std::move(root), capBytes);
 }
 
@@ -112,15 +111,8 @@ DirectoryHandle SeedCache::productDirectory(int32_t id, bool make) const {
     String name = decimalText(id);
     DirectoryHandle product =
         make ? root_.subdirectory(name, kDirectoryMode) : root_.existingSubdirectory(name);
-    requireTrusted(product);
+    product.requireTrusted();
     return product;
-}
-
-void SeedCache::requireTrusted(const DirectoryHandle& directory) {
-    String reason = directory.untrustedReason();
-    if (!reason.isEmpty()) {
-        throw UnsafePathException(reason, kSource, __LINE__);
-    }
 }
 
 // The previous seed under another file name goes; one seed a product.

@@ -66,7 +66,6 @@ private:
         : root_(std::move(root)), capBytes_(capBytes) {}
     // The product's directory, made when missing; raises as open() does.
     DirectoryHandle productDirectory(int32_t id, bool make) const;
-    static void requireTrusted(const DirectoryHandle& directory);
     static void removeOthers(const DirectoryHandle& product, const String& name);
     // Every seed, oldest first (product spared's last).
     std::vector<Seed> seeds(int32_t spared = 0) const;
