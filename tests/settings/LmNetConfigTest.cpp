@@ -196,7 +196,7 @@ TEST_F(LmNetConfigTest, StoreReplacesChildrenAndKeepsWhatItDoesNotOwn) {
         "<Server host=\"old\"/><Foreign/><Server host=\"old2\"/></ServerList>"
         "<OriginalServerList><Server host=\"orig\"/></OriginalServerList>"
         "<ServerVerify><Param name=\"ssl.server.cert\" value=\"/c.pem\"/></ServerVerify>"
-        "</LmNetClientSettings>");
+        "<Budget mibPerDay=\"25\"/></LmNetClientSettings>");
     NetworkSettings s;
     s.type = "http";
     s.proxyHost = "proxy";
@@ -218,7 +218,7 @@ TEST_F(LmNetConfigTest, StoreReplacesChildrenAndKeepsWhatItDoesNotOwn) {
                   "<Server host=\"s1\"/>\n<Server host=\"s2\"/>\n</ServerList>\n"
                   "<OriginalServerList>\n<Server host=\"orig\"/>\n</OriginalServerList>\n"
                   "<ServerVerify>\n<Param name=\"ssl.server.cert\" value=\"/c.pem\"/>\n"
-                  "</ServerVerify>\n</LmNetClientSettings>\n");
+                  "</ServerVerify>\n<Budget mibPerDay=\"25\"/>\n</LmNetClientSettings>\n");
     // The document in memory is what the file holds.
     NetworkSettings back;
     ASSERT_EQ(config_.getSettings(back), 2);
@@ -466,6 +466,42 @@ TEST_F(LmNetConfigTest, SetVerificationReplacesTheStoredMode) {
     EXPECT_EQ(config_.setVerification(path), 0);
     LmNetConfig unloaded;
     EXPECT_EQ(unloaded.setVerification(none), 0);
+}
+
+// The budget is an element of its own below the root, changed in place;
+// 0 removes every one, and a value out of range changes nothing.
+TEST_F(LmNetConfigTest, BudgetIsStoredReplacedAndRemoved) {
+    load("<R><ServerList/></R>");
+    EXPECT_EQ(config_.getBudget(), 0);
+    ASSERT_EQ(config_.setBudget(25), 1);
+    EXPECT_TRUE(config_.lastSaveSucceeded());
+    EXPECT_EQ(file(), kDeclaration + "<R>\n<ServerList/>\n<Budget mibPerDay=\"25\"/>\n</R>\n");
+    ASSERT_EQ(config_.setBudget(1048576), 1);
+    EXPECT_EQ(config_.getBudget(), 1048576);
+    for (int outOfRange : {-1, 1048577}) {
+        EXPECT_EQ(config_.setBudget(outOfRange), 0) << outOfRange;
+    }
+    EXPECT_EQ(file(), kDeclaration + "<R>\n<ServerList/>\n<Budget mibPerDay=\"1048576\"/>\n</R>\n");
+
+    load("<R><Budget mibPerDay=\"1\"/><ServerList/><Budget mibPerDay=\"2\"/></R>");
+    ASSERT_EQ(config_.setBudget(0), 1);
+    EXPECT_EQ(file(), kDeclaration + "<R>\n<ServerList/>\n</R>\n");
+    EXPECT_EQ(config_.getBudget(), 0);
+
+    LmNetConfig unloaded;
+    EXPECT_EQ(unloaded.getBudget(), 0);
+    EXPECT_EQ(unloaded.setBudget(25), 0);
+}
+
+// A stored value the command line would refuse is reported as such, not
+// taken for no budget.
+TEST_F(LmNetConfigTest, AStoredBudgetThatIsNoValueIsMinusOne) {
+    for (const char* budget :
+         {"<Budget/>", "<Budget mibPerDay=\"0\"/>", "<Budget mibPerDay=\" 5\"/>",
+          "<Budget mibPerDay=\"4294967297\"/>"}) {
+        load(std::string("<R>") + budget + "</R>");
+        EXPECT_EQ(config_.getBudget(), -1) << budget;
+    }
 }
 
 }  // namespace

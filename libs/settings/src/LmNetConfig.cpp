@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "Base64.h"
+#include "Budget.h"
 #include "Exception.h"
 #include "Utils.h"
 #include "io/AtomicFileWriter.h"
@@ -25,6 +26,9 @@ constexpr const char kServerVerify[] = "/ServerVerify";
 constexpr const char kCertParameter[] = "ssl.server.cert";
 constexpr const char kVerifyParameter[] = "ssl.verify";
 constexpr const char kVerifyParameterPath[] = "/ServerVerify/Param";
+constexpr const char kBudgetElement[] = "Budget";
+constexpr const char kBudget[] = "/Budget";
+constexpr const char kBudgetAttribute[] = "mibPerDay";
 
 [[noreturn]] void failErrno(const String& path, int line) {
     throw IOException(path + ": " + strerror(errno), kSource, line);
@@ -350,6 +354,34 @@ int LmNetConfig::setServerVerify(const CertLocation& location) {
         tree.addNode("/", "ServerVerify");
     }
     addVerifyParameter(kCertParameter, certPath);
+    save();
+    return 1;
+}
+
+int LmNetConfig::getBudget() {
+    if (!isLoaded() || !hasNode(kBudget)) {
+        return 0;
+    }
+    String value;
+    parser_.getTree().getAttribute(kBudget, kBudgetAttribute, value);
+    return parseBudget(value).value_or(-1);
+}
+
+int LmNetConfig::setBudget(int mibPerDay) {
+    bool storable = mibPerDay == 0 || (mibPerDay >= kMinBudgetMiB && mibPerDay <= kMaxBudgetMiB);
+    if (!isLoaded() || !storable) {
+        return 0;
+    }
+    XMLTree& tree = parser_.getTree();
+    if (mibPerDay == 0) {
+        while (tree.removeNode("/", kBudgetElement)) {
+        }
+    } else {
+        if (!hasNode(kBudget)) {
+            tree.addNode("/", kBudgetElement);
+        }
+        tree.setAttribute(kBudget, kBudgetAttribute, String().append(mibPerDay));
+    }
     save();
     return 1;
 }
