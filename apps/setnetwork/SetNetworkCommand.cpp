@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <optional>
 
+#include "Budget.h"
 #include "Exception.h"
 #include "FileLock.h"
 #include "HostValidator.h"
@@ -114,6 +116,27 @@ bool checkTlsVerify(const CmdLine& cmdLine) {
     }
     option.location.mode = CertLocation::Mode::kPath;
     option.location.file = resolved;
+    return true;
+}
+
+// A number of MiB per day, read strictly, or off.
+bool checkBudget(const CmdLine& cmdLine) {
+    BudgetOption& option = budgetOption();
+    String value;
+    option.given = cmdLine.getOption("budget", value);
+    if (!option.given) {
+        return true;
+    }
+    if (value.isEmpty()) {
+        printLine("LmUpdate: no budget is specified!");
+        return false;
+    }
+    std::optional<int> mibPerDay = value == "off" ? std::optional<int>(0) : parseBudget(value);
+    if (!mibPerDay) {
+        printLine("LmUpdate: invalid budget is specified!");
+        return false;
+    }
+    option.mibPerDay = *mibPerDay;
     return true;
 }
 
@@ -244,34 +267,49 @@ bool loadSettingsIfUsable() {
     return LmNetConfig::getInstance().load(path.c_str()) != 0;
 }
 
-// Stores the certificate check when --tls-verify was given: kOk, or
-// kFileError after the save failed.
-int applyTlsVerify() {
-    const TlsVerifyOption& option = tlsVerifyOption();
-    if (!option.given) {
-        return kOk;
-    }
-    LmNetConfig& config = LmNetConfig::getInstance();
-    if (config.setVerification(option.location) == 0 || !config.lastSaveSucceeded()) {
+// The status of a setter of the settings store: kOk when it wrote the
+// file, else kFileError.
+int savedStatus(int stored) {
+    if (stored == 0 || !LmNetConfig::getInstance().lastSaveSucceeded()) {
         printLine("");  // the failure message ends without a newline
         return kFileError;
     }
     return kOk;
 }
 
-// --tls-verify alone changes only the certificate check; with other options
-// they are stored as always, then the check.
+// The settings kept outside the ServerList, each stored when given: kOk, or
+// kFileError after a save failed.
+int applySeparateSettings() {
+    LmNetConfig& config = LmNetConfig::getInstance();
+    const TlsVerifyOption& verify = tlsVerifyOption();
+    if (verify.given && savedStatus(config.setVerification(verify.location)) != kOk) {
+        return kFileError;
+    }
+    const BudgetOption& budget = budgetOption();
+    if (budget.given && savedStatus(config.setBudget(budget.mibPerDay)) != kOk) {
+        return kFileError;
+    }
+    return kOk;
+}
+
+// Whether only settings kept outside the ServerList are given with -S.
+bool onlySeparateSettings(const CmdLine& cmdLine) {
+    int given = (tlsVerifyOption().given ? 1 : 0) + (budgetOption().given ? 1 : 0);
+    return given > 0 && cmdLine.getOptionCount() == 1 + given;
+}
+
+// --tls-verify and --budget alone change only themselves; with other
+// options those are stored as always, then these.
 int storeOptions(const CmdLine& cmdLine) {
-    bool onlyVerify = tlsVerifyOption().given && cmdLine.getOptionCount() == 2;
-    if (onlyVerify) {
-        int status = applyTlsVerify();
+    if (onlySeparateSettings(cmdLine)) {
+        int status = applySeparateSettings();
         if (status == kOk) {
             printLine("LmUpdate: network settings are changed");
         }
         return status;
     }
     int status = applySettings(false);
-    return status != kOk ? status : applyTlsVerify();
+    return status != kOk ? status : applySeparateSettings();
 }
 
 void warnUnauthenticated(const char* setting) {
@@ -344,6 +382,11 @@ TlsVerifyOption& tlsVerifyOption() {
     return option;
 }
 
+BudgetOption& budgetOption() {
+    static BudgetOption option;
+    return option;
+}
+
 bool parseCommandLine(CmdLine& cmdLine) {
     cmdLine.parse();
     if (isSetMode(cmdLine)) {
@@ -369,6 +412,7 @@ void usage() {
         "  --proxypass <password>      Specify proxy password",
         "  --timeout <seconds>         Maximum timeout allowed for connection",
         "  --tls-verify <system|none|path> Certificate check of update servers",
+        "  --budget <MiB per day|off>  Daily byte budget for metered links",
         "-h/--help:                  This help text",
     };
     for (const char* line : kLines) {
@@ -388,7 +432,7 @@ bool checkOptions(const CmdLine& cmdLine) {
     }
     takeFreeText(cmdLine, "proxyuser", options.proxyUser);
     takeFreeText(cmdLine, "proxypass", options.proxyPass);
-    return checkTimeout(cmdLine, options) && checkTlsVerify(cmdLine);
+    return checkTimeout(cmdLine, options) && checkTlsVerify(cmdLine) && checkBudget(cmdLine);
 }
 
 int printSettings() {
@@ -407,6 +451,10 @@ int printSettings() {
     printLine("proxypass:  " + settings.proxyPass);
     int timeout = settings.timeout < 1 ? kDefaultTimeout : settings.timeout;
     printLine(String("timeout:    ").append(timeout));
+    int budget = LmNetConfig::getInstance().getBudget();
+    if (budget > 0) {
+        printLine(String("budget:     ").append(budget).append(" MiB/day"));
+    }
     return kOk;
 }
 

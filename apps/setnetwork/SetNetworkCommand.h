@@ -35,6 +35,14 @@ struct TlsVerifyOption {
 };
 TlsVerifyOption& tlsVerifyOption();
 
+// --budget as checked: whether given, and the MiB per day to store (0 for
+// off, which removes the stored budget).
+struct BudgetOption {
+    bool given = false;
+    int mibPerDay = 0;
+};
+BudgetOption& budgetOption();
+
 // Parses the command line; with "S"/"set" the result of checkOptions, with
 // "h"/"help" prints the usage (true); false when neither is given.
 bool parseCommandLine(CmdLine& cmdLine);
@@ -42,7 +50,7 @@ void usage();
 // Validates every option in a fixed order and fills commandOptions(); the
 // first rejected value prints its message and gives false.
 bool checkOptions(const CmdLine& cmdLine);
-// Prints the loaded settings; kOk.
+// Prints the loaded settings, the budget last when one is stored; kOk.
 int printSettings();
 // Stores the options over the loaded settings (servers and time-out are
 // carried over when not given); kOk, or kFileError after saying why

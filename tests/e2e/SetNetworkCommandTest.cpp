@@ -24,6 +24,7 @@ const std::string kUsage =
     "  --proxypass <password>      Specify proxy password\n"
     "  --timeout <seconds>         Maximum timeout allowed for connection\n"
     "  --tls-verify <system|none|path> Certificate check of update servers\n"
+    "  --budget <MiB per day|off>  Daily byte budget for metered links\n"
     "-h/--help:                  This help text\n";
 
 const std::string kDefaultDocument = settingsDocument(
@@ -340,7 +341,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "LmUpdate: invalid verify value: '/nonexistent/ca.pem'"},
         RejectCase{"TlsVerifyAfterTimeout",
                    {"--tls-verify", "", "--timeout", "x"},
-                   "LmUpdate: invalid connection timeout is specified!"}),
+                   "LmUpdate: invalid connection timeout is specified!"},
+        RejectCase{"BudgetEmpty", {"--budget"}, "LmUpdate: no budget is specified!"},
+        // A negative number is an option of its own, so the budget is empty.
+        RejectCase{"BudgetNegative", {"--budget", "-5"}, "LmUpdate: no budget is specified!"},
+        RejectCase{"BudgetText", {"--budget", "lots"}, "LmUpdate: invalid budget is specified!"},
+        // 0 stands for off inside, but is no budget to type.
+        RejectCase{"BudgetZero", {"--budget", "0"}, "LmUpdate: invalid budget is specified!"},
+        RejectCase{"BudgetHuge",
+                   {"--budget", "99999999999999999999"},
+                   "LmUpdate: invalid budget is specified!"}),
     [](const testing::TestParamInfo<RejectCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SetNetworkCommandTest, ASettingsFileThatCannotBeReadExits1) {
@@ -452,6 +462,35 @@ TEST_F(SetNetworkCommandTest, TlsVerifyStoresTheCertificateCheck) {
               settingsDocument(tag("https", "0", ":0", "", "9"), {"a"},
                                "<ServerVerify>\n<Param name=\"ssl.verify\" value=\"none\"/>\n"
                                "</ServerVerify>\n"));
+}
+
+// --budget alone (or with --tls-verify only) changes only itself; later
+// stores of the other settings keep it, and off removes it.
+TEST_F(SetNetworkCommandTest, BudgetIsStoredListedKeptAndRemoved) {
+    const std::string serverList =
+        "<ServerList type=\"http\" isUsingProxy=\"1\" proxy=\"px:8\" "
+        "proxyuser=\"\" timeout=\"5\">";
+    writeSettings(settingsDocument(serverList, {"a"}));
+    ProgramResult r = run({"-S", "--budget", "25"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    EXPECT_EQ(settings(), settingsDocument(serverList, {"a"}, "<Budget mibPerDay=\"25\"/>\n"));
+    EXPECT_EQ(run({"-S"}).out,
+              printed("a", "http", "1", "px", "8", "", "", "5") + "budget:     25 MiB/day\n");
+
+    EXPECT_EQ(run({"-S", "--tls-verify", "system", "--budget", "1048576"}).exitStatus, 0);
+    const std::string largest = "<Budget mibPerDay=\"1048576\"/>\n";
+    EXPECT_EQ(settings(), settingsDocument(serverList, {"a"}, largest));
+
+    EXPECT_EQ(run({"-S", "--timeout", "9"}).exitStatus, 0);
+    const std::string stored = tag("https", "0", ":0", "", "9");
+    EXPECT_EQ(settings(), settingsDocument(stored, {"a"}, largest));
+
+    r = run({"-S", "--budget", "off"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kChanged);
+    EXPECT_EQ(settings(), settingsDocument(stored, {"a"}));
+    EXPECT_EQ(run({"-S"}).out, printed("a", "https", "0", "", "", "", "", "9"));
 }
 
 // Standard output and the status are those of any store; a signing key
