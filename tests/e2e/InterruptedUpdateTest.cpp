@@ -3,7 +3,9 @@
 // installs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "UpdateFixture.h"
 
@@ -92,6 +94,56 @@ TEST_F(InterruptedUpdateTest, KilledRunResumesWithARangeRequest) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].header("Range"), "bytes=" + std::to_string(have) + "-");
     EXPECT_EQ(installedVersion(kProduct), "2.0.0.1");
+}
+
+// Bytes kept by a killed run that are not the file's (the file changed
+// after its record was written) are thrown away once, in the same run.
+TEST_F(InterruptedUpdateTest, WrongKeptBytesAreFetchedAgainFromTheStart) {
+    ServedFile file = package(installingScript(root_, "install5", 0));
+    serve(file);
+    updateInterrupted("KILL", downloadUnderWay());
+    long long have = root_.size(kLocalFile);
+    ASSERT_GT(have, 1000);
+    std::string kept = root_.read(kLocalFile);
+    kept[100] = static_cast<char>(~kept[100]);
+    root_.write(kLocalFile, kept);
+
+    serve(file, true);
+    ProgramResult r = update(kProduct);
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    EXPECT_NE(r.err.find("LmUpdate: resumed file refused (md5 mismatch)"), std::string::npos)
+        << r.err;
+    std::vector<RecordedRequest> requests = downloadRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].header("Range"), "bytes=" + std::to_string(have) + "-");
+    EXPECT_FALSE(requests[1].hasHeader("Range"));
+    EXPECT_EQ(installedVersion(kProduct), "2.0.0.1");
+}
+
+// What a killed run fetched is counted once: the day's count never passes
+// what the server sent, though both runs fetched.
+TEST_F(InterruptedUpdateTest, KilledRunCountsItsBytesOnce) {
+    ServedFile file = package(installingScript(root_, "install5", 0));
+    serve(file);
+    ProgramResult set = runProgram(setNetworkExe(), {"-S", "--budget", "100"}, options());
+    ASSERT_EQ(set.exitStatus, 0) << set.err;
+    updateInterrupted("KILL", downloadUnderWay());
+    // The server records an answer once its write fails.
+    long long have = root_.size(kLocalFile);
+    for (int i = 0; i < 100 && server_->bytesSent() < have; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    int64_t sentBefore = server_->bytesSent();
+    ASSERT_GE(sentBefore, have);
+    serve(file, true);
+    ASSERT_EQ(update(kProduct).exitStatus, 2);
+    std::string count = root_.read("conf/lm-byte-count");
+    auto at = count.find("bytes=\"");
+    ASSERT_NE(at, std::string::npos) << count;
+    int64_t counted = std::stoll(count.substr(at + 7));
+    EXPECT_LE(counted, sentBefore + server_->bytesSent());
+    // Counted at each twentieth of the file: a kill loses at most the last.
+    EXPECT_GE(counted, file.size - file.size / 20);
 }
 
 class StoppedDownloadTest : public InterruptedUpdateTest,

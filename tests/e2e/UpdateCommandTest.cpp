@@ -455,6 +455,8 @@ struct FailureCase {
     // root itself), which the run names as an unsafe path before it asks
     // any server; "" for none.
     const char* groupWritable = "";
+    // A budget of 1 MiB a day, all of it counted already.
+    bool budgetSpent = false;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -464,6 +466,16 @@ void PrintTo(const FailureCase& c, std::ostream* os) {
 class UpdateFailureTest : public UpdateCommandTest,
                           public testing::WithParamInterface<FailureCase> {
 protected:
+    void spendBudget() {
+        ProgramResult set = runProgram(setNetworkExe(), {"-S", "--budget", "1"}, options());
+        ASSERT_EQ(set.exitStatus, 0) << set.out << set.err;
+        std::time_t now = std::time(nullptr);
+        char day[16];
+        std::strftime(day, sizeof day, "%Y-%m-%d", std::gmtime(&now));
+        root_.write("conf/lm-byte-count", std::string("<LmByteCount><Day date=\"") + day +
+                                              "\" bytes=\"1048576\"/></LmByteCount>");
+    }
+
     std::string unsafeDirectory(const std::string& relative) const {
         return relative == "." ? root_.path() : root_.file(relative);
     }
@@ -488,6 +500,9 @@ TEST_P(UpdateFailureTest, ExitStatusIsTheResultCode) {
                                      std::filesystem::perms::group_write,
                                      std::filesystem::perm_options::add);
     }
+    if (c.budgetSpent) {
+        spendBudget();
+    }
     ProgramResult r = update(5);
     EXPECT_EQ(r.exitStatus, c.exitStatus) << r.out << r.err;
     EXPECT_EQ(installedVersion(5), "1.0.0.0");
@@ -498,6 +513,15 @@ TEST_P(UpdateFailureTest, ExitStatusIsTheResultCode) {
         EXPECT_NE(r.err.find(unsafe), std::string::npos) << r.err;
         EXPECT_TRUE(server_->requests().empty());
     }
+    if (c.budgetSpent) {
+        EXPECT_NE(r.err.find("LmUpdate: daily byte budget reached: 1.0 of 1 MiB\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.out.find("EC_LMUPDATE_BUDGET_REACHED"), std::string::npos) << r.out;
+        for (const RecordedRequest& request : server_->requests()) {
+            EXPECT_EQ(request.path, "/lm-update");  // the answer only, never the package
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, UpdateFailureTest,
@@ -507,7 +531,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, UpdateFailureTest,
                                          FailureCase{"scriptFails", 200, 2, "", 250},
                                          FailureCase{"downloadAncestorUnsafe", 200, 0, "", 244,
                                                      "."},
-                                         FailureCase{"binUnsafe", 200, 0, "", 244, "bin"}),
+                                         FailureCase{"binUnsafe", 200, 0, "", 244, "bin"},
+                                         FailureCase{"budgetReached", 200, 0, "", 227, "", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -80,9 +80,10 @@ protected:
         ASSERT_EQ(set.exitStatus, 0) << set.out << set.err;
     }
 
+    // The waits between download attempts shortened to a few milliseconds.
     RunOptions options() const {
         RunOptions options;
-        options.env = {root_.registerDirEnv()};
+        options.env = {root_.registerDirEnv(), "LMUPDATE_BACKOFF_BASE_MS=20"};
         return options;
     }
 

@@ -24,6 +24,7 @@
 #include "net/HttpRequest.h"
 #include "net/URL.h"
 #include "run/FirmwarePolicy.h"
+#include "session/Backoff.h"
 #include "state/StateFiles.h"
 
 namespace {
@@ -51,6 +52,11 @@ protected:
         LmUpdateClientFixture::SetUp();
         addProduct(kProduct, "2.0.0.0", "SN5", "", "/opt/p5");
         useContent(pattern(10000));
+        setenv("LMUPDATE_BACKOFF_BASE_MS", "0", 1);  // retries without waiting
+    }
+    void TearDown() override {
+        unsetenv("LMUPDATE_BACKOFF_BASE_MS");
+        LmUpdateClientFixture::TearDown();
     }
 
     // The package file the server offers, and its digest in capitals.
@@ -773,9 +779,10 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"CloseDelimitedIsReadToTheEnd",
                    R"({"body_file": "SERVED", "content_length": -1})", "", 1, "",
                    "Download Pkg Five (10000 of 10000)", 1, 10000},
-        AnswerCase{"CloseDelimitedShortIsKeptForAResume",
-                   R"({"body_file": "SERVED", "content_length": -1, "close_after": 3000})", "", -1,
-                   "", "file size is incorrect", 1, 3000},
+        // Each cut answer brings 3000 bytes more: resumed in the same run.
+        AnswerCase{"CloseDelimitedShortIsResumedInTheRun",
+                   R"({"body_file": "SERVED", "content_length": -1, "close_after": 3000})", "", 1,
+                   "", "LmUpdate: download cut (file size is incorrect): attempt 2 of 5", 4, 10000},
         AnswerCase{"PresentLengthThatDiffersIsAnError",
                    R"({"body_file": "SERVED", "content_length": 9000})", "", -1,
                    "EC_LMUPDATE_UPDATE_ERROR\n", "LmUpdate: invalid file length in response", 1,
@@ -797,20 +804,27 @@ TEST_F(LmUpdateClientDownloadTest, ThrottledTransferPausesAfterEachAllowance) {
 
 // --- Resume -----------------------------------------------------------------
 
+// The requests of a run whose every retry after the first cut brings nothing.
+constexpr size_t kBrokenRunRequests = Backoff::kAttempts;
+
 class LmUpdateClientResumeTest : public LmUpdateClientDownloadTest {
 protected:
-    // A first run that breaks off after 3000 bytes.
-    void breakOffAt3000(TestServer& server) {
-        server.setConfig(serve(fileAnswer(", \"close_after\": 3000")));
+    // A first run that breaks off after 3000 bytes, its retries bringing
+    // nothing more; kept: the 3000 bytes may stay for a resume (else each
+    // retry starts over and the last leaves nothing).
+    void breakOffAt3000(TestServer& server, bool kept = true) {
+        server.setConfig(serve("[" + fileAnswer(", \"close_after\": 3000") + ", " +
+                               fileAnswer(", \"close_after\": 0") + "]"));
         Output output;
         EXPECT_EQ(runUpdate(&output), -1);
         EXPECT_TRUE(contains(output.log, "file size is incorrect")) << output.log;
-        EXPECT_EQ(root().size(kLocalFile), 3000);
+        EXPECT_EQ(root().size(kLocalFile), kept ? 3000 : 0);
     }
 };
 
 TEST_F(LmUpdateClientResumeTest, StalledTransferReportsTheTimeoutAndKeepsTheFile) {
-    TestServer server(serve(fileAnswer(", \"chunk_size\": 3000, \"chunk_delay\": 30")));
+    TestServer server(serve("[" + fileAnswer(", \"chunk_size\": 3000, \"chunk_delay\": 30") +
+                            ", {\"silent\": true}]"));
     useServers({host(server)}, "type=\"http\" timeout=\"1\"");
     Output output;
     EXPECT_EQ(runUpdate(&output), -1);
@@ -841,8 +855,8 @@ TEST_F(LmUpdateClientResumeTest, BrokenTransferResumesWithRange) {
     Output output;
     EXPECT_EQ(runUpdate(&output), 1) << output.log;
     auto requests = downloads(server);
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].header("Range"), "bytes=3000-");
+    ASSERT_EQ(requests.size(), kBrokenRunRequests + 1);
+    EXPECT_EQ(requests.back().header("Range"), "bytes=3000-");
     EXPECT_TRUE(contains(output.log, "enter partial download!!!"));
     EXPECT_TRUE(contains(output.log, "Download Pkg Five (3000 of 10000)\n"));
     std::vector<std::string> lines = progressLines();
@@ -862,8 +876,8 @@ TEST_F(LmUpdateClientResumeTest, WholeAnswerToARangeRequestStartsOver) {
     server.setConfig(serve(fileAnswer(", \"ignore_range\": true")));
     EXPECT_EQ(runUpdate(), 1);
     auto requests = downloads(server);
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].header("Range"), "bytes=3000-");
+    ASSERT_EQ(requests.size(), kBrokenRunRequests + 1);
+    EXPECT_EQ(requests.back().header("Range"), "bytes=3000-");
     EXPECT_EQ(root().read(kLocalFile), content_);
 }
 
@@ -880,8 +894,8 @@ TEST_F(LmUpdateClientResumeTest, FileOnDiskDecidesTheResumePoint) {
         Output output;
         EXPECT_EQ(runUpdate(&output), 1) << have;
         auto requests = downloads(server);
-        ASSERT_EQ(requests.size(), 2u);
-        EXPECT_EQ(requests[1].header("Range"), "bytes=" + std::to_string(have) + "-");
+        ASSERT_EQ(requests.size(), kBrokenRunRequests + 1);
+        EXPECT_EQ(requests.back().header("Range"), "bytes=" + std::to_string(have) + "-");
         LmPartialFileInfo record;
         EXPECT_FALSE(partialRecord(record));
         EXPECT_EQ(root().read(kLocalFile), content_);
@@ -895,7 +909,8 @@ TEST_F(LmUpdateClientResumeTest, RedirectedDownloadResumesUnderTheAnnouncedUrl) 
                        {"GET /lm-download", R"({"redirect": "/mirror/a.zip", "status": 302})"},
                        {"GET /mirror/a.zip", mirror}});
     };
-    TestServer server(routes(fileAnswer(", \"close_after\": 3000")));
+    TestServer server(routes("[" + fileAnswer(", \"close_after\": 3000") + ", " +
+                             fileAnswer(", \"close_after\": 0") + "]"));
     useServers({host(server)});
     EXPECT_EQ(runUpdate(), -1);
     LmPartialFileInfo record;
@@ -927,8 +942,8 @@ TEST_F(LmUpdateClientResumeTest, RecordOfAnotherUrlIsDiscarded) {
     Output output;
     EXPECT_EQ(runUpdate(&output), 1);
     auto requests = downloads(server);
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_FALSE(requests[1].hasHeader("Range"));
+    ASSERT_EQ(requests.size(), kBrokenRunRequests + 1);
+    EXPECT_FALSE(requests.back().hasHeader("Range"));
     EXPECT_TRUE(contains(output.log, "info in LMUPDATE_PARTIAL_FILE did not match real one"));
     EXPECT_FALSE(partialRecord(record));
     EXPECT_EQ(root().read(kLocalFile), content_);
@@ -973,22 +988,22 @@ TEST_F(LmUpdateClientResumeTest, ListedProductNeverLeavesARecord) {
         "<?xml version=\"1.0\"?>\n<SizeLimit MinSize=\"0\">\n<P id=\"5\"/>\n</SizeLimit>\n");
     TestServer server("{}");
     useServers({host(server)});
-    breakOffAt3000(server);
+    breakOffAt3000(server, false);
     LmPartialFileInfo record;
     EXPECT_FALSE(partialRecord(record));
 
     server.setConfig(serve(fileAnswer()));
     EXPECT_EQ(runUpdate(), 1);
     auto requests = downloads(server);
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_FALSE(requests[1].hasHeader("Range"));
+    ASSERT_EQ(requests.size(), kBrokenRunRequests + 1);
+    EXPECT_FALSE(requests.back().hasHeader("Range"));
 }
 
 TEST_F(LmUpdateClientResumeTest, PackageBelowMinSizeNeverLeavesARecord) {
     root().write(kPartialConfigFile, "<?xml version=\"1.0\"?>\n<SizeLimit MinSize=\"20000\"/>\n");
     TestServer server("{}");
     useServers({host(server)});
-    breakOffAt3000(server);
+    breakOffAt3000(server, false);
     LmPartialFileInfo record;
     EXPECT_FALSE(partialRecord(record));
 }

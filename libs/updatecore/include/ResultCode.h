@@ -28,6 +28,9 @@ inline constexpr int kUpdateInstallLock = -12;
 // directory's parents, the root's bin/, the signing key) could be changed
 // by another user.
 inline constexpr int kUpdateUnsafePath = -12;
+// The daily byte budget held a download back (what was fetched is
+// installed); a scheduled run counts it as success.
+inline constexpr int kUpdateBudgetReached = -29;
 
 // Deferred packages.
 inline constexpr int kDelayFailed = -1;
@@ -42,6 +45,7 @@ inline constexpr int kFirmwareNoConnection = -9;
 inline constexpr int kFirmwareDigest = -14;
 inline constexpr int kFirmwareNoSessionId = -15;
 inline constexpr int kFirmwareNotFound = -17;
+inline constexpr int kFirmwareBudgetReached = -29;
 
 // Registration and listing.
 inline constexpr int kRegisterFailed = -3;

@@ -22,14 +22,28 @@ namespace {
 
 constexpr int64_t kIndexCap = 16 * 1024 * 1024;
 constexpr int64_t kIndexAllowance = 64 * 1024;
+// A part's delimiter and head: "--B", Content-Type, Content-Range.
+constexpr int64_t kPartHeadAllowance = 256;
 
 }  // namespace
 
 DeltaDownload::DeltaDownload(const DeltaSource& source, const DownloadTarget& target,
-                             Request request)
-    : source_(source), target_(target), request_(std::move(request)) {}
+                             Request request, Allowance allowance)
+    : source_(source),
+      target_(target),
+      request_(std::move(request)),
+      allowance_(std::move(allowance)) {}
 
 DeltaDownload::~DeltaDownload() = default;
+
+// The plan's bytes with each multipart part's own head.
+int64_t DeltaDownload::fetchedWithParts(const DeltaPlan& plan) const {
+    int64_t parts = 0;
+    for (const std::vector<ByteRange>& group : groups_) {
+        parts += static_cast<int64_t>(group.size());
+    }
+    return static_cast<int64_t>(plan.fetchBytes()) + parts * kPartHeadAllowance;
+}
 
 int64_t DeltaDownload::indexLimit(int64_t size) {
     return std::min(kIndexCap, size / 100 + kIndexAllowance);
@@ -41,6 +55,9 @@ std::unique_ptr<HttpResponse> DeltaDownload::takeWholeAnswer() {
 }
 
 DeltaDownload::End DeltaDownload::run(int32_t from, OutputStream& out, FileTransfer& transfer) {
+    if (!allowance_(indexLimit(target_.size), 1)) {
+        return End::kOverBudget;
+    }
     std::optional<BlockIndex> index = fetchIndex();
     if (!index) {
         return reason_.isEmpty() ? End::kNoAnswer : End::kFallback;
@@ -53,6 +70,9 @@ DeltaDownload::End DeltaDownload::run(int32_t from, OutputStream& out, FileTrans
     }
     DeltaPlan plan(*index, matches, from);
     groups_ = plan.requests();
+    if (!allowance_(fetchedWithParts(plan), static_cast<int>(groups_.size()))) {
+        return End::kOverBudget;
+    }
     return rebuild(plan, out, transfer);
 }
 

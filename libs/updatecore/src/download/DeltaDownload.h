@@ -34,13 +34,18 @@ public:
         kWholeAnswer,  // a range request got the whole file: takeWholeAnswer()
         kStopped,      // a stop signal ended it; what was written stays
         kNoAnswer,     // a request brought no answer; the requester said why
+        kOverBudget,   // the byte budget has no room for what it would fetch
     };
     // A GET of url with the Range header range ("" none), redirects
     // followed; null when no answer came.
     using Request =
         std::function<std::unique_ptr<HttpResponse>(const String& url, const String& range)>;
 
-    DeltaDownload(const DeltaSource& source, const DownloadTarget& target, Request request);
+    // Whether bytes more over that many requests may be fetched.
+    using Allowance = std::function<bool(int64_t bytes, int requests)>;
+
+    DeltaDownload(const DeltaSource& source, const DownloadTarget& target, Request request,
+                  Allowance allowance);
     ~DeltaDownload();
     DeltaDownload(const DeltaDownload&) = delete;
     DeltaDownload& operator=(const DeltaDownload&) = delete;
@@ -58,6 +63,7 @@ public:
 
 private:
     std::optional<BlockIndex> fetchIndex();
+    int64_t fetchedWithParts(const DeltaPlan& plan) const;
     String indexProblem(const BlockIndex& index) const;
     End rebuild(const DeltaPlan& plan, OutputStream& out, FileTransfer& transfer);
     void copySeed(const DeltaPiece& piece, OutputStream& out, FileTransfer& transfer);
@@ -68,6 +74,7 @@ private:
     const DeltaSource& source_;
     const DownloadTarget& target_;
     Request request_;
+    Allowance allowance_;
     std::vector<std::vector<ByteRange>> groups_;  // the ranges of each request, in order
     size_t nextRequest_ = 0;
     std::unique_ptr<HttpResponse> response_;

@@ -19,6 +19,9 @@ public:
     // Whether the file may be rebuilt from a seed and the index the server
     // offers, rather than downloaded whole.
     virtual bool deltaAllowed() const { return false; }
+    // Whether a resumed file that fails its digests is fetched once more
+    // from the start (the bytes kept were wrong), rather than refused.
+    virtual bool restartsResumed() const { return false; }
     // The package is refused: say so, and remove what it left (localFile is
     // "" when no file was made yet).
     virtual void refuse(const LmPackageInfo& package, const String& localFile,

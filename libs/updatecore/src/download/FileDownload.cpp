@@ -9,6 +9,7 @@
 #include "download/FileTransfer.h"
 #include "download/RedirectChain.h"
 #include "download/ResumeSource.h"
+#include "download/TransferRetry.h"
 #include "io/BufferedOutputStream.h"
 #include "io/DirectoryHandle.h"
 #include "io/File.h"
@@ -23,6 +24,9 @@
 #include "trust/StreamingDigest.h"
 
 namespace {
+
+// What the budget allows for an answer's head beside its body.
+constexpr int64_t kHeadAllowance = 4096;
 
 bool isAbsolute(const String& url) {
     String lower = url.toLowerCase();
@@ -40,6 +44,13 @@ String downloadUrl(bool http, const String& host, const String& url) {
 
 }  // namespace
 
+FileDownload::FileDownload(ServerSession& session, DownloadPolicy& policy,
+                           const DownloadTarget& target)
+    : session_(session),
+      policy_(policy),
+      target_(target),
+      deadline_(target.size, Clock::process()) {}
+
 TransferResult FileDownload::run(const Vector<String>& servers) {
     log("==" + decimalText(target_.id) + target_.name + URL::masked(target_.url) +
         target_.localFile + decimalText(target_.size));
@@ -55,7 +66,8 @@ TransferResult FileDownload::run(const Vector<String>& servers) {
         case ServerExchange::End::kAnswered:
             return result_;
         case ServerExchange::End::kFailed:
-            return TransferResult(TransferOutcome::kBrokeOff, status_, exchange.failure());
+            end(TransferOutcome::kBrokeOff, exchange.failure());
+            return result_;
         case ServerExchange::End::kExhausted:
             break;
     }
@@ -76,6 +88,49 @@ bool FileDownload::plainUnderHttps(const NetworkSettings& settings, const String
 }
 
 bool FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
+    TransferRetry retry(session_.backoff(), target_.url);
+    for (;;) {
+        if (deadline_.passed()) {
+            return deadlinePassed(call);
+        }
+        int64_t before = onDisk();
+        retryAfter_.reset();
+        try {
+            bool ended = false;
+            {
+                TransferDeadline::Running counting(deadline_);
+                ended = attemptOnce(exchange, call);
+            }
+            if (!retryAfter_) {
+                return ended;
+            }
+            call.close();
+            std::optional<Clock::Duration> delay = retry.afterBusy(status_, *retryAfter_);
+            if (!delay) {
+                return wrongAnswer({status_, false, true});
+            }
+            if (!waitOrStop(*delay)) {
+                return true;
+            }
+        } catch (const DeadlineException&) {
+            return deadlinePassed(call);
+        } catch (const Exception& e) {
+            std::optional<Clock::Duration> delay;
+            if (TransferRetry::isCut(e.getMessage())) {
+                delay = retry.afterCut(e.getMessage(), onDisk() > before);
+            }
+            if (!delay) {
+                throw;
+            }
+            call.abandon();
+            if (!waitOrStop(*delay)) {
+                return true;
+            }
+        }
+    }
+}
+
+bool FileDownload::attemptOnce(ServerExchange& exchange, ServerCall& call) {
     if (target_.digest != nullptr) {
         target_.digest->discard();
     }
@@ -86,6 +141,7 @@ bool FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
     }
     bool whole = false;
     resumeFrom_ = policy_.resume().resumePoint(target_, whole);
+    result_.resumed = result_.resumed || whole || resumeFrom_ > 0;
     if (whole) {
         return end(TransferOutcome::kStored);  // only the file checks follow
     }
@@ -98,7 +154,33 @@ bool FileDownload::attempt(ServerExchange& exchange, ServerCall& call) {
     return followRedirects(exchange, call);
 }
 
+bool FileDownload::waitOrStop(Clock::Duration delay) {
+    if (Backoff::wait(Clock::process(), delay)) {
+        return true;
+    }
+    finish(static_cast<int32_t>(std::max<int64_t>(onDisk(), 0)));
+    return false;
+}
+
+// What arrived stays for a later run.
+bool FileDownload::deadlinePassed(ServerCall& call) {
+    call.abandon();
+    log("LmUpdate: download deadline passed: " + URL::masked(target_.url));
+    return end(TransferOutcome::kBrokeOff, "EC_READ_TIMEOUT: download deadline passed");
+}
+
+bool FileDownload::withinBudget(const ServerCall& call, int64_t bytes, int requests) {
+    return session_.budgetAllows(call.bytesFetched(), bytes + requests * kHeadAllowance);
+}
+
+int64_t FileDownload::onDisk() const {
+    return File(target_.localFile).length();
+}
+
 bool FileDownload::followRedirects(const ServerExchange& exchange, ServerCall& call) {
+    if (!withinBudget(call, target_.size - std::max(resumeFrom_, 0))) {
+        return end(TransferOutcome::kOverBudget);
+    }
     String range = resumeFrom_ > 0 ? "bytes=" + decimalText(resumeFrom_) + "-" : String();
     bool ended = false;
     std::unique_ptr<HttpResponse> response = get(exchange, call, target_.url, range, ended);
@@ -209,6 +291,12 @@ bool FileDownload::fetchSessionId(const NetworkSettings& settings, ServerCall& c
 // size; the size and digest checks decide.
 bool FileDownload::receive(ServerCall& call, HttpResponse& response) {
     bool partial = status_ == 206 && resumeFrom_ >= 0;
+    String retryAfter;
+    if ((status_ == 503 || status_ == 429) &&
+        response.getHeaders().getHeader("Retry-After", retryAfter)) {
+        retryAfter_ = retryAfter;  // the turn decides whether to wait
+        return false;
+    }
     if (status_ != 200 && !partial) {
         return wrongAnswer({status_, false, true});
     }
@@ -235,7 +323,9 @@ bool FileDownload::wrongAnswer(const WrongAnswer& answer) {
 }
 
 bool FileDownload::end(TransferOutcome outcome, const String& detail) {
+    bool resumed = result_.resumed;
     result_ = TransferResult(outcome, status_, detail);
+    result_.resumed = resumed;
     return true;
 }
 
@@ -246,22 +336,23 @@ bool FileDownload::store(ServerCall& call, HttpResponse& response, int32_t from)
     if (body == nullptr) {
         return false;
     }
-    int32_t received = transfer(*body, *file, from, call.timeoutMs());
+    int32_t received = transfer(call, *body, *file, from);
     call.close();
     return finish(received);
 }
 
 // The body into the file from byte from on; the byte count on disk then.
-int32_t FileDownload::transfer(InputStream& body, FileOutputStream& file, int32_t from,
-                               int timeoutMs) {
+int32_t FileDownload::transfer(const ServerCall& call, InputStream& body, FileOutputStream& file,
+                               int32_t from) {
     int32_t received = from;
-    write(file, from, timeoutMs, [&](OutputStream& out, FileTransfer& transfer) {
+    write(call, file, from, call.timeoutMs(), [&](OutputStream& out, FileTransfer& transfer) {
         received = transfer.copy(body, out, from, target_.size);
     });
     return received;
 }
 
-void FileDownload::write(FileOutputStream& file, int32_t from, int timeoutMs,
+void FileDownload::write(const ServerCall& call, FileOutputStream& file, int32_t from,
+                         int timeoutMs,
                          const std::function<void(OutputStream&, FileTransfer&)>& body) {
     if (target_.digest != nullptr) {
         target_.digest->start(target_.localFile, from);
@@ -277,10 +368,12 @@ void FileDownload::write(FileOutputStream& file, int32_t from, int timeoutMs,
     }
     const DownloadOptions& options = session_.options();
     FileTransfer transfer(options.throttleKB, options.pauseSeconds, timeoutMs);
+    transfer.watch(deadline_);
     int32_t size = target_.size;
     transfer.start(size, target_.name, [&](int32_t done) {
         buffered.flush();  // the report's count is on disk
         policy_.progressed(done, size);
+        session_.budget().charge(call.bytesFetched(), std::time(nullptr));  // a kill keeps it
     });
     body(out, transfer);
     out.close();
@@ -290,14 +383,17 @@ std::optional<bool> FileDownload::rebuild(const ServerExchange& exchange, Server
     int64_t fetchedBefore = call.bytesFetched();
     int32_t from = std::max(resumeFrom_, 0);
     bool ended = false;
-    DeltaDownload delta(*target_.delta, target_, [&](const String& url, const String& range) {
-        return get(exchange, call, url, range, ended);
-    });
+    DeltaDownload delta(
+        *target_.delta, target_,
+        [&](const String& url, const String& range) {
+            return get(exchange, call, url, range, ended);
+        },
+        [&](int64_t bytes, int requests) { return withinBudget(call, bytes, requests); });
     DeltaDownload::End end = DeltaDownload::End::kNoAnswer;
     std::unique_ptr<FileOutputStream> file = openLocalFile(from > 0);
     // The requests open their connections as the delta goes.
     int timeoutMs = ConnectionFactory::timeoutMs(exchange.settings());
-    write(*file, from, timeoutMs,
+    write(call, *file, from, timeoutMs,
           [&](OutputStream& out, FileTransfer& transfer) { end = delta.run(from, out, transfer); });
     auto written = static_cast<int32_t>(File(target_.localFile).length());
     switch (end) {
@@ -307,6 +403,8 @@ std::optional<bool> FileDownload::rebuild(const ServerExchange& exchange, Server
             return finish(written);
         case DeltaDownload::End::kNoAnswer:
             return ended;
+        case DeltaDownload::End::kOverBudget:
+            return this->end(TransferOutcome::kOverBudget);
         case DeltaDownload::End::kWholeAnswer:
             deltaOff_ = true;
             log("LmUpdate: delta " + URL::masked(target_.url) + ": the server sent the whole file");

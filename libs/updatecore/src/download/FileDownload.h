@@ -10,6 +10,7 @@
 #include "Vector.h"
 #include "download/DownloadPolicy.h"
 #include "download/DownloadTarget.h"
+#include "download/TransferDeadline.h"
 #include "session/ConnectionFactory.h"
 
 class DeltaDownload;
@@ -36,6 +37,7 @@ enum class TransferOutcome {
     kSessionIdNotSent,  // the session-id request could not be sent
     kNoSettings,        // no usable network settings
     kNoServer,          // every server was tried
+    kOverBudget,        // the daily byte budget has no room for it; what arrived stays
 };
 
 struct TransferResult {
@@ -47,18 +49,20 @@ struct TransferResult {
     int status;  // the last status a server answered this download with
     String detail;
     bool rebuilt = false;  // kStored by a delta
+    bool resumed = false;  // bytes an earlier transfer left were kept
 };
 
 // One file download over the servers in turn: the download session id when
 // plain, the resume point, the delta when the target has one (the full
 // download taking over where it ends), the status and length checks,
 // redirects, the transfer with pacing and progress, and what is kept of a
-// broken-off transfer. The policy holds what packages and firmware do
+// broken-off transfer. A cut transfer or a busy server is tried again at
+// the same server (TransferRetry); the file's deadline and the daily byte
+// budget bound it. The policy holds what packages and firmware do
 // differently.
 class FileDownload {
 public:
-    FileDownload(ServerSession& session, DownloadPolicy& policy, const DownloadTarget& target)
-        : session_(session), policy_(policy), target_(target) {}
+    FileDownload(ServerSession& session, DownloadPolicy& policy, const DownloadTarget& target);
 
     // servers: those a redirect named for this run (empty: the settings').
     TransferResult run(const Vector<String>& servers = Vector<String>());
@@ -66,6 +70,14 @@ public:
 private:
     // One server's turn; true when the download ends with it.
     bool attempt(ServerExchange& exchange, ServerCall& call);
+    // One attempt of that turn.
+    bool attemptOnce(ServerExchange& exchange, ServerCall& call);
+    // Sleeps delay unless a stop signal comes: then the download ends.
+    bool waitOrStop(Clock::Duration delay);
+    bool deadlinePassed(ServerCall& call);
+    // Whether the budget has room for a transfer of bytes (and its heads).
+    bool withinBudget(const ServerCall& call, int64_t bytes, int requests = 1);
+    int64_t onDisk() const;
     bool plain() const;
     bool plainUnderHttps(const NetworkSettings& settings, const String& url) const;
     // The session id into sessionId_; false when the download ended there.
@@ -92,10 +104,12 @@ private:
     bool receive(ServerCall& call, HttpResponse& response);
     bool wrongAnswer(const WrongAnswer& answer);
     bool store(ServerCall& call, HttpResponse& response, int32_t from);
-    int32_t transfer(InputStream& body, FileOutputStream& file, int32_t from, int timeoutMs);
+    int32_t transfer(const ServerCall& call, InputStream& body, FileOutputStream& file,
+                     int32_t from);
     // What body writes from byte from on goes through the target's digest,
-    // and the transfer given to it reports and paces.
-    void write(FileOutputStream& file, int32_t from, int timeoutMs,
+    // and the transfer given to it reports and paces; each report charges
+    // what call has fetched to the byte budget.
+    void write(const ServerCall& call, FileOutputStream& file, int32_t from, int timeoutMs,
                const std::function<void(OutputStream&, FileTransfer&)>& body);
     bool finish(int32_t received);
     bool end(TransferOutcome outcome, const String& detail = String());
@@ -112,4 +126,7 @@ private:
     int32_t resumeFrom_ = 0;
     // A delta ended in the full download (it is not tried again).
     bool deltaOff_ = false;
+    TransferDeadline deadline_;
+    // Of the current attempt: a 503 or 429 came with this Retry-After.
+    std::optional<String> retryAfter_;
 };

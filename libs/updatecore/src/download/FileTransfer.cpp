@@ -5,6 +5,7 @@
 
 #include "StopSignals.h"
 #include "Utils.h"
+#include "download/TransferDeadline.h"
 #include "io/InputStream.h"
 #include "io/OutputStream.h"
 #include "report/ProgressReporter.h"
@@ -44,6 +45,9 @@ int32_t FileTransfer::copy(InputStream& body, OutputStream& out, int32_t receive
         advance(received);
         rate_->received(n);
         pace(n);
+        if (received < end && deadline_ != nullptr && deadline_->passed()) {
+            throw DeadlineException("FileTransfer", __LINE__);
+        }
     }
     return received;
 }
@@ -81,7 +85,11 @@ void FileTransfer::pace(int chunk) {
         if (pauseSeconds_ > 0) {
             Clock::TimePoint start = clock_.now();
             clock_.sleep(std::chrono::seconds(pauseSeconds_));
-            rate_->paused(clock_.now() - start);
+            Clock::Duration pause = clock_.now() - start;
+            rate_->paused(pause);
+            if (deadline_ != nullptr) {
+                deadline_->paused(pause);
+            }
         }
     }
 }

@@ -10,12 +10,13 @@
 
 class InputStream;
 class OutputStream;
+class TransferDeadline;
 
 // Moves a download's body to its file in 1024-byte chunks: a progress
 // report at each further kProgressSteps-th of the size, a log line at each
 // further whole percentage, and the pacing sleeps (pauseSeconds after each
 // throttleKB KiB). A transfer slower than DownloadRate allows ends with the
-// read time-out.
+// read time-out, one past the deadline it watches with DeadlineException.
 class FileTransfer {
 public:
     using Progress = std::function<void(int32_t received)>;
@@ -39,6 +40,10 @@ public:
     // received bytes are on disk now.
     void advance(int32_t received);
 
+    // The file's deadline, told of the pacing pauses and checked at every
+    // chunk.
+    void watch(TransferDeadline& deadline) { deadline_ = &deadline; }
+
     // "Download <name> (<received> of <size>)"
     static String downloadLine(const String& name, int32_t received, int32_t size);
 
@@ -52,6 +57,7 @@ private:
     int timeoutMs_;
     Clock& clock_;
     std::optional<DownloadRate> rate_;  // over the whole file, from start on
+    TransferDeadline* deadline_ = nullptr;
     int32_t size_ = 0;
     String name_;
     Progress progress_;

@@ -51,7 +51,7 @@ String localFileOf(const LmPackageInfo& package) {
 Vector<ProductResult> PackageDownload::run(Vector<LmPackageInfo>& packages) {
     log("Start to download and install your updates");
     Vector<ProductResult> results;
-    for (int i = 0; i < packages.size() && !StopSignals::requested(); ++i) {
+    for (int i = 0; i < packages.size() && !StopSignals::requested() && !overBudget_; ++i) {
         results.add(download(packages, packages[i]));
     }
     if (StopSignals::requested()) {
@@ -94,6 +94,10 @@ ProductResult PackageDownload::download(Vector<LmPackageInfo>& packages, LmPacka
             ProgressReporter::reportDownloadStopped(id, File(localFileOf(package)).length(),
                                                     package.size);
             return {id, ProductOutcome::kStopped};
+        case FetchOutcome::kOverBudget:
+            // What arrived stays for a resume on a later day.
+            overBudget_ = true;
+            return {id, ProductOutcome::kHeldBack, "daily byte budget reached"};
         case FetchOutcome::kTransferFailed:
             break;
     }

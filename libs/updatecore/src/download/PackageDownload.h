@@ -13,7 +13,8 @@ class ServerSession;
 // product's download directory through the fetch pipeline. A package
 // deferred earlier with the same url and digest is not fetched again; a
 // refused or failed one loses its download directory, so that the next
-// run starts it afresh; a stop signal ends the step.
+// run starts it afresh; a stop signal or the daily byte budget ends the
+// step.
 class PackageDownload {
 public:
     // servers: those a redirect named for this run (empty: the settings');
@@ -27,6 +28,8 @@ public:
 
     // How many results are kDownloaded.
     static int accepted(const Vector<ProductResult>& results);
+    // The daily byte budget ended the step.
+    bool overBudget() const { return overBudget_; }
 
 private:
     ProductResult download(Vector<LmPackageInfo>& packages, LmPackageInfo& package);
@@ -35,4 +38,5 @@ private:
 
     PackageFetch fetch_;
     const int32_t runProduct_;
+    bool overBudget_ = false;
 };

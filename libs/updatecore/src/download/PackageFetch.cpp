@@ -1,5 +1,7 @@
 #include "download/PackageFetch.h"
 
+#include <fcntl.h>
+
 #include "Exception.h"
 #include "download/DeltaSource.h"
 #include "install/DiskSpace.h"
@@ -38,6 +40,7 @@ PackageFetch::PackageFetch(ServerSession& session, const Vector<String>& servers
     : session_(session), servers_(servers), tree_(session.options().downloadDir) {}
 
 FetchResult PackageFetch::run(LmPackageInfo& package, FetchPolicy& policy) {
+    restarted_ = false;
     String problem = trust_.metadataProblem(package);
     if (problem.isEmpty()) {
         problem = policy.requestProblem(package, trust_);
@@ -130,6 +133,8 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
             break;
         case TransferOutcome::kStopped:
             return FetchResult(FetchOutcome::kStopped, transfer);
+        case TransferOutcome::kOverBudget:
+            return FetchResult(FetchOutcome::kOverBudget, transfer);
         default:
             return FetchResult(FetchOutcome::kTransferFailed, transfer);
     }
@@ -143,14 +148,27 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
         // is fetched whole, once, and judged on that.
         log("LmUpdate: delta " + URL::masked(package.url) + ": rebuilt file refused (" + problem +
             "): downloading it whole");
-        return checkFile(package, policy, directory,
-                         this->transfer(package, policy, directory, false));
+        return again(package, policy, directory, false);
+    }
+    if (!problem.isEmpty() && transfer.resumed && policy.restartsResumed() && !restarted_) {
+        // The bytes an earlier transfer left were wrong (a file changed
+        // after its record was written): once more from the start.
+        restarted_ = true;
+        log("LmUpdate: resumed file refused (" + problem + "): downloading " +
+            URL::masked(package.url) + " again from the start");
+        directory.openForWriting(package.file, O_TRUNC);
+        return again(package, policy, directory, policy.deltaAllowed());
     }
     if (!problem.isEmpty()) {
         return refuse(package, policy, localFile, problem);
     }
     markDownloaded(package);
     return FetchResult(FetchOutcome::kFetched, transfer);
+}
+
+FetchResult PackageFetch::again(LmPackageInfo& package, FetchPolicy& policy,
+                                const DirectoryHandle& directory, bool delta) {
+    return checkFile(package, policy, directory, transfer(package, policy, directory, delta));
 }
 
 FetchResult PackageFetch::refuse(const LmPackageInfo& package, FetchPolicy& policy,

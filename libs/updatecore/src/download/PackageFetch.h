@@ -24,6 +24,7 @@ enum class FetchOutcome {
     kIncomplete,      // the transfer broke off; what arrived stays for a resume
     kStopped,         // a stop signal ended the transfer
     kTransferFailed,  // no server delivered it: transfer says how
+    kOverBudget,      // the daily byte budget held it back; what arrived stays
 };
 
 struct FetchResult {
@@ -58,6 +59,9 @@ private:
                             const DirectoryHandle& directory, bool delta);
     FetchResult checkFile(LmPackageInfo& package, FetchPolicy& policy,
                           const DirectoryHandle& directory, const TransferResult& transfer);
+    // The file once more, for a reason checkFile gives.
+    FetchResult again(LmPackageInfo& package, FetchPolicy& policy, const DirectoryHandle& directory,
+                      bool delta);
     static FetchResult refuse(const LmPackageInfo& package, FetchPolicy& policy,
                               const String& localFile, const String& reason);
     static void markDownloaded(LmPackageInfo& package);
@@ -67,4 +71,6 @@ private:
     DownloadTree tree_;
     PackageTrust trust_;
     StreamingDigest digest_;
+    // This package's kept bytes were thrown away once already.
+    bool restarted_ = false;
 };

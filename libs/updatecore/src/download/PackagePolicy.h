@@ -30,6 +30,7 @@ public:
     void progressed(int32_t received, int32_t size) override;
     bool nextServerAfter(const WrongAnswer& answer) override;
     bool deltaAllowed() const override { return true; }
+    bool restartsResumed() const override { return true; }
 
     void refuse(const LmPackageInfo& package, const String& localFile,
                 const String& reason) override;

@@ -19,6 +19,7 @@ const ActionResult kActionResults[] = {
     {"update", kUpdateUnauthorized},
     {"update", kUpdateWriteLock},
     {"update", kUpdateUnsafePath},
+    {"update", kUpdateBudgetReached},
     {"delay install", 0},  // the install-package script's exit status
     {"delay install", 1},
     {"delay install", 2},
@@ -37,6 +38,7 @@ const ActionResult kActionResults[] = {
     {"firmware", kFirmwareNoConnection},
     {"firmware", kFirmwareDigest},
     {"firmware", kFirmwareNoSessionId},
+    {"firmware", kFirmwareBudgetReached},
     {"firmware", kInvalidHost},
     {"firmware", kProxyFailed},
     {"firmware", kConnectRefused},

@@ -129,6 +129,9 @@ int FirmwareSession::download(Vector<LmPackageInfo>& packages, const String& ver
             return kFirmwareDigest;
         case FetchOutcome::kNoDirectory:
             return kFirmwareProtocol;
+        case FetchOutcome::kOverBudget:
+            session_.reportBudgetReached();
+            return kFirmwareBudgetReached;
         case FetchOutcome::kIncomplete:
         case FetchOutcome::kStopped:
         case FetchOutcome::kTransferFailed:

@@ -223,7 +223,9 @@ UpdateResult LmUpdateClient::update(int32_t id) {
 
 UpdateResult LmUpdateClient::download(int32_t id) {
     UpdateResult result;
-    result.products = PackageDownload(session_, servers_, id).run(packages_);
+    PackageDownload step(session_, servers_, id);
+    result.products = step.run(packages_);
+    result.overBudget = step.overBudget();
     result.packages = packages_;
     bool any = PackageDownload::accepted(result.products) > 0;
     result.outcome = any ? UpdateResult::Outcome::kDownloaded : UpdateResult::Outcome::kFailed;

@@ -23,6 +23,8 @@ struct UpdateResult {
     Vector<LmPackageInfo> packages;
     // What came of each package.
     Vector<ProductResult> products;
+    // The daily byte budget held packages back.
+    bool overBudget = false;
 };
 
 // The update session of one command run: asks the update servers for

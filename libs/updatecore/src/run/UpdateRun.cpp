@@ -133,7 +133,9 @@ int UpdateRun::run(int32_t id) {
     }
     replaceNewPackages(packages);
     ProgressReporter::reportInstall(id);
-    return endOfInstall(installUnderLocks(id, packages.size()));
+    int result = endOfInstall(installUnderLocks(id, packages.size()));
+    bool installed = result == kUpdateInstalled || result == kUpdateSelfUpdated;
+    return overBudget_ && installed ? kUpdateBudgetReached : result;
 }
 
 // Whoever can rename a directory on the way to the downloads, or change
@@ -189,11 +191,18 @@ std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInf
     for (const ProductResult& product : result.products) {
         record_.note(product);
     }
+    if (result.overBudget) {
+        overBudget_ = true;
+        session.reportBudgetReached();
+    }
     switch (result.outcome) {
         case UpdateResult::Outcome::kUpToDate:
             record_.note({id, ProductOutcome::kUpToDate});
             return kUpdateNothing;
         case UpdateResult::Outcome::kFailed:
+            if (overBudget_) {
+                return kUpdateBudgetReached;
+            }
             return session.lastStatus() == 401 ? kUpdateUnauthorized : kUpdateServerFailed;
         case UpdateResult::Outcome::kDownloaded:
             break;

@@ -45,6 +45,8 @@ private:
     std::optional<DirectoryHandle> area_;
     // The seed cache's cap in bytes; 0 when no seed is kept this run.
     int64_t seedCap_ = 0;
+    // The daily byte budget held a download back.
+    bool overBudget_ = false;
 };
 
 // The options of a run from the command line's values: an empty or missing

@@ -15,6 +15,7 @@ enum class ProductOutcome {
     kFailed,    // not fetched or not installed
     kSkipped,   // not fetched: a deferred package of the same url and digest
     kStopped,   // a stop signal ended its download
+    kHeldBack,  // the daily byte budget had no room for it
 };
 
 struct ProductResult {
