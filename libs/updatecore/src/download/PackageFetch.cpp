@@ -147,7 +147,7 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
                          this->transfer(package, policy, directory, false));
     }
     if (!problem.isEmpty()) {
-        return refuse(package, policy, localFile, problem);
+        return refuse(package, policy, localFile, problem).forContent();
     }
     markDownloaded(package);
     return FetchResult(FetchOutcome::kFetched, transfer);
