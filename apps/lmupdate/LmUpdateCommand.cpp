@@ -97,8 +97,8 @@ int updateAction(const ActionRequest& request) {
         return ResultCode::kUsageError;
     }
     int plainDownload = request.options.hasOption("plain") ? 1 : 0;
-    return runUpdate(id, plainDownload, throttleKB, pauseSeconds, request.downloadDir,
-                     seedCacheMiB);
+    return runUpdate(id, plainDownload, throttleKB, pauseSeconds, request.downloadDir, seedCacheMiB,
+                     request.options.hasOption("retry-now"));
 }
 
 int delayAction(const ActionRequest& request) {
@@ -142,10 +142,10 @@ const ActionSpec kActions[] = {
 
 // Options of the actions and the global options.
 const char* const kOtherOptions[] = {
-    "download-dir",   "verbose",      "h",          "help",       "id",   "plain",
-    "throttle",       "pause",        "keep-files", "arg",        "name", "desc",
-    "lang-code",      "oem",          "serialno",   "parent",     "path", "version",
-    "version-status", "version-desc", "ids",        "seed-cache",
+    "download-dir",   "verbose",      "h",          "help",       "id",        "plain",
+    "throttle",       "pause",        "keep-files", "arg",        "name",      "desc",
+    "lang-code",      "oem",          "serialno",   "parent",     "path",      "version",
+    "version-status", "version-desc", "ids",        "seed-cache", "retry-now",
 };
 
 const ActionSpec* findAction(const String& name) {
@@ -246,6 +246,7 @@ void LmUpdateCommand::usage() {
         "  --throttle <KiB>              Pause after every <KiB> received",
         "  --pause <seconds>             Length of each pause (0: no pacing)",
         "  --seed-cache <MiB>            Cap of the kept package files (--update; 0 empties)",
+        "  --retry-now                   Fetch packages that failed earlier at once (--update)",
         "  --keep-files                  Keep the package files (--delay remove)",
         "  --arg <text>                  Product id or firmware version (--firmware)",
         "  --name <name>                 Product name (--register, --deregister)",

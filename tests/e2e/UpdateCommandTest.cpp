@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "UpdateFixture.h"
 
@@ -443,6 +445,125 @@ TEST_F(UpdateCommandTest, SwappedDownloadParentRunsNoPlantedScript) {
     EXPECT_EQ(root_.read("opt/prod5/payload"), "new");
     EXPECT_EQ(installedVersion(5), "2.0.0.1");
     EXPECT_FALSE(root_.exists("parent-moved/download/5"));
+}
+
+// A package of product 5 that fails, and how often the runs asked for it.
+class FailingPackageTest : public UpdateCommandTest {
+protected:
+    // downloadStatus 200 serves the package, whose script exits with
+    // scriptExit; badDigest announces another MD5.
+    void serve(int downloadStatus, int scriptExit = 0, bool badDigest = false) {
+        ServedFile zip = package(5, scriptExit);
+        Route download = downloadStatus == 200
+                             ? fileRoute("GET /lm-download?path=pkg/p5.zip", zip)
+                             : statusRoute("GET /lm-download?path=pkg/p5.zip", downloadStatus);
+        if (badDigest) {
+            zip.md5 = "0123456789abcdef0123456789abcdef";
+        }
+        startServer(config({
+            textRoute(
+                "POST /lm-update",
+                updateResponse(201, packageXml(5, version2001(), "pkg/p5.zip", zip, "install"))),
+            download,
+        }));
+    }
+
+    long downloads() const {
+        long count = 0;
+        for (const RecordedRequest& request : server_->requests()) {
+            count += request.path == "/lm-download?path=pkg/p5.zip" ? 1 : 0;
+        }
+        return count;
+    }
+
+    // Moves the failure and the end of its skip interval to hours ago.
+    void backDateRecord() const {
+        std::string text = root_.read("conf/lm-failed-packages");
+        std::time_t now = std::time(nullptr);
+        for (auto [name, hoursAgo] : {std::pair<std::string, int>{"failed", 3}, {"until", 2}}) {
+            std::string::size_type at = text.find(name + "=\"");
+            ASSERT_NE(at, std::string::npos) << text;
+            at += name.size() + 2;
+            text.replace(at, text.find('"', at) - at, isoTime(now - hoursAgo * 3600));
+        }
+        root_.write("conf/lm-failed-packages", text);
+    }
+
+    static std::string isoTime(std::time_t time) {
+        std::tm parts{};
+        char text[32];
+        gmtime_r(&time, &parts);
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+        return text;
+    }
+};
+
+struct HeldBackCase {
+    const char* name;
+    int downloadStatus;
+    int scriptExit;
+    bool badDigest;
+    int firstExit;
+    const char* reason;  // of the skip; nullptr: the next run fetches it again
+};
+
+void PrintTo(const HeldBackCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HeldBackTest : public FailingPackageTest, public testing::WithParamInterface<HeldBackCase> {};
+
+TEST_P(HeldBackTest, NextRunFetchesItOnlyWhenTheFailureMayPass) {
+    const HeldBackCase& c = GetParam();
+    serve(c.downloadStatus, c.scriptExit, c.badDigest);
+    ProgramResult first = update(5);
+    EXPECT_EQ(first.exitStatus, c.firstExit) << first.out << first.err;
+    ASSERT_EQ(downloads(), 1);
+    ProgramResult second = update(5);
+    EXPECT_EQ(second.exitStatus, c.reason ? 251 : c.firstExit) << second.out << second.err;
+    EXPECT_EQ(downloads(), c.reason ? 1 : 2);
+    std::string skipped = std::string(": pkg/p5.zip: ") + (c.reason ? c.reason : "");
+    EXPECT_EQ(second.err.find(skipped) != std::string::npos, c.reason != nullptr) << second.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, HeldBackTest,
+    testing::Values(HeldBackCase{"gone410", 410, 0, false, 251, "HTTP 410"},
+                    HeldBackCase{"badDigest", 200, 0, true, 251, "md5 mismatch"},
+                    HeldBackCase{"scriptFails", 200, 2, false, 250, "install script failed"},
+                    HeldBackCase{"serverError", 503, 0, false, 251, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A URL that answers 404: skipped by the next run, fetched by --retry-now.
+TEST_F(FailingPackageTest, NextRunSkipsItUntilRetryNow) {
+    serve(404);
+    ProgramResult first = update(5);
+    EXPECT_EQ(first.exitStatus, 251) << first.out << first.err;
+    EXPECT_EQ(downloads(), 1);
+    ProgramResult second = update(5);
+    EXPECT_EQ(second.exitStatus, 251) << second.out << second.err;
+    EXPECT_EQ(downloads(), 1);
+    EXPECT_NE(second.err.find("LmUpdate: package skipped until "), std::string::npos) << second.err;
+    EXPECT_NE(second.err.find(": pkg/p5.zip: HTTP 404"), std::string::npos) << second.err;
+    EXPECT_NE(second.out.find("EC_LMUPDATE_UPDATE_ERROR"), std::string::npos) << second.out;
+    ProgramResult retry = update(5, {"--retry-now"});
+    EXPECT_EQ(retry.exitStatus, 251) << retry.out << retry.err;
+    EXPECT_EQ(downloads(), 2);
+    EXPECT_EQ(installedVersion(5), "1.0.0.0");
+}
+
+TEST_F(FailingPackageTest, RecordWhoseIntervalEndedIsFetchedAgain) {
+    serve(404);
+    ASSERT_EQ(update(5).exitStatus, 251);
+    ASSERT_EQ(downloads(), 1);
+    backDateRecord();
+    ProgramResult again = update(5);
+    EXPECT_EQ(again.exitStatus, 251) << again.out << again.err;
+    EXPECT_EQ(downloads(), 2);
+    EXPECT_EQ(again.err.find("package skipped"), std::string::npos) << again.err;
+    // The second failure in a row holds it for two hours.
+    std::string record = root_.read("conf/lm-failed-packages");
+    EXPECT_NE(record.find("failures=\"2\""), std::string::npos) << record;
 }
 
 struct FailureCase {

@@ -38,10 +38,12 @@ constexpr int kDefaultSeedCacheMiB = 256;
 // ask the servers, download, install under the install lock and the write
 // lock, record installed and deferred packages. Needs the inventory bound.
 // A non-empty downloadDir replaces the default download directory;
-// seedCacheMiB caps the kept package files (0 empties their cache). Results
-// are the kUpdate... codes.
+// seedCacheMiB caps the kept package files (0 empties their cache);
+// retryNow fetches the product's packages that failed earlier at once.
+// Results are the kUpdate... codes.
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
-              const String& downloadDir = String(), int seedCacheMiB = kDefaultSeedCacheMiB);
+              const String& downloadDir = String(), int seedCacheMiB = kDefaultSeedCacheMiB,
+              bool retryNow = false);
 
 // Asks the servers in turn until one answers and prints its answer: kOk,
 // kPingSettings, kPingFailed or a transport code.

@@ -1,5 +1,8 @@
 #include "download/PackageDownload.h"
 
+#include <ctime>
+#include <optional>
+
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "StateDocument.h"
@@ -12,6 +15,7 @@
 #include "net/URL.h"
 #include "report/ProgressReporter.h"
 #include "report/Report.h"
+#include "state/FailedPackages.h"
 
 namespace {
 
@@ -46,6 +50,31 @@ String localFileOf(const LmPackageInfo& package) {
     return package.path + "/" + package.file;
 }
 
+// The record that keeps package from being fetched now, if any. The
+// product's records of another version or digest go.
+std::optional<FailedPackages::Entry> failedEarlier(const LmPackageInfo& package) {
+    FailedPackages failures;
+    const FailedPackages::Entry* entry = failures.skipping(package, std::time(nullptr));
+    std::optional<FailedPackages::Entry> found;
+    if (entry != nullptr) {
+        found = *entry;
+    }
+    failures.save();
+    return found;
+}
+
+void recordFailure(const LmPackageInfo& package, const String& reason) {
+    FailedPackages failures;
+    failures.recordFailure(package, reason, std::time(nullptr));
+    failures.save();
+}
+
+// Only a 404 or 410 says that the file is not there to fetch; other
+// statuses may pass.
+bool isGone(const TransferResult& transfer) {
+    return transfer.status == 404 || transfer.status == 410;
+}
+
 }  // namespace
 
 Vector<ProductResult> PackageDownload::run(Vector<LmPackageInfo>& packages) {
@@ -76,12 +105,18 @@ ProductResult PackageDownload::download(Vector<LmPackageInfo>& packages, LmPacka
         log("EC_LMUPDATE_DELAY_PACKAGE");
         return {id, ProductOutcome::kSkipped, "deferred"};
     }
+    if (std::optional<FailedPackages::Entry> earlier = failedEarlier(package)) {
+        return skipped(package, *earlier);
+    }
     PackagePolicy policy(fetch_.tree(), packages, package, runProduct_);
     FetchResult fetched = fetch_.run(package, policy);
     switch (fetched.outcome) {
         case FetchOutcome::kFetched:
             return {id, ProductOutcome::kDownloaded};
         case FetchOutcome::kRefused:
+            if (fetched.contentRefused) {
+                recordFailure(package, fetched.reason);
+            }
             return {id, ProductOutcome::kRefused, fetched.reason};
         case FetchOutcome::kNoDirectory:
             return {id, ProductOutcome::kFailed, "cannot create download path"};
@@ -117,5 +152,17 @@ ProductResult PackageDownload::failed(const FetchResult& fetched, const LmPackag
     log("LmUpdate: downloading file failed: " + URL::masked(package.url));
     reportError("EC_LMUPDATE_UPDATE_ERROR");
     policy.discard(package, localFileOf(package));
+    if (isGone(transfer)) {
+        recordFailure(package, "HTTP " + decimalText(transfer.status));
+    }
     return {id, ProductOutcome::kFailed, "no server delivered it"};
+}
+
+// Reported like the failure it repeats, so the run ends as that one did.
+ProductResult PackageDownload::skipped(const LmPackageInfo& package,
+                                       const FailedPackages::Entry& earlier) {
+    log("LmUpdate: package skipped until " + FailedPackages::isoTime(earlier.until) + ": " +
+        URL::masked(package.url) + ": " + earlier.reason);
+    reportError("EC_LMUPDATE_UPDATE_ERROR");
+    return {package.product.id, ProductOutcome::kSkipped, "failed earlier: " + earlier.reason};
 }

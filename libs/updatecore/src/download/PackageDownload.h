@@ -4,6 +4,7 @@
 #include "String.h"
 #include "Vector.h"
 #include "download/PackageFetch.h"
+#include "state/FailedPackages.h"
 #include "state/RunRecord.h"
 
 class PackagePolicy;
@@ -11,10 +12,11 @@ class ServerSession;
 
 // The download step of an update run: every announced package into its
 // product's download directory through the fetch pipeline. A package
-// deferred earlier with the same url and digest is not fetched again; a
-// refused or failed one loses its download directory, so that the next
-// run starts it afresh; a stop signal or the daily byte budget ends the
-// step.
+// deferred earlier with the same url and digest is not fetched again, nor
+// one whose earlier failure will not go away by itself (FailedPackages)
+// while its interval lasts; a refused or failed one loses its download
+// directory, so that the next run starts it afresh; a stop signal or the
+// daily byte budget ends the step.
 class PackageDownload {
 public:
     // servers: those a redirect named for this run (empty: the settings');
@@ -35,6 +37,8 @@ private:
     ProductResult download(Vector<LmPackageInfo>& packages, LmPackageInfo& package);
     ProductResult failed(const FetchResult& fetched, const LmPackageInfo& package,
                          PackagePolicy& policy);
+    static ProductResult skipped(const LmPackageInfo& package,
+                                 const FailedPackages::Entry& earlier);
 
     PackageFetch fetch_;
     const int32_t runProduct_;

@@ -160,7 +160,7 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
         return again(package, policy, directory, policy.deltaAllowed());
     }
     if (!problem.isEmpty()) {
-        return refuse(package, policy, localFile, problem);
+        return refuse(package, policy, localFile, problem).forContent();
     }
     markDownloaded(package);
     return FetchResult(FetchOutcome::kFetched, transfer);

@@ -32,9 +32,17 @@ struct FetchResult {
                          String reason = String())
         : outcome(outcome), transfer(std::move(transfer)), reason(std::move(reason)) {}
 
+    // The same result refused for the file's own content (its digest or
+    // size), which no later fetch of the same package changes.
+    FetchResult forContent() && {
+        contentRefused = true;
+        return std::move(*this);
+    }
+
     FetchOutcome outcome;
     TransferResult transfer;
     String reason;
+    bool contentRefused = false;
 };
 
 // The steps every package and firmware file goes through, once: the trust

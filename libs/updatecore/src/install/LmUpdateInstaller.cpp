@@ -324,8 +324,17 @@ bool LmUpdateInstaller::enterOutcome(LmPackageInfo& package, PackageWorkspace& w
     if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
         return defer(package, work);
     }
-    logScriptFailure(status, package);
+    scriptFailed(status, package);
     return false;
+}
+
+// A script that could not be started (fork failed) says nothing about the
+// package.
+void LmUpdateInstaller::scriptFailed(int status, const LmPackageInfo& package) {
+    logScriptFailure(status, package);
+    if (status != kNotStarted) {
+        scriptFailures_.add(package);
+    }
 }
 
 // The package file becomes its product's seed. A deferred package enters
@@ -420,7 +429,7 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
     if (counted) {
         package.runResult = LmPackageInfo::kInstalled;
     } else {
-        logScriptFailure(status, package);
+        scriptFailed(status, package);
     }
     if (releaseMount(mountPoint, package, *work)) {
         work->removeDownload();

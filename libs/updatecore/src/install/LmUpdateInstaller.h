@@ -54,6 +54,8 @@ public:
     static Vector<String> mountArguments(const String& image, const String& mountPoint);
 
     const Vector<LmPackageInfo>& getPackages() const { return packages_; }
+    // The packages whose install script ran and failed.
+    const Vector<LmPackageInfo>& scriptFailures() const { return scriptFailures_; }
     Vector<LmPackageInfo>& getPackages() { return packages_; }
 
 private:
@@ -64,10 +66,12 @@ private:
     static bool releaseMount(const String& mountPoint, const LmPackageInfo& package,
                              PackageWorkspace& work);
     static bool defer(LmPackageInfo& package, PackageWorkspace& work);
-    static bool enterOutcome(LmPackageInfo& package, PackageWorkspace& work, int status);
+    bool enterOutcome(LmPackageInfo& package, PackageWorkspace& work, int status);
+    void scriptFailed(int status, const LmPackageInfo& package);
     void keepSeed(const LmPackageInfo& package, const PackageWorkspace& work);
 
     Vector<LmPackageInfo> packages_;
+    Vector<LmPackageInfo> scriptFailures_;
     std::optional<DirectoryHandle> downloads_;
     std::optional<DirectoryHandle> area_;
     bool placesGiven_ = false;

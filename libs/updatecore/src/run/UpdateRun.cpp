@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 
@@ -30,6 +31,7 @@
 #include "run/EntryGuard.h"
 #include "run/LmUpdateClient.h"
 #include "session/ServerSession.h"
+#include "state/FailedPackages.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
 #include "state/WriteLock.h"
@@ -72,6 +74,29 @@ bool recordResults(const Vector<LmPackageInfo>& packages) {
         }
     }
     return true;
+}
+
+// A failed install script keeps its package from being fetched again at
+// once; an installed package's record goes.
+void recordScriptOutcomes(const LmUpdateInstaller& installer) {
+    FailedPackages failures;
+    for (const LmPackageInfo& package : installer.scriptFailures()) {
+        failures.recordFailure(package, "install script failed", std::time(nullptr));
+    }
+    for (const LmPackageInfo& package : installer.getPackages()) {
+        if (package.runResult == LmPackageInfo::kInstalled) {
+            failures.forget(package);
+        }
+    }
+    failures.save();
+}
+
+// --retry-now: the product's packages are fetched this run whatever failed
+// before.
+void forgetFailures(int32_t id) {
+    FailedPackages failures;
+    failures.forgetProduct(id);
+    failures.save();
 }
 
 // An installer for the packages of conf/lm-newpkgs; the file is closed
@@ -126,6 +151,9 @@ int UpdateRun::run(int32_t id) {
         return kUpdateUnsafePath;
     }
     trimSeeds();
+    if (options_.retryNow) {
+        forgetFailures(id);
+    }
     Vector<LmPackageInfo> packages;
     std::optional<int> ended = requestAndDownload(id, packages);
     if (ended) {
@@ -235,6 +263,7 @@ int UpdateRun::installAndRecord(int32_t id, int announced) {
         }
         int installed = installer->installAll();
         noteInstalled(*installer);
+        recordScriptOutcomes(*installer);
         if (installed <= 0) {
             return kUpdateInstallFailed;
         }
@@ -285,11 +314,12 @@ String installLockPath() {
 }
 
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
-              const String& downloadDir, int seedCacheMiB) {
+              const String& downloadDir, int seedCacheMiB, bool retryNow) {
     return guarded(kUpdateInstallFailed, "", [&] {
         DownloadOptions options =
             downloadOptions(plainDownload, throttleKB, pauseSeconds, downloadDir);
         options.seedCacheMiB = seedCacheMiB;
+        options.retryNow = retryNow;
         return UpdateRun(std::move(options)).run(id);
     });
 }

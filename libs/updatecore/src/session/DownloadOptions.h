@@ -16,4 +16,6 @@ struct DownloadOptions {
     // --seed-cache: the cap of the kept package files, in MiB (0: none kept,
     // and the cache is emptied).
     int seedCacheMiB = kDefaultSeedCacheMiB;
+    // --retry-now: the run's product forgets its failed packages first.
+    bool retryNow = false;
 };

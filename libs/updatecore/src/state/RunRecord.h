@@ -13,7 +13,7 @@ enum class ProductOutcome {
     kDeferred,  // its script asked to be installed later
     kRefused,   // the refusal rule: metadata, path, space, content, digest, signature
     kFailed,    // not fetched or not installed
-    kSkipped,   // not fetched: a deferred package of the same url and digest
+    kSkipped,   // not fetched: deferred with the same url and digest, or failed earlier
     kStopped,   // a stop signal ended its download
     kHeldBack,  // the daily byte budget had no room for it
 };
