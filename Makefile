@@ -11,7 +11,7 @@ ARM_CONFIGURE = cmake -S . -B $(ARM_BUILD) -DCMAKE_BUILD_TYPE=Release -DLM_BUILD
 	"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)" -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
 PACKAGE_BUILD ?= build-package
 
-.PHONY: all deps build test check demo bench bench-update bench-delta asan interop fuzz arm package package-arm format clean
+.PHONY: all deps build test check demo bench bench-update bench-delta bench-link asan interop fuzz arm package package-arm format clean
 
 all: build
 
@@ -51,6 +51,12 @@ bench-update: $(BUILD)/CMakeCache.txt
 # three generated pairs (see benchmarks/delta/run; BENCH_ARGS passes options).
 bench-delta: $(BUILD)/CMakeCache.txt
 	sh benchmarks/delta/run $(BUILD) $(BENCH_ARGS)
+
+# One update of a 4 MiB package over a slow link that stalls and resets
+# (tools/link_relay.py): extra bytes and time against the ideal, as Markdown
+# (see benchmarks/link/run; BENCH_ARGS passes options).
+bench-link: $(BUILD)/CMakeCache.txt
+	sh benchmarks/link/run $(BUILD) $(BENCH_ARGS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:

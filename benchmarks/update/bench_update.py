@@ -246,12 +246,14 @@ def start_update_server(scratch, source, package, nginx_port, signed=""):
     return proc, port, url
 
 
-def serve_answer_file(directory, source, response):
+def serve_answer_file(directory, source, response, routes=None):
     """The test update server answering every update request with the
-    file response (read again for each request)."""
+    file response (read again for each request), and the other routes
+    given (its configuration format)."""
     config = os.path.join(directory, "config.json")
     with open(config, "w", encoding="ascii") as f:
-        f.write('{"routes": {"POST /lm-update": {"status": 200, "body_file": "%s"}}}' % response)
+        json.dump({"routes": {"POST /lm-update": {"status": 200, "body_file": response},
+                              **(routes or {})}}, f)
     port_file = os.path.join(directory, "port")
     proc = subprocess.Popen(
         [sys.executable, os.path.join(source, "tools/update_server.py"), "--config",

@@ -1,17 +1,11 @@
 #include "TestServer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <strings.h>
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,13 +18,11 @@
 
 #include "RunProgram.h"
 #include "SharedFiles.h"
+#include "ToolProcess.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kStartSeconds = 20;
-constexpr int kStopSeconds = 5;
 
 std::string readWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -228,43 +220,6 @@ RecordedRequest toRequest(const Json& record) {
     return r;
 }
 
-// Reads the child's "PORT <n>" line from fd, at most kStartSeconds.
-int awaitPort(int fd) {
-    std::string seen;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartSeconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) {
-            continue;
-        }
-        char buffer[256];
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        seen.append(buffer, static_cast<size_t>(n));
-        auto at = seen.find("PORT ");
-        if (at != std::string::npos && seen.find('\n', at) != std::string::npos) {
-            return std::atoi(seen.c_str() + at + 5);
-        }
-    }
-    return 0;
-}
-
-// Reaps the stopped server as soon as it is gone (it exits within
-// milliseconds of SIGTERM), or kills it after kStopSeconds.
-void awaitExit(int pid) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
-    while (::waitpid(pid, nullptr, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-            return;
-        }
-        ::usleep(2 * 1000);
-    }
-}
-
 }  // namespace
 
 bool RecordedRequest::hasHeader(const std::string& name) const {
@@ -312,39 +267,15 @@ void TestServer::start(const std::string& configJson, const Options& options) {
         args.push_back("--ipv6");
         host_ = "[::1]";
     }
-    std::vector<char*> argv;
-    for (auto& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    std::string errPath = dir_ + "/stderr.txt";
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(pipeFds[1], 1);
-        int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (errFd >= 0) {
-            ::dup2(errFd, 2);
-        }
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    port_ = pid_ > 0 ? awaitPort(pipeFds[0]) : 0;
-    ::close(pipeFds[0]);
+    process_ = std::make_unique<ToolProcess>(args, dir_ + "/stderr.txt");
+    port_ = process_->port();
     if (port_ == 0) {
         ADD_FAILURE() << "the test server did not start:\n" << errors();
     }
 }
 
 TestServer::~TestServer() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        awaitExit(pid_);
-    }
+    process_.reset();
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+class ToolProcess;
 
 // One HTTP request as the test server received it.
 struct RecordedRequest {
@@ -106,7 +109,7 @@ private:
     std::string dir_;
     std::string scheme_ = "http";
     std::string host_ = "127.0.0.1";
-    int pid_ = -1;
+    std::unique_ptr<ToolProcess> process_;
     int port_ = 0;
 };
 
