@@ -90,6 +90,9 @@ echo 1 >"$scratch/status.1000"
 echo 2 >"$scratch/status.7"
 expect "success statuses give the highest" 2 \
     "update 1000 --throttle 64;update 2000 --throttle 64;update 7 --throttle 64;"
+echo 227 >"$scratch/status.2000"
+expect "a run held back by the byte budget is a success" 2 \
+    "update 1000 --throttle 64;update 2000 --throttle 64;update 7 --throttle 64;"
 echo 251 >"$scratch/status.2000"
 echo 250 >"$scratch/status.7"
 expect "the first failure is the status, later products still run" 251 \
