@@ -38,8 +38,7 @@ std::optional<std::time_t> parseIsoTime(const String& text) {
     std::tm parts{};
     int consumed = 0;
     if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &parts.tm_year, &parts.tm_mon,
-                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec,
-                    &consumed) != 6 ||
+                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &consumed) != 6 ||
         consumed != text.length()) {
         return std::nullopt;
     }
@@ -171,8 +170,7 @@ const FailedPackages::Entry* FailedPackages::skipping(const LmPackageInfo& packa
         return entry.id == package.product.id && !sameKey(entry, package);
     });
     auto found = find(package);
-    if (found == entries_.end() || now >= found->until ||
-        found->until - now > kLongestInterval) {
+    if (found == entries_.end() || now >= found->until || found->until - now > kLongestInterval) {
         return nullptr;
     }
     return &*found;
@@ -245,9 +243,9 @@ std::vector<FailedPackages::Entry>::iterator FailedPackages::find(const LmPackag
 }
 
 void FailedPackages::dropOldest() {
-    auto oldest = std::min_element(
-        entries_.begin(), entries_.end(),
-        [](const Entry& a, const Entry& b) { return a.failed < b.failed; });
+    auto oldest =
+        std::min_element(entries_.begin(), entries_.end(),
+                         [](const Entry& a, const Entry& b) { return a.failed < b.failed; });
     if (oldest != entries_.end()) {
         entries_.erase(oldest);
     }
