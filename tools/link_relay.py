@@ -28,6 +28,21 @@ import sys
 import time
 
 READ, WRITE = selectors.EVENT_READ, selectors.EVENT_WRITE
+# A link holds little in flight: a small receive buffer towards the server
+# keeps it from pushing megabytes into loopback buffers the client never sees.
+UPSTREAM_RCVBUF = 64 * 1024
+
+
+def connect_upstream(port):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, UPSTREAM_RCVBUF)
+    sock.settimeout(5)
+    try:
+        sock.connect(("127.0.0.1", port))
+    except OSError:
+        sock.close()
+        raise
+    return sock
 HEAD_LIMIT = 64 * 1024
 
 
@@ -126,7 +141,7 @@ class Relay:
             self.unavailable_left -= 1
         else:
             try:
-                upstream = socket.create_connection(("127.0.0.1", self.args.target_port), 5)
+                upstream = connect_upstream(self.args.target_port)
             except OSError:
                 abort_socket(client)
                 return

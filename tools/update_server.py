@@ -2,7 +2,7 @@
 """The project's test update server: canned HTTP/1.0 answers on 127.0.0.1
 (or ::1) with fault switches, optional TLS and a forward-proxy mode.
 
-Usage: update_server.py --config FILE --log FILE [--sent FILE] [--port-file FILE]
+Usage: update_server.py --config FILE --log FILE [--sent FILE] [--sndbuf BYTES] [--port-file FILE]
                         [--tls CERT KEY] [--proxy] [--proxy-auth USER:PASS]
                         [--ipv6]
 
@@ -498,6 +498,9 @@ def main():
     parser.add_argument("--proxy", action="store_true")
     parser.add_argument("--proxy-auth")
     parser.add_argument("--ipv6", action="store_true", help="listen on ::1")
+    parser.add_argument("--sndbuf", type=int,
+                        help="send buffer of each connection, in bytes (what --sent counts "
+                        "then stays close to what the peer took)")
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     server = Server(args)
@@ -505,6 +508,8 @@ def main():
     family, address = (socket.AF_INET6, "::1") if args.ipv6 else (socket.AF_INET, "127.0.0.1")
     listener = socket.socket(family, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    if args.sndbuf:
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, args.sndbuf)  # accepted ones inherit it
     listener.bind((address, 0))
     listener.listen(64)
     port = listener.getsockname()[1]

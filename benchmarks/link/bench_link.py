@@ -38,10 +38,15 @@ GOAL_TIME_RATIO = 1.3
 
 
 def start_relay(source, target_port, stats, lifetime):
+    return start_relay_with(source, target_port, stats, lifetime, [
+        "--rate", str(RATE), "--latency-ms", str(LATENCY_MS), "--stall", str(STALL),
+        "--stall-every", str(STALL_EVERY), "--reset-every-seconds", str(RESET_EVERY)])
+
+
+def start_relay_with(source, target_port, stats, lifetime, link):
+    """The relay with the link options given; its process, port and start."""
     argv = [sys.executable, os.path.join(source, "tools/link_relay.py"), str(target_port),
-            "--rate", str(RATE), "--latency-ms", str(LATENCY_MS), "--stall", str(STALL),
-            "--stall-every", str(STALL_EVERY), "--reset-every-seconds", str(RESET_EVERY),
-            "--stats", stats, "--lifetime", str(lifetime)]
+            *link, "--stats", stats, "--lifetime", str(lifetime)]
     proc = subprocess.Popen(argv, stdout=subprocess.PIPE, text=True)
     started = time.monotonic()
     line = proc.stdout.readline()

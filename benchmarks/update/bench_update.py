@@ -246,10 +246,16 @@ def start_update_server(scratch, source, package, nginx_port, signed=""):
     return proc, port, url
 
 
-def serve_answer_file(directory, source, response, routes=None):
+# The server's send buffer when its bytes are counted: what it counts as
+# sent then stays within this of what the client took.
+SENT_SNDBUF = 64 * 1024
+
+
+def serve_answer_file(directory, source, response, routes=None, sent=None):
     """The test update server answering every update request with the
     file response (read again for each request), and the other routes
-    given (its configuration format)."""
+    given (its configuration format); sent: the file where it counts the
+    bytes of each answer."""
     config = os.path.join(directory, "config.json")
     with open(config, "w", encoding="ascii") as f:
         json.dump({"routes": {"POST /lm-update": {"status": 200, "body_file": response},
@@ -257,7 +263,8 @@ def serve_answer_file(directory, source, response, routes=None):
     port_file = os.path.join(directory, "port")
     proc = subprocess.Popen(
         [sys.executable, os.path.join(source, "tools/update_server.py"), "--config",
-         config, "--log", os.path.join(directory, "requests.log"), "--port-file", port_file],
+         config, "--log", os.path.join(directory, "requests.log"), "--port-file", port_file]
+        + (["--sent", sent, "--sndbuf", str(SENT_SNDBUF)] if sent else []),
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.time() + 10
     while not (os.path.exists(port_file) and open(port_file, encoding="ascii").read().strip()):
