@@ -119,6 +119,20 @@ bool checkTlsVerify(const CmdLine& cmdLine) {
     return true;
 }
 
+// "--budget -5" reads as --budget without a value and an option "5": a
+// negative number, not a missing one.
+bool negativeBudget(const CmdLine& cmdLine) {
+    const Vector<String>& names = cmdLine.getNames();
+    for (int i = 0; i + 1 < names.size(); ++i) {
+        if (names[i] == "budget") {
+            const String& next = names[i + 1];
+            return !next.isEmpty() &&
+                   next.view().find_first_not_of("0123456789") == std::string_view::npos;
+        }
+    }
+    return false;
+}
+
 // A number of MiB per day, read strictly, or off.
 bool checkBudget(const CmdLine& cmdLine) {
     BudgetOption& option = budgetOption();
@@ -127,7 +141,7 @@ bool checkBudget(const CmdLine& cmdLine) {
     if (!option.given) {
         return true;
     }
-    if (value.isEmpty()) {
+    if (value.isEmpty() && !negativeBudget(cmdLine)) {
         printLine("LmUpdate: no budget is specified!");
         return false;
     }

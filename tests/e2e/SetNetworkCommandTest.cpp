@@ -343,8 +343,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--tls-verify", "", "--timeout", "x"},
                    "LmUpdate: invalid connection timeout is specified!"},
         RejectCase{"BudgetEmpty", {"--budget"}, "LmUpdate: no budget is specified!"},
-        // A negative number is an option of its own, so the budget is empty.
-        RejectCase{"BudgetNegative", {"--budget", "-5"}, "LmUpdate: no budget is specified!"},
+        RejectCase{"BudgetNegative", {"--budget", "-5"}, "LmUpdate: invalid budget is specified!"},
         RejectCase{"BudgetText", {"--budget", "lots"}, "LmUpdate: invalid budget is specified!"},
         // 0 stands for off inside, but is no budget to type.
         RejectCase{"BudgetZero", {"--budget", "0"}, "LmUpdate: invalid budget is specified!"},
