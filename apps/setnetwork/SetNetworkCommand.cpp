@@ -312,8 +312,22 @@ bool onlySeparateSettings(const CmdLine& cmdLine) {
     return given > 0 && cmdLine.getOptionCount() == 1 + given;
 }
 
+// The settings kept outside the ServerList put into the document for the
+// save of the others, so that the file changes once: kOk, or kFileError
+// when one cannot be stored (nothing is saved then).
+int changeSeparateSettings() {
+    LmNetConfig& config = LmNetConfig::getInstance();
+    const TlsVerifyOption& verify = tlsVerifyOption();
+    const BudgetOption& budget = budgetOption();
+    if ((verify.given && !config.changeVerification(verify.location)) ||
+        (budget.given && !config.changeBudget(budget.mibPerDay))) {
+        return savedStatus(0);
+    }
+    return kOk;
+}
+
 // --tls-verify and --budget alone change only themselves; with other
-// options those are stored as always, then these.
+// options those are stored as always, in the same save.
 int storeOptions(const CmdLine& cmdLine) {
     if (onlySeparateSettings(cmdLine)) {
         int status = applySeparateSettings();
@@ -322,8 +336,8 @@ int storeOptions(const CmdLine& cmdLine) {
         }
         return status;
     }
-    int status = applySettings(false);
-    return status != kOk ? status : applySeparateSettings();
+    int status = changeSeparateSettings();
+    return status != kOk ? status : applySettings(false);
 }
 
 void warnUnauthenticated(const char* setting) {

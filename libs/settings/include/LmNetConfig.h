@@ -54,6 +54,9 @@ public:
     // given) in place of the stored one; 1 when written and a save
     // attempted, 0 when nothing is loaded or the mode cannot be stored.
     int setVerification(const CertLocation& location);
+    // setVerification without the save: false when nothing is loaded or the
+    // mode cannot be stored. For a change saved with others in one write.
+    bool changeVerification(const CertLocation& location);
     // The daily byte budget in MiB: 0 when none is stored, -1 when the stored
     // Budget element's mibPerDay is not a valid value (parseBudget).
     int getBudget();
@@ -62,6 +65,8 @@ public:
     // 1 when written and a save attempted, 0 when nothing is loaded or the
     // value is out of range (nothing changes).
     int setBudget(int mibPerDay);
+    // setBudget without the save: false when nothing changes.
+    bool changeBudget(int mibPerDay);
 
     // Replaces the file at path with the document text of tree as a whole:
     // a document that would not read back, or a failed write, leaves the

@@ -319,12 +319,12 @@ void LmNetConfig::addVerifyParameter(const char* name, const String& value) {
     tree.setAttribute(kVerifyParameterPath, "value", value, index);
 }
 
-int LmNetConfig::setVerification(const CertLocation& location) {
+bool LmNetConfig::changeVerification(const CertLocation& location) {
     bool storable = location.mode == CertLocation::Mode::kSystem ||
                     location.mode == CertLocation::Mode::kNone ||
                     (location.mode == CertLocation::Mode::kPath && !location.file.isEmpty());
     if (!isLoaded() || !storable) {
-        return 0;
+        return false;
     }
     if (!hasNode(kServerVerify) && location.mode != CertLocation::Mode::kSystem) {
         parser_.getTree().addNode("/", "ServerVerify");
@@ -334,6 +334,13 @@ int LmNetConfig::setVerification(const CertLocation& location) {
         addVerifyParameter(kVerifyParameter, "none");
     } else if (location.mode == CertLocation::Mode::kPath) {
         addVerifyParameter(kCertParameter, location.file);
+    }
+    return true;
+}
+
+int LmNetConfig::setVerification(const CertLocation& location) {
+    if (!changeVerification(location)) {
+        return 0;
     }
     save();
     return 1;
@@ -367,10 +374,10 @@ int LmNetConfig::getBudget() {
     return parseBudget(value).value_or(-1);
 }
 
-int LmNetConfig::setBudget(int mibPerDay) {
+bool LmNetConfig::changeBudget(int mibPerDay) {
     bool storable = mibPerDay == 0 || (mibPerDay >= kMinBudgetMiB && mibPerDay <= kMaxBudgetMiB);
     if (!isLoaded() || !storable) {
-        return 0;
+        return false;
     }
     XMLTree& tree = parser_.getTree();
     if (mibPerDay == 0) {
@@ -381,6 +388,13 @@ int LmNetConfig::setBudget(int mibPerDay) {
             tree.addNode("/", kBudgetElement);
         }
         tree.setAttribute(kBudget, kBudgetAttribute, String().append(mibPerDay));
+    }
+    return true;
+}
+
+int LmNetConfig::setBudget(int mibPerDay) {
+    if (!changeBudget(mibPerDay)) {
+        return 0;
     }
     save();
     return 1;
