@@ -11,7 +11,7 @@ ARM_CONFIGURE = cmake -S . -B $(ARM_BUILD) -DCMAKE_BUILD_TYPE=Release -DLM_BUILD
 	"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)" -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
 PACKAGE_BUILD ?= build-package
 
-.PHONY: all deps build test check demo bench bench-update bench-delta bench-link asan interop fuzz arm package package-arm format clean
+.PHONY: all deps build test check demo bench bench-update bench-delta bench-link crash crash-sweep asan interop fuzz arm package package-arm format clean
 
 all: build
 
@@ -26,9 +26,10 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Every test but the power-cut sweep, which has its own stage (crash).
 test: deps
 	$(MAKE) build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE crash
 
 # The fast loop: every test but those labelled slow.
 check: build
@@ -57,6 +58,21 @@ bench-delta: $(BUILD)/CMakeCache.txt
 # (see benchmarks/link/run; BENCH_ARGS passes options).
 bench-link: $(BUILD)/CMakeCache.txt
 	sh benchmarks/link/run $(BUILD) $(BENCH_ARGS)
+
+# Power cuts on a FUSE file system (tools/powercut_fs.py; root and /dev/fuse):
+# crash runs the spread subset of CI, crash-sweep the whole sweep (200 cut
+# points and the failure injection).
+crash: deps
+	sh scripts/install-deps --crash
+	$(MAKE) build
+	cd $(BUILD) && ctest --output-on-failure -L crash
+
+CRASH_POINTS ?= 200
+crash-sweep: deps
+	sh scripts/install-deps --crash
+	cmake --build $(BUILD) -j $(JOBS) --target SetNetwork LmUpdate
+	/usr/bin/python3 tests/crash/power_cut_sweep.py --bin $(BUILD)/bin --source . \
+		--points $(CRASH_POINTS) --faults
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:
