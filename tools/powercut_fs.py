@@ -22,6 +22,8 @@ rename of a file whose data is not durable is recorded as a violation.
 
 Not modelled: writes torn within a block, reordering of metadata, the
 durability of modes, owners and times, extended attributes, special files.
+fstat of a file unlinked while open fails with ENOENT (libfuse2 has no
+path for it).
 It needs Debian's python3-fusepy (libfuse2) and root or user_allow_other.
 """
 
@@ -89,6 +91,9 @@ class Node:
 
 class PowercutFs(fuse.Operations):
     use_ns = True
+    # Ops on a file unlinked while open come without a path (the handle has
+    # the node); utimens gets UTIME_NOW and UTIME_OMIT as they are.
+    flag_nullpath_ok = flag_utime_omit_ok = 1
 
     def __init__(self, args):
         self.args = args
@@ -495,9 +500,12 @@ def main():
     args = parser.parse_args()
     if args.cut_at is not None and args.cut_at < 1:
         parser.error("--cut-at must be at least 1")
+    # hard_remove: an unlinked open file is not renamed to a hidden name (that
+    # rename would be counted and saved); attr_timeout=0: link counts and
+    # sizes as they are now, whichever name changed them.
     Fuse(PowercutFs(args), args.mountpoint, foreground=True, nothreads=True,
          allow_other=True, default_permissions=True, big_writes=True, max_write=131072,
-         hard_remove=True, use_ino=True, fsname="powercut")
+         hard_remove=True, use_ino=True, attr_timeout=0, fsname="powercut")
 
 
 if __name__ == "__main__":
