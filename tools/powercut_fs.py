@@ -14,9 +14,10 @@ Nodes are objects: a rename moves the node, hard links share it.
 the durable tree goes to --save and a JSON summary to --stats. Counted ops:
 create mknod mkdir symlink link unlink rmdir rename write truncate chmod
 chown utimens fsync fsyncdir. --cut-at N: at the N-th counted op, before it
-is applied, the durable state freezes and every process in the caller's
-session is killed (not the tool's own session nor session 0/1); every later
-op fails with EIO. --fail: the first OP whose path (relative to the root; a
+is applied, the durable state freezes and the flow is SIGKILLed: every
+process in the caller's session, its ancestors' and the sessions their
+children made, never a session of the tool or its ancestors nor 0/1; every
+later op fails with EIO. --fail: the first OP whose path (relative to the root; a
 rename's destination) matches GLOB fails once with ERRNO, unapplied. A
 rename of a file whose data is not durable is recorded as a violation.
 
@@ -32,8 +33,10 @@ import errno
 import fnmatch
 import json
 import os
+import signal
 import stat
 import sys
+import threading
 import time
 from collections import Counter
 
@@ -101,7 +104,7 @@ class PowercutFs(fuse.Operations):
         self.handles, self.next_fh = {}, 1
         self.ops, self.by_op = 0, Counter()
         self.cut = self.failed = None
-        self.cut_session = None
+        self.cut_sessions = set()
         self.violations = []
         self.failures = [parse_fail(spec) for spec in args.fail]
 
@@ -140,17 +143,14 @@ class PowercutFs(fuse.Operations):
     def power_cut(self, op, path):
         self.cut = f"{op} {path}"
         _, _, pid = fuse.fuse_get_context()
-        sid = session_of(pid)
-        if sid is not None and sid not in (0, 1, os.getsid(0)):
-            self.cut_session = sid
-            kill_session(sid, pid)
+        self.cut_sessions = flow_sessions(pid)
+        kill_sessions(self.cut_sessions)
 
     def kill_again(self):
-        # A process of the cut session that got away still must not go on.
-        if self.cut_session is not None:
-            _, _, pid = fuse.fuse_get_context()
-            if session_of(pid) == self.cut_session:
-                kill_session(self.cut_session, pid)
+        # A process of the flow that got away still must not go on.
+        _, _, pid = fuse.fuse_get_context()
+        if processes().get(process_of(pid), (0, 0))[1] in self.cut_sessions:
+            kill_sessions(self.cut_sessions)
 
     # Lookups.
     def lookup(self, path):
@@ -401,30 +401,74 @@ def unlink_from(directory, name):
     directory.touch()
 
 
-def session_of(pid):
-    try:
-        with open(f"/proc/{pid}/stat", encoding="ascii", errors="replace") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-    except (OSError, IndexError):
-        return None
-    return None if fields[0] in ("Z", "X") else int(fields[3])
+def processes():
+    """pid -> (parent pid, session) of every live process."""
+    table = {}
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as f:
+                state, ppid, _, sid = f.read().rsplit(")", 1)[1].split()[:4]
+        except (OSError, IndexError, ValueError):
+            continue
+        if state not in ("Z", "X"):
+            table[int(entry)] = (int(ppid), int(sid))
+    return table
 
 
-def kill_session(sid, caller):
-    """SIGKILLs every live process of session sid until none is left. The
-    caller waits for this op's answer and can only die after it."""
-    deadline = time.monotonic() + 5
-    while time.monotonic() < deadline:
-        alive = [int(p) for p in os.listdir("/proc") if p.isdigit() and session_of(p) == sid]
+def flow_sessions(caller):
+    """The sessions a cut by caller kills: the caller's and its ancestors', and
+    those its members' children made (the client starts some in sessions of
+    their own); never this tool's or its ancestors' (which started the flow),
+    nor session 0 or 1."""
+    table = processes()
+    protected, pid = {0, 1}, os.getpid()
+    while pid in table:
+        protected.add(table[pid][1])
+        pid = table[pid][0]
+    sessions, pid = set(), process_of(caller)
+    while pid in table and table[pid][1] not in protected:
+        sessions.add(table[pid][1])
+        pid = table[pid][0]
+    while True:
+        more = {sid for ppid, sid in table.values() if sid not in sessions | protected
+                and table.get(ppid, (0, 0))[1] in sessions}
+        if not more:
+            return sessions
+        sessions |= more
+
+
+def kill_sessions(sessions):
+    """SIGKILLs every live process of the sessions now, then again in the
+    background until none is left: some can only die once this op is
+    answered (the caller, and any waiting on a lock the caller holds)."""
+    def kill():
+        alive = [pid for pid, (_, sid) in processes().items() if sid in sessions]
         for pid in alive:
             try:
-                os.kill(pid, 9)
+                os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
-        if not [pid for pid in alive if pid != caller]:
-            return
-        time.sleep(0.01)
-    print("powercut_fs: session %d still has live processes" % sid, file=sys.stderr)
+        return alive
+
+    def until_none_left():
+        deadline = time.monotonic() + 10
+        while kill():
+            if time.monotonic() > deadline:
+                print(f"powercut_fs: sessions {sorted(sessions)} still have live "
+                      "processes", file=sys.stderr)
+                return
+            time.sleep(0.01)
+
+    if sessions and kill():
+        threading.Thread(target=until_none_left, daemon=True).start()
+
+
+def process_of(tid):
+    try:
+        with open(f"/proc/{tid}/status", encoding="ascii", errors="replace") as f:
+            return next(int(line.split()[1]) for line in f if line.startswith("Tgid:"))
+    except (OSError, StopIteration):
+        return tid
 
 
 def load_image(top):

@@ -81,8 +81,9 @@ synced file and dirs|             |mkdir d; echo a >d/f; sync d/f; fsyncdir d; f
 unsynced rename|                  |echo a >t; mv t f; echo b >u; sync u; mv u g |grep -q '"rename t -> f: data not durable"' stats && ! grep -q 'rename u' stats
 rename not durable|               |echo a >t; sync t; fsyncdir .; mv t f        |[ -e save/t ] && [ ! -e save/f ]
 links, modes, owners|             |echo a >f; ln f h; ln -s f s; chmod 640 f; chown 12:34 f; sync f; fsyncdir .|[ save/f -ef save/h ] && [ "$(readlink save/s)" = f ] && [ "$(stat -c %a:%u:%g save/h)" = 640:12:34 ]
-cut kills the flow|--cut-at 5     |sleep 300 & echo $! >../bg; echo a >f; sync f; fsyncdir .; echo b >g; touch ../after|grep -q '"cut": "create g"' stats && [ "$(cat save/f)" = a ] && [ ! -e save/g ] && [ ! -e after ] && grep -q 'did not exit normally' out && grep -q 'mount EIO' out && ! alive "$(cat bg)"
+cut kills the flow|--cut-at 5     |setsid sh -c 'exec sleep 300' & echo $! >../bg; echo a >f; sync f; fsyncdir .; echo b >g; touch ../after|grep -q '"cut": "create g"' stats && [ "$(cat save/f)" = a ] && [ ! -e save/g ] && [ ! -e after ] && grep -q 'did not exit normally' out && grep -q 'mount EIO' out && ! alive "$(cat bg)"
 cut at the first op|--cut-at 1        |touch ../before; echo a >f                   |[ -e before ] && [ ! -e save/f ] && grep -q '"cut": "create f"' stats
+cut by a child in its own session|--cut-at 1|setsid sh -c 'echo a >f'; touch ../after|[ ! -e after ] && grep -q '"cut": "create f"' stats
 injected ENOSPC|--fail write:x*:ENOSPC|/bin/echo a >x1; echo b >x2; sync x2; fsyncdir .|grep -q 'No space left on device' out && [ "$(cat save/x2)" = b ] && grep -q '"failed": "write x1 ENOSPC"' stats
 rename fails on its target|--fail rename:f:EIO|echo a >t; mv t f; ls            |grep -q 'Input/output error' out && grep -q '^t$' out && grep -q '"failed": "rename f EIO"' stats
 unzip and an install script|      |unzip -q ../../pkg.zip -d pkg && cd pkg && ./install && cmp opt/p payload.bin && stat -c %a opt/p|grep -q 'install ok' out && grep -q '^600$' out && grep -q 'exit 0' out && grep -q '"rename": 1' stats && ! grep -q 'opt/p' stats
