@@ -104,7 +104,6 @@ class PowercutFs(fuse.Operations):
         self.handles, self.next_fh = {}, 1
         self.ops, self.by_op = 0, Counter()
         self.cut = self.failed = None
-        self.cut_sessions = set()
         self.violations = []
         self.failures = [parse_fail(spec) for spec in args.fail]
 
@@ -112,7 +111,6 @@ class PowercutFs(fuse.Operations):
     def __call__(self, op, *args):
         if self.cut is not None and op not in AFTER_CUT:
             if op != "getattr" or args[0] != "/":
-                self.kill_again()
                 fail(errno.EIO)
         if op in COUNTED:
             self.ops += 1
@@ -143,21 +141,14 @@ class PowercutFs(fuse.Operations):
     def power_cut(self, op, path):
         self.cut = f"{op} {path}"
         _, _, pid = fuse.fuse_get_context()
-        self.cut_sessions = flow_sessions(pid)
-        kill_sessions(self.cut_sessions)
-
-    def kill_again(self):
-        # A process of the flow that got away still must not go on.
-        _, _, pid = fuse.fuse_get_context()
-        if processes().get(process_of(pid), (0, 0))[1] in self.cut_sessions:
-            kill_sessions(self.cut_sessions)
+        kill_sessions(flow_sessions(pid))
 
     # Lookups.
+    # The kernel resolves paths a component at a time and checks the types
+    # of nodes (EISDIR, ENOTDIR, links of directories) before it asks.
     def lookup(self, path):
         node = self.root
         for name in filter(None, path.split("/")):
-            if not node.is_dir():
-                fail(errno.ENOTDIR)
             node = node.content.get(name)
             if node is None:
                 fail(errno.ENOENT)
@@ -165,10 +156,7 @@ class PowercutFs(fuse.Operations):
 
     def parent(self, path):
         head, name = os.path.split(path.rstrip("/"))
-        directory = self.lookup(head)
-        if not directory.is_dir():
-            fail(errno.ENOTDIR)
-        return directory, name
+        return self.lookup(head), name
 
     def node(self, path, fh=None):
         if fh in self.handles:
@@ -209,16 +197,10 @@ class PowercutFs(fuse.Operations):
         self.lookup(path)
 
     def readlink(self, path):
-        node = self.lookup(path)
-        if not stat.S_ISLNK(node.mode):
-            fail(errno.EINVAL)
-        return node.content
+        return self.lookup(path).content
 
     def opendir(self, path):
-        node = self.lookup(path)
-        if not node.is_dir():
-            fail(errno.ENOTDIR)
-        return self.open_handle(node, path)
+        return self.open_handle(self.lookup(path), path)
 
     def readdir(self, path, fh):
         return [".", ".."] + list(self.node(path, fh).content)
@@ -261,28 +243,16 @@ class PowercutFs(fuse.Operations):
 
     def link(self, target, source):
         node = self.lookup(source)
-        if node.is_dir():
-            fail(errno.EPERM)
-        directory, name = self.parent(target)
-        if name in directory.content:
-            fail(errno.EEXIST)
-        link_into(directory, name, node)
+        link_into(*self.parent(target), node)
         node.ctime = time.time_ns()
 
     def unlink(self, path):
-        self.remove(path, False)
+        unlink_from(*self.parent(path))
 
     def rmdir(self, path):
-        self.remove(path, True)
-
-    def remove(self, path, is_dir):
-        directory, name = self.parent(path)
-        node = self.lookup(path)
-        if node.is_dir() != is_dir:
-            fail(errno.ENOTDIR if is_dir else errno.EISDIR)
-        if is_dir and node.content:
+        if self.lookup(path).content:
             fail(errno.ENOTEMPTY)
-        unlink_from(directory, name)
+        unlink_from(*self.parent(path))
 
     def rename(self, old, new):
         source_dir, source_name = self.parent(old)
@@ -291,13 +261,8 @@ class PowercutFs(fuse.Operations):
         replaced = target_dir.content.get(target_name)
         if replaced is node:
             return
-        if replaced is not None:
-            if replaced.is_dir() and not node.is_dir():
-                fail(errno.EISDIR)
-            if node.is_dir() and not replaced.is_dir():
-                fail(errno.ENOTDIR)
-            if replaced.is_dir() and replaced.content:
-                fail(errno.ENOTEMPTY)
+        if replaced is not None and replaced.is_dir() and replaced.content:
+            fail(errno.ENOTEMPTY)
         if node.is_file() and bytes(node.content) != node.durable:
             self.violations.append(f"rename {old.lstrip('/')} -> {new.lstrip('/')}: "
                                    "data not durable")
@@ -320,8 +285,6 @@ class PowercutFs(fuse.Operations):
 
     def truncate(self, path, length, fh=None):
         node = self.node(path, fh)
-        if node.is_dir():
-            fail(errno.EISDIR)
         if length < len(node.content):
             del node.content[length:]
         else:
@@ -401,18 +364,20 @@ def unlink_from(directory, name):
     directory.touch()
 
 
+def proc_stat(pid):
+    """(parent pid, session) of a live process or thread, or None."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii", errors="replace") as f:
+            state, ppid, _, sid = f.read().rsplit(")", 1)[1].split()[:4]
+    except (OSError, IndexError, ValueError):
+        return None
+    return None if state in ("Z", "X") else (int(ppid), int(sid))
+
+
 def processes():
     """pid -> (parent pid, session) of every live process."""
-    table = {}
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as f:
-                state, ppid, _, sid = f.read().rsplit(")", 1)[1].split()[:4]
-        except (OSError, IndexError, ValueError):
-            continue
-        if state not in ("Z", "X"):
-            table[int(entry)] = (int(ppid), int(sid))
-    return table
+    entries = ((int(e), proc_stat(e)) for e in os.listdir("/proc") if e.isdigit())
+    return {pid: entry for pid, entry in entries if entry}
 
 
 def flow_sessions(caller):
@@ -425,7 +390,8 @@ def flow_sessions(caller):
     while pid in table:
         protected.add(table[pid][1])
         pid = table[pid][0]
-    sessions, pid = set(), process_of(caller)
+    sessions, pid = set(), caller
+    table[caller] = proc_stat(caller) or (0, 0)  # a thread, maybe, unlisted
     while pid in table and table[pid][1] not in protected:
         sessions.add(table[pid][1])
         pid = table[pid][0]
@@ -461,14 +427,6 @@ def kill_sessions(sessions):
 
     if sessions and kill():
         threading.Thread(target=until_none_left, daemon=True).start()
-
-
-def process_of(tid):
-    try:
-        with open(f"/proc/{tid}/status", encoding="ascii", errors="replace") as f:
-            return next(int(line.split()[1]) for line in f if line.startswith("Tgid:"))
-    except (OSError, StopIteration):
-        return tid
 
 
 def load_image(top):
