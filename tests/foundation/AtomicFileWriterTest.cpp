@@ -1,6 +1,7 @@
 #include "io/AtomicFileWriter.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,6 +211,26 @@ TEST_F(AtomicFileWriterTest, AFailedCommitKeepsTheOldFile) {
         }
         EXPECT_EQ(ioError([&] { out.commit(); }), path() + ": File too large");
     }
+    EXPECT_EQ(root_.read("conf/state"), "old content\n");
+    EXPECT_EQ(entries(), std::vector<std::string>{"state"});
+}
+
+// No descriptor can be opened any more: the directory that would make the
+// rename durable cannot be opened, so the save fails and publishes nothing.
+TEST_F(AtomicFileWriterTest, ADirectoryThatCannotBeSyncedFailsTheSave) {
+    AtomicFileWriter out(path());
+    out.write("new content\n");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    int lowestFree = dup(0);
+    ASSERT_GE(lowestFree, 0);
+    close(lowestFree);
+    rlimit exhausted = saved;
+    exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+    std::string message = ioError([&] { out.commit(); });
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(message, path() + ": Too many open files");
     EXPECT_EQ(root_.read("conf/state"), "old content\n");
     EXPECT_EQ(entries(), std::vector<std::string>{"state"});
 }

@@ -36,8 +36,11 @@ public:
     // Drops what was written and removes the temporary file; the target
     // stays untouched. Nothing happens after commit().
     void close() override;
-    // Writes out, syncs and renames the temporary file over the target.
-    // The stream is closed afterwards, whether it succeeded or not.
+    // Writes out, syncs and renames the temporary file over the target,
+    // then syncs the directory. The stream is closed afterwards, whether it
+    // succeeded or not. A failure before the rename keeps the old file; one
+    // of the directory sync after it raises as well, the new content in
+    // place but perhaps not surviving a power cut.
     void commit();
 
     // The replacement gets exactly these permission bits instead of the old

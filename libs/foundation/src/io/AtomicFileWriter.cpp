@@ -12,6 +12,7 @@
 #include "Exception.h"
 #include "Utils.h"
 #include "io/File.h"
+#include "io/FileDescriptor.h"
 
 namespace {
 
@@ -51,16 +52,6 @@ mode_t defaultMode() {
     mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
-}
-
-// Makes the rename itself durable; the content is already in place, so a
-// failure here is not worth failing the save for.
-void syncDirectory(const String& directory) {
-    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)::fsync(fd);
-        ::close(fd);
-    }
 }
 
 }  // namespace
@@ -161,6 +152,9 @@ void AtomicFileWriter::closeDescriptor() {
     }
 }
 
+// The directory is opened before the rename, so that one that cannot be
+// synced fails the save before anything is published. A failed sync after
+// the rename still fails it: the new name may not survive a power cut.
 void AtomicFileWriter::commit() {
     checkOpen();
     try {
@@ -169,17 +163,24 @@ void AtomicFileWriter::commit() {
         if (::fsync(fd_) != 0) {
             fail(errno, __LINE__);
         }
+        FileDescriptor directory(
+            ::open(directoryOf(target_.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!directory.isOpen()) {
+            fail(errno, __LINE__);
+        }
         closeDescriptor();
         if (::rename(tempPath_.c_str(), target_.path.c_str()) != 0) {
+            fail(errno, __LINE__);
+        }
+        tempPath_ = String();
+        if (::fsync(directory.get()) != 0) {
             fail(errno, __LINE__);
         }
     } catch (...) {
         discard();
         throw;
     }
-    tempPath_ = String();
     setClosed();
-    syncDirectory(directoryOf(target_.path));
 }
 
 void AtomicFileWriter::close() {
