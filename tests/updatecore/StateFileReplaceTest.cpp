@@ -61,6 +61,9 @@ struct Case {
     std::string (*old)();
     // Saves a new document; true when it reports success.
     std::function<bool()> save;
+    // The size files may grow to: the old file's size lets a save that first
+    // shrinks it succeed, so a replacement made of two saves loses the entry.
+    bool limitAtOldSize = false;
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -81,7 +84,7 @@ TEST_P(StateFileReplaceTest, AFailedSaveKeepsTheOldFile) {
     root.write(c.file, c.old());
     bool saved = true;
     {
-        FileSizeLimit limit(16);
+        FileSizeLimit limit(c.limitAtOldSize ? c.old().size() : 16);
         if (!limit.active()) {
             GTEST_SKIP() << "cannot limit the file size";
         }
@@ -112,6 +115,22 @@ INSTANTIATE_TEST_SUITE_P(
                              product.info.id = 7;
                              return LmUpdateStore().registerProduct(7, product);
                          }},
+                    Case{"RegisterProductInOneSave", kInventoryFile, inventory,
+                         [] {
+                             LmProduct product{LmVersionInfo("R2", "s", "d"), LmProductInfo()};
+                             product.info.id = 7;
+                             return LmUpdateStore().registerProduct(7, product);
+                         },
+                         true},
+                    Case{"ReplaceProductInOneSave", kInventoryFile, inventory,
+                         [] {
+                             LmUpdateStore store;
+                             LmProduct product{LmVersionInfo("R2", "s", "d"), LmProductInfo()};
+                             product.info.id = 7;
+                             product.info.name = "seven";
+                             return bound(store, kInventoryFile).replaceProduct(product);
+                         },
+                         true},
                     Case{"RemoveProduct", kInventoryFile, inventory,
                          [] {
                              LmUpdateStore store;
@@ -127,6 +146,18 @@ INSTANTIATE_TEST_SUITE_P(
                              info.url = "http://h/b.zip";
                              return bound(store, kPartialFilesFile).setPartialFile(9, info);
                          }},
+                    Case{"ReplacePartialFileInOneSave", kPartialFilesFile, partialFiles,
+                         [] {
+                             LmUpdateStore store;
+                             LmPartialFileInfo info;
+                             info.productID = 7;
+                             info.url = "http://h/a-2.0.zip";
+                             info.path = "/download/a-2.0.zip";
+                             info.size = 100;
+                             info.actualSize = 50;
+                             return bound(store, kPartialFilesFile).setPartialFile(7, info);
+                         },
+                         true},
                     Case{"RemovePartialFile", kPartialFilesFile, partialFiles,
                          [] {
                              LmUpdateStore store;
