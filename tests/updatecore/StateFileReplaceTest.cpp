@@ -9,7 +9,9 @@
 
 #include "FileSizeLimit.h"
 #include "InstallRoot.h"
+#include "StateDocument.h"
 #include "TempRoot.h"
+#include "run/DelayPackageActions.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
 
@@ -47,6 +49,17 @@ LmPackageInfo package(int32_t id) {
     p.product.name = "N";
     p.version = LmVersionInfo("2.0", "s", "d");
     return p;
+}
+
+// A readable deferred list holding an older package of product 7.
+std::string deferredList() {
+    LmPackageInfo older = package(7);
+    older.file = "a.zip";
+    Vector<LmPackageInfo> list(0, 1);
+    list.add(older);
+    String document;
+    EXPECT_TRUE(packageListDocument(list, document));
+    return document.str();
 }
 
 // Binds a store to relative below the root.
@@ -171,6 +184,14 @@ INSTANTIATE_TEST_SUITE_P(
                              list.add(package(8));
                              return savePackages(list, installPath(kDelayPackagesFile));
                          }},
+                    Case{"DeferInOneSave", kDelayPackagesFile, deferredList,
+                         [] {
+                             addDelayPackage(package(7), 0);
+                             Vector<LmPackageInfo> list;
+                             return StateDocument().getDelayPackages(list) == 0 &&
+                                    list.size() == 1 && list[0].file == "new.zip";
+                         },
+                         true},
                     Case{"EmptyDelayPackages", kDelayPackagesFile, packageList,
                          [] { return createDelayPackagesFile(); }}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });

@@ -7,6 +7,7 @@
 #include "Utils.h"
 #include "io/FileInputStream.h"
 #include "io/OutputStream.h"
+#include "io/StringOutputStream.h"
 #include "report/Report.h"
 #include "state/LmDocumentWriter.h"
 #include "state/LmUpdateStore.h"
@@ -157,6 +158,17 @@ bool savePackages(const Vector<LmPackageInfo>& list, const String& path) {
         return false;
     }
     return writeDocument(*tree, path, "LmUpdate: save package file failed: ");
+}
+
+bool packageListDocument(const Vector<LmPackageInfo>& list, String& document) {
+    std::unique_ptr<XMLTree> tree = packageListTree(list, true);
+    if (!tree) {
+        return false;
+    }
+    StringOutputStream out;
+    tree->write(out);
+    document = out.getString();
+    return true;
 }
 
 int writePackageList(OutputStream& to, const Vector<LmPackageInfo>& list) {

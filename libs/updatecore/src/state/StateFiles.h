@@ -34,6 +34,9 @@ bool createDelayPackagesFile();
 // Writes the packages (those with a product id) as a package-list file.
 // False when the file could not be written (logged).
 bool savePackages(const Vector<LmPackageInfo>& list, const String& path);
+// The package-list document of the packages with a product id, as
+// savePackages writes it, made in memory; false when no tree can be made.
+bool packageListDocument(const Vector<LmPackageInfo>& list, String& document);
 // Writes every package as a package-list document to `to` (nothing for an
 // empty list). The number of packages.
 int writePackageList(OutputStream& to, const Vector<LmPackageInfo>& list);
