@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <ctime>
+
 #include <string>
 
 #include "String.h"
@@ -46,6 +48,13 @@ public:
     // The replacement gets exactly these permission bits instead of the old
     // file's: a file holding secrets is stored 0600 whatever it was.
     void forceMode(mode_t mode) { target_.mode = mode; }
+
+    // Removes the temporary files a save of path left behind when it was
+    // cut off (".NAME.XXXXXX" beside the file) that were last written
+    // before olderThan; a save in progress writes its file within
+    // milliseconds. Nothing reads them, so this only frees the space. The
+    // number removed.
+    static int removeStaleTemporaries(const String& path, time_t olderThan);
 
     const String& getPath() const { return path_; }
     // The temporary file being written; empty once committed or closed.

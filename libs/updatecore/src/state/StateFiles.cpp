@@ -3,12 +3,15 @@
 #include <memory>
 
 #include "InstallRoot.h"
+#include "LmNetConfig.h"
 #include "SystemLog.h"
 #include "Utils.h"
+#include "io/AtomicFileWriter.h"
 #include "io/FileInputStream.h"
 #include "io/OutputStream.h"
 #include "io/StringOutputStream.h"
 #include "report/Report.h"
+#include "state/ByteBudget.h"
 #include "state/LmDocumentWriter.h"
 #include "state/LmUpdateStore.h"
 #include "state/PlatformDetector.h"
@@ -142,6 +145,16 @@ String lastUpdateInfo(const LastUpdateTexts& texts, int32_t productID) {
 
 String getLastUpdateInfo(int32_t productID) {
     return lastUpdateInfo(readLastUpdateTexts(), productID);
+}
+
+void removeStaleTemporaryFiles(time_t now) {
+    // No save takes this long; a temporary file this old was cut off.
+    constexpr time_t kStaleAfter = 3600;
+    for (const char* relative :
+         {kInventoryFile, kPartialFilesFile, kDelayPackagesFile, kFailedPackagesFile,
+          kNewPackagesFile, ByteBudget::kFile, LmNetConfig::kSettingsFile}) {
+        AtomicFileWriter::removeStaleTemporaries(installPath(relative), now - kStaleAfter);
+    }
 }
 
 bool createPartialFilesFile() {

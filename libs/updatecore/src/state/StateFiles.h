@@ -4,6 +4,7 @@
 // store: creating them, the last-update texts, and package lists.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <unordered_map>
 
@@ -26,6 +27,10 @@ LastUpdateTexts readLastUpdateTexts();
 String lastUpdateInfo(const LastUpdateTexts& texts, int32_t productID);
 // Both steps for one product.
 String getLastUpdateInfo(int32_t productID);
+
+// Removes what saves of the state files cut off by a crash or power cut
+// left behind, when last written an hour or more before now.
+void removeStaleTemporaryFiles(time_t now);
 
 // Empty state files, replacing any file; false when that failed.
 bool createPartialFilesFile();
