@@ -57,7 +57,7 @@ void replaceNewPackages(const Vector<LmPackageInfo>& packages) {
     try {
         writeNewPackages(packages);
     } catch (const Exception& e) {
-        log(e.getMessage());
+        log("LmUpdate: cannot write " + e.getMessage());
         File(installPath(kNewPackagesFile)).remove();
     }
 }
