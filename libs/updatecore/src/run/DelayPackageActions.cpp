@@ -27,9 +27,9 @@ bool matches(const LmPackageInfo& package, int32_t id) {
     return package.product.id != -1 && (id == 0 || package.product.id == id);
 }
 
-// Takes the packages of id (0: all) out of list, in memory; false when the
-// list is empty.
-bool dropDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
+// Takes the packages of id (0: all) out of list, in memory, adding their
+// directories to gone; false when the list is empty.
+bool dropDelayed(int32_t id, Vector<LmPackageInfo>& list, Vector<String>& gone) {
     log("LmUpdate: remove delay package id: " + decimalText(id));
     if (list.isEmpty()) {
         log("LmUpdate: NO delay package ");
@@ -38,19 +38,42 @@ bool dropDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
     for (LmPackageInfo& package : list) {
         if (matches(package, id)) {
             package.product.id = -1;
-            if (removeFiles != 0) {
-                LmUpdateInstaller::removeProductDirectory(package.path);
-            }
+            gone.add(package.path);
+        }
+    }
+    return true;
+}
+
+bool listed(const Vector<LmPackageInfo>& list, const String& directory) {
+    for (const LmPackageInfo& package : list) {
+        if (package.product.id != -1 && package.path == directory) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The list is saved before the directories go: a power cut in between
+// leaves a directory nothing names, never an entry naming no directory.
+// One that a package still in the list names stays.
+bool saveDelayed(const Vector<LmPackageInfo>& list, const Vector<String>& gone, int removeFiles) {
+    if (!savePackages(list, installPath(kDelayPackagesFile))) {
+        return false;
+    }
+    for (const String& directory : gone) {
+        if (removeFiles != 0 && !listed(list, directory)) {
+            LmUpdateInstaller::removeProductDirectory(directory);
         }
     }
     return true;
 }
 
 int removeDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
-    if (!dropDelayed(id, list, removeFiles)) {
+    Vector<String> gone;
+    if (!dropDelayed(id, list, gone)) {
         return 0;
     }
-    return savePackages(list, installPath(kDelayPackagesFile)) ? kOk : kDelayFailed;
+    return saveDelayed(list, gone, removeFiles) ? kOk : kDelayFailed;
 }
 
 // The package-list document of the deferred packages of id (0: all), made
@@ -157,10 +180,11 @@ void addDelayPackage(const LmPackageInfo& package, int removeFiles) {
         if (state.getDelayPackages(list) != 0 && File(path).exists()) {
             return;
         }
-        dropDelayed(package.product.id, list, removeFiles);
+        Vector<String> gone;
+        dropDelayed(package.product.id, list, gone);
         log("LmUpdate: package id: " + decimalText(package.product.id));
         list.add(package);
-        savePackages(list, path);
+        saveDelayed(list, gone, removeFiles);
     } catch (const Exception& e) {
         log("LmUpdate: " + e.getMessage());
     } catch (const std::exception& e) {
