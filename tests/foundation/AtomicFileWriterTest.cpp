@@ -1,12 +1,16 @@
 #include "io/AtomicFileWriter.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Exception.h"
@@ -212,6 +216,47 @@ TEST_F(AtomicFileWriterTest, AFailedCommitKeepsTheOldFile) {
     }
     EXPECT_EQ(root_.read("conf/state"), "old content\n");
     EXPECT_EQ(entries(), std::vector<std::string>{"state"});
+}
+
+// No descriptor can be opened any more: the directory that would make the
+// rename durable cannot be opened, so the save fails and publishes nothing.
+TEST_F(AtomicFileWriterTest, ADirectoryThatCannotBeSyncedFailsTheSave) {
+    AtomicFileWriter out(path());
+    out.write("new content\n");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    int lowestFree = dup(0);
+    ASSERT_GE(lowestFree, 0);
+    close(lowestFree);
+    rlimit exhausted = saved;
+    exhausted.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+    std::string message = ioError([&] { out.commit(); });
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(message, path() + ": Too many open files");
+    EXPECT_EQ(root_.read("conf/state"), "old content\n");
+    EXPECT_EQ(entries(), std::vector<std::string>{"state"});
+}
+
+// What a cut save leaves is removed once it is old; a save in progress,
+// another file's temporary file and names that only look alike stay.
+TEST_F(AtomicFileWriterTest, OnlyStaleTemporaryFilesOfTheTargetAreRemoved) {
+    const std::vector<std::pair<std::string, time_t>> files = {{".state.Ab3dE9", 1000},
+                                                               {".state.Zz9yX8", 3000},
+                                                               {".other.Ab3dE9", 1000},
+                                                               {".state.Ab3dE", 1000},
+                                                               {".state.Ab3d-9", 1000}};
+    for (const auto& [name, written] : files) {
+        root_.write("conf/" + name, "x");
+        const timespec times[2] = {{written, 0}, {written, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path("conf/" + name).c_str(), times, 0), 0);
+    }
+    EXPECT_EQ(AtomicFileWriter::removeStaleTemporaries(path(), 2000), 1);
+    std::vector<std::string> left = entries();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".other.Ab3dE9", ".state.Ab3d-9", ".state.Ab3dE",
+                                              ".state.Zz9yX8", "state"}));
+    EXPECT_EQ(root_.read("conf/state"), "old content\n");
 }
 
 struct OpenFailureCase {

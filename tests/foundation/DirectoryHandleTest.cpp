@@ -127,6 +127,14 @@ TEST_P(DirectoryHandlePlantTest, OnlyARegularFileIsMoved) {
     expectVictimsUntouched();
 }
 
+// A deferred package's tree is synced before the list naming it: whatever
+// lies in it, nothing is followed, nothing blocks and nothing fails.
+TEST_P(DirectoryHandlePlantTest, ATreeIsSyncedWithoutFollowingWhatLiesInIt) {
+    root_.write("tree/script", "#!/bin/sh\n");
+    EXPECT_NO_THROW(tree().syncTree());
+    expectVictimsUntouched();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Plants, DirectoryHandlePlantTest,
     testing::Values(PlantCase{"Nothing", Plant::kNothing, true, true, ""},

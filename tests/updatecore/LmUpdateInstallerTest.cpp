@@ -21,6 +21,7 @@
 #include "SystemLog.h"
 #include "TempRoot.h"
 #include "TmpfsMount.h"
+#include "install/PackageWorkspace.h"
 
 namespace fs = std::filesystem;
 
@@ -206,6 +207,20 @@ TEST_F(InstallerTest, ScriptExitingOneDefersAndMovesThePackageBelowTheRoot) {
     EXPECT_EQ(packages[0].path.str(), target + "/1_0_0_7");
     EXPECT_TRUE(fs::exists(target + "/1_0_0_7/install-package"));
     EXPECT_FALSE(root().exists("download/5"));
+}
+
+// Under the install lock, a private directory in the area can only be one
+// a cut-off run left; the lock file and other entries stay.
+TEST_F(InstallerTest, WorkspacesLeftByACutOffRunAreRemoved) {
+    for (const char* name : {"tmp/lmupdate-Ab12Cd/unpacked", "tmp/lmupdate-install.lock",
+                             "tmp/lmupdate-Ab12C/x", "tmp/other"}) {
+        root().write(name, "x");
+    }
+    EXPECT_EQ(PackageWorkspace::removeLeftovers(DirectoryHandle::open(root().file("tmp"))), 1);
+    EXPECT_FALSE(root().exists("tmp/lmupdate-Ab12Cd"));
+    EXPECT_TRUE(root().exists("tmp/lmupdate-install.lock"));
+    EXPECT_TRUE(root().exists("tmp/lmupdate-Ab12C/x"));
+    EXPECT_TRUE(root().exists("tmp/other"));
 }
 
 TEST_F(InstallerTest, NonExecutableOrMissingScriptFailsAndNextPackageIsHandled) {

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <ctime>
+
 #include <string>
 
 #include "String.h"
@@ -36,13 +38,23 @@ public:
     // Drops what was written and removes the temporary file; the target
     // stays untouched. Nothing happens after commit().
     void close() override;
-    // Writes out, syncs and renames the temporary file over the target.
-    // The stream is closed afterwards, whether it succeeded or not.
+    // Writes out, syncs and renames the temporary file over the target,
+    // then syncs the directory. The stream is closed afterwards, whether it
+    // succeeded or not. A failure before the rename keeps the old file; one
+    // of the directory sync after it raises as well, the new content in
+    // place but perhaps not surviving a power cut.
     void commit();
 
     // The replacement gets exactly these permission bits instead of the old
     // file's: a file holding secrets is stored 0600 whatever it was.
     void forceMode(mode_t mode) { target_.mode = mode; }
+
+    // Removes the temporary files a save of path left behind when it was
+    // cut off (".NAME.XXXXXX" beside the file) that were last written
+    // before olderThan; a save in progress writes its file within
+    // milliseconds. Nothing reads them, so this only frees the space. The
+    // number removed.
+    static int removeStaleTemporaries(const String& path, time_t olderThan);
 
     const String& getPath() const { return path_; }
     // The temporary file being written; empty once committed or closed.

@@ -16,9 +16,11 @@ public:
     static DirectoryHandle open(const String& path);
 
     // The subdirectory name, created with mode when missing, opened
-    // without following a link. Raises UnsafePathException "PATH: REASON"
+    // without following a link. A directory made here is made durable in
+    // this one before it is returned, so that what a later record says lies
+    // in it survives a power cut. Raises UnsafePathException "PATH: REASON"
     // when name is a link or no directory, IOException when it cannot be
-    // made or opened.
+    // made, synced or opened.
     DirectoryHandle subdirectory(const String& name, mode_t mode = 0755) const;
     // The subdirectory name as subdirectory() opens it, but never made.
     DirectoryHandle existingSubdirectory(const String& name) const;
@@ -50,6 +52,17 @@ public:
     // UnsafePathException "PATH: REASON" when name is a link or no regular
     // file, IOException when it cannot be opened.
     FileDescriptor openForWriting(const String& name, int flags, mode_t mode = 0644) const;
+
+    // Makes the entries created, renamed or removed here durable (fsync).
+    // Raises IOException "PATH: REASON" when it cannot.
+    void sync() const;
+    // Makes everything below durable: each regular file's data and each
+    // directory's entries, this one last. Raises as sync() and syncFile() do.
+    void syncTree() const;
+    // Makes the data of the regular file name durable, never opening it
+    // through a link; raises as openForReading does, IOException when it
+    // cannot be synced.
+    void syncFile(const String& name) const;
 
     // The names of the entries, "." and ".." left out. Raises IOException
     // when the directory cannot be read.

@@ -28,7 +28,7 @@ public:
     bool setLastModified(time_t time);  // keeps the access time
     bool setReadOnly();                 // clears the three write bits
     bool isReadOnly() const;            // readable and the owner write bit clear
-    bool mkdir() const;                 // permission bits 0700
+    bool mkdir() const;                 // permission bits 0700, synced in the parent
     bool mkdirs() const;                // missing parents first
     // Creates the file read-write with permission bits 0600 only when it is
     // absent; true when created.

@@ -1,17 +1,23 @@
 #include "io/AtomicFileWriter.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "Exception.h"
 #include "Utils.h"
 #include "io/File.h"
+#include "io/FileDescriptor.h"
 
 namespace {
 
@@ -53,17 +59,42 @@ mode_t defaultMode() {
     return 0666 & ~mask;
 }
 
-// Makes the rename itself durable; the content is already in place, so a
-// failure here is not worth failing the save for.
-void syncDirectory(const String& directory) {
-    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)::fsync(fd);
-        ::close(fd);
+// Whether name is "." + base + "." and the six letters or digits mkostemp
+// adds.
+bool isTemporaryName(const std::string& name, const std::string& base) {
+    const std::string prefix = "." + base + ".";
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
     }
+    return std::all_of(name.begin() + static_cast<long>(prefix.size()), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 }  // namespace
+
+int AtomicFileWriter::removeStaleTemporaries(const String& path, time_t olderThan) {
+    String target = resolveLinks(path);
+    if (target.isEmpty()) {
+        return 0;
+    }
+    const std::string base = File(target).getName().str();
+    const String directory = directoryOf(target);
+    std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(directory.c_str()), ::closedir);
+    if (!stream) {
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(stream.get())) {
+        struct stat status {};
+        if (!isTemporaryName(entry->d_name, base) ||
+            ::fstatat(::dirfd(stream.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode) || status.st_mtime >= olderThan) {
+            continue;
+        }
+        removed += ::unlinkat(::dirfd(stream.get()), entry->d_name, 0) == 0 ? 1 : 0;
+    }
+    return removed;
+}
 
 AtomicFileWriter::AtomicFileWriter(const String& path) : path_(path), target_(describe(path)) {
     if (target_.path.isEmpty()) {
@@ -161,6 +192,9 @@ void AtomicFileWriter::closeDescriptor() {
     }
 }
 
+// The directory is opened before the rename, so that one that cannot be
+// synced fails the save before anything is published. A failed sync after
+// the rename still fails it: the new name may not survive a power cut.
 void AtomicFileWriter::commit() {
     checkOpen();
     try {
@@ -169,17 +203,24 @@ void AtomicFileWriter::commit() {
         if (::fsync(fd_) != 0) {
             fail(errno, __LINE__);
         }
+        FileDescriptor directory(
+            ::open(directoryOf(target_.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!directory.isOpen()) {
+            fail(errno, __LINE__);
+        }
         closeDescriptor();
         if (::rename(tempPath_.c_str(), target_.path.c_str()) != 0) {
+            fail(errno, __LINE__);
+        }
+        tempPath_ = String();
+        if (::fsync(directory.get()) != 0) {
             fail(errno, __LINE__);
         }
     } catch (...) {
         discard();
         throw;
     }
-    tempPath_ = String();
     setClosed();
-    syncDirectory(directoryOf(target_.path));
 }
 
 void AtomicFileWriter::close() {

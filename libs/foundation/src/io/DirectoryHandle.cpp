@@ -63,8 +63,37 @@ DirectoryHandle DirectoryHandle::subdirectory(const String& name, mode_t mode) c
     }
     if (created) {
         ::fchmod(fd.get(), mode);  // whatever the umask
+        sync();
     }
     return DirectoryHandle(std::move(fd), childPath(name));
+}
+
+void DirectoryHandle::sync() const {
+    if (::fsync(fd_.get()) != 0) {
+        throw failure(path_, std::strerror(errno), __LINE__);
+    }
+}
+
+void DirectoryHandle::syncTree() const {
+    for (const String& name : entryNames()) {
+        struct stat status {};
+        if (::fstatat(fd_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw failure(childPath(name), std::strerror(errno), __LINE__);
+        }
+        if (S_ISDIR(status.st_mode)) {
+            existingSubdirectory(name).syncTree();
+        } else if (S_ISREG(status.st_mode)) {
+            syncFile(name);
+        }
+    }
+    sync();
+}
+
+void DirectoryHandle::syncFile(const String& name) const {
+    FileDescriptor fd = openForReading(name);
+    if (::fsync(fd.get()) != 0) {
+        throw failure(childPath(name), std::strerror(errno), __LINE__);
+    }
 }
 
 FileDescriptor DirectoryHandle::openForWriting(const String& name, int flags, mode_t mode) const {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "io/FileDescriptor.h"
+
 namespace {
 bool statOf(const String& path, struct stat& status) {
     return ::stat(path.c_str(), &status) == 0;
@@ -119,8 +121,16 @@ bool File::isReadOnly() const {
     return canRead() && statOf(path_, status) && (status.st_mode & S_IWUSR) == 0;
 }
 
+// The new name is made durable in the parent, so that a record written
+// later never names a directory a power cut takes away.
 bool File::mkdir() const {
-    return ::mkdir(path_.c_str(), 0700) == 0;
+    if (::mkdir(path_.c_str(), 0700) != 0) {
+        return false;
+    }
+    String parent = getParent();
+    FileDescriptor directory(
+        ::open(parent.isEmpty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return directory.isOpen() && ::fsync(directory.get()) == 0;
 }
 
 bool File::mkdirs() const {

@@ -143,7 +143,7 @@ bool FileDownload::attemptOnce(ServerExchange& exchange, ServerCall& call) {
     resumeFrom_ = policy_.resume().resumePoint(target_, whole);
     result_.resumed = result_.resumed || whole || resumeFrom_ > 0;
     if (whole) {
-        return end(TransferOutcome::kStored);  // only the file checks follow
+        return finish(target_.size);  // only the file checks follow
     }
     policy_.resume().starting(target_);
     if (target_.delta != nullptr && !deltaOff_) {
@@ -442,6 +442,10 @@ bool FileDownload::finish(int32_t received) {
     if (received != target_.size) {
         throw IOException("file size is incorrect", "FileDownload", __LINE__);
     }
+    // Once, not per block: the file and its name must be on disk before
+    // the record that would resume it goes and before it counts as whole.
+    target_.directory->syncFile(File(target_.localFile).getName());
+    target_.directory->sync();
     policy_.resume().completed(target_);
     return end(TransferOutcome::kStored);
 }

@@ -3,8 +3,10 @@
 #include "io/File.h"
 #include "state/PartialFiles.h"
 
-int32_t RecordedResume::resumePoint(const DownloadTarget& target, bool&) {
-    return PartialFiles::resumePoint(target.id, target.url, target.localFile, target.size);
+int32_t RecordedResume::resumePoint(const DownloadTarget& target, bool& whole) {
+    int32_t from = PartialFiles::resumePoint(target.id, target.url, target.localFile, target.size);
+    whole = from > 0 && from == target.size;
+    return from;
 }
 
 void RecordedResume::starting(const DownloadTarget& target) {

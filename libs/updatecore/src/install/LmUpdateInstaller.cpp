@@ -52,6 +52,26 @@ String parentOf(const String& path) {
     return slash < 0 ? String() : path.substring(0, slash);
 }
 
+// What the deferred list will name must survive a power cut before the list
+// does: the files unpacked (the later install-package reads them), the
+// directory moved in, and the directories mkdir -p made above it up to the
+// installation root.
+bool madeDurable(const String& deferred) {
+    try {
+        DirectoryHandle::open(deferred).syncTree();
+        const String root = installRoot();
+        for (String directory = parentOf(deferred);
+             !directory.isEmpty() && directory.length() >= root.length();
+             directory = parentOf(directory)) {
+            DirectoryHandle::open(directory).sync();
+        }
+        return true;
+    } catch (const IOException& e) {
+        log("LmUpdate: cannot write " + e.getMessage());
+        return false;
+    }
+}
+
 Vector<String> scriptArguments(const String& script, const LmPackageInfo& package,
                                const String& source) {
     Vector<String> arguments{argumentZero(script)};
@@ -391,6 +411,9 @@ bool LmUpdateInstaller::defer(LmPackageInfo& package, PackageWorkspace& work) {
     }
     log("move path " + work.path() + ") success");
     work.keep();
+    if (!madeDurable(deferred)) {
+        return false;
+    }
     package.runResult = LmPackageInfo::kDeferred;
     package.path = deferred;
     return true;

@@ -1,5 +1,7 @@
 #include "install/PackageWorkspace.h"
 
+#include <cctype>
+
 #include "Exception.h"
 #include "Vector.h"
 
@@ -26,7 +28,30 @@ Vector<String> packageNames(const DirectoryHandle& downloads, const String& path
     return names;
 }
 
+// The names freshSubdirectory() gives: the prefix and six letters or digits.
+bool isWorkspaceName(const String& name) {
+    if (!name.startsWith(kPrefix) || name.length() != static_cast<int>(sizeof kPrefix) - 1 + 6) {
+        return false;
+    }
+    for (int i = static_cast<int>(sizeof kPrefix) - 1; i < name.length(); ++i) {
+        if (std::isalnum(static_cast<unsigned char>(name.charAt(i))) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+int PackageWorkspace::removeLeftovers(const DirectoryHandle& area) {
+    int removed = 0;
+    for (const String& name : area.entryNames()) {
+        if (isWorkspaceName(name)) {
+            removed += area.removeTree(name) ? 1 : 0;
+        }
+    }
+    return removed;
+}
 
 PackageWorkspace::PackageWorkspace(const DirectoryHandle& downloads, const DirectoryHandle& area,
                                    const LmPackageInfo& package)

@@ -25,6 +25,11 @@ public:
     PackageWorkspace(const PackageWorkspace&) = delete;
     PackageWorkspace& operator=(const PackageWorkspace&) = delete;
 
+    // Removes the private directories of area that a run cut off by a crash
+    // or power cut left; only while the install lock is held, when no other
+    // run has one. The number removed.
+    static int removeLeftovers(const DirectoryHandle& area);
+
     // The private directory's path: the SOURCE of the package's script.
     const String& path() const { return directory_.path(); }
     // Removes the product's download directory (DOWNLOADS/ID) through the

@@ -1,7 +1,5 @@
 #include "run/DelayPackageActions.h"
 
-#include <unistd.h>
-
 #include <exception>
 #include <memory>
 
@@ -14,8 +12,6 @@
 #include "Vector.h"
 #include "install/LmUpdateInstaller.h"
 #include "io/File.h"
-#include "io/FileDescriptor.h"
-#include "io/FileInputStream.h"
 #include "io/PathTrust.h"
 #include "report/Report.h"
 #include "run/EntryGuard.h"
@@ -27,61 +23,61 @@ using namespace ResultCode;
 
 namespace {
 
-// A scratch file made with a unique name, deleted when the object goes.
-class ScratchFile {
-public:
-    ScratchFile() : fd_(createTempFile("delay-packages.", path_)) {}
-    ~ScratchFile() {
-        if (fd_.isOpen()) {
-            fd_.reset();
-            ::unlink(path_.c_str());
-        }
-    }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-
-    bool isOpen() const { return fd_.isOpen(); }
-    const String& path() const { return path_; }
-
-private:
-    String path_;
-    FileDescriptor fd_;
-};
-
-String readWholeFile(const String& path) {
-    FileInputStream in(path);
-    String text;
-    char buffer[1024];
-    int count;
-    while ((count = in.read(buffer, sizeof buffer)) > 0) {
-        text.append(buffer, count);
-    }
-    return text;
-}
-
 bool matches(const LmPackageInfo& package, int32_t id) {
     return package.product.id != -1 && (id == 0 || package.product.id == id);
 }
 
-int removeDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
+// Takes the packages of id (0: all) out of list, in memory, adding their
+// directories to gone; false when the list is empty.
+bool dropDelayed(int32_t id, Vector<LmPackageInfo>& list, Vector<String>& gone) {
     log("LmUpdate: remove delay package id: " + decimalText(id));
     if (list.isEmpty()) {
         log("LmUpdate: NO delay package ");
-        return 0;
+        return false;
     }
     for (LmPackageInfo& package : list) {
         if (matches(package, id)) {
             package.product.id = -1;
-            if (removeFiles != 0) {
-                LmUpdateInstaller::removeProductDirectory(package.path);
-            }
+            gone.add(package.path);
         }
     }
-    return savePackages(list, installPath(kDelayPackagesFile)) ? kOk : kDelayFailed;
+    return true;
+}
+
+bool listed(const Vector<LmPackageInfo>& list, const String& directory) {
+    for (const LmPackageInfo& package : list) {
+        if (package.product.id != -1 && package.path == directory) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The list is saved before the directories go: a power cut in between
+// leaves a directory nothing names, never an entry naming no directory.
+// One that a package still in the list names stays.
+bool saveDelayed(const Vector<LmPackageInfo>& list, const Vector<String>& gone, int removeFiles) {
+    if (!savePackages(list, installPath(kDelayPackagesFile))) {
+        return false;
+    }
+    for (const String& directory : gone) {
+        if (removeFiles != 0 && !listed(list, directory)) {
+            LmUpdateInstaller::removeProductDirectory(directory);
+        }
+    }
+    return true;
+}
+
+int removeDelayed(int32_t id, Vector<LmPackageInfo>& list, int removeFiles) {
+    Vector<String> gone;
+    if (!dropDelayed(id, list, gone)) {
+        return 0;
+    }
+    return saveDelayed(list, gone, removeFiles) ? kOk : kDelayFailed;
 }
 
 // The package-list document of the deferred packages of id (0: all), made
-// through a uniquely named scratch file, never a fixed name in /tmp.
+// in memory: nothing of it needs a file.
 bool statusDocument(int32_t id, Vector<LmPackageInfo>& list, String& document) {
     if (id != 0) {
         for (LmPackageInfo& package : list) {
@@ -93,12 +89,10 @@ bool statusDocument(int32_t id, Vector<LmPackageInfo>& list, String& document) {
             }
         }
     }
-    ScratchFile scratch;
-    if (!scratch.isOpen() || !savePackages(list, scratch.path())) {
-        log("LmUpdate: status delay package, failed to write packages to " + scratch.path());
+    if (!packageListDocument(list, document)) {
+        log("LmUpdate: status delay package, failed to make the package list");
         return false;
     }
-    document = readWholeFile(scratch.path());
     return true;
 }
 
@@ -174,11 +168,10 @@ int delayPackageAction(int32_t id, String& action, int removeFiles) {
     return guarded(kDelayFailed, "LmUpdate: ", [&] { return delaySteps(id, action, removeFiles); });
 }
 
+// The older deferred package goes and the new one comes in one save: a
+// power cut between two would lose both.
 void addDelayPackage(const LmPackageInfo& package, int removeFiles) {
     try {
-        String action = "remove";
-        delayPackageAction(package.product.id, action, removeFiles);
-        log("LmUpdate: package id: " + decimalText(package.product.id));
         Vector<LmPackageInfo> list;
         StateDocument state;
         String path = installPath(kDelayPackagesFile);
@@ -187,8 +180,11 @@ void addDelayPackage(const LmPackageInfo& package, int removeFiles) {
         if (state.getDelayPackages(list) != 0 && File(path).exists()) {
             return;
         }
+        Vector<String> gone;
+        dropDelayed(package.product.id, list, gone);
+        log("LmUpdate: package id: " + decimalText(package.product.id));
         list.add(package);
-        savePackages(list, path);
+        saveDelayed(list, gone, removeFiles);
     } catch (const Exception& e) {
         log("LmUpdate: " + e.getMessage());
     } catch (const std::exception& e) {

@@ -128,13 +128,8 @@ int listSteps(int32_t id, ListForm form) {
 
 int registerSteps(const LmProduct& product) {
     LmUpdateStore& store = LmUpdateStore::instance();
-    Vector<LmProduct> installed(0, 20);
-    LmProduct existing;
-    if (store.getInstalledProducts(installed) > 0 && store.findProduct(product.info.id, existing)) {
-        store.removeProduct(product.info.id);
-    }
     const String text = describe(product.info, product.version.version);
-    if (!store.addProduct(product)) {
+    if (!store.replaceProduct(product)) {
         SystemLog::write("LmUpdate: register product failed: " + text);
         return kRegisterFailed;
     }

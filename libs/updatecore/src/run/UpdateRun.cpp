@@ -19,6 +19,7 @@
 #include "install/InstallArea.h"
 #include "install/InstallLocks.h"
 #include "install/LmUpdateInstaller.h"
+#include "install/PackageWorkspace.h"
 #include "install/SeedCache.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
@@ -56,7 +57,7 @@ void replaceNewPackages(const Vector<LmPackageInfo>& packages) {
     try {
         writeNewPackages(packages);
     } catch (const Exception& e) {
-        log(e.getMessage());
+        log("LmUpdate: cannot write " + e.getMessage());
         File(installPath(kNewPackagesFile)).remove();
     }
 }
@@ -151,6 +152,7 @@ int UpdateRun::run(int32_t id) {
         return kUpdateUnsafePath;
     }
     trimSeeds();
+    removeStaleTemporaryFiles(std::time(nullptr));
     if (options_.retryNow) {
         forgetFailures(id);
     }
@@ -248,7 +250,21 @@ int UpdateRun::installUnderLocks(int32_t id, int announced) {
     if (!writeLock.held()) {
         return kUpdateWriteLock;
     }
+    removeWorkspaceLeftovers();
     return installAndRecord(id, announced);
+}
+
+// Under the install lock no other run has a workspace: what is there was
+// left by one cut off.
+void UpdateRun::removeWorkspaceLeftovers() {
+    try {
+        if (int removed = PackageWorkspace::removeLeftovers(*area_); removed > 0) {
+            log("LmUpdate: removed " + decimalText(removed) +
+                " workspace(s) left by an earlier run");
+        }
+    } catch (const IOException& e) {
+        log("LmUpdate: " + e.getMessage());
+    }
 }
 
 // Installs the packages of conf/lm-newpkgs (under both locks) and records

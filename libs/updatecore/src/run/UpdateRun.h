@@ -36,6 +36,7 @@ private:
     // packages to install.
     std::optional<int> requestAndDownload(int32_t id, Vector<LmPackageInfo>& packages);
     int installUnderLocks(int32_t id, int announced);
+    void removeWorkspaceLeftovers();
     int installAndRecord(int32_t id, int announced);
     void noteInstalled(const LmUpdateInstaller& installer);
 

@@ -132,7 +132,14 @@ bool LmUpdateStore::readPlatformInfo(PlatformInfo& out) const {
 bool LmUpdateStore::addProduct(const LmProduct& product) {
     Vector<LmProduct> products(0, 20);
     getInstalledProducts(products);
-    if (indexOf(products, 0, productKey, product.info.id) >= 0 || !isLoaded()) {
+    if (indexOf(products, 0, productKey, product.info.id) >= 0) {
+        return false;
+    }
+    return appendProduct(product) && save();
+}
+
+bool LmUpdateStore::appendProduct(const LmProduct& product) {
+    if (!isLoaded()) {
         return false;
     }
     std::unique_ptr<XMLTree> entry =
@@ -142,14 +149,13 @@ bool LmUpdateStore::addProduct(const LmProduct& product) {
     }
     appendProductInfo(*entry, product.info, true);
     LmDocumentWriter::appendVersion(*entry, product.version);
-    entry.reset();
-    return save();
+    return true;
 }
 
 // Entries are removed at the position they were read from: reads skip
 // entries with fewer than two children, so a product's index in the list
 // need not be its element's position.
-bool LmUpdateStore::removeProduct(int32_t id) {
+bool LmUpdateStore::dropProduct(int32_t id) {
     Vector<LmProduct> products(0, 20);
     Vector<int> positions(0, 20);
     if (parser_.readInstalledProducts(products, positions) < 1) {
@@ -158,10 +164,21 @@ bool LmUpdateStore::removeProduct(int32_t id) {
     for (int i = indexOf(products, 0, productKey, id); i >= 0;
          i = indexOf(products, i + 1, productKey, id)) {
         if (parser_.getTree().removeNode(kProducts, "", positions[i])) {
-            return save();
+            return true;
         }
     }
     return false;
+}
+
+bool LmUpdateStore::removeProduct(int32_t id) {
+    return dropProduct(id) && save();
+}
+
+// One save: a power cut leaves the old entry or the new one, never neither.
+bool LmUpdateStore::replaceProduct(const LmProduct& product) {
+    while (dropProduct(product.info.id)) {
+    }
+    return appendProduct(product) && save();
 }
 
 bool LmUpdateStore::registerProduct(int32_t id, const LmProduct& product) {
@@ -174,9 +191,8 @@ bool LmUpdateStore::registerProduct(int32_t id, const LmProduct& product) {
             working.info.serialNo = existing.info.serialNo;
             working.info.langCode = existing.info.langCode;
             working.info.OEM = existing.info.OEM;
-            removeProduct(id);
         }
-        return addProduct(working);
+        return replaceProduct(working);
     } catch (const Exception& e) {
         SystemLog::write(e.getMessage());
         return false;
@@ -223,7 +239,7 @@ bool LmUpdateStore::getPartialFile(int32_t productID, LmPartialFileInfo& out) co
     return true;
 }
 
-bool LmUpdateStore::removePartialFile(int32_t productID) {
+bool LmUpdateStore::dropPartialFile(int32_t productID) {
     Vector<LmPartialFileInfo> files(0, 20);
     if (parser_.readPartialFiles(files) < 1) {
         return false;
@@ -231,15 +247,20 @@ bool LmUpdateStore::removePartialFile(int32_t productID) {
     for (int i = indexOf(files, 0, partialKey, productID); i >= 0;
          i = indexOf(files, i + 1, partialKey, productID)) {
         if (parser_.getTree().removeNode("/", "PartialFile", i)) {
-            return save();
+            return true;
         }
     }
     return false;
 }
 
+bool LmUpdateStore::removePartialFile(int32_t productID) {
+    return dropPartialFile(productID) && save();
+}
+
+// One save: a power cut between dropping the old entry and writing the new
+// one would lose what a resume needs.
 bool LmUpdateStore::setPartialFile(int32_t productID, const LmPartialFileInfo& info) {
-    // Removes every earlier entry, so that at most one is left for the product.
-    while (removePartialFile(productID)) {
+    while (dropPartialFile(productID)) {
     }
     if (!isLoaded()) {
         return false;

@@ -44,6 +44,9 @@ public:
     // False, changing nothing, when the id is already installed.
     bool addProduct(const LmProduct& product);
     bool removeProduct(int32_t id);
+    // Puts product in place of every entry of its id (or adds it), in one
+    // save.
+    bool replaceProduct(const LmProduct& product);
     // Binds to the inventory, then adds or replaces; a replaced entry keeps
     // its parent, serialNo, langCode and OEM.
     bool registerProduct(int32_t id, const LmProduct& product);
@@ -64,6 +67,11 @@ public:
     bool getSizeLimit(SizeLimit& out) const;
 
 private:
+    // In memory only; false when there was no entry to drop.
+    bool appendProduct(const LmProduct& product);
+    bool dropProduct(int32_t id);
+    bool dropPartialFile(int32_t productID);
+
     String path_;
     StateDocument parser_;
 };

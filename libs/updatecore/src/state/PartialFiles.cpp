@@ -47,12 +47,14 @@ bool loadPartialFiles(LmUpdateStore& store) {
 }
 
 // The record's actualSize is informative only: a run killed after it was
-// written leaves more on disk, and what is on disk is what resumes.
+// written leaves more on disk, and what is on disk is what resumes. A whole
+// file matches too: the run was cut before it dropped the record, and the
+// digest checks decide.
 bool matchesFile(const LmPartialFileInfo& record, const String& url, const String& localFile,
                  int32_t size, int64_t have) {
     String path = replaceAll(record.path, '$', '/');
     return record.url == url && record.size == size && path.endsWith(localFile) && have > 0 &&
-           have < size;
+           have <= size;
 }
 
 // Writes record in place of any earlier one of its product.
@@ -85,9 +87,10 @@ int32_t PartialFiles::resumePoint(long id, const String& url, const String& loca
     }
     log("find in  LMUPDATE_PARTIAL_FILE");
     int64_t have = File(record.path).length();
-    bool matches = matchesFile(record, url, localFile, size, have);
-    store.removePartialFile(static_cast<int32_t>(id));
-    if (!matches) {
+    // A matching record stays until the download replaces it in one save
+    // (begin, keep) or drops it once the file is whole.
+    if (!matchesFile(record, url, localFile, size, have)) {
+        store.removePartialFile(static_cast<int32_t>(id));
         log("info in LMUPDATE_PARTIAL_FILE did not match real one " + record.path);
         File stale(record.path);
         if (stale.isFile()) {

@@ -9,9 +9,9 @@
 class PartialFiles {
 public:
     // The byte count to resume product id's download of url into localFile
-    // from (the file's length on disk), or kNone. The record is dropped
-    // either way; one that does not match the file on disk takes that file
-    // with it.
+    // from (the file's length on disk; size when the file is whole), or
+    // kNone. A matching record is kept for the download to replace or drop;
+    // one that does not match is dropped and takes the file on disk with it.
     static int32_t resumePoint(long id, const String& url, const String& localFile, int32_t size);
     // Records what localFile holds of a broken-off download, unless the
     // limits forbid keeping it or nothing arrived.

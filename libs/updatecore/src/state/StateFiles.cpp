@@ -3,11 +3,15 @@
 #include <memory>
 
 #include "InstallRoot.h"
+#include "LmNetConfig.h"
 #include "SystemLog.h"
 #include "Utils.h"
+#include "io/AtomicFileWriter.h"
 #include "io/FileInputStream.h"
 #include "io/OutputStream.h"
+#include "io/StringOutputStream.h"
 #include "report/Report.h"
+#include "state/ByteBudget.h"
 #include "state/LmDocumentWriter.h"
 #include "state/LmUpdateStore.h"
 #include "state/PlatformDetector.h"
@@ -143,6 +147,16 @@ String getLastUpdateInfo(int32_t productID) {
     return lastUpdateInfo(readLastUpdateTexts(), productID);
 }
 
+void removeStaleTemporaryFiles(time_t now) {
+    // No save takes this long; a temporary file this old was cut off.
+    constexpr time_t kStaleAfter = 3600;
+    for (const char* relative :
+         {kInventoryFile, kPartialFilesFile, kDelayPackagesFile, kFailedPackagesFile,
+          kNewPackagesFile, ByteBudget::kFile, LmNetConfig::kSettingsFile}) {
+        AtomicFileWriter::removeStaleTemporaries(installPath(relative), now - kStaleAfter);
+    }
+}
+
 bool createPartialFilesFile() {
     return createEmptyDocument(kPartialFilesFile, "PartialFiles");
 }
@@ -157,6 +171,17 @@ bool savePackages(const Vector<LmPackageInfo>& list, const String& path) {
         return false;
     }
     return writeDocument(*tree, path, "LmUpdate: save package file failed: ");
+}
+
+bool packageListDocument(const Vector<LmPackageInfo>& list, String& document) {
+    std::unique_ptr<XMLTree> tree = packageListTree(list, true);
+    if (!tree) {
+        return false;
+    }
+    StringOutputStream out;
+    tree->write(out);
+    document = out.getString();
+    return true;
 }
 
 int writePackageList(OutputStream& to, const Vector<LmPackageInfo>& list) {

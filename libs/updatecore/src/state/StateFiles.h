@@ -4,6 +4,7 @@
 // store: creating them, the last-update texts, and package lists.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <unordered_map>
 
@@ -27,6 +28,10 @@ String lastUpdateInfo(const LastUpdateTexts& texts, int32_t productID);
 // Both steps for one product.
 String getLastUpdateInfo(int32_t productID);
 
+// Removes what saves of the state files cut off by a crash or power cut
+// left behind, when last written an hour or more before now.
+void removeStaleTemporaryFiles(time_t now);
+
 // Empty state files, replacing any file; false when that failed.
 bool createPartialFilesFile();
 bool createDelayPackagesFile();
@@ -34,6 +39,9 @@ bool createDelayPackagesFile();
 // Writes the packages (those with a product id) as a package-list file.
 // False when the file could not be written (logged).
 bool savePackages(const Vector<LmPackageInfo>& list, const String& path);
+// The package-list document of the packages with a product id, as
+// savePackages writes it, made in memory; false when no tree can be made.
+bool packageListDocument(const Vector<LmPackageInfo>& list, String& document);
 // Writes every package as a package-list document to `to` (nothing for an
 // empty list). The number of packages.
 int writePackageList(OutputStream& to, const Vector<LmPackageInfo>& list);
