@@ -960,25 +960,30 @@ TEST_F(LmUpdateClientResumeTest, DownloadIsRecordedBeforeItsFirstByte) {
     EXPECT_LT(output.log.find(saved), output.log.find("GET http://"));
 }
 
-// A run cut after the last byte but before it dropped the record: the file
-// is whole, so nothing is fetched again and the digest checks decide.
-TEST_F(LmUpdateClientResumeTest, RecordOfACompleteFileFetchesNothing) {
-    root().write(kLocalFile, content_);
-    LmPartialFileInfo record;
-    record.productID = kProduct;
-    record.url = kUrl;
-    record.path = String(root().file(kLocalFile));
-    record.size = 10000;
-    record.actualSize = 10000;
-    LmUpdateStore store;
-    ASSERT_TRUE(store.load(installPath(kPartialFilesFile)));
-    ASSERT_TRUE(store.setPartialFile(kProduct, record));
-    TestServer server(serve(fileAnswer()));
-    useServers({host(server)});
-    EXPECT_EQ(runUpdate(), 1);
-    EXPECT_TRUE(downloads(server).empty());
-    EXPECT_EQ(root().read(kLocalFile), content_);
-    EXPECT_FALSE(partialRecord(record));
+// A run cut after the last byte, before it dropped the record or after it
+// but before the install: the file is whole, so nothing is fetched again
+// and the digest checks decide.
+TEST_F(LmUpdateClientResumeTest, CompleteFileFetchesNothingWithOrWithoutItsRecord) {
+    for (bool recorded : {true, false}) {
+        SCOPED_TRACE(recorded ? "recorded" : "record dropped");
+        root().write(kLocalFile, content_);
+        LmPartialFileInfo record;
+        record.productID = kProduct;
+        record.url = kUrl;
+        record.path = String(root().file(kLocalFile));
+        record.size = 10000;
+        record.actualSize = 10000;
+        LmUpdateStore store;
+        ASSERT_TRUE(store.load(installPath(kPartialFilesFile)));
+        ASSERT_TRUE(recorded ? store.setPartialFile(kProduct, record)
+                             : (store.removePartialFile(kProduct), true));
+        TestServer server(serve(fileAnswer()));
+        useServers({host(server)});
+        EXPECT_EQ(runUpdate(), 1);
+        EXPECT_TRUE(downloads(server).empty());
+        EXPECT_EQ(root().read(kLocalFile), content_);
+        EXPECT_FALSE(partialRecord(record));
+    }
 }
 
 TEST_F(LmUpdateClientResumeTest, ListedProductNeverLeavesARecord) {

@@ -148,6 +148,7 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
         // is fetched whole, once, and judged on that.
         log("LmUpdate: delta " + URL::masked(package.url) + ": rebuilt file refused (" + problem +
             "): downloading it whole");
+        directory.openForWriting(package.file, O_TRUNC);
         return again(package, policy, directory, false);
     }
     if (!problem.isEmpty() && transfer.resumed && policy.restartsResumed() && !restarted_) {

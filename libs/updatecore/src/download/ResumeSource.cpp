@@ -5,6 +5,12 @@
 
 int32_t RecordedResume::resumePoint(const DownloadTarget& target, bool& whole) {
     int32_t from = PartialFiles::resumePoint(target.id, target.url, target.localFile, target.size);
+    if (from == kNone && target.size > 0 && File(target.localFile).length() == target.size) {
+        // A run cut after the download ended (its record dropped) and before
+        // the install leaves the file whole: its digests decide, as for a
+        // resumed file, rather than fetching it again.
+        from = target.size;
+    }
     whole = from > 0 && from == target.size;
     return from;
 }
