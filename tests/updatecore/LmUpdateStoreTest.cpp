@@ -435,8 +435,10 @@ TEST_F(StoreTest, FailedSaveIsLoggedAndReported) {
     LmPartialFileInfo info;
     info.productID = 3;
     const std::string log = loggedBy([&] { EXPECT_FALSE(store.setPartialFile(3, info)); });
-    EXPECT_NE(log.find("LmUpdate: save inventory file failed: " + root().file(kPartialFilesFile) +
-                       ": No such file or directory\n"),
+    // The cause, as for every state file, then the step.
+    const std::string cause = root().file(kPartialFilesFile) + ": No such file or directory\n";
+    EXPECT_NE(log.find("LmUpdate: cannot write " + cause + "LmUpdate: save inventory file failed: " +
+                       cause),
               std::string::npos)
         << log;
 }

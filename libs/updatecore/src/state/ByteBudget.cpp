@@ -113,6 +113,6 @@ void ByteBudget::write() const {
         out.write(text.data(), text.length());
         out.commit();
     } catch (const IOException& e) {
-        log("LmUpdate: cannot write " + String(kFile) + ": " + e.getMessage());
+        log("LmUpdate: cannot write " + e.getMessage());
     }
 }

@@ -87,8 +87,15 @@ void LmDocumentWriter::appendPackage(XMLTree& list, const LmPackageInfo& package
 }
 
 void LmDocumentWriter::writeFile(const XMLTree& tree, const String& path) {
-    // Replaced whole: a save that fails half-way keeps the old document.
-    AtomicFileWriter out(path);
-    tree.write(out);
-    out.commit();
+    try {
+        // Replaced whole: a save that fails half-way keeps the old document.
+        AtomicFileWriter out(path);
+        tree.write(out);
+        out.commit();
+    } catch (const IOException& e) {
+        // The cause, in one form for every state file; the caller says
+        // which step failed.
+        log("LmUpdate: cannot write " + e.getMessage());
+        throw;
+    }
 }

@@ -30,6 +30,7 @@ public:
     // Appends one PackageInfo under the root of `list`.
     static void appendPackage(XMLTree& list, const LmPackageInfo& package);
     // Writes the tree (declaration first) to path, replacing the file whole
-    // (AtomicFileWriter). Raises IOException.
+    // (AtomicFileWriter). Logs "LmUpdate: cannot write PATH: ERROR" and
+    // raises IOException when that fails.
     static void writeFile(const XMLTree& tree, const String& path);
 };
