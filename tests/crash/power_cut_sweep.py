@@ -322,12 +322,14 @@ class UpdateFlow(Flow):
     def fetch_bound(self):
         if inventory_versions(self.root).get(self.product) == NEW:
             return 0
-        have = 0
+        if not os.path.exists(self.local_file()):
+            return self.package["size"]
+        have = os.path.getsize(self.local_file())
         record = os.path.join(self.root, "conf/lm-partial-files")
-        if os.path.exists(self.local_file()) and os.path.exists(record):
-            if self.local_file() in open(record, errors="replace").read():
-                have = os.path.getsize(self.local_file())
-        return self.package["size"] - have
+        recorded = os.path.exists(record) and self.local_file() in open(
+            record, errors="replace").read()
+        # A part resumes only with its record; a whole file also without.
+        return self.package["size"] - (have if recorded or have == self.package["size"] else 0)
 
 
 class DeferFlow(UpdateFlow):
@@ -341,7 +343,8 @@ class DeferFlow(UpdateFlow):
             "payload": (random.Random(6).randbytes(32 * 1024), 0o644)})
 
     def steps(self):
-        return [(self.sweep.update_argv(), (0, 2)),
+        # A package still deferred is left to --delay install (251).
+        return [(self.sweep.update_argv(), (0, 2, 251)),
                 (["LmUpdate", "--delay", "install", "--id", "5"], (0, 2, 255))]
 
     def fetch_bound(self):
@@ -455,7 +458,7 @@ FLOWS = [UpdateFlow, DeferFlow, FirmwareFlow, SetNetworkFlow, RegisterFlow]
 SHARES = {"update": 0.3, "defer": 0.3, "firmware": 0.2, "setnetwork": 0.08, "register": 0.12}
 # The state files an update writes, for the failure injection.
 UPDATE_STATE_FILES = ["conf/lm-inventory", "conf/lm-partial-files", "conf/lm-byte-count",
-                      "conf/lm-newpkgs", "conf/lm-lastupdate"]
+                      "conf/lm-newpkgs"]
 
 
 class Sweep:
@@ -550,8 +553,10 @@ class Sweep:
             proc = self.client(argv)
             errors += proc.stderr
             if proc.returncode not in accepted:
+                said = [line for line in (proc.stdout + proc.stderr).splitlines()
+                        if line.startswith(("LmUpdate: ", "EC_"))]
                 return "%s exited %d: %s" % (" ".join(argv[:3]), proc.returncode,
-                                             proc.stderr.strip()[-1500:]), errors
+                                             " | ".join(said)[-1500:]), errors
         return None, errors
 
     def prepare(self, flow):
@@ -583,6 +588,8 @@ class Sweep:
         if fault:
             problems += self.fault_problems(stats, errors, state_file)
         problems += flow.check_cut()
+        if self.keep:
+            shutil.copytree(self.root, os.path.join(self.scratch, "after-cut"), symlinks=True)
         bound = flow.fetch_bound()
         mark = self.server.mark()
         again, _ = self.run_steps(flow, flow.steps())
@@ -594,10 +601,11 @@ class Sweep:
     def fault_problems(stats, errors, state_file):
         if not stats.get("failed"):
             return ["the flow never came to " + state_file]
-        line = "LmUpdate: cannot write " + state_file
-        if line not in errors:
-            return ["%s: no \"%s\" line: %s" % (stats["failed"], line, errors[-1500:])]
-        return []
+        for line in errors.splitlines():
+            if line.startswith("LmUpdate: cannot write ") and (state_file + ": ") in line:
+                return []
+        return ["%s: no \"LmUpdate: cannot write %s: ERROR\" line: %s"
+                % (stats["failed"], state_file, errors[-1500:])]
 
     def report(self, flow, where, problems):
         if problems:
@@ -635,7 +643,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--bin", required=True, help="directory holding LmUpdate and SetNetwork")
     parser.add_argument("--source", required=True, help="source tree (tools, scripts)")
-    parser.add_argument("--points", type=int, default=200, help="cut points over all flows")
+    parser.add_argument("--points", type=int, default=220, help="cut points over all flows")
     parser.add_argument("--flows", default=",".join(SHARES), help="flows to sweep")
     parser.add_argument("--faults", action="store_true", help="also the failure injection")
     parser.add_argument("--verbose", action="store_true", help="print every point")
@@ -650,8 +658,8 @@ def main():
         if args.at:
             flow = next(f for f in FLOWS if f.name == args.flows)(sweep)
             sweep.prepare(flow)
-            sweep.cut_point(flow, args.at)
             sweep.keep = True
+            sweep.cut_point(flow, args.at)
             return
         for flow_class in FLOWS:
             if flow_class.name in args.flows.split(","):
