@@ -437,8 +437,8 @@ TEST_F(StoreTest, FailedSaveIsLoggedAndReported) {
     const std::string log = loggedBy([&] { EXPECT_FALSE(store.setPartialFile(3, info)); });
     // The cause, as for every state file, then the step.
     const std::string cause = root().file(kPartialFilesFile) + ": No such file or directory\n";
-    EXPECT_NE(log.find("LmUpdate: cannot write " + cause + "LmUpdate: save inventory file failed: " +
-                       cause),
+    EXPECT_NE(log.find("LmUpdate: cannot write " + cause +
+                       "LmUpdate: save inventory file failed: " + cause),
               std::string::npos)
         << log;
 }
