@@ -16,7 +16,6 @@ Prints Markdown tables and a last line `fsync per state file: X (max Y)`;
 exits with status 1 when the update did not install the package.
 """
 
-import argparse
 import os
 import re
 import signal
@@ -25,7 +24,7 @@ import sys
 from collections import Counter, defaultdict
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../update"))
-from bench_update import Bench, make_package, serve_answer_file, update_response  # noqa: E402
+from bench_update import Bench, one_run_arguments, serve_package, update_response  # noqa: E402
 
 PACKAGE_MIB = 2
 SYNCS = ("fsync", "fdatasync", "syncfs", "sync_file_range")
@@ -141,24 +140,11 @@ def report(calls, root, package):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--bin", required=True, help="directory holding LmUpdate and SetNetwork")
-    parser.add_argument("--source", required=True, help="source tree (scripts, tools)")
-    parser.add_argument("--timeout", type=int, default=120,
-                        help="seconds after which the update run is stopped")
-    args = parser.parse_args()
+    args = one_run_arguments(__doc__, 120)
     bench = Bench(args)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     try:
-        os.makedirs(os.path.join(bench.scratch, "served"))
-        package = make_package(bench.scratch, PACKAGE_MIB)
-        directory = os.path.join(bench.scratch, "server")
-        os.makedirs(directory)
-        response = os.path.join(directory, "response.xml")
-        server, port = serve_answer_file(directory, bench.source, response,
-                                         {"GET /" + package["name"]: {"body_file":
-                                                                      package["path"]}})
-        bench.procs.append(server)
+        package, response, port = serve_package(bench, PACKAGE_MIB)
         with open(response, "w", encoding="ascii") as f:
             f.write(update_response(package, f"http://127.0.0.1:{port}/{package['name']}"))
         root, env = bench.fresh_root("fsync", port)

@@ -16,7 +16,6 @@ that time. Goals: extra bytes ≤ 2% of the size, time ≤ 1.3 × ideal. Prints
 Markdown; exits with status 1 when the update did not finish.
 """
 
-import argparse
 import json
 import os
 import signal
@@ -25,7 +24,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../update"))
-from bench_update import (Bench, make_package, measure, serve_answer_file,  # noqa: E402
+from bench_update import (Bench, measure, one_run_arguments, serve_package,  # noqa: E402
                           stop, update_response)
 
 RATE = 32000
@@ -107,24 +106,11 @@ def report(package, result, installed, stats, offset, timeout):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--bin", required=True, help="directory holding LmUpdate and SetNetwork")
-    parser.add_argument("--source", required=True, help="source tree (scripts, tools)")
-    parser.add_argument("--timeout", type=int, default=300,
-                        help="seconds after which the update run is stopped")
-    args = parser.parse_args()
+    args = one_run_arguments(__doc__, 300)
     bench = Bench(args)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     try:
-        os.makedirs(os.path.join(bench.scratch, "served"))
-        package = make_package(bench.scratch, PACKAGE_MIB)
-        directory = os.path.join(bench.scratch, "server")
-        os.makedirs(directory)
-        response = os.path.join(directory, "response.xml")
-        server, server_port = serve_answer_file(
-            directory, bench.source, response,
-            {"GET /" + package["name"]: {"body_file": package["path"]}})
-        bench.procs.append(server)
+        package, response, server_port = serve_package(bench, PACKAGE_MIB)
         stats_path = os.path.join(bench.scratch, "relay-stats.json")
         relay, relay_port, relay_start = start_relay(bench.source, server_port, stats_path,
                                                      args.timeout + 30)

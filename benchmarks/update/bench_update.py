@@ -275,6 +275,32 @@ def serve_answer_file(directory, source, response, routes=None, sent=None):
     return proc, port
 
 
+def one_run_arguments(doc, timeout):
+    """The options of a benchmark of one update run: --bin, --source and
+    --timeout (seconds, timeout by default)."""
+    parser = argparse.ArgumentParser(description=doc.split("\n\n")[0])
+    parser.add_argument("--bin", required=True, help="directory holding LmUpdate and SetNetwork")
+    parser.add_argument("--source", required=True, help="source tree (scripts, tools)")
+    parser.add_argument("--timeout", type=int, default=timeout,
+                        help="seconds after which the update run is stopped")
+    return parser.parse_args()
+
+
+def serve_package(bench, mib):
+    """A package of mib MiB and the test update server that serves it at
+    /NAME and answers every update request with the file response.xml (the
+    caller writes it); the package, that file's path and the port."""
+    os.makedirs(os.path.join(bench.scratch, "served"))
+    package = make_package(bench.scratch, mib)
+    directory = os.path.join(bench.scratch, "server")
+    os.makedirs(directory)
+    response = os.path.join(directory, "response.xml")
+    server, port = serve_answer_file(directory, bench.source, response,
+                                     {"GET /" + package["name"]: {"body_file": package["path"]}})
+    bench.procs.append(server)
+    return package, response, port
+
+
 class Bench:
     def __init__(self, args):
         self.args = args
