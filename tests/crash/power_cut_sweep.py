@@ -17,9 +17,9 @@ The strict mode of the file system also fails a flow that renames a file
 whose data it did not make durable first.
 
 With --faults, the update flow runs once with each of ENOSPC and EIO on the
-write, fsync and rename of each state file it writes instead: the run logs
-"LmUpdate: cannot write FILE: ERROR", publishes nothing half-written, and
-the next run converges.
+write, fsync and rename of each state file it writes instead: the run ends
+with that step's failure status, logs "LmUpdate: cannot write FILE: ERROR",
+publishes nothing half-written, and the next run converges.
 
 Needs root, /dev/fuse and python3-fusepy (scripts/install-deps --crash);
 without them it exits 77 (skipped), under CI (CI set) 1.
@@ -456,9 +456,12 @@ class RegisterFlow(Flow):
 FLOWS = [UpdateFlow, DeferFlow, FirmwareFlow, SetNetworkFlow, RegisterFlow]
 # Shares of the cut points: the update flows have the most operations.
 SHARES = {"update": 0.3, "defer": 0.3, "firmware": 0.2, "setnetwork": 0.08, "register": 0.12}
-# The state files an update writes, for the failure injection.
-UPDATE_STATE_FILES = ["conf/lm-inventory", "conf/lm-partial-files", "conf/lm-byte-count",
-                      "conf/lm-newpkgs"]
+# The state files an update writes, for the failure injection, and the
+# status of a run that cannot write one: the inventory fails the update
+# (-2), the list of packages to install fails the install (-6); without its
+# partial record or its byte count a download goes on.
+UPDATE_STATE_FILES = {"conf/lm-inventory": 254, "conf/lm-partial-files": 2,
+                      "conf/lm-byte-count": 2, "conf/lm-newpkgs": 250}
 
 
 class Sweep:
@@ -487,14 +490,6 @@ class Sweep:
     def client(self, argv, expect=None):
         """Runs LmUpdate or SetNetwork in a session of its own, so that a
         cut kills it and its children only."""
-        t0 = time.monotonic()
-        try:
-            return self._client(argv, expect)
-        finally:
-            if self.verbose:
-                print("  %.2f s %s" % (time.monotonic() - t0, " ".join(argv[:3])))
-
-    def _client(self, argv, expect=None):
         env = dict(os.environ, REGISTER_DIR=self.root, LMUPDATE_BACKOFF_BASE_MS="20")
         proc = subprocess.run([os.path.join(self.bin, argv[0])] + argv[1:], env=env,
                               capture_output=True, text=True, errors="replace",
@@ -545,8 +540,8 @@ class Sweep:
     # --- one flow -------------------------------------------------------
     def run_steps(self, flow, steps):
         """Runs the steps, the server answering for the state before each;
-        the first step's result that was not acceptable (or None), and
-        what the steps wrote on standard error."""
+        the first step's result that was not acceptable (or None), what
+        the steps wrote on standard error, and the last exit status."""
         errors = ""
         for argv, accepted in steps:
             flow.serve()
@@ -555,9 +550,9 @@ class Sweep:
             if proc.returncode not in accepted:
                 said = [line for line in (proc.stdout + proc.stderr).splitlines()
                         if line.startswith(("LmUpdate: ", "EC_"))]
-                return "%s exited %d: %s" % (" ".join(argv[:3]), proc.returncode,
-                                             " | ".join(said)[-1500:]), errors
-        return None, errors
+                return ("%s exited %d: %s" % (" ".join(argv[:3]), proc.returncode,
+                                              " | ".join(said)[-1500:]), errors, proc.returncode)
+        return None, errors, proc.returncode
 
     def prepare(self, flow):
         flow.prepare()
@@ -569,7 +564,7 @@ class Sweep:
         """Runs the flow whole on the file system; its operation count."""
         remove(flow.done)
         mount = Mount(self, flow.image)
-        problem, _ = self.run_steps(flow, flow.steps())
+        problem, _, _ = self.run_steps(flow, flow.steps())
         stats = mount.cut()
         if problem:
             fail("flow %s does not pass without a cut: %s" % (flow.name, problem))
@@ -581,31 +576,35 @@ class Sweep:
         cut at its end), checked, run again to its end and checked again."""
         remove(flow.done)
         mount = Mount(self, flow.image, cut_at=cut_at, faults=[fault] if fault else [])
-        _, errors = self.run_steps(flow, flow.steps())
+        _, errors, status = self.run_steps(flow, flow.steps())
         stats = mount.cut()
         where = "%s at %d (%s)" % (flow.name, cut_at, stats.get("cut") or stats.get("failed"))
         problems = list(stats.get("violations", []))
         if fault:
-            problems += self.fault_problems(stats, errors, state_file)
+            problems += self.fault_problems(stats, errors, status, state_file)
         problems += flow.check_cut()
         if self.keep:
             shutil.copytree(self.root, os.path.join(self.scratch, "after-cut"), symlinks=True)
         bound = flow.fetch_bound()
         mark = self.server.mark()
-        again, _ = self.run_steps(flow, flow.steps())
+        again, _, _ = self.run_steps(flow, flow.steps())
         problems += [again] if again else []
         problems += flow.check_end(self.server.download_bytes(mark), bound)
         self.report(flow.name, where, problems)
 
     @staticmethod
-    def fault_problems(stats, errors, state_file):
+    def fault_problems(stats, errors, status, state_file):
         if not stats.get("failed"):
             return ["the flow never came to " + state_file]
-        for line in errors.splitlines():
-            if line.startswith("LmUpdate: cannot write ") and (state_file + ": ") in line:
-                return []
-        return ["%s: no \"LmUpdate: cannot write %s: ERROR\" line: %s"
-                % (stats["failed"], state_file, errors[-1500:])]
+        problems = []
+        if status != UPDATE_STATE_FILES[state_file]:
+            problems.append("%s: exit status %d, not %d" % (stats["failed"], status,
+                                                          UPDATE_STATE_FILES[state_file]))
+        if not any(line.startswith("LmUpdate: cannot write ") and (state_file + ": ") in line
+                   for line in errors.splitlines()):
+            problems.append("%s: no \"LmUpdate: cannot write %s: ERROR\" line: %s"
+                            % (stats["failed"], state_file, errors[-1500:]))
+        return problems
 
     def report(self, flow, where, problems):
         if problems:
