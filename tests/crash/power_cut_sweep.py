@@ -348,7 +348,11 @@ class DeferFlow(UpdateFlow):
                 (["LmUpdate", "--delay", "install", "--id", "5"], (0, 2, 255))]
 
     def fetch_bound(self):
-        return None  # a durable deferral is offered again while the inventory is old
+        # A package still listed as deferred waits for --delay install.
+        listed = os.path.join(self.root, "conf/lm-delay-packages")
+        if os.path.exists(listed) and 'ProductInfo id="5"' in open(listed).read():
+            return 0
+        return super().fetch_bound()
 
 
 class FirmwareFlow(Flow):
