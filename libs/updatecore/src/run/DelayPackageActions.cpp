@@ -136,8 +136,8 @@ int installDelayed(int32_t id, String& action) {
     // Entered in the inventory before it leaves the list: a power cut in
     // between leaves it installed and still listed (a later install runs
     // its script again), never neither, which would fetch it again.
-    bool registered = status && *status <= 1 &&
-                      LmUpdateStore::instance().registerPackage(id, packages[0]);
+    bool registered =
+        status && *status <= 1 && LmUpdateStore::instance().registerPackage(id, packages[0]);
     action = "remove";
     delayPackageAction(id, action, 1);
     if (!status) {
