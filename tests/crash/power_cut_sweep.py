@@ -2,8 +2,8 @@
 """Power cuts at evenly spread moments of each flow, and the run after them.
 
 Each flow (an update that installs; one that defers and the later --delay
-install; the firmware request and update; SetNetwork -S; --init and
---register) is first run once on tools/powercut_fs.py to count its file
+install; one whose package the server does not have, recorded as failed;
+the firmware request and update; SetNetwork -S; --init and --register) is first run once on tools/powercut_fs.py to count its file
 operations on the installation root (appliance scripts, unzip and install
 scripts included). Then, for each cut point, the flow runs again from the
 same starting state and the power is cut at that operation: only what was
@@ -355,6 +355,34 @@ class DeferFlow(UpdateFlow):
         return super().fetch_bound()
 
 
+class FailedFlow(UpdateFlow):
+    """A package the server does not have: the run records the failure
+    (conf/lm-failed-packages), and the next one skips it."""
+    name = "failed"
+
+    def serve(self):
+        self.sweep.serve_update(update_response(self.package, 5, "pkg/p5.zip"),
+                                {"GET /lm-download": {"status": 404, "body": "no"}})
+
+    def steps(self):
+        return [(self.sweep.update_argv(), (251,))]
+
+    def recorded(self):
+        path = os.path.join(self.root, "conf/lm-failed-packages")
+        return os.path.exists(path) and self.package["md5"] in open(path).read()
+
+    def fetch_bound(self):
+        return 0 if self.recorded() else None
+
+    def check_end(self, fetched, bound):
+        problems = self.sweep.xml_problems() + self.version_problems()
+        if not self.recorded():
+            problems.append("the failure is not recorded at the end")
+        if bound == 0 and fetched[1]:
+            problems.append("a recorded failure was fetched again")
+        return problems
+
+
 class FirmwareFlow(Flow):
     name = "firmware"
     product = None
@@ -457,9 +485,10 @@ class RegisterFlow(Flow):
         return problems
 
 
-FLOWS = [UpdateFlow, DeferFlow, FirmwareFlow, SetNetworkFlow, RegisterFlow]
+FLOWS = [UpdateFlow, DeferFlow, FailedFlow, FirmwareFlow, SetNetworkFlow, RegisterFlow]
 # Shares of the cut points: the update flows have the most operations.
-SHARES = {"update": 0.3, "defer": 0.3, "firmware": 0.2, "setnetwork": 0.08, "register": 0.12}
+SHARES = {"update": 0.28, "defer": 0.28, "failed": 0.08, "firmware": 0.18, "setnetwork": 0.06,
+          "register": 0.12}
 # The state files an update writes, for the failure injection, and the
 # status of a run that cannot write one: the inventory fails the update
 # (-2), the list of packages to install fails the install (-6); without its
