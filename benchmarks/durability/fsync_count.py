@@ -88,12 +88,14 @@ def short(path, root):
 def sync_table(calls, root):
     syncs = Counter((name, short(path or "?", root)) for name, path, _ in calls
                     if name in SYNCS)
-    kinds = {short(path, root): os.path.isdir(path) for name, path, _ in calls
-             if name in SYNCS and path}
+    # Known only for what is still there: the run removes some directories.
+    kinds = {short(path, root): "directory" if os.path.isdir(path) else
+             "file" if os.path.exists(path) else "removed since"
+             for name, path, _ in calls if name in SYNCS and path}
     lines = ["| file or directory | kind | " + " | ".join(SYNCS) + " |",
              "|---|---|" + "---|" * len(SYNCS)]
     for path in sorted({p for _, p in syncs}):
-        lines.append(f"| {path} | {'directory' if kinds.get(path) else 'file'} | " +
+        lines.append(f"| {path} | {kinds.get(path, '?')} | " +
                      " | ".join(str(syncs[(n, path)]) for n in SYNCS) + " |")
     total = Counter(name for name, _ in syncs.elements())
     lines.append("| all | | " + " | ".join(str(total[n]) for n in SYNCS) + " |")
