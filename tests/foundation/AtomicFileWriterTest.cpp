@@ -221,6 +221,11 @@ TEST_F(AtomicFileWriterTest, AFailedCommitKeepsTheOldFile) {
 // No descriptor can be opened any more: the directory that would make the
 // rename durable cannot be opened, so the save fails and publishes nothing.
 TEST_F(AtomicFileWriterTest, ADirectoryThatCannotBeSyncedFailsTheSave) {
+#ifdef __SANITIZE_ADDRESS__
+    // Their runtime checks memory through a pipe of its own, which the
+    // exhausted limit refuses: it would report the exception as corrupt.
+    GTEST_SKIP() << "the sanitizers need file descriptors of their own";
+#endif
     AtomicFileWriter out(path());
     out.write("new content\n");
     rlimit saved{};
