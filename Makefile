@@ -66,14 +66,14 @@ bench-fsync: $(BUILD)/CMakeCache.txt
 	sh benchmarks/durability/run $(BUILD) $(BENCH_ARGS)
 
 # Power cuts on a FUSE file system (tools/powercut_fs.py; root and /dev/fuse):
-# crash runs the spread subset of CI, crash-sweep the whole sweep (200 cut
+# crash runs the spread subset of CI, crash-sweep the whole sweep (at least 200 cut
 # points and the failure injection).
 crash: deps
 	sh scripts/install-deps --crash
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure -L crash
 
-CRASH_POINTS ?= 200
+CRASH_POINTS ?= 220
 crash-sweep: deps
 	sh scripts/install-deps --crash
 	cmake --build $(BUILD) -j $(JOBS) --target SetNetwork LmUpdate
