@@ -160,7 +160,8 @@ class Mount:
         stats["violations"] = [v for v in stats.get("violations", [])
                                if " -> tmp/" not in v]
         empty_directory(self.sweep.root)
-        copy_tree(self.saved, self.sweep.root)
+        # Owners need no copying: the sweep runs as root, as the flows do.
+        shutil.copytree(self.saved, self.sweep.root, symlinks=True, dirs_exist_ok=True)
         return stats
 
 
@@ -176,16 +177,6 @@ def empty_directory(path):
         remove(os.path.join(path, entry))
 
 
-def copy_tree(source, target):
-    shutil.copytree(source, target, symlinks=True, dirs_exist_ok=True)
-    for directory, _, files in os.walk(source):
-        for name in [""] + files:
-            path = os.path.join(directory, name)
-            twin = os.path.join(target, os.path.relpath(path, source))
-            st = os.lstat(path)
-            os.lchown(twin, st.st_uid, st.st_gid)
-
-
 def zip_package(path, members):
     with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
         for name, (content, mode) in members.items():
@@ -197,8 +188,9 @@ def zip_package(path, members):
     return {"path": path, "size": len(data), "md5": hashlib.md5(data).hexdigest()}
 
 
-def update_response(package, product, url, version=NEW, install="install"):
-    major, minor, patch, build = version.split(".")
+def update_response(package, product, url):
+    """An answer offering package as version NEW of product."""
+    major, minor, patch, build = NEW.split(".")
     return ('<?xml version="1.0"?><LmUpdateResponse><Result code="201" status="ok"/>'
             '<PackageInfoList><PackageInfo path="" file="">'
             f'<ProductInfo id="{product}" name="prod{product}" desc="" installPath=""/>'
@@ -206,7 +198,7 @@ def update_response(package, product, url, version=NEW, install="install"):
             f'<LmVersionInfo major="{major}" minor="{minor}" patchLevel="{patch}" '
             f'buildNum="{build}" status="" desc=""/>'
             f'<DownloadInfo url="{url}" md5="{package["md5"]}" size="{package["size"]}" '
-            f'time="" result="0"/><RunInfo format="zip" installScript="{install}" result="0"/>'
+            f'time="" result="0"/><RunInfo format="zip" installScript="install" result="0"/>'
             '</PackageInfo></PackageInfoList></LmUpdateResponse>')
 
 
