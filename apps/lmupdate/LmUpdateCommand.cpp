@@ -68,6 +68,10 @@ int verifyAction(const ActionRequest&) {
     return verifyAppliance();
 }
 
+int lastRunAction(const ActionRequest& request) {
+    return showLastRun(request.options.hasOption("json"));
+}
+
 // The pacing options shared by --update and --firmware.
 bool pacingOptions(const CmdLine& cmd, int& throttleKB, int& pauseSeconds) {
     return numberOption(cmd, "throttle", 0, throttleKB) &&
@@ -138,6 +142,7 @@ const ActionSpec kActions[] = {
     {"product-version", true, false, productVersionAction},
     {"ping", false, true, pingAction},
     {"verify", true, true, verifyAction},
+    {"last-run", false, false, lastRunAction},
 };
 
 // Options of the actions and the global options.
@@ -145,7 +150,8 @@ const char* const kOtherOptions[] = {
     "download-dir",   "verbose",      "h",          "help",       "id",        "plain",
     "throttle",       "pause",        "keep-files", "arg",        "name",      "desc",
     "lang-code",      "oem",          "serialno",   "parent",     "path",      "version",
-    "version-status", "version-desc", "ids",        "seed-cache", "retry-now",
+    "version-status", "version-desc", "ids",        "seed-cache", "retry-now", "json",
+    "metrics-file",
 };
 
 const ActionSpec* findAction(const String& name) {
@@ -218,6 +224,10 @@ int LmUpdateCommand::runAction(const ActionSpec& action) {
     if (!checkDownloadDir(request.downloadDir)) {
         return ResultCode::kUsageError;
     }
+    String metricsFile;
+    if (cmd_.getOption("metrics-file", metricsFile)) {
+        setMetricsFile(metricsFile);
+    }
     if (action.readsInventory && !bindInventory()) {
         return ResultCode::kInventoryUnreadable;
     }
@@ -240,6 +250,7 @@ void LmUpdateCommand::usage() {
         "--product-version <id>          Print the installed version of a product",
         "--ping                          Check that an update server answers",
         "--verify                        Verify this appliance with the update server",
+        "--last-run [--json]             Show the last run's report (--json: the document)",
         "  --id <id>                     Product id",
         "  --ids                         Print only the product ids, one a line (--list)",
         "  --plain                       Download over plain HTTP (--update)",
@@ -261,6 +272,7 @@ void LmUpdateCommand::usage() {
         "  --parent <ids>                Parent product ids, a,b,... (--register)",
         "--download-dir <path>           Existing directory for the downloads",
         "--verbose                       Copy the system log lines to standard error",
+        "--metrics-file <path>           Write the run's metrics there (node_exporter textfile)",
         "-h/--help                       This help text",
     };
     for (const char* line : kLines) {

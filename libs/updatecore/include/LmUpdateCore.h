@@ -25,7 +25,17 @@ void loadNetworkSettings();
 // nothing that exists.
 bool acceptDownloadDir(const String& downloadDir);
 
+// Writes the metrics of every reported run to path (empty: none).
+void setMetricsFile(const String& path);
+
 // Entry operations.
+//
+// --update, --delay install, --firmware, --ping and --verify leave a run
+// report (ROOT/logs/last-run.json, docs/RUN-REPORT.md).
+
+// Prints the last run report as a table, or with json as the document:
+// kOk, or kUsageError after "LmUpdate: no run report: PATH: REASON".
+int showLastRun(bool json);
 
 // Creates the missing state files below the installation root, printing
 // "created: <file>" for each. kOk or kInitFailed.

@@ -52,6 +52,12 @@ FileDownload::FileDownload(ServerSession& session, DownloadPolicy& policy,
       deadline_(target.size, Clock::process()) {}
 
 TransferResult FileDownload::run(const Vector<String>& servers) {
+    TransferResult result = runOverServers(servers);
+    result.stats = stats_;
+    return result;
+}
+
+TransferResult FileDownload::runOverServers(const Vector<String>& servers) {
     log("==" + decimalText(target_.id) + target_.name + URL::masked(target_.url) +
         target_.localFile + decimalText(target_.size));
     NetworkSettings settings;
@@ -135,6 +141,8 @@ bool FileDownload::attemptOnce(ServerExchange& exchange, ServerCall& call) {
         target_.digest->discard();
     }
     call.onFailure([this] { policy_.resume().brokeOff(target_); });
+    ++stats_.attempts;
+    stats_.server = call.host();
     sessionId_ = String();
     if (plain() && !fetchSessionId(exchange.settings(), call)) {
         return true;
@@ -427,6 +435,7 @@ bool FileDownload::rebuilt(ServerCall& call, int64_t fetchedBefore, const DeltaD
         decimalText(call.bytesFetched() - fetchedBefore) + " bytes fetched, " +
         decimalText(delta.seedBytes()) + " from the seed, " + decimalText(delta.requests()) +
         " requests");
+    stats_.reusedBytes += delta.seedBytes();
     bool ended = finish(written);
     result_.rebuilt = true;
     return ended;

@@ -26,6 +26,20 @@ class ServerSession;
 class URL;
 struct NetworkSettings;
 
+// For the run report: the transfers a download started, the server of the
+// last one, the bytes a delta copied from the seed.
+struct TransferStats {
+    int attempts = 0;
+    String server = String();
+    int64_t reusedBytes = 0;
+
+    void add(const TransferStats& more) {
+        attempts += more.attempts;
+        server = more.server.isEmpty() ? server : more.server;
+        reusedBytes += more.reusedBytes;
+    }
+};
+
 // What a download came to.
 enum class TransferOutcome {
     kStored,            // the file is whole on disk (also when it was before)
@@ -50,6 +64,7 @@ struct TransferResult {
     String detail;
     bool rebuilt = false;  // kStored by a delta
     bool resumed = false;  // bytes an earlier transfer left were kept
+    TransferStats stats;
 };
 
 // One file download over the servers in turn: the download session id when
@@ -68,6 +83,7 @@ public:
     TransferResult run(const Vector<String>& servers = Vector<String>());
 
 private:
+    TransferResult runOverServers(const Vector<String>& servers);
     // One server's turn; true when the download ends with it.
     bool attempt(ServerExchange& exchange, ServerCall& call);
     // One attempt of that turn.
@@ -119,6 +135,7 @@ private:
     DownloadPolicy& policy_;
     const DownloadTarget& target_;
     TransferResult result_;
+    TransferStats stats_;
     int status_ = 0;
     // Of the current attempt: the download session id (plain only) and
     // where a partial answer continues (ResumeSource::kNone: none taken).

@@ -1,5 +1,6 @@
 #include "download/PackageDownload.h"
 
+#include <chrono>
 #include <ctime>
 #include <optional>
 
@@ -15,6 +16,7 @@
 #include "net/URL.h"
 #include "report/ProgressReporter.h"
 #include "report/Report.h"
+#include "session/ServerSession.h"
 #include "state/FailedPackages.h"
 
 namespace {
@@ -100,6 +102,24 @@ int PackageDownload::accepted(const Vector<ProductResult>& results) {
 }
 
 ProductResult PackageDownload::download(Vector<LmPackageInfo>& packages, LmPackageInfo& package) {
+    using Seconds = std::chrono::duration<double>;
+    auto start = std::chrono::steady_clock::now();
+    int64_t before = fetch_.session().bytesFetched();
+    ProductResult result = fetchPackage(packages, package);
+    result.toVersion = package.version.version;
+    result.bytesFetched = fetch_.session().bytesFetched() - before;
+    if (result.outcome != ProductOutcome::kSkipped) {
+        const TransferStats& stats = fetch_.stats();
+        result.attempts = stats.attempts;
+        result.server = stats.server;
+        result.bytesReused = stats.reusedBytes;
+    }
+    result.seconds = Seconds(std::chrono::steady_clock::now() - start).count();
+    return result;
+}
+
+ProductResult PackageDownload::fetchPackage(Vector<LmPackageInfo>& packages,
+                                            LmPackageInfo& package) {
     int32_t id = package.product.id;
     if (isDelayed(package)) {
         log("EC_LMUPDATE_DELAY_PACKAGE");
@@ -117,22 +137,30 @@ ProductResult PackageDownload::download(Vector<LmPackageInfo>& packages, LmPacka
             if (fetched.contentRefused) {
                 recordFailure(package, fetched.reason);
             }
-            return {id, ProductOutcome::kRefused, fetched.reason};
+            return {id, ProductOutcome::kRefused, fetched.reason,
+                    FailureCause::ofRefusal(fetched.reason)};
         case FetchOutcome::kNoDirectory:
-            return {id, ProductOutcome::kFailed, "cannot create download path"};
+            return {id,
+                    ProductOutcome::kFailed,
+                    "cannot create download path",
+                    {"disk", String(), "cannot create download path"}};
         case FetchOutcome::kIncomplete:
             if (File(localFileOf(package)).length() < 0) {
                 policy.discard(package, localFileOf(package));  // nothing left to resume
             }
-            return {id, ProductOutcome::kFailed, fetched.transfer.detail};
+            return {id, ProductOutcome::kFailed, fetched.transfer.detail,
+                    FailureCause::ofTransport(fetched.transfer.detail, false)};
         case FetchOutcome::kStopped:
             ProgressReporter::reportDownloadStopped(id, File(localFileOf(package)).length(),
                                                     package.size);
-            return {id, ProductOutcome::kStopped};
+            return {id, ProductOutcome::kStopped, String(), {"stopped"}};
         case FetchOutcome::kOverBudget:
             // What arrived stays for a resume on a later day.
             overBudget_ = true;
-            return {id, ProductOutcome::kHeldBack, "daily byte budget reached"};
+            return {id,
+                    ProductOutcome::kHeldBack,
+                    "daily byte budget reached",
+                    {"budget", String(), "daily byte budget reached"}};
         case FetchOutcome::kTransferFailed:
             break;
     }
@@ -147,7 +175,8 @@ ProductResult PackageDownload::failed(const FetchResult& fetched, const LmPackag
     const TransferResult& transfer = fetched.transfer;
     if (transfer.outcome == TransferOutcome::kRefused) {
         policy.refuse(package, localFileOf(package), transfer.detail);
-        return {id, ProductOutcome::kRefused, transfer.detail};
+        return {id, ProductOutcome::kRefused, transfer.detail,
+                FailureCause::ofRefusal(transfer.detail)};
     }
     log("LmUpdate: downloading file failed: " + URL::masked(package.url));
     reportError("EC_LMUPDATE_UPDATE_ERROR");
@@ -155,7 +184,9 @@ ProductResult PackageDownload::failed(const FetchResult& fetched, const LmPackag
     if (isGone(transfer)) {
         recordFailure(package, "HTTP " + decimalText(transfer.status));
     }
-    return {id, ProductOutcome::kFailed, "no server delivered it"};
+    FailureCause cause = transfer.status >= 400 ? FailureCause::ofStatus(transfer.status)
+                                                : FailureCause::ofTransport(transfer.detail, false);
+    return {id, ProductOutcome::kFailed, "no server delivered it", cause};
 }
 
 // Reported like the failure it repeats, so the run ends as that one did.
@@ -164,5 +195,6 @@ ProductResult PackageDownload::skipped(const LmPackageInfo& package,
     log("LmUpdate: package skipped until " + FailedPackages::isoTime(earlier.until) + ": " +
         URL::masked(package.url) + ": " + earlier.reason);
     reportError("EC_LMUPDATE_UPDATE_ERROR");
-    return {package.product.id, ProductOutcome::kSkipped, "failed earlier: " + earlier.reason};
+    return {package.product.id, ProductOutcome::kSkipped, "failed earlier: " + earlier.reason,
+            FailureCause::ofEarlierFailure(earlier.reason)};
 }

@@ -34,7 +34,9 @@ public:
     bool overBudget() const { return overBudget_; }
 
 private:
+    // fetchPackage with what it took.
     ProductResult download(Vector<LmPackageInfo>& packages, LmPackageInfo& package);
+    ProductResult fetchPackage(Vector<LmPackageInfo>& packages, LmPackageInfo& package);
     ProductResult failed(const FetchResult& fetched, const LmPackageInfo& package,
                          PackagePolicy& policy);
     static ProductResult skipped(const LmPackageInfo& package,

@@ -41,6 +41,7 @@ PackageFetch::PackageFetch(ServerSession& session, const Vector<String>& servers
 
 FetchResult PackageFetch::run(LmPackageInfo& package, FetchPolicy& policy) {
     restarted_ = false;
+    stats_ = TransferStats();
     String problem = trust_.metadataProblem(package);
     if (problem.isEmpty()) {
         problem = policy.requestProblem(package, trust_);
@@ -119,7 +120,9 @@ TransferResult PackageFetch::transfer(LmPackageInfo& package, FetchPolicy& polic
         source = DeltaSource{package.deltaIndex, package.sha256, seed.get()};
         target.delta = &*source;
     }
-    return FileDownload(session_, policy, target).run(servers_);
+    TransferResult result = FileDownload(session_, policy, target).run(servers_);
+    stats_.add(result.stats);
+    return result;
 }
 
 // A file that arrived whole (or that a broken-off transfer left whole) is

@@ -58,6 +58,10 @@ public:
     FetchResult run(LmPackageInfo& package, FetchPolicy& policy);
 
     const DownloadTree& tree() const { return tree_; }
+    ServerSession& session() const { return session_; }
+    // What the transfers of the last run() took, retries and restarts
+    // included.
+    const TransferStats& stats() const { return stats_; }
 
 private:
     std::optional<DirectoryHandle> prepareDirectory(LmPackageInfo& package, FetchPolicy& policy,
@@ -81,4 +85,5 @@ private:
     StreamingDigest digest_;
     // This package's kept bytes were thrown away once already.
     bool restarted_ = false;
+    TransferStats stats_;
 };

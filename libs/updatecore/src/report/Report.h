@@ -13,6 +13,9 @@ inline void log(const String& line) {
 
 // Logs name and writes it to standard output as a line.
 void reportError(const String& name);
+// The run report's result: the error name written last (empty: none yet).
+const String& lastReportedError();
+void rememberReportedError(const String& name);
 
 // Logs line and shows it on standard error, also without --verbose: for
 // what a person must see (warnings, a path the run refuses).

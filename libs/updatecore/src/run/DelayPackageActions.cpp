@@ -15,6 +15,7 @@
 #include "io/PathTrust.h"
 #include "report/Report.h"
 #include "run/EntryGuard.h"
+#include "run/ReportedRun.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
 #include "trust/SigningKey.h"
@@ -170,7 +171,15 @@ int delaySteps(int32_t id, String& action, int removeFiles) {
 }  // namespace
 
 int delayPackageAction(int32_t id, String& action, int removeFiles) {
-    return guarded(kDelayFailed, "LmUpdate: ", [&] { return delaySteps(id, action, removeFiles); });
+    auto steps = [&] {
+        return guarded(kDelayFailed,
+                       "LmUpdate: ", [&] { return delaySteps(id, action, removeFiles); });
+    };
+    if (!action.equalsIgnoreCase("install")) {
+        return steps();
+    }
+    ReportedRun reported("delay install");
+    return reported.end(steps());
 }
 
 // The older deferred package goes and the new one comes in one save: a

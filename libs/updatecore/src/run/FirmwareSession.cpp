@@ -14,6 +14,7 @@
 #include "run/EntryGuard.h"
 #include "run/FirmwarePolicy.h"
 #include "run/LmUpdateClient.h"
+#include "run/ReportedRun.h"
 #include "run/UpdateRun.h"
 #include "session/ConnectionFactory.h"
 #include "session/RequestBuilder.h"
@@ -191,8 +192,9 @@ int firmwareSteps(const String& action, const String& argument, const DownloadOp
 
 int firmwareAction(const String& action, const String& argument, int throttleKB, int pauseSeconds,
                    const String& downloadDir) {
-    return guarded(kFirmwareProtocol, "", [&] {
+    ReportedRun reported("firmware");
+    return reported.end(guarded(kFirmwareProtocol, "", [&] {
         return firmwareSteps(action, argument,
                              downloadOptions(0, throttleKB, pauseSeconds, downloadDir));
-    });
+    }));
 }

@@ -85,6 +85,7 @@ bool takeUpdateAnswer(Answer answer, const String& body) {
         case Answer::kBadStatus:
             log("EC_LMUPDATE_UPDATE_ERROR");
             writeToStandardOutput("EC_LMUPDATE_UPDATE_ERROR");
+            rememberReportedError("EC_LMUPDATE_UPDATE_ERROR");
             return false;
         case Answer::kNotSent:
         case Answer::kNoBody:
@@ -100,6 +101,7 @@ bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
     ProgressReporter::reportRequest(id);
     NetworkSettings settings;
     if (!ConnectionFactory::readSettingsOrLog(settings)) {
+        session_.noteCause({"config", String(), "network settings unusable"});
         reportError("EC_LMUPDATE_BAD_CONFIG");
         return false;
     }
@@ -111,7 +113,11 @@ bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
         if (!buildUpdateRequest(id, settings, call.host(), request)) {
             return true;
         }
-        answered = takeUpdateAnswer(call.fetchAnswer(request, body), body);
+        Answer answer = call.fetchAnswer(request, body);
+        if (answer == Answer::kBadStatus) {
+            session_.noteCause(FailureCause::ofStatus(session_.lastStatus()));
+        }
+        answered = takeUpdateAnswer(answer, body);
         return answered;
     });
     return answered;
@@ -143,6 +149,7 @@ std::optional<int> LmUpdateClient::handleResponse(const String& body) {
 
 std::optional<int> LmUpdateClient::refuseAnswer(const String& reason) {
     log("LmUpdate: update answer refused: " + reason);
+    session_.noteCause({"answer-refused", String(), reason});
     reportError("EC_LMUPDATE_UPDATE_ERROR");
     return std::nullopt;
 }
@@ -235,6 +242,7 @@ UpdateResult LmUpdateClient::download(int32_t id) {
 bool LmUpdateClient::mayRedirect(int redirects) {
     if (redirects == kMaxRedirects) {
         log("LmUpdate: too many redirects");
+        session_.noteCause({"answer-refused", String(), "too many redirects"});
         reportError("EC_LMUPDATE_UPDATE_ERROR");
         return false;
     }

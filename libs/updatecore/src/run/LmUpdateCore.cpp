@@ -7,9 +7,12 @@
 #include "LmNetConfig.h"
 #include "Utils.h"
 #include "io/File.h"
+#include "outcome/LastRunTable.h"
+#include "outcome/RunReportFiles.h"
 #include "report/Report.h"
 #include "run/EntryGuard.h"
 #include "run/LmUpdateClient.h"
+#include "run/ReportedRun.h"
 #include "session/ServerSession.h"
 #include "state/LmUpdateStore.h"
 #include "state/StateFiles.h"
@@ -28,6 +31,22 @@ bool createIfMissing(const char* relative, bool (*create)()) {
     }
     writeLineToStandardOutput(String("created: ") + relative);
     return true;
+}
+
+// A session's action with its run report: what it fetched and why it failed.
+template <class Action>
+int reportedSession(const char* name, int failure, Action action) {
+    ReportedRun reported(name);
+    ServerSession session;
+    int code = guarded(failure, "LmUpdate: ", [&] {
+        LmUpdateClient client(session);
+        return action(client);
+    });
+    RunRecord record;
+    record.setBytesFetched(session.bytesFetched());
+    record.setCause(session.cause());
+    reported.report().take(record);
+    return reported.end(code);
 }
 
 }  // namespace
@@ -69,15 +88,28 @@ int initStateFiles() {
 }
 
 int pingServers() {
-    return guarded(kPingFailed, "LmUpdate: ", [] {
-        ServerSession session;
-        return LmUpdateClient(session).ping();
-    });
+    return reportedSession("ping", kPingFailed,
+                           [](LmUpdateClient& client) { return client.ping(); });
 }
 
 int verifyAppliance() {
-    return guarded(kVerifyNoAnswer, "LmUpdate: ", [] {
-        ServerSession session;
-        return LmUpdateClient(session).verify();
-    });
+    return reportedSession("verify", kVerifyNoAnswer,
+                           [](LmUpdateClient& client) { return client.verify(); });
+}
+
+void setMetricsFile(const String& path) {
+    ReportedRun::setMetricsFile(path);
+}
+
+int showLastRun(bool json) {
+    RunReport::Document report;
+    try {
+        report = RunReportFiles::readLast();
+    } catch (const IOException& e) {
+        writeLineToStandardError("LmUpdate: no run report: " + e.getMessage());
+        return kUsageError;
+    }
+    writeToStandardOutput(json ? String(RunReportFiles::text(report) + "\n")
+                               : String(LastRunTable::render(report)));
+    return kOk;
 }

@@ -31,6 +31,7 @@
 #include "run/DelayPackageActions.h"
 #include "run/EntryGuard.h"
 #include "run/LmUpdateClient.h"
+#include "run/ReportedRun.h"
 #include "session/ServerSession.h"
 #include "state/FailedPackages.h"
 #include "state/LmUpdateStore.h"
@@ -107,6 +108,15 @@ std::unique_ptr<LmUpdateInstaller> readNewPackages() {
     return std::make_unique<LmUpdateInstaller>(in);
 }
 
+bool scriptFailed(const LmUpdateInstaller& installer, const LmPackageInfo& package) {
+    for (const LmPackageInfo& failed : installer.scriptFailures()) {
+        if (failed.product.id == package.product.id) {
+            return true;
+        }
+    }
+    return false;
+}
+
 ProductOutcome installOutcome(const LmPackageInfo& package) {
     switch (package.runResult) {
         case LmPackageInfo::kInstalled:
@@ -145,11 +155,11 @@ bool apartFromSeeds(const String& downloadDir) {
 
 int UpdateRun::run(int32_t id) {
     if (SigningKey::refusedPath()) {
-        return kUpdateUnsafePath;
+        return refuseUnsafePath();
     }
     StopSignals stopSignals;
     if (!openTrustedPlaces()) {
-        return kUpdateUnsafePath;
+        return refuseUnsafePath();
     }
     trimSeeds();
     removeStaleTemporaryFiles(std::time(nullptr));
@@ -164,8 +174,16 @@ int UpdateRun::run(int32_t id) {
     replaceNewPackages(packages);
     ProgressReporter::reportInstall(id);
     int result = endOfInstall(installUnderLocks(id, packages.size()));
+    if (StopSignals::requested()) {
+        record_.setCause({"stopped", String(), "installation stopped by a signal"});
+    }
     bool installed = result == kUpdateInstalled || result == kUpdateSelfUpdated;
     return overBudget_ && installed ? kUpdateBudgetReached : result;
+}
+
+int UpdateRun::refuseUnsafePath() {
+    record_.setCause({"config", String(), "a path another user could change"});
+    return kUpdateUnsafePath;
 }
 
 // Whoever can rename a directory on the way to the downloads, or change
@@ -215,9 +233,13 @@ std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInf
     } catch (const Exception& e) {
         log(e.getMessage());
         record_.setBytesFetched(session.bytesFetched());
+        record_.setCause(session.cause().known()
+                             ? session.cause()
+                             : FailureCause{"network", String(), e.getMessage()});
         return kUpdateServerFailed;
     }
     record_.setBytesFetched(session.bytesFetched());
+    record_.setCause(session.cause());
     for (const ProductResult& product : result.products) {
         record_.note(product);
     }
@@ -230,6 +252,9 @@ std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInf
             record_.note({id, ProductOutcome::kUpToDate});
             return kUpdateNothing;
         case UpdateResult::Outcome::kFailed:
+            if (result.products.isEmpty()) {
+                record_.note({id, ProductOutcome::kFailed});
+            }
             if (overBudget_) {
                 return kUpdateBudgetReached;
             }
@@ -244,10 +269,12 @@ std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInf
 int UpdateRun::installUnderLocks(int32_t id, int announced) {
     InstallLocks installLocks(area_->path(), installLockPath());
     if (!installLocks.held()) {
+        record_.setCause({"lock", String(), "the install lock is held or refused"});
         return kUpdateInstallLock;
     }
     WriteLock writeLock;
     if (!writeLock.held()) {
+        record_.setCause({"lock", String(), "the write lock is held"});
         return kUpdateWriteLock;
     }
     removeWorkspaceLeftovers();
@@ -285,6 +312,7 @@ int UpdateRun::installAndRecord(int32_t id, int announced) {
         }
     } catch (const Exception& e) {
         log(e.getMessage());
+        record_.setCause({"unpack", String(), e.getMessage()});
         return kUpdateInstallFailed;
     }
     try {
@@ -294,10 +322,12 @@ int UpdateRun::installAndRecord(int32_t id, int announced) {
     }
     try {
         if (!recordResults(installer->getPackages())) {
+            record_.setCause({"disk", String(), "the inventory refused a product"});
             return kUpdateInventory;
         }
     } catch (const Exception& e) {
         log(e.getMessage());
+        record_.setCause({"disk", String(), e.getMessage()});
         return kUpdateInventory;
     }
     log("Torvane LmUpdater sucessfully downloaded and installed " + decimalText(announced) +
@@ -308,7 +338,14 @@ int UpdateRun::installAndRecord(int32_t id, int announced) {
 void UpdateRun::noteInstalled(const LmUpdateInstaller& installer) {
     for (const LmPackageInfo& package : installer.getPackages()) {
         if (package.downloadResult == LmPackageInfo::kDownloaded) {
-            record_.note({package.product.id, installOutcome(package)});
+            ProductOutcome outcome = installOutcome(package);
+            FailureCause cause;
+            if (outcome == ProductOutcome::kFailed) {
+                cause = scriptFailed(installer, package)
+                            ? FailureCause{"script", String(), "install script failed"}
+                            : FailureCause{"unpack", String(), "package not installed"};
+            }
+            record_.setOutcome(package.product.id, outcome, cause);
         }
     }
 }
@@ -331,13 +368,14 @@ String installLockPath() {
 
 int runUpdate(int32_t id, int plainDownload, int throttleKB, int pauseSeconds,
               const String& downloadDir, int seedCacheMiB, bool retryNow) {
-    return guarded(kUpdateInstallFailed, "", [&] {
-        DownloadOptions options =
-            downloadOptions(plainDownload, throttleKB, pauseSeconds, downloadDir);
-        options.seedCacheMiB = seedCacheMiB;
-        options.retryNow = retryNow;
-        return UpdateRun(std::move(options)).run(id);
-    });
+    ReportedRun reported("update");
+    DownloadOptions options = downloadOptions(plainDownload, throttleKB, pauseSeconds, downloadDir);
+    options.seedCacheMiB = seedCacheMiB;
+    options.retryNow = retryNow;
+    UpdateRun run(std::move(options));
+    int code = guarded(kUpdateInstallFailed, "", [&] { return run.run(id); });
+    reported.report().take(run.record());
+    return reported.end(code);
 }
 
 bool clearTempFiles() {
@@ -347,6 +385,7 @@ bool clearTempFiles() {
 
 void onNetworkTimeout() {
     log("socket connect or read or write timeout!!!");
+    ReportedRun::endActive(kNetworkTimeout);
     if (!clearTempFiles()) {
         log("failed to clear tmp files");
     }

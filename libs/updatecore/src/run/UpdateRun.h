@@ -28,6 +28,7 @@ public:
     const RunRecord& record() const { return record_; }
 
 private:
+    int refuseUnsafePath();
     // False (the path named on standard error) when a path the run trusts
     // may be changed by another user.
     bool openTrustedPlaces();

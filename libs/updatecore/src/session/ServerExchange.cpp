@@ -6,6 +6,7 @@
 #include "Exception.h"
 #include "net/HttpConnection.h"
 #include "report/Report.h"
+#include "session/ServerSession.h"
 #include "session/TransportErrors.h"
 
 namespace {
@@ -74,6 +75,8 @@ bool ServerExchange::failed(ServerCall& call, const String& message) {
         log("Address tried for " + call.host() + ": " + address);
     }
     reportProxyAuthentication(message);
+    session_.noteCause(
+        FailureCause::ofTransport(message, settings_.isUsingProxy.equalsIgnoreCase("1")));
     String name = TransportErrors::nameFor(message, settings_);
     if (policy_.reportErrorName && !name.isEmpty()) {
         reportError(name);

@@ -8,6 +8,7 @@
 #include "session/ConnectionFactory.h"
 #include "session/DownloadOptions.h"
 #include "state/ByteBudget.h"
+#include "state/FailureCause.h"
 
 // The connections of one command run with the update servers: made as the
 // run's options say, and what they brought counted for the run. Every
@@ -42,6 +43,10 @@ public:
     // output.
     void reportBudgetReached();
     Backoff& backoff() { return backoff_; }
+    // The last failure of an exchange or an answer this run: the run
+    // report's cause where no product has one.
+    const FailureCause& cause() const { return cause_; }
+    void noteCause(const FailureCause& cause) { cause_ = cause; }
 
 private:
     const DownloadOptions options_;
@@ -50,4 +55,5 @@ private:
     std::optional<ByteBudget> budget_;
     int64_t bytesFetched_ = 0;
     int lastStatus_ = 200;
+    FailureCause cause_;
 };

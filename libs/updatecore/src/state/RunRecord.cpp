@@ -10,6 +10,17 @@ void RunRecord::note(const ProductResult& result) {
     products_.add(result);
 }
 
+void RunRecord::setOutcome(int32_t id, ProductOutcome outcome, const FailureCause& cause) {
+    for (ProductResult& known : products_) {
+        if (known.id == id) {
+            known.outcome = outcome;
+            known.cause = cause;
+            return;
+        }
+    }
+    products_.add({id, outcome, String(), cause});
+}
+
 const ProductResult* RunRecord::find(int32_t id) const {
     for (const ProductResult& known : products_) {
         if (known.id == id) {
@@ -17,4 +28,12 @@ const ProductResult* RunRecord::find(int32_t id) const {
         }
     }
     return nullptr;
+}
+
+int64_t RunRecord::bytesReused() const {
+    int64_t bytes = 0;
+    for (const ProductResult& product : products_) {
+        bytes += product.bytesReused;
+    }
+    return bytes;
 }
