@@ -3,6 +3,6 @@
 #include "Utils.h"
 
 void reportError(const String& name) {
-    log(name);
+    logError(name);
     writeToStandardOutput(name + "\n");
 }
