@@ -145,7 +145,7 @@ const char* const kOtherOptions[] = {
     "download-dir",   "verbose",      "h",          "help",       "id",        "plain",
     "throttle",       "pause",        "keep-files", "arg",        "name",      "desc",
     "lang-code",      "oem",          "serialno",   "parent",     "path",      "version",
-    "version-status", "version-desc", "ids",        "seed-cache", "retry-now",
+    "version-status", "version-desc", "ids",        "seed-cache", "retry-now", "log-format",
 };
 
 const ActionSpec* findAction(const String& name) {
@@ -180,12 +180,30 @@ int LmUpdateCommand::run() {
     if (cmd_.hasOption("verbose")) {
         SystemLog::setEcho(true);
     }
+    if (!chooseLogFormat()) {
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
+    }
     const ActionSpec* action = selectAction();
     if (action == nullptr) {
         writeLineToStandardOutput(kTryHelp);
         return ResultCode::kUsageError;
     }
     return runAction(*action);
+}
+
+bool LmUpdateCommand::chooseLogFormat() const {
+    String format;
+    if (!cmd_.getOption("log-format", format)) {
+        return true;
+    }
+    if (!isOneOf(format, {"plain", "journal"})) {
+        writeLineToStandardOutput("LmUpdate: invalid log format: " + format);
+        return false;
+    }
+    SystemLog::setFormat(format.equalsIgnoreCase("journal") ? LogFormat::kJournal
+                                                            : LogFormat::kPlain);
+    return true;
 }
 
 const ActionSpec* LmUpdateCommand::selectAction() const {
@@ -261,6 +279,7 @@ void LmUpdateCommand::usage() {
         "  --parent <ids>                Parent product ids, a,b,... (--register)",
         "--download-dir <path>           Existing directory for the downloads",
         "--verbose                       Copy the system log lines to standard error",
+        "--log-format <plain/journal>    Standard error lines with <N> priorities (journal)",
         "-h/--help                       This help text",
     };
     for (const char* line : kLines) {
