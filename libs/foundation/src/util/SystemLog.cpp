@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 namespace {
 constexpr int kBodyExcerptBytes = 4096;
@@ -41,6 +42,7 @@ void echoToStandardError(const String& escapedLine, LogPriority priority) {
     ssize_t ignored = ::write(STDERR_FILENO, text.data(), static_cast<size_t>(text.length()));
     (void)ignored;
 }
+
 int syslogPriority(LogPriority priority) {
     switch (priority) {
         case LogPriority::kError:
