@@ -151,7 +151,7 @@ const char* const kOtherOptions[] = {
     "throttle",       "pause",        "keep-files", "arg",        "name",      "desc",
     "lang-code",      "oem",          "serialno",   "parent",     "path",      "version",
     "version-status", "version-desc", "ids",        "seed-cache", "retry-now", "json",
-    "metrics-file",
+    "metrics-file",   "log-format",
 };
 
 const ActionSpec* findAction(const String& name) {
@@ -186,12 +186,30 @@ int LmUpdateCommand::run() {
     if (cmd_.hasOption("verbose")) {
         SystemLog::setEcho(true);
     }
+    if (!chooseLogFormat()) {
+        writeLineToStandardOutput(kTryHelp);
+        return ResultCode::kUsageError;
+    }
     const ActionSpec* action = selectAction();
     if (action == nullptr) {
         writeLineToStandardOutput(kTryHelp);
         return ResultCode::kUsageError;
     }
     return runAction(*action);
+}
+
+bool LmUpdateCommand::chooseLogFormat() const {
+    String format;
+    if (!cmd_.getOption("log-format", format)) {
+        return true;
+    }
+    if (!isOneOf(format, {"plain", "journal"})) {
+        writeLineToStandardOutput("LmUpdate: invalid log format: " + format);
+        return false;
+    }
+    SystemLog::setFormat(format.equalsIgnoreCase("journal") ? LogFormat::kJournal
+                                                            : LogFormat::kPlain);
+    return true;
 }
 
 const ActionSpec* LmUpdateCommand::selectAction() const {
@@ -273,6 +291,7 @@ void LmUpdateCommand::usage() {
         "--download-dir <path>           Existing directory for the downloads",
         "--verbose                       Copy the system log lines to standard error",
         "--metrics-file <path>           Write the run's metrics there (node_exporter textfile)",
+        "--log-format <plain/journal>    Standard error lines with <N> priorities (journal)",
         "-h/--help                       This help text",
     };
     for (const char* line : kLines) {

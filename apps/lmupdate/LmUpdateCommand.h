@@ -43,6 +43,8 @@ private:
     // several, or an option nobody knows.
     const ActionSpec* selectAction() const;
     bool checkDownloadDir(String& downloadDir) const;
+    // Applies --log-format; false (after saying why) for an unknown value.
+    bool chooseLogFormat() const;
 
     CmdLine cmd_;
 };

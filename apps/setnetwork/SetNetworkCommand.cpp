@@ -14,6 +14,7 @@
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
 #include "SigningKeyLocation.h"
+#include "SystemLog.h"
 #include "Utils.h"
 #include "io/File.h"
 #include "xml/XMLFactory.h"
@@ -341,9 +342,9 @@ int storeOptions(const CmdLine& cmdLine) {
 }
 
 void warnUnauthenticated(const char* setting) {
-    std::fprintf(stderr,
-                 "LmUpdate: warning: updates are not authenticated: no signing key and %s\n",
-                 setting);
+    SystemLog::show(
+        String("LmUpdate: warning: updates are not authenticated: no signing key and ") + setting,
+        LogPriority::kWarning);
 }
 
 // Without a signing key nothing but the channel vouches for a package, so

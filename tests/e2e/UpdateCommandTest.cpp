@@ -13,8 +13,10 @@
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "UpdateFixture.h"
 
@@ -550,6 +552,52 @@ TEST_F(FailingPackageTest, NextRunSkipsItUntilRetryNow) {
     EXPECT_EQ(retry.exitStatus, 251) << retry.out << retry.err;
     EXPECT_EQ(downloads(), 2);
     EXPECT_EQ(installedVersion(5), "1.0.0.0");
+}
+
+// For the journal every standard-error line carries its priority, the
+// progress script's plain lines too; otherwise no line does.
+TEST_F(FailingPackageTest, JournalFormatPrefixesEveryStandardErrorLine) {
+    serve(200, 0, true);
+    for (const char* name : {"LmProgress.pm", "LmScript.pm", "update_status.pl"}) {
+        std::filesystem::copy_file(sourcePath(std::string("scripts/appliance/bin/") + name),
+                                   root_.file(std::string("bin/") + name),
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        bool journalStream;  // JOURNAL_STREAM names standard error
+        bool journal;
+    };
+    const Case cases[] = {{"Option", {"--log-format", "journal"}, false, true},
+                          {"JournalStream", {}, true, true},
+                          {"PlainOption", {"--log-format", "plain"}, true, false},
+                          {"Neither", {}, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args =
+            commandLine(lmUpdateExe(), {"--update", "--id", "5", "--download-dir",
+                                        root_.file("download"), "--verbose", "--retry-now"});
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        std::string stream = c.journalStream ? "$(stat -L -c %d:%i /proc/self/fd/2)" : "";
+        args.insert(args.begin(), {"-c", "JOURNAL_STREAM=" + stream + " exec \"$@\"", "sh"});
+        ProgramResult r = runProgram("/bin/sh", args, options());
+        EXPECT_EQ(r.exitStatus, 251) << r.out << r.err;
+        EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);) {
+            bool prefixed =
+                line.starts_with("<3>") || line.starts_with("<4>") || line.starts_with("<6>");
+            EXPECT_EQ(prefixed, c.journal) << line;
+        }
+        std::string info = c.journal ? "<6>" : "";
+        EXPECT_NE(r.err.find(info + "product 5: download 0 of "), std::string::npos) << r.err;
+        std::istringstream names(r.out);
+        for (std::string name; std::getline(names, name);) {
+            EXPECT_NE(r.err.find((c.journal ? "<3>" : "") + name + "\n"), std::string::npos)
+                << name;
+        }
+    }
 }
 
 TEST_F(FailingPackageTest, RecordWhoseIntervalEndedIsFetchedAgain) {

@@ -1,7 +1,11 @@
 #include "SystemLog.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -41,6 +45,65 @@ TEST(SystemLogTest, ShownLineIsOnStandardErrorOnce) {
             << "echo " << echo;
     }
     SystemLog::setEcho(false);
+}
+
+// Each line on standard error, echoed or shown, carries its priority in
+// the journal format, and only there.
+TEST(SystemLogTest, JournalFormatPrefixesEveryStandardErrorLine) {
+    struct Case {
+        LogFormat format;
+        LogPriority priority;
+        std::string shown;
+    };
+    const Case cases[] = {{LogFormat::kJournal, LogPriority::kError, "<3>a\\x01\n"},
+                          {LogFormat::kJournal, LogPriority::kWarning, "<4>a\\x01\n"},
+                          {LogFormat::kJournal, LogPriority::kInfo, "<6>a\\x01\n"},
+                          {LogFormat::kPlain, LogPriority::kError, "a\\x01\n"}};
+    for (const Case& c : cases) {
+        SystemLog::setFormat(c.format);
+        testing::internal::CaptureStderr();
+        SystemLog::writeAndShow("a\x01\n", c.priority);
+        SystemLog::setEcho(true);
+        SystemLog::write("a\x01", c.priority);
+        SystemLog::setEcho(false);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.shown + c.shown) << c.shown;
+    }
+    SystemLog::setFormat(LogFormat::kPlain);
+}
+
+// JOURNAL_STREAM names the journal's stream by device and inode; only an
+// exact match with the descriptor counts.
+TEST(SystemLogTest, JournalStreamMustNameTheDescriptorsFile) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), std::fclose);
+    ASSERT_NE(file, nullptr);
+    struct stat status = {};
+    ASSERT_EQ(::fstat(::fileno(file.get()), &status), 0);
+    const std::string dev = std::to_string(status.st_dev);
+    const std::string ino = std::to_string(status.st_ino);
+    struct Case {
+        const char* name;
+        std::string stream;
+        bool unset;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"Unset", "", true, false},
+        {"Empty", "", false, false},
+        {"NoColon", dev + ino, false, false},
+        {"EmptyInode", dev + ":", false, false},
+        {"TrailingText", dev + ":" + ino + "x", false, false},
+        {"Negative", "-" + dev + ":" + ino, false, false},
+        {"OtherInode", dev + ":" + std::to_string(status.st_ino + 1), false, false},
+        {"OtherDevice", std::to_string(status.st_dev + 1) + ":" + ino, false, false},
+        {"Matching", dev + ":" + ino, false, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(
+            SystemLog::isJournalStream(c.unset ? nullptr : c.stream.c_str(), ::fileno(file.get())),
+            c.matches)
+            << c.name;
+    }
+    EXPECT_FALSE(SystemLog::isJournalStream((dev + ":" + ino).c_str(), -1)) << "closed descriptor";
 }
 
 INSTANTIATE_TEST_SUITE_P(

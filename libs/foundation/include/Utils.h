@@ -31,8 +31,6 @@ String replaceAll(const String& text, char from, char to);
 void writeToStandardOutput(const String& text);
 // The same with a line end.
 void writeLineToStandardOutput(const String& text);
-// A line to standard error.
-void writeLineToStandardError(const String& text);
 
 // Decimal text read as parseNumber reads it, for numbers from servers and
 // state files that must fit: nothing when the value would pass 2^31-1,

@@ -123,12 +123,6 @@ void writeLineToStandardOutput(const String& text) {
     writeToStandardOutput(text + "\n");
 }
 
-void writeLineToStandardError(const String& text) {
-    String line = text + "\n";
-    std::fwrite(line.data(), 1, static_cast<size_t>(line.length()), stderr);
-    std::fflush(stderr);
-}
-
 void split(const String& text, const char* delimiters, Vector<String>& out) {
     text.split(delimiters, out);
 }

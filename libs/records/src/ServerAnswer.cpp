@@ -73,12 +73,12 @@ std::optional<int> ServerAnswer::resultCodeIn(std::initializer_list<const char*>
     const String root = rootName();
     if (std::none_of(roots.begin(), roots.end(),
                      [&](const char* name) { return root.equalsIgnoreCase(name); })) {
-        SystemLog::write("LmUpdate: Unknown update response type: " + root);
+        SystemLog::write("LmUpdate: Unknown update response type: " + root, LogPriority::kError);
         return std::nullopt;
     }
     const int code = getResultCode();
     if (code < 0) {
-        SystemLog::write("LmUpdate: no result code available in response");
+        SystemLog::write("LmUpdate: no result code available in response", LogPriority::kError);
         return std::nullopt;
     }
     return code;

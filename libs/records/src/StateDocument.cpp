@@ -180,7 +180,8 @@ int StateDocument::getDelayPackages(Vector<LmPackageInfo>& out) {
         FileInputStream in(installPath(kDelayPackagesFile));
         parse(in);
     } catch (const Exception& e) {
-        SystemLog::write("LmUpdate: get packages info failed: " + e.getMessage());
+        SystemLog::write("LmUpdate: get packages info failed: " + e.getMessage(),
+                         LogPriority::kError);
         return -1;
     }
     Vector<LmPackageInfo> packages(0, 20);

@@ -20,7 +20,7 @@ constexpr const char kSource[] = "net/ClientSocket";
 }
 
 void logError(const char* operation, int error) {
-    SystemLog::write(String(operation) + ": " + std::strerror(error));
+    SystemLog::write(String(operation) + ": " + std::strerror(error), LogPriority::kError);
 }
 
 SocketAddress queryAddress(int fd, bool peer, int line) {
@@ -129,7 +129,8 @@ void ClientSocket::connectToSomeAddress() {
                 throw;
             }
             SystemLog::write("ClientSocket::open: " + remote_->toString() + ": " + e.getMessage() +
-                             "; trying " + others[next].toString());
+                                 "; trying " + others[next].toString(),
+                             LogPriority::kWarning);
             *remote_ = others[next];
             replaceDescriptor();
         }
@@ -152,7 +153,8 @@ void ClientSocket::checkRemote() const {
     }
     // Cut down to 16 bits it would name some other port.
     if (!remote_->hasValidPort()) {
-        SystemLog::write(String("ClientSocket::open: invalid port ").append(remote_->getPort()));
+        SystemLog::write(String("ClientSocket::open: invalid port ").append(remote_->getPort()),
+                         LogPriority::kError);
         fail("EC_CONNECT_FAILED: connecting failed", __LINE__);
     }
 }
@@ -180,7 +182,7 @@ void ClientSocket::setNonBlocking(bool on) {
 void ClientSocket::awaitConnection() {
     int ready = waitFor(fd_, true, wholeSecondLimit());
     if (ready == 0) {
-        SystemLog::write("ClientSocket::open: timeouted");
+        SystemLog::write("ClientSocket::open: timeouted", LogPriority::kError);
         fail("EC_CONNECT_TIMEOUT: connecting timeout", __LINE__);
     }
     if (ready < 0) {
@@ -258,7 +260,7 @@ int ClientSocket::waitOrThrow(bool forWrite, const char* operation) {
              __LINE__);
     }
     if (ready == 0) {
-        SystemLog::write(String(operation) + ": timeouted");
+        SystemLog::write(String(operation) + ": timeouted", LogPriority::kError);
         fail(forWrite ? "EC_WRITE_TIMEOUT: sending data on socket timeout"
                       : "EC_READ_TIMEOUT: reading data from socket timeout",
              __LINE__);

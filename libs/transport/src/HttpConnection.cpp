@@ -96,7 +96,7 @@ bool HttpConnection::setUpTunnel() {
 // Through a tunnel a 407 would be the origin's own answer, not the proxy's.
 void HttpConnection::checkProxyAnswer(const HttpResponse& response) const {
     if (useProxy_ && response.getStatus() == kProxyAuthenticationRequired) {
-        SystemLog::write(kProxyAuthenticationFailed);
+        SystemLog::write(kProxyAuthenticationFailed, LogPriority::kError);
         throw IOException(kProxyAuthenticationFailed, kSource, __LINE__);
     }
 }
@@ -116,7 +116,7 @@ bool HttpConnection::addBodyLength(HttpRequest& request) const {
     const String& data = request.getPostData();
     const String& path = request.getPostFile();
     if (!data.isEmpty() && !path.isEmpty()) {
-        SystemLog::write("Post both data buffer and file");
+        SystemLog::write("Post both data buffer and file", LogPriority::kError);
         return false;
     }
     if (!path.isEmpty()) {
@@ -124,7 +124,7 @@ bool HttpConnection::addBodyLength(HttpRequest& request) const {
         int64_t size = file.exists() ? file.length() : -1;
         // Only a regular file has a length to announce and bytes to send.
         if (size < 0) {
-            SystemLog::write("invalid post file path");
+            SystemLog::write("invalid post file path", LogPriority::kError);
             return false;
         }
         request.getHeaders().addIntHeader("Content-Length", size);
@@ -145,7 +145,7 @@ bool HttpConnection::sendAndReceive(HttpRequest& request, HttpResponse& response
         request.getHeaders().addHeader("Connection", "close");
     }
     if (!writeAll(request.getWireText()) || !writeBody(request)) {
-        SystemLog::write("HttpConnection: sending the request failed");
+        SystemLog::write("HttpConnection: sending the request failed", LogPriority::kError);
         return false;
     }
     if (timeout_ > 0) {

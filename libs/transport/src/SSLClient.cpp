@@ -75,22 +75,24 @@ int verifyCallback(int verdict, X509_STORE_CTX* store) {
     if (verdict == 0 && current != nullptr) {
         NameText subject(X509_NAME_oneline(X509_get_subject_name(current), nullptr, 0));
         SystemLog::write(String("SSL: verify error: ") +
-                         X509_verify_cert_error_string(X509_STORE_CTX_get_error(store)) + ": " +
-                         (subject ? subject.get() : ""));
+                             X509_verify_cert_error_string(X509_STORE_CTX_get_error(store)) + ": " +
+                             (subject ? subject.get() : ""),
+                         LogPriority::kError);
     }
     return verdict;
 }
 
 bool useCertificate(SSL_CTX* context, const String& file, FileKind kind) {
     if (kind == FileKind::kEngine) {
-        SystemLog::write("SSL: file type ENG for certificate not implemented");
+        SystemLog::write("SSL: file type ENG for certificate not implemented", LogPriority::kError);
         return false;
     }
     bool loaded = kind == FileKind::kDer
                       ? SSL_CTX_use_certificate_file(context, file.c_str(), SSL_FILETYPE_ASN1) == 1
                       : SSL_CTX_use_certificate_chain_file(context, file.c_str()) == 1;
     if (!loaded) {
-        SystemLog::write("SSL: unable to set certificate file (wrong password?)");
+        SystemLog::write("SSL: unable to set certificate file (wrong password?)",
+                         LogPriority::kError);
     }
     return loaded;
 }
@@ -109,7 +111,8 @@ bool usePrivateKey(SSL_CTX* context) {
         return true;
     }
     SystemLog::write(String("SSL: unable to set private key file: '") + keyFile + "' type " +
-                     (keyType.isEmpty() ? String("PEM") : keyType));
+                         (keyType.isEmpty() ? String("PEM") : keyType),
+                     LogPriority::kError);
     return false;
 }
 
@@ -127,7 +130,8 @@ bool keyMatchesCertificate(SSL_CTX* context) {
     }
     probe.reset();
     if (SSL_CTX_check_private_key(context) != 1) {
-        SystemLog::write("SSL: Private key does not match the certificate public key");
+        SystemLog::write("SSL: Private key does not match the certificate public key",
+                         LogPriority::kError);
         return false;
     }
     return true;

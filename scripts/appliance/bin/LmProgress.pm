@@ -18,7 +18,9 @@
 # ROOT is $REGISTER_DIR, or the directory above the one holding the script.
 #
 # On a terminal, download reports redraw one progress bar line in place on
-# standard error; elsewhere every report prints one plain line there.
+# standard error; elsewhere every report prints one plain line there. With
+# LM_LOG_FORMAT=journal (the update client's lines carry the journal's
+# priority prefixes) every report is a plain line starting with "<6>".
 package LmProgress;
 
 use strict;
@@ -107,6 +109,10 @@ sub plain_line {
 
 sub show {
     my ($old, $new) = @_;
+    if (($ENV{LM_LOG_FORMAT} // '') eq 'journal') {
+        print STDERR '<6>', plain_line($new), "\n";
+        return;
+    }
     if (!-t STDERR) {
         print STDERR plain_line($new), "\n";
         return;

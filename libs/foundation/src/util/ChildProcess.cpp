@@ -119,7 +119,7 @@ void ChildProcess::execInChild(char* const* argv, char* const* envp) {
     }
     int error = errno;
     if (!settings_.failureLine.isEmpty()) {
-        SystemLog::write(settings_.failureLine);
+        SystemLog::write(settings_.failureLine, LogPriority::kError);
     }
     if (settings_.failureHook) {
         settings_.failureHook(error);

@@ -173,7 +173,7 @@ bool FileDownload::waitOrStop(Clock::Duration delay) {
 // What arrived stays for a later run.
 bool FileDownload::deadlinePassed(ServerCall& call) {
     call.abandon();
-    log("LmUpdate: download deadline passed: " + URL::masked(target_.url));
+    logError("LmUpdate: download deadline passed: " + URL::masked(target_.url));
     return end(TransferOutcome::kBrokeOff, "EC_READ_TIMEOUT: download deadline passed");
 }
 
@@ -415,26 +415,27 @@ std::optional<bool> FileDownload::rebuild(const ServerExchange& exchange, Server
             return this->end(TransferOutcome::kOverBudget);
         case DeltaDownload::End::kWholeAnswer:
             deltaOff_ = true;
-            log("LmUpdate: delta " + URL::masked(target_.url) + ": the server sent the whole file");
+            logWarning("LmUpdate: delta " + URL::masked(target_.url) +
+                       ": the server sent the whole file");
             return receive(call, *delta.takeWholeAnswer());
         case DeltaDownload::End::kFallback:
             break;
     }
     deltaOff_ = true;
     resumeFrom_ = written;
-    log("LmUpdate: delta " + URL::masked(target_.url) + ": " + delta.reason() +
-        ": downloading the rest whole after " + decimalText(call.bytesFetched() - fetchedBefore) +
-        " bytes fetched");
+    logWarning("LmUpdate: delta " + URL::masked(target_.url) + ": " + delta.reason() +
+               ": downloading the rest whole after " +
+               decimalText(call.bytesFetched() - fetchedBefore) + " bytes fetched");
     return std::nullopt;
 }
 
 bool FileDownload::rebuilt(ServerCall& call, int64_t fetchedBefore, const DeltaDownload& delta,
                            int32_t written) {
     call.close();
-    log("LmUpdate: delta " + URL::masked(target_.url) + ": " +
-        decimalText(call.bytesFetched() - fetchedBefore) + " bytes fetched, " +
-        decimalText(delta.seedBytes()) + " from the seed, " + decimalText(delta.requests()) +
-        " requests");
+    logWarning("LmUpdate: delta " + URL::masked(target_.url) + ": " +
+               decimalText(call.bytesFetched() - fetchedBefore) + " bytes fetched, " +
+               decimalText(delta.seedBytes()) + " from the seed, " + decimalText(delta.requests()) +
+               " requests");
     stats_.reusedBytes += delta.seedBytes();
     bool ended = finish(written);
     result_.rebuilt = true;
@@ -443,8 +444,8 @@ bool FileDownload::rebuilt(ServerCall& call, int64_t fetchedBefore, const DeltaD
 
 bool FileDownload::finish(int32_t received) {
     if (received != target_.size && StopSignals::requested()) {
-        log("LmUpdate: download stopped by signal " + decimalText(StopSignals::signalNumber()) +
-            ": " + URL::masked(target_.url));
+        logWarning("LmUpdate: download stopped by signal " +
+                   decimalText(StopSignals::signalNumber()) + ": " + URL::masked(target_.url));
         policy_.resume().brokeOff(target_);
         return end(TransferOutcome::kStopped);
     }

@@ -30,8 +30,8 @@ Vector<LmPackageInfo> readDelayedPackages() {
         state.parse(in);
         state.readPackageInfoList(delayed, false);
     } catch (const Exception& e) {
-        log("LmUpdate: get packages info failed before downloading package file: " +
-            e.getMessage());
+        logError("LmUpdate: get packages info failed before downloading package file: " +
+                 e.getMessage());
         delayed.removeAll();
     }
     return delayed;
@@ -87,7 +87,8 @@ Vector<ProductResult> PackageDownload::run(Vector<LmPackageInfo>& packages) {
     }
     if (StopSignals::requested()) {
         // Nothing of this run is installed; kept files resume next time.
-        log("LmUpdate: update stopped by signal " + decimalText(StopSignals::signalNumber()));
+        logWarning("LmUpdate: update stopped by signal " +
+                   decimalText(StopSignals::signalNumber()));
         reportError("EC_LMUPDATE_UPDATE_ERROR");
     }
     return results;
@@ -122,7 +123,7 @@ ProductResult PackageDownload::fetchPackage(Vector<LmPackageInfo>& packages,
                                             LmPackageInfo& package) {
     int32_t id = package.product.id;
     if (isDelayed(package)) {
-        log("EC_LMUPDATE_DELAY_PACKAGE");
+        logWarning("EC_LMUPDATE_DELAY_PACKAGE");
         return {id, ProductOutcome::kSkipped, "deferred"};
     }
     if (std::optional<FailedPackages::Entry> earlier = failedEarlier(package)) {
@@ -178,7 +179,7 @@ ProductResult PackageDownload::failed(const FetchResult& fetched, const LmPackag
         return {id, ProductOutcome::kRefused, transfer.detail,
                 FailureCause::ofRefusal(transfer.detail)};
     }
-    log("LmUpdate: downloading file failed: " + URL::masked(package.url));
+    logError("LmUpdate: downloading file failed: " + URL::masked(package.url));
     reportError("EC_LMUPDATE_UPDATE_ERROR");
     policy.discard(package, localFileOf(package));
     if (isGone(transfer)) {
@@ -192,8 +193,8 @@ ProductResult PackageDownload::failed(const FetchResult& fetched, const LmPackag
 // Reported like the failure it repeats, so the run ends as that one did.
 ProductResult PackageDownload::skipped(const LmPackageInfo& package,
                                        const FailedPackages::Entry& earlier) {
-    log("LmUpdate: package skipped until " + FailedPackages::isoTime(earlier.until) + ": " +
-        URL::masked(package.url) + ": " + earlier.reason);
+    logWarning("LmUpdate: package skipped until " + FailedPackages::isoTime(earlier.until) + ": " +
+               URL::masked(package.url) + ": " + earlier.reason);
     reportError("EC_LMUPDATE_UPDATE_ERROR");
     return {package.product.id, ProductOutcome::kSkipped, "failed earlier: " + earlier.reason,
             FailureCause::ofEarlierFailure(earlier.reason)};

@@ -29,7 +29,7 @@ FileDescriptor openSeed(int32_t id) {
     try {
         return SeedCache::open(0).openSeed(id);
     } catch (const IOException& e) {
-        log("LmUpdate: no seed: " + e.getMessage());
+        logWarning("LmUpdate: no seed: " + e.getMessage());
         return FileDescriptor();
     }
 }
@@ -72,7 +72,7 @@ std::optional<DirectoryHandle> PackageFetch::prepareDirectory(LmPackageInfo& pac
         return std::nullopt;
     }
     if (!directory) {
-        log("LmUpdate: cannot create download path: " + tree_.packagePath(package));
+        logError("LmUpdate: cannot create download path: " + tree_.packagePath(package));
         return std::nullopt;
     }
     package.path = tree_.packagePath(package);
@@ -102,7 +102,7 @@ String PackageFetch::spaceProblem(const LmPackageInfo& package) {
                 seeds.release(static_cast<int64_t>(missing), package.product.id);
             }
         } catch (const IOException& e) {
-            log("LmUpdate: " + e.getMessage());
+            logError("LmUpdate: " + e.getMessage());
         }
     }
     return space.shortfall(package.path, package.size, stored);
@@ -149,8 +149,8 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
     if (!problem.isEmpty() && transfer.rebuilt) {
         // The seed or a range answer was not what the index said: the file
         // is fetched whole, once, and judged on that.
-        log("LmUpdate: delta " + URL::masked(package.url) + ": rebuilt file refused (" + problem +
-            "): downloading it whole");
+        logWarning("LmUpdate: delta " + URL::masked(package.url) + ": rebuilt file refused (" +
+                   problem + "): downloading it whole");
         directory.openForWriting(package.file, O_TRUNC);
         return again(package, policy, directory, false);
     }
@@ -158,8 +158,8 @@ FetchResult PackageFetch::checkFile(LmPackageInfo& package, FetchPolicy& policy,
         // The bytes an earlier transfer left were wrong (a file changed
         // after its record was written): once more from the start.
         restarted_ = true;
-        log("LmUpdate: resumed file refused (" + problem + "): downloading " +
-            URL::masked(package.url) + " again from the start");
+        logWarning("LmUpdate: resumed file refused (" + problem + "): downloading " +
+                   URL::masked(package.url) + " again from the start");
         directory.openForWriting(package.file, O_TRUNC);
         return again(package, policy, directory, policy.deltaAllowed());
     }

@@ -45,10 +45,10 @@ void PackagePolicy::progressed(int32_t received, int32_t size) {
 bool PackagePolicy::nextServerAfter(const WrongAnswer& answer) {
     const String& name = package_.product.desc;
     if (answer.badLength) {
-        log("LmUpdate: invalid file length in response");
+        logError("LmUpdate: invalid file length in response");
     } else {
-        log("Download '" + name + (answer.status == 401 ? "' unauthorized" : "' not found"));
-        log("Download '" + name + "' failed with code " + decimalText(answer.status));
+        logError("Download '" + name + (answer.status == 401 ? "' unauthorized" : "' not found"));
+        logError("Download '" + name + "' failed with code " + decimalText(answer.status));
     }
     return true;
 }

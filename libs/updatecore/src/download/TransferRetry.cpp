@@ -49,7 +49,7 @@ std::optional<Clock::Duration> TransferRetry::afterBusy(int status, const String
     }
     std::optional<Clock::Duration> delay = Backoff::afterRetryAfter(*seconds);
     if (!delay) {
-        log("LmUpdate: " + why + ": longer than the cap: " + URL::masked(url_));
+        logWarning("LmUpdate: " + why + ": longer than the cap: " + URL::masked(url_));
     }
     return delay ? next(why, delay) : std::nullopt;
 }
@@ -57,14 +57,15 @@ std::optional<Clock::Duration> TransferRetry::afterBusy(int status, const String
 std::optional<Clock::Duration> TransferRetry::next(const String& why,
                                                    std::optional<Clock::Duration> delay) {
     if (failures_ >= Backoff::kAttempts) {
-        log("LmUpdate: " + why + ": no attempt left at this server: " + URL::masked(url_));
+        logWarning("LmUpdate: " + why + ": no attempt left at this server: " + URL::masked(url_));
         return std::nullopt;
     }
     if (!backoff_.take(*delay)) {
-        log("LmUpdate: " + why + ": the run has waited its limit: " + URL::masked(url_));
+        logWarning("LmUpdate: " + why + ": the run has waited its limit: " + URL::masked(url_));
         return std::nullopt;
     }
-    log("LmUpdate: " + why + ": attempt " + decimalText(failures_ + 1) + " of " +
-        decimalText(Backoff::kAttempts) + " in " + secondsText(*delay) + ": " + URL::masked(url_));
+    logWarning("LmUpdate: " + why + ": attempt " + decimalText(failures_ + 1) + " of " +
+               decimalText(Backoff::kAttempts) + " in " + secondsText(*delay) + ": " +
+               URL::masked(url_));
     return delay;
 }

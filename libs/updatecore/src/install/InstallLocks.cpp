@@ -16,12 +16,12 @@ bool InstallLocks::takePrivate(const String& area) {
         if (lock_->held()) {
             return true;
         }
-        log("LmUpdate: install lock in /run: " + path + ": " + lock_->refusal());
+        logWarning("LmUpdate: install lock in /run: " + path + ": " + lock_->refusal());
     }
     lock_ = std::make_unique<InstallLock>(kRunLock);
     if (!lock_->held()) {
         // Nothing is installed without a lock: a person must learn why.
-        warn(String("LmUpdate: install lock refused: ") + kRunLock + ": " + lock_->refusal());
+        showError(String("LmUpdate: install lock refused: ") + kRunLock + ": " + lock_->refusal());
     }
     return lock_->held();
 }
@@ -29,6 +29,6 @@ bool InstallLocks::takePrivate(const String& area) {
 void InstallLocks::takeLegacy(const String& path) {
     legacy_ = std::make_unique<InstallLock>(path);
     if (!legacy_->held()) {
-        log("LmUpdate: legacy install lock skipped: " + path + ": " + legacy_->refusal());
+        logWarning("LmUpdate: legacy install lock skipped: " + path + ": " + legacy_->refusal());
     }
 }

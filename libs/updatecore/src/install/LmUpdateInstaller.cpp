@@ -67,7 +67,7 @@ bool madeDurable(const String& deferred) {
         }
         return true;
     } catch (const IOException& e) {
-        log("LmUpdate: cannot write " + e.getMessage());
+        logError("LmUpdate: cannot write " + e.getMessage());
         return false;
     }
 }
@@ -141,7 +141,7 @@ int runScript(const LmPackageInfo& package, const String& source,
 // Logs the failure of an install script that did not exit with a status the
 // caller accepts: "Install6 " after an exit, "Install7 " after a signal.
 void logScriptFailure(int status, const LmPackageInfo& package) {
-    log(labelLine(WIFSIGNALED(status) ? "Install7 " : "Install6 ", package));
+    logError(labelLine(WIFSIGNALED(status) ? "Install7 " : "Install6 ", package));
 }
 
 void removeFile(const String& path) {
@@ -173,7 +173,7 @@ void putArchiveAway(const LmPackageInfo& package, PackageWorkspace& work, bool f
             work.setAside(package.file);
             return;
         } catch (const IOException& e) {
-            log("LmUpdate: no seed kept: " + e.getMessage());
+            logWarning("LmUpdate: no seed kept: " + e.getMessage());
         }
     }
     removeFile(work.path() + "/" + package.file);
@@ -192,7 +192,7 @@ bool unpackZip(const LmPackageInfo& package, PackageWorkspace& work, bool forSee
     if (!listing.read(archive)) {
         // Not an archive unzip can read: failed as unpacking it would.
         removeFile(archive);
-        log(labelLine("Install5 ", package));
+        logError(labelLine("Install5 ", package));
         return false;
     }
     const bool large = listing.contains("large_package_flag");
@@ -207,7 +207,7 @@ bool unpackZip(const LmPackageInfo& package, PackageWorkspace& work, bool forSee
                                         "install-package", "large_package_flag", "-d", directory},
                                        extent, labelLine("Install 2", package));
         if (!unzipSucceeded(status)) {
-            log(labelLine("Install 3", package));
+            logError(labelLine("Install 3", package));
             return removeUnpacked(work);
         }
     } else {
@@ -215,7 +215,7 @@ bool unpackZip(const LmPackageInfo& package, PackageWorkspace& work, bool forSee
                                        labelLine("Install4 ", package));
         putArchiveAway(package, work, forSeed);
         if (!unzipSucceeded(status)) {
-            log(labelLine("Install5 ", package));
+            logError(labelLine("Install5 ", package));
             return removeUnpacked(work);
         }
     }
@@ -265,7 +265,7 @@ int LmUpdateInstaller::installAll() {
             }
         } catch (const Exception& e) {
             // A damaged record must not stop the packages after it.
-            log("LmUpdate: " + e.getMessage());
+            logError("LmUpdate: " + e.getMessage());
         }
     }
     return count;
@@ -273,8 +273,8 @@ int LmUpdateInstaller::installAll() {
 
 bool LmUpdateInstaller::installPackage(LmPackageInfo& package) {
     if (package.downloadResult != LmPackageInfo::kDownloaded) {
-        log("LmUpdate: package file of '" + package.product.name + " (" + package.version.version +
-            ") is invalid");
+        logError("LmUpdate: package file of '" + package.product.name + " (" +
+                 package.version.version + ") is invalid");
         return false;
     }
     log("Install " + package.product.desc + " ...");
@@ -285,7 +285,7 @@ bool LmUpdateInstaller::installPackage(LmPackageInfo& package) {
     if (package.format.equalsIgnoreCase("img")) {
         return installImage(package);
     }
-    log("LmUpdate: unsupported package format: " + package.format);
+    logError("LmUpdate: unsupported package format: " + package.format);
     return false;
 }
 
@@ -313,8 +313,8 @@ std::optional<PackageWorkspace> LmUpdateInstaller::workspace(const LmPackageInfo
     } catch (const UnsafePathException& e) {
         PackageRefusal::report(package, kUnsafePath + e.getMessage());
     } catch (const IOException& e) {
-        log("LmUpdate: " + e.getMessage());
-        log(labelLine("Install5 ", package));
+        logError("LmUpdate: " + e.getMessage());
+        logError(labelLine("Install5 ", package));
     }
     return std::nullopt;
 }
@@ -370,7 +370,7 @@ void LmUpdateInstaller::keepSeed(const LmPackageInfo& package, const PackageWork
         try {
             seeds_.emplace(SeedCache::open(*seedCap_));
         } catch (const IOException& e) {
-            log("LmUpdate: no seed kept: " + e.getMessage());
+            logWarning("LmUpdate: no seed kept: " + e.getMessage());
             return;
         }
     }
@@ -387,26 +387,26 @@ bool LmUpdateInstaller::defer(LmPackageInfo& package, PackageWorkspace& work) {
     if (slash <= 0) {
         // The target would be the installation root itself, which the next
         // step empties.
-        log("LmUpdate: cannot defer a package without a parent directory: " + directory);
+        logError("LmUpdate: cannot defer a package without a parent directory: " + directory);
         return false;
     }
     if (encloses(target, work.path())) {
-        log("LmUpdate: cannot defer a package into its own install area: " + target);
+        logError("LmUpdate: cannot defer a package into its own install area: " + target);
         return false;
     }
     if (!removeTree(target)) {
-        log("rm path " + target + ") failed");
+        logError("rm path " + target + ") failed");
     }
     log("rm path " + target + ") success");
     if (ChildProcess::run(kMkdir, {"mkdir", "-p", target}, "mkdir path " + target + ") failed") !=
         0) {
-        log("mdir path " + target + ") failed");
+        logError("mdir path " + target + ") failed");
         return false;
     }
     String deferred = target + directory.substring(slash);
     if (ChildProcess::run(kMv, {"mv", "-f", "-T", work.path(), deferred},
                           "move path " + work.path() + ") failed") != 0) {
-        log("move path " + work.path() + ") failed");
+        logError("move path " + work.path() + ") failed");
         return false;
     }
     log("move path " + work.path() + ") success");
@@ -428,7 +428,7 @@ bool LmUpdateInstaller::installImage(LmPackageInfo& package) {
     std::error_code error;
     std::filesystem::create_directories(mountPoint.str(), error);
     if (error) {
-        log("LmUpdate: cannot create tmp dir for mount point: " + mountPoint);
+        logError("LmUpdate: cannot create tmp dir for mount point: " + mountPoint);
         return false;
     }
     String image = work->path() + "/" + package.file;
@@ -493,7 +493,7 @@ std::optional<int> LmUpdateInstaller::runInstallPackage(const LmPackageInfo& pac
     if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) <= 2) {
         return WEXITSTATUS(status);
     }
-    log("Install " + package.product.desc + " (" + package.version.version + ") failed");
+    logError("Install " + package.product.desc + " (" + package.version.version + ") failed");
     return std::nullopt;
 }
 
@@ -502,6 +502,6 @@ bool LmUpdateInstaller::removeProductDirectory(const String& packageDirectory) {
     if (removeTree(directory)) {
         return true;
     }
-    log("removing temporary directory: " + directory + " failed");
+    logError("removing temporary directory: " + directory + " failed");
     return false;
 }

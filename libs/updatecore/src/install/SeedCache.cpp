@@ -18,7 +18,7 @@ namespace {
 constexpr mode_t kDirectoryMode = 0700;
 
 void logNotKept(const String& reason) {
-    log("LmUpdate: no seed kept: " + reason);
+    logWarning("LmUpdate: no seed kept: " + reason);
 }
 
 bool olderThan(const timespec& a, const timespec& b) {
@@ -131,7 +131,7 @@ std::vector<SeedCache::Seed> SeedCache::seeds(int32_t spared) const {
             addSeeds(entry, seeds);
         }
     } catch (const IOException& e) {
-        log("LmUpdate: " + e.getMessage());
+        logError("LmUpdate: " + e.getMessage());
     }
     std::sort(seeds.begin(), seeds.end(), [spared](const Seed& a, const Seed& b) {
         if ((a.id == spared) != (b.id == spared)) {
@@ -160,7 +160,7 @@ void SeedCache::addSeeds(const String& entry, std::vector<Seed>& seeds) const {
             }
         }
     } catch (const IOException& e) {
-        log("LmUpdate: seed skipped: " + e.getMessage());
+        logWarning("LmUpdate: seed skipped: " + e.getMessage());
     }
 }
 
@@ -176,7 +176,7 @@ int64_t SeedCache::removeInOrder(const std::vector<Seed>& seeds, int64_t bytes) 
                 log("LmUpdate: seed removed: " + decimalText(seed.id) + "/" + seed.name);
             }
         } catch (const IOException& e) {
-            log("LmUpdate: " + e.getMessage());
+            logError("LmUpdate: " + e.getMessage());
         }
     }
     return freed;

@@ -95,7 +95,7 @@ bool ZipListing::read(const String& archive) {
     names_.removeAll();
     std::string output;
     if (!unzipOutput({"unzip", "-Z1", archive}, output)) {
-        log("LmUpdate: cannot list archive: " + archive);
+        logError("LmUpdate: cannot list archive: " + archive);
         return false;
     }
     size_t start = 0;
@@ -122,7 +122,7 @@ bool ZipListing::readMembers(const String& archive) {
         lines = linesOf(output);
     }
     if (lines.size() != static_cast<size_t>(names_.size()) + 3) {
-        log("LmUpdate: cannot read member sizes of archive: " + archive);
+        logError("LmUpdate: cannot read member sizes of archive: " + archive);
         return false;
     }
     for (size_t i = 2; i + 1 < lines.size(); ++i) {
@@ -131,7 +131,7 @@ bool ZipListing::readMembers(const String& archive) {
         Member member;
         if (!(fields >> mode >> version >> system >> size >> flags) ||
             !parseSize(size, member.size) || flags.empty()) {
-            log("LmUpdate: cannot read member sizes of archive: " + archive);
+            logError("LmUpdate: cannot read member sizes of archive: " + archive);
             return false;
         }
         member.encrypted = ::isupper(static_cast<unsigned char>(flags[0])) != 0;

@@ -3,9 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "ChildProcess.h"
 #include "InstallRoot.h"
+#include "SystemLog.h"
+
+extern char** environ;
 
 namespace {
 
@@ -41,6 +45,22 @@ String updateScriptLine(const String& root, long id, const char* status) {
 void appendSizes(String& line, long downloadedSize, long totalSize) {
     line.append(" --downloaded_size ").append(downloadedSize);
     line.append(" --total_size ").append(totalSize);
+}
+
+// Our environment, with LM_LOG_FORMAT=journal when our own lines carry the
+// journal's prefixes: the script then prints plain prefixed lines too.
+Vector<String> scriptEnvironment() {
+    static constexpr std::string_view kFormatVariable = "LM_LOG_FORMAT=";
+    Vector<String> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (!std::string_view(*entry).starts_with(kFormatVariable)) {
+            entries.add(String(*entry));
+        }
+    }
+    if (SystemLog::format() == LogFormat::kJournal) {
+        entries.add(String("LM_LOG_FORMAT=journal"));
+    }
+    return entries;
 }
 
 }  // namespace
@@ -133,6 +153,7 @@ void ProgressReporter::run(const String& command) {
     std::fflush(stdout);
     ChildProcess script("/bin/sh", {"sh", "-c", command});
     script.startOwnProcessGroup();
+    script.setEnvironment(scriptEnvironment());
     if (script.start()) {
         script.wait();
     }

@@ -10,7 +10,7 @@ String& lastName() {
 }  // namespace
 
 void reportError(const String& name) {
-    log(name);
+    logError(name);
     writeToStandardOutput(name + "\n");
     rememberReportedError(name);
 }

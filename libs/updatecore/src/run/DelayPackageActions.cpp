@@ -91,7 +91,7 @@ bool statusDocument(int32_t id, Vector<LmPackageInfo>& list, String& document) {
         }
     }
     if (!packageListDocument(list, document)) {
-        log("LmUpdate: status delay package, failed to make the package list");
+        logError("LmUpdate: status delay package, failed to make the package list");
         return false;
     }
     return true;
@@ -122,14 +122,14 @@ int installDelayed(int32_t id, String& action) {
     StateDocument delayed;
     Vector<LmPackageInfo> packages;
     if (!delayed.parse(action) || delayed.readPackageInfoList(packages, false) != 1) {
-        log("LmUpdate: failed to install delay package, NO such id: " + decimalText(id));
+        logError("LmUpdate: failed to install delay package, NO such id: " + decimalText(id));
         return kDelayFailed;
     }
     // The script runs from its path: nobody but root and this user may be
     // able to swap a directory on it.
     String unsafe = PathTrust::problem(packages[0].path);
     if (!unsafe.isEmpty()) {
-        warnUnsafePath(unsafe);
+        showUnsafePath(unsafe);
         return kDelayFailed;
     }
     SigningKey::warnIfUnchecked(packages[0]);
@@ -200,8 +200,8 @@ void addDelayPackage(const LmPackageInfo& package, int removeFiles) {
         list.add(package);
         saveDelayed(list, gone, removeFiles);
     } catch (const Exception& e) {
-        log("LmUpdate: " + e.getMessage());
+        logError("LmUpdate: " + e.getMessage());
     } catch (const std::exception& e) {
-        log(e.what());
+        logError(e.what());
     }
 }

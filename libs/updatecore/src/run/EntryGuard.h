@@ -12,9 +12,9 @@ int guarded(int failure, const char* logPrefix, Steps steps) {
     try {
         return steps();
     } catch (const Exception& e) {
-        SystemLog::write(logPrefix + e.getMessage());
+        SystemLog::write(logPrefix + e.getMessage(), LogPriority::kError);
     } catch (const std::exception& e) {
-        SystemLog::write(String(logPrefix) + e.what());
+        SystemLog::write(String(logPrefix) + e.what(), LogPriority::kError);
     }
     return failure;
 }

@@ -43,7 +43,7 @@ void FirmwarePolicy::answered(int status) {
 
 bool FirmwarePolicy::nextServerAfter(const WrongAnswer& answer) {
     if (answer.badLength && answer.whole) {
-        log("LmUpdate: size don't match");
+        logError("LmUpdate: size don't match");
     }
     return false;
 }

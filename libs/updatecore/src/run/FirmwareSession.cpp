@@ -99,7 +99,7 @@ int FirmwareSession::handleResponse(const String& version) {
     FileInputStream in(installPath(kFirmwarePackagesFile));
     ServerAnswer answer;
     if (!answer.parse(in)) {
-        log("LmUpdate: invalid update response format: " + answer.getErrorText());
+        logError("LmUpdate: invalid update response format: " + answer.getErrorText());
         return kFirmwareProtocol;
     }
     // A self-update answer is not a firmware answer.
@@ -139,7 +139,7 @@ int FirmwareSession::download(Vector<LmPackageInfo>& packages, const String& ver
             break;
     }
     int result = transferCode(fetched.transfer);
-    log("LmUpdate: downloading file failed: " + decimalText(result));
+    logError("LmUpdate: downloading file failed: " + decimalText(result));
     return result;
 }
 

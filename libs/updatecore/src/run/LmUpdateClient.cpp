@@ -33,7 +33,7 @@ void logUnstored(const Vector<LmServer>& hosts) {
     for (int i = 0; i < hosts.size(); ++i) {
         names.append(i == 0 ? "" : ", ").append(hosts[i]);
     }
-    log("LmUpdate: stored server list full, for this run only: " + names);
+    logWarning("LmUpdate: stored server list full, for this run only: " + names);
 }
 
 // The update request: the next server after a transport failure (reported
@@ -83,7 +83,7 @@ bool takeUpdateAnswer(Answer answer, const String& body) {
             log(SystemLog::bodyExcerpt(body));
             return true;
         case Answer::kBadStatus:
-            log("EC_LMUPDATE_UPDATE_ERROR");
+            logError("EC_LMUPDATE_UPDATE_ERROR");
             writeToStandardOutput("EC_LMUPDATE_UPDATE_ERROR");
             rememberReportedError("EC_LMUPDATE_UPDATE_ERROR");
             return false;
@@ -126,7 +126,7 @@ bool LmUpdateClient::requestUpdate(int32_t id, String& body) {
 std::optional<int> LmUpdateClient::handleResponse(const String& body) {
     ServerAnswer answer;
     if (!answer.parse(body)) {
-        log("LmUpdate: invalid update response format: " + answer.getErrorText());
+        logError("LmUpdate: invalid update response format: " + answer.getErrorText());
         return refuseAnswer("not a readable document");
     }
     std::optional<int> code = answer.resultCodeIn({"LmSelfUpdateResponse", "LmUpdateResponse"});
@@ -148,7 +148,7 @@ std::optional<int> LmUpdateClient::handleResponse(const String& body) {
 }
 
 std::optional<int> LmUpdateClient::refuseAnswer(const String& reason) {
-    log("LmUpdate: update answer refused: " + reason);
+    logError("LmUpdate: update answer refused: " + reason);
     session_.noteCause({"answer-refused", String(), reason});
     reportError("EC_LMUPDATE_UPDATE_ERROR");
     return std::nullopt;
@@ -241,7 +241,7 @@ UpdateResult LmUpdateClient::download(int32_t id) {
 
 bool LmUpdateClient::mayRedirect(int redirects) {
     if (redirects == kMaxRedirects) {
-        log("LmUpdate: too many redirects");
+        logError("LmUpdate: too many redirects");
         session_.noteCause({"answer-refused", String(), "too many redirects"});
         reportError("EC_LMUPDATE_UPDATE_ERROR");
         return false;

@@ -5,6 +5,7 @@
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
+#include "SystemLog.h"
 #include "Utils.h"
 #include "io/File.h"
 #include "outcome/LastRunTable.h"
@@ -106,7 +107,7 @@ int showLastRun(bool json) {
     try {
         report = RunReportFiles::readLast();
     } catch (const IOException& e) {
-        writeLineToStandardError("LmUpdate: no run report: " + e.getMessage());
+        SystemLog::show("LmUpdate: no run report: " + e.getMessage(), LogPriority::kError);
         return kUsageError;
     }
     writeToStandardOutput(json ? String(RunReportFiles::text(report) + "\n")

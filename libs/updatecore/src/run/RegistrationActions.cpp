@@ -130,7 +130,7 @@ int registerSteps(const LmProduct& product) {
     LmUpdateStore& store = LmUpdateStore::instance();
     const String text = describe(product.info, product.version.version);
     if (!store.replaceProduct(product)) {
-        SystemLog::write("LmUpdate: register product failed: " + text);
+        SystemLog::write("LmUpdate: register product failed: " + text, LogPriority::kError);
         return kRegisterFailed;
     }
     SystemLog::write("LmUpdate: register product successful: " + text);
@@ -147,7 +147,8 @@ int deregisterSteps(const LmProduct& product) {
         return 0;
     }
     const String version = found ? existing.version.version : String();
-    SystemLog::write("LmUpdate: deregister product failed: " + describe(product.info, version));
+    SystemLog::write("LmUpdate: deregister product failed: " + describe(product.info, version),
+                     LogPriority::kError);
     return kDeregisterFailed;
 }
 

@@ -63,7 +63,7 @@ void ReportedRun::writeReport(const RunReport::Document& report) const {
     try {
         RunReportFiles::write(report, report_.action() == "update");
     } catch (const Exception& e) {
-        log("LmUpdate: cannot write run report: " + e.getMessage());
+        logError("LmUpdate: cannot write run report: " + e.getMessage());
     }
 }
 
@@ -76,6 +76,6 @@ void ReportedRun::writeMetrics(const RunReport::Document& report) {
     try {
         MetricsFile::write(metricsFile(), report, products);
     } catch (const Exception& e) {
-        warn("LmUpdate: cannot write metrics: " + e.getMessage());
+        showError("LmUpdate: cannot write metrics: " + e.getMessage());
     }
 }

@@ -58,7 +58,7 @@ void replaceNewPackages(const Vector<LmPackageInfo>& packages) {
     try {
         writeNewPackages(packages);
     } catch (const Exception& e) {
-        log("LmUpdate: cannot write " + e.getMessage());
+        logError("LmUpdate: cannot write " + e.getMessage());
         File(installPath(kNewPackagesFile)).remove();
     }
 }
@@ -135,7 +135,8 @@ int endOfInstall(int result) {
     if (!StopSignals::requested()) {
         return result;
     }
-    log("LmUpdate: installation stopped by signal " + decimalText(StopSignals::signalNumber()));
+    logWarning("LmUpdate: installation stopped by signal " +
+               decimalText(StopSignals::signalNumber()));
     bool recorded = result == kUpdateInstalled || result == kUpdateSelfUpdated;
     return recorded ? result : kUpdateInstallFailed;
 }
@@ -204,7 +205,7 @@ bool UpdateRun::openTrustedPlaces() {
         area_.emplace(InstallArea::open());
         return true;
     } catch (const IOException& e) {
-        warnUnsafePath(e.getMessage());
+        showUnsafePath(e.getMessage());
         return false;
     }
 }
@@ -213,7 +214,7 @@ bool UpdateRun::openTrustedPlaces() {
 // empties it); a cache that cannot be used keeps no seeds this run.
 void UpdateRun::trimSeeds() {
     if (!apartFromSeeds(options_.downloadDir)) {
-        log("LmUpdate: no seed kept: the download directory lies in the seed cache");
+        logWarning("LmUpdate: no seed kept: the download directory lies in the seed cache");
         return;
     }
     int64_t cap = int64_t{options_.seedCacheMiB} * SeedCache::kMiB;
@@ -221,7 +222,7 @@ void UpdateRun::trimSeeds() {
         SeedCache::open(cap).evict(cap);
         seedCap_ = cap;
     } catch (const IOException& e) {
-        log("LmUpdate: no seed kept: " + e.getMessage());
+        logWarning("LmUpdate: no seed kept: " + e.getMessage());
     }
 }
 
@@ -231,7 +232,7 @@ std::optional<int> UpdateRun::requestAndDownload(int32_t id, Vector<LmPackageInf
     try {
         result = LmUpdateClient(session).update(id);
     } catch (const Exception& e) {
-        log(e.getMessage());
+        logError(e.getMessage());
         record_.setBytesFetched(session.bytesFetched());
         record_.setCause(session.cause().known()
                              ? session.cause()
@@ -290,7 +291,7 @@ void UpdateRun::removeWorkspaceLeftovers() {
                 " workspace(s) left by an earlier run");
         }
     } catch (const IOException& e) {
-        log("LmUpdate: " + e.getMessage());
+        logError("LmUpdate: " + e.getMessage());
     }
 }
 
@@ -311,7 +312,7 @@ int UpdateRun::installAndRecord(int32_t id, int announced) {
             return kUpdateInstallFailed;
         }
     } catch (const Exception& e) {
-        log(e.getMessage());
+        logError(e.getMessage());
         record_.setCause({"unpack", String(), e.getMessage()});
         return kUpdateInstallFailed;
     }
@@ -326,7 +327,7 @@ int UpdateRun::installAndRecord(int32_t id, int announced) {
             return kUpdateInventory;
         }
     } catch (const Exception& e) {
-        log(e.getMessage());
+        logError(e.getMessage());
         record_.setCause({"disk", String(), e.getMessage()});
         return kUpdateInventory;
     }
@@ -384,10 +385,10 @@ bool clearTempFiles() {
 }
 
 void onNetworkTimeout() {
-    log("socket connect or read or write timeout!!!");
+    logError("socket connect or read or write timeout!!!");
     ReportedRun::endActive(kNetworkTimeout);
     if (!clearTempFiles()) {
-        log("failed to clear tmp files");
+        logError("failed to clear tmp files");
     }
     std::exit(kNetworkTimeout);
 }

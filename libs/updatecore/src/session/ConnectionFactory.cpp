@@ -63,7 +63,7 @@ bool ConnectionFactory::readSettingsOrLog(NetworkSettings& out) {
     if (readSettings(out)) {
         return true;
     }
-    log("LmUpdate: read server settings failed");
+    logError("LmUpdate: read server settings failed");
     return false;
 }
 

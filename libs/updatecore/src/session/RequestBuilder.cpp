@@ -15,7 +15,7 @@ bool readParentId(const String& entry, int32_t& id) {
     if (tryParseNumber(entry, id, &failure)) {
         return id >= 0;
     }
-    log(failure);
+    logWarning(failure);
     return false;
 }
 
@@ -108,7 +108,7 @@ bool RequestBuilder::setDocumentRequest(HttpRequest& request, int32_t id, const 
     addTextHeader(request, "X-Lm-Update-MAC", settings.mac);
     String document;
     if (!LmUpdateStore::instance().buildRequest(id, document)) {
-        log("Cannot obtain product data for request");
+        logError("Cannot obtain product data for request");
         return false;
     }
     request.setMethod("POST");

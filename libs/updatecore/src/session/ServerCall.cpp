@@ -57,7 +57,7 @@ bool ServerCall::open(ConnectionKind kind, bool keepAlive, const String& serverE
 bool ServerCall::transmit(HttpRequest& request, HttpResponse& response) {
     if (connection_ == nullptr || !connection_->sendAndReceive(request, response)) {
         if (policy_.logUnsent) {
-            log("Connecting to " + host_ + " failed");
+            logError("Connecting to " + host_ + " failed");
         }
         return false;
     }
@@ -83,7 +83,7 @@ Answer ServerCall::fetchAnswer(HttpRequest& request, String& body) {
     log("Processing update list");
     int status = response.getStatus();
     if (status != 200) {
-        log("LmUpdate: http response: " + decimalText(status));
+        logError("LmUpdate: http response: " + decimalText(status));
         return Answer::kBadStatus;
     }
     return takeBody(response, body);
@@ -103,7 +103,7 @@ Answer ServerCall::fetchSessionId(HttpRequest& request, String& sessionId) {
 Answer ServerCall::takeBody(HttpResponse& response, String& body) {
     body.clear();
     if (response.getBody() == nullptr) {
-        log("LmUpdate: no data is available in response");
+        logError("LmUpdate: no data is available in response");
         return Answer::kNoBody;
     }
     if (!readBody(response, body)) {
@@ -124,9 +124,9 @@ bool ServerCall::readBody(HttpResponse& response, String& body) {
     if (result == HttpResponse::kBodyComplete) {
         return true;
     }
-    log((result == HttpResponse::kBodyTooLarge ? "LmUpdate: response body too large: "
-                                               : "LmUpdate: response body unreadable: ") +
-        reason);
+    logError((result == HttpResponse::kBodyTooLarge ? "LmUpdate: response body too large: "
+                                                    : "LmUpdate: response body unreadable: ") +
+             reason);
     return false;
 }
 

@@ -67,9 +67,9 @@ bool ServerExchange::attemptAt(const String& host, const Attempt& attempt) {
 bool ServerExchange::failed(ServerCall& call, const String& message) {
     String address = call.abandon();
     if (policy_.failureLog == ExchangePolicy::FailureLog::kHostAndMessage) {
-        log("Connecting to " + call.host() + " failed: " + message);
+        logError("Connecting to " + call.host() + " failed: " + message);
     } else if (policy_.failureLog == ExchangePolicy::FailureLog::kMessage) {
-        log(message);
+        logError(message);
     }
     if (!address.isEmpty()) {
         log("Address tried for " + call.host() + ": " + address);

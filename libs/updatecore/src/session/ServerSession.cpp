@@ -14,7 +14,7 @@ ByteBudget& ServerSession::budget() {
     if (!budget_) {
         int mib = LmNetConfig::getInstance().getBudget();
         if (mib < 0) {
-            log("LmUpdate: invalid budget in the settings: nothing is fetched");
+            logError("LmUpdate: invalid budget in the settings: nothing is fetched");
         }
         budget_.emplace(mib < 0 ? 1 : int64_t{mib} * ByteBudget::kMiB);
     }

@@ -38,8 +38,9 @@ String VerifiedHttpsConnection::serverText() const {
 
 void VerifiedHttpsConnection::open() {
     if (!getVerification().isOn()) {
-        SystemLog::write("LmUpdate: TLS verification is off for " + serverText() +
-                         " (ssl.verify none)");
+        SystemLog::write(
+            "LmUpdate: TLS verification is off for " + serverText() + " (ssl.verify none)",
+            LogPriority::kWarning);
     }
     try {
         HttpsConnection::open();

@@ -84,7 +84,7 @@ void ByteBudget::read(std::time_t now) {
         FileInputStream in(path);
         document.parse(in);
     } catch (const IOException& e) {
-        log("LmUpdate: " + e.getMessage());
+        logError("LmUpdate: " + e.getMessage());
     }
     std::optional<int64_t> count;
     if (document.getTree().getAttribute("/Day", "date", date) &&
@@ -92,7 +92,7 @@ void ByteBudget::read(std::time_t now) {
         count = byteCount(bytes);
     }
     if (!count || date.length() != day_.length()) {
-        log("LmUpdate: byte count unreadable: the day counts as spent");
+        logWarning("LmUpdate: byte count unreadable: the day counts as spent");
         used_ = limit_;
         return;
     }
@@ -113,6 +113,6 @@ void ByteBudget::write() const {
         out.write(text.data(), text.length());
         out.commit();
     } catch (const IOException& e) {
-        log("LmUpdate: cannot write " + e.getMessage());
+        logError("LmUpdate: cannot write " + e.getMessage());
     }
 }

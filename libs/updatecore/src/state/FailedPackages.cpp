@@ -140,9 +140,9 @@ void FailedPackages::read() {
         if (readEntries()) {
             return;
         }
-        log("LmUpdate: " + path_ + ": malformed, counted as empty");
+        logWarning("LmUpdate: " + path_ + ": malformed, counted as empty");
     } catch (const Exception& e) {
-        log("LmUpdate: " + path_ + ": unreadable, counted as empty: " + e.getMessage());
+        logWarning("LmUpdate: " + path_ + ": unreadable, counted as empty: " + e.getMessage());
     }
     entries_.clear();
 }
@@ -222,7 +222,7 @@ bool FailedPackages::save() {
         changed_ = false;
         return true;
     } catch (const Exception& e) {
-        log("LmUpdate: save failed packages failed: " + e.getMessage());
+        logError("LmUpdate: save failed packages failed: " + e.getMessage());
         return false;
     }
 }

@@ -95,7 +95,7 @@ void LmDocumentWriter::writeFile(const XMLTree& tree, const String& path) {
     } catch (const IOException& e) {
         // The cause, in one form for every state file; the caller says
         // which step failed.
-        log("LmUpdate: cannot write " + e.getMessage());
+        logError("LmUpdate: cannot write " + e.getMessage());
         throw;
     }
 }

@@ -112,7 +112,8 @@ bool LmUpdateStore::save() {
         parser_.parse(in);
         return true;
     } catch (const Exception& e) {
-        SystemLog::write("LmUpdate: save inventory file failed: " + e.getMessage());
+        SystemLog::write("LmUpdate: save inventory file failed: " + e.getMessage(),
+                         LogPriority::kError);
         return false;
     }
 }
@@ -194,7 +195,7 @@ bool LmUpdateStore::registerProduct(int32_t id, const LmProduct& product) {
         }
         return replaceProduct(working);
     } catch (const Exception& e) {
-        SystemLog::write(e.getMessage());
+        SystemLog::write(e.getMessage(), LogPriority::kError);
         return false;
     }
 }

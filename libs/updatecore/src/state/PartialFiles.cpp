@@ -41,7 +41,7 @@ bool loadPartialFiles(LmUpdateStore& store) {
         }
         return store.load(path);
     } catch (const Exception& e) {
-        log(e.getMessage());
+        logError(e.getMessage());
         return false;
     }
 }
@@ -91,7 +91,7 @@ int32_t PartialFiles::resumePoint(long id, const String& url, const String& loca
     // (begin, keep) or drops it once the file is whole.
     if (!matchesFile(record, url, localFile, size, have)) {
         store.removePartialFile(static_cast<int32_t>(id));
-        log("info in LMUPDATE_PARTIAL_FILE did not match real one " + record.path);
+        logWarning("info in LMUPDATE_PARTIAL_FILE did not match real one " + record.path);
         File stale(record.path);
         if (stale.isFile()) {
             stale.remove();

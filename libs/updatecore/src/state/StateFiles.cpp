@@ -50,7 +50,7 @@ bool writeDocument(const XMLTree& tree, const String& path, const char* failureP
         LmDocumentWriter::writeFile(tree, path);
         return true;
     } catch (const Exception& e) {
-        SystemLog::write(failurePrefix + e.getMessage());
+        SystemLog::write(failurePrefix + e.getMessage(), LogPriority::kError);
         return false;
     }
 }
@@ -99,7 +99,7 @@ LastUpdateTexts lastUpdateTexts(const XMLTree& document) {
 std::unique_ptr<XMLTree> packageListTree(const Vector<LmPackageInfo>& list, bool onlyIdentified) {
     std::unique_ptr<XMLTree> tree = newXMLTree();
     if (!tree) {
-        SystemLog::write("LmUpdate: Cannot create default XML tree");
+        SystemLog::write("LmUpdate: Cannot create default XML tree", LogPriority::kError);
         return nullptr;
     }
     tree->createNode("PackageInfoList");
@@ -120,7 +120,7 @@ std::unique_ptr<XMLTree> packageListTree(const Vector<LmPackageInfo>& list, bool
 bool createDefaultInventory() {
     std::unique_ptr<XMLTree> tree = newXMLTree();
     if (!tree) {
-        SystemLog::write("LmUpdate: cannot obtain default XML tree");
+        SystemLog::write("LmUpdate: cannot obtain default XML tree", LogPriority::kError);
         return false;
     }
     buildDefaultInventory(*tree);

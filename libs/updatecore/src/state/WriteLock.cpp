@@ -31,16 +31,17 @@ int runLockScript(const char* action, int pid, int timeout) {
     arguments.add(decimalText(timeout));
 
     ChildProcess child("/usr/bin/perl", arguments);
-    child.setStartFailureHook(
-        [](int error) { SystemLog::write(String("write lock failed").append(error)); });
+    child.setStartFailureHook([](int error) {
+        SystemLog::write(String("write lock failed").append(error), LogPriority::kError);
+    });
     child.setStartFailureStatus(kStartFailureStatus);
     if (!child.start()) {
-        SystemLog::write(String("write lock failed").append(errno));
+        SystemLog::write(String("write lock failed").append(errno), LogPriority::kError);
         return kNotRun;
     }
     const int status = child.wait();
     if (status == -1) {
-        SystemLog::write(String("write lock failed").append(errno));
+        SystemLog::write(String("write lock failed").append(errno), LogPriority::kError);
         return kNotRun;
     }
     if (WIFSIGNALED(status)) {

@@ -107,7 +107,7 @@ String PackageTrust::fileProblem(const LmPackageInfo& package, const String& loc
                                  StreamingDigest* streamed) const {
     String digest = loggedDigest(localFile, streamed);
     if (digest.isEmpty() || !digest.equalsIgnoreCase(package.md5)) {
-        log("LmUpdate: invalid md5 in downloading file: " + URL::masked(package.url));
+        logError("LmUpdate: invalid md5 in downloading file: " + URL::masked(package.url));
         return "md5 mismatch";
     }
     return sha256Problem(package, localFile, streamed != nullptr ? streamed->sha256() : String());

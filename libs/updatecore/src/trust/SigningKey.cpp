@@ -31,14 +31,14 @@ void SigningKey::load() {
     }
     String unsafe = unsafePath(path_);
     if (!unsafe.isEmpty()) {
-        problem_ = warnUnsafePath(unsafe);
+        problem_ = showUnsafePath(unsafe);
         return;
     }
     try {
         key_ = std::make_unique<PackageSignature>(path_);
     } catch (const Exception& e) {
         problem_ = e.getMessage();
-        warn(problem_);
+        showError(problem_);
     }
 }
 
@@ -57,7 +57,7 @@ bool SigningKey::refusedPath() {
     String path = SigningKeyLocation::path();
     String unsafe = path.isEmpty() ? String() : unsafePath(path);
     if (!unsafe.isEmpty()) {
-        warnUnsafePath(unsafe);
+        showUnsafePath(unsafe);
     }
     return !unsafe.isEmpty();
 }
