@@ -6,11 +6,13 @@ CMAKE_FLAGS ?=
 # The 32-bit ARM cross-build against its own armhf sysroot (in the build
 # tree, made by scripts/armhf-sysroot), its tests run under qemu-user.
 ARM_BUILD ?= build-arm
+# ARM_EMULATOR, when set, replaces the toolchain file's qemu-arm command.
 ARM_SYSROOT = $(abspath $(ARM_BUILD))/sysroot
-ARM_EMULATOR = qemu-arm;-L;$(ARM_SYSROOT)
+ARM_EMULATOR ?=
 ARM_CONFIGURE = cmake -S . -B $(ARM_BUILD) -DCMAKE_BUILD_TYPE=Release -DLM_BUILD_BENCHMARKS=OFF \
 	-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux-gnueabihf.cmake -DLM_ARMHF_SYSROOT=$(ARM_SYSROOT) \
-	"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)" -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	$(if $(ARM_EMULATOR),"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)") \
+	-DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
 PACKAGE_BUILD ?= build-package
 
 .PHONY: all deps build test check demo bench bench-update bench-delta bench-link bench-fsync crash crash-sweep asan interop fuzz arm package package-arm format clean
@@ -119,7 +121,7 @@ package-arm:
 	$(ARM_CONFIGURE)
 	cmake --build $(ARM_BUILD) -j $(JOBS) --target SetNetwork LmUpdate
 	cd $(ARM_BUILD) && cpack -G DEB
-	QEMU_LD_PREFIX=$(ARM_SYSROOT) sh scripts/check-package $(ARM_BUILD)/lmupdate_*_armhf.deb
+	LM_ARMHF_SYSROOT=$(ARM_SYSROOT) sh scripts/check-package $(ARM_BUILD)/lmupdate_*_armhf.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

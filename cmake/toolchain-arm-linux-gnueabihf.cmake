@@ -7,11 +7,14 @@
 #         -DLM_ARMHF_SYSROOT=$PWD/build-arm/sysroot
 #
 # Without binfmt_misc an ARM executable starts only through qemu-arm, so the
-# tests run under the emulator named here (override on the command line),
-# with -L pointing it at the sysroot: the loader and libc then come from the
-# same libc6 package as libssl and libstdc++. Not -L /usr/arm-linux-gnueabihf:
-# that loader is the cross toolchain's copy of glibc, which would load the
-# sysroot's libc of another release, and a forked child crashes.
+# tests run under the emulator named here (override on the command line):
+# qemu-arm runs the sysroot's loader, which loads the program with the
+# sysroot's libraries, so the loader and libc come from the same libc6
+# package as libssl and libstdc++. Not qemu-arm -L SYSROOT: it looks every
+# absolute path up in SYSROOT first, so open("/") gets the sysroot and the
+# files a test makes below /tmp land there. Not -L /usr/arm-linux-gnueabihf
+# either: that loader is the cross toolchain's copy of glibc, which would
+# load the sysroot's libc of another release, and a forked child crashes.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
@@ -52,8 +55,9 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
 set(ENV{PKG_CONFIG_LIBDIR} "${sysroot_libs}/pkgconfig:${LM_ARMHF_SYSROOT}/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${LM_ARMHF_SYSROOT}")
 
-set(CMAKE_CROSSCOMPILING_EMULATOR "qemu-arm;-L;${LM_ARMHF_SYSROOT}" CACHE STRING
-    "Runs a built executable on the build machine")
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    "qemu-arm;${LM_ARMHF_SYSROOT}/lib/ld-linux-armhf.so.3;--library-path;${LM_ARMHF_SYSROOT}/lib/arm-linux-gnueabihf:${sysroot_libs}"
+    CACHE STRING "Runs a built executable on the build machine")
 
 # The top CMakeLists asks for 64-bit file offsets in every build. time_t
 # stays 32 bits: Debian 12's armhf OpenSSL and expat use a 32-bit time_t.
