@@ -3,12 +3,16 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-# The 32-bit ARM cross-build, its tests run under qemu-user.
+# The 32-bit ARM cross-build against its own armhf sysroot (in the build
+# tree, made by scripts/armhf-sysroot), its tests run under qemu-user.
 ARM_BUILD ?= build-arm
-ARM_EMULATOR = qemu-arm
+# ARM_EMULATOR, when set, replaces the toolchain file's qemu-arm command.
+ARM_SYSROOT = $(abspath $(ARM_BUILD))/sysroot
+ARM_EMULATOR ?=
 ARM_CONFIGURE = cmake -S . -B $(ARM_BUILD) -DCMAKE_BUILD_TYPE=Release -DLM_BUILD_BENCHMARKS=OFF \
-	-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux-gnueabihf.cmake \
-	"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)" -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux-gnueabihf.cmake -DLM_ARMHF_SYSROOT=$(ARM_SYSROOT) \
+	$(if $(ARM_EMULATOR),"-DCMAKE_CROSSCOMPILING_EMULATOR=$(ARM_EMULATOR)") \
+	-DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
 PACKAGE_BUILD ?= build-package
 
 .PHONY: all deps build test check demo bench bench-update bench-delta bench-link bench-fsync crash crash-sweep asan interop fuzz arm package package-arm format clean
@@ -97,6 +101,7 @@ fuzz:
 
 arm:
 	sh scripts/install-deps --armhf
+	sh scripts/armhf-sysroot $(ARM_SYSROOT)
 	$(ARM_CONFIGURE)
 	cmake --build $(ARM_BUILD) -j $(JOBS)
 	sh scripts/arm-tests $(ARM_BUILD) $(JOBS)
@@ -112,10 +117,11 @@ package:
 
 package-arm:
 	sh scripts/install-deps --armhf --package
+	sh scripts/armhf-sysroot $(ARM_SYSROOT)
 	$(ARM_CONFIGURE)
 	cmake --build $(ARM_BUILD) -j $(JOBS) --target SetNetwork LmUpdate
 	cd $(ARM_BUILD) && cpack -G DEB
-	sh scripts/check-package $(ARM_BUILD)/lmupdate_*_armhf.deb
+	LM_ARMHF_SYSROOT=$(ARM_SYSROOT) sh scripts/check-package $(ARM_BUILD)/lmupdate_*_armhf.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
