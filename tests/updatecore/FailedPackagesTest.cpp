@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TempRoot.h"
+#include "Utils.h"
 
 namespace {
 
@@ -159,7 +160,7 @@ TEST_F(FailedPackagesTest, UnreadableFileCountsAsEmpty) {
         FailedPackages read = load();
         ASSERT_EQ(read.entries().size(), 1u) << text;
         EXPECT_EQ(read.entries()[0].id, 6);
-        EXPECT_EQ(FailedPackages::isoTime(read.entries()[0].until), "2026-12-09T08:00:00Z");
+        EXPECT_EQ(utcTimestamp(read.entries()[0].until), "2026-12-09T08:00:00Z");
     }
 }
 

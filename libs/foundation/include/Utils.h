@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -58,6 +59,12 @@ bool isNumber(const char* text, const char* allowed = nullptr);
 String formatLocalTime(const char* format);
 String currentTime();  // local time, "%H:%M:%S"
 String currentDate();  // local date, "%Y-%m-%d"
+// time in UTC in a strftime format (at most 63 bytes long; "" when longer).
+String formatUtcTime(std::time_t time, const char* format);
+// RFC 3339 in UTC to the second: "2026-12-09T07:00:00Z".
+String utcTimestamp(std::time_t time);
+// The time of a utcTimestamp text; none for any other text.
+std::optional<std::time_t> parseUtcTimestamp(const String& text);
 
 const char* separator();      // "/"
 const char* tempDirectory();  // "/tmp"

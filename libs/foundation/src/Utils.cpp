@@ -193,6 +193,39 @@ String formatLocalTime(const char* format) {
     return String(buffer, static_cast<int>(n));
 }
 
+String formatUtcTime(std::time_t time, const char* format) {
+    std::tm parts{};
+    char buffer[64];
+    if (gmtime_r(&time, &parts) == nullptr) {
+        return String();
+    }
+    size_t n = std::strftime(buffer, sizeof buffer, format, &parts);
+    return String(buffer, static_cast<int>(n));
+}
+
+String utcTimestamp(std::time_t time) {
+    return formatUtcTime(time, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+std::optional<std::time_t> parseUtcTimestamp(const String& text) {
+    std::tm parts{};
+    int consumed = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &parts.tm_year, &parts.tm_mon,
+                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &consumed) != 6 ||
+        consumed != text.length()) {
+        return std::nullopt;
+    }
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    std::time_t time = timegm(&parts);
+    // timegm carries over out-of-range fields (a 13th month): such a text
+    // was not written by utcTimestamp.
+    if (time == -1 || utcTimestamp(time) != text) {
+        return std::nullopt;
+    }
+    return time;
+}
+
 String currentTime() {
     return formatLocalTime("%H:%M:%S");
 }

@@ -193,7 +193,7 @@ ProductResult PackageDownload::failed(const FetchResult& fetched, const LmPackag
 // Reported like the failure it repeats, so the run ends as that one did.
 ProductResult PackageDownload::skipped(const LmPackageInfo& package,
                                        const FailedPackages::Entry& earlier) {
-    logWarning("LmUpdate: package skipped until " + FailedPackages::isoTime(earlier.until) + ": " +
+    logWarning("LmUpdate: package skipped until " + utcTimestamp(earlier.until) + ": " +
                URL::masked(package.url) + ": " + earlier.reason);
     reportError("EC_LMUPDATE_UPDATE_ERROR");
     return {package.product.id, ProductOutcome::kSkipped, "failed earlier: " + earlier.reason,

@@ -15,13 +15,6 @@ std::string sample(const char* name, int64_t value) {
     return std::string(name) + " " + std::to_string(value) + "\n";
 }
 
-std::optional<std::time_t> timeIn(const RunReport::Document& object, const char* key) {
-    if (!object.is_object() || !object.contains(key) || !object[key].is_string()) {
-        return std::nullopt;
-    }
-    return RunReport::parseTime(String(object[key].get<std::string>()));
-}
-
 }  // namespace
 
 std::string MetricsFile::labelValue(const String& value) {
@@ -50,8 +43,9 @@ std::string MetricsFile::text(const RunReport::Document& report,
     std::string out;
     addMetric(out, "lmupdate_last_run_timestamp_seconds", "gauge",
               "When the last run of LmUpdate ended (Unix time).",
-              sample("lmupdate_last_run_timestamp_seconds", timeIn(report, "ended").value_or(0)));
-    if (std::optional<std::time_t> success = timeIn(totals, "last_success")) {
+              sample("lmupdate_last_run_timestamp_seconds",
+                     RunReport::timeIn(report, "ended").value_or(0)));
+    if (std::optional<std::time_t> success = RunReport::timeIn(totals, "last_success")) {
         addMetric(out, "lmupdate_last_success_timestamp_seconds", "gauge",
                   "When the last successful run of LmUpdate ended (Unix time).",
                   sample("lmupdate_last_success_timestamp_seconds", *success));

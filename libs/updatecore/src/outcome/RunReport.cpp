@@ -1,5 +1,6 @@
 #include "outcome/RunReport.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "ResultCode.h"
@@ -94,12 +95,12 @@ std::optional<FailureCause> causeOfCode(const String& action, int code) {
     return std::nullopt;
 }
 
-int64_t numberIn(const Document& document, const char* object, const char* key) {
-    if (!document.is_object() || !document.contains(object) || !document[object].is_object()) {
+// A byte count of an earlier report; 0 when absent or not a count.
+int64_t countIn(const Document& object, const char* key) {
+    if (!object.is_object() || !object.contains(key) || !object[key].is_number_integer()) {
         return 0;
     }
-    const Document& value = document[object].value(key, Document());
-    return value.is_number_integer() && value.get<int64_t>() > 0 ? value.get<int64_t>() : 0;
+    return std::max<int64_t>(object[key].get<int64_t>(), 0);
 }
 
 }  // namespace
@@ -120,21 +121,11 @@ bool RunReport::succeeded(const String& action, int code) {
     return code == kOk || (action == "delay install" && code == 1);
 }
 
-String RunReport::timeText(std::time_t time) {
-    std::tm parts{};
-    gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return String(text);
-}
-
-std::optional<std::time_t> RunReport::parseTime(const String& text) {
-    std::tm parts{};
-    const char* end = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts);
-    if (end == nullptr || *end != '\0') {
+std::optional<std::time_t> RunReport::timeIn(const Document& object, const char* key) {
+    if (!object.is_object() || !object.contains(key) || !object[key].is_string()) {
         return std::nullopt;
     }
-    return timegm(&parts);
+    return parseUtcTimestamp(String(object[key].get<std::string>()));
 }
 
 Document RunReport::end(int code, const String& resultName, const Document& previous) {
@@ -144,8 +135,8 @@ Document RunReport::end(int code, const String& resultName, const Document& prev
     Document report;
     report["schema"] = 1;
     report["action"] = action_.str();
-    report["started"] = timeText(started_).str();
-    report["ended"] = timeText(std::time(nullptr)).str();
+    report["started"] = utcTimestamp(started_).str();
+    report["ended"] = utcTimestamp(std::time(nullptr)).str();
     report["duration_seconds"] = static_cast<double>(static_cast<int64_t>(seconds * 1000)) / 1000;
     report["exit_status"] = code & 0xff;
     report["result"] = resultName.isEmpty() ? std::string("ok") : resultName.str();
@@ -215,18 +206,16 @@ std::optional<FailureCause> RunReport::failure(int code, const String& resultNam
 }
 
 Document RunReport::totals(const Document& previous, const Document& report, bool success) {
+    Document before = previous.is_object() ? previous.value("totals", Document()) : Document();
     Document totals;
     totals["bytes_fetched"] =
-        numberIn(previous, "totals", "bytes_fetched") + report["bytes_fetched"].get<int64_t>();
+        countIn(before, "bytes_fetched") + report["bytes_fetched"].get<int64_t>();
     totals["bytes_reused"] =
-        numberIn(previous, "totals", "bytes_reused") + report["bytes_reused"].get<int64_t>();
+        countIn(before, "bytes_reused") + report["bytes_reused"].get<int64_t>();
     if (success) {
         totals["last_success"] = report["ended"];
-    } else if (previous.is_object() && previous.contains("totals") &&
-               previous["totals"].is_object() && previous["totals"].contains("last_success") &&
-               previous["totals"]["last_success"].is_string() &&
-               parseTime(String(previous["totals"]["last_success"].get<std::string>()))) {
-        totals["last_success"] = previous["totals"]["last_success"];
+    } else if (timeIn(before, "last_success")) {
+        totals["last_success"] = before["last_success"];
     }
     return totals;
 }

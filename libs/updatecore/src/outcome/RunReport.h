@@ -28,9 +28,9 @@ public:
     const String& action() const { return action_; }
     // The action's result counts as success (the scheduled run's view).
     static bool succeeded(const String& action, int code);
-    // RFC 3339 in UTC, to the second; and back (none for other text).
-    static String timeText(std::time_t time);
-    static std::optional<std::time_t> parseTime(const String& text);
+    // The time a member of object names (utcTimestamp text); none when it
+    // is absent or not such a text.
+    static std::optional<std::time_t> timeIn(const Document& object, const char* key);
 
 private:
     Document productEntry(const ProductResult& product) const;

@@ -63,11 +63,7 @@ String ByteBudget::reachedLine() const {
 }
 
 String ByteBudget::dayOf(std::time_t now) {
-    std::tm fields{};
-    gmtime_r(&now, &fields);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &fields);
-    return String(text);
+    return formatUtcTime(now, "%Y-%m-%d");
 }
 
 void ByteBudget::read(std::time_t now) {

@@ -33,26 +33,6 @@ std::time_t interval(int failures) {
     return std::min(length, FailedPackages::kLongestInterval);
 }
 
-// The time of an isoTime text; none for any other text.
-std::optional<std::time_t> parseIsoTime(const String& text) {
-    std::tm parts{};
-    int consumed = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &parts.tm_year, &parts.tm_mon,
-                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &consumed) != 6 ||
-        consumed != text.length()) {
-        return std::nullopt;
-    }
-    parts.tm_year -= 1900;
-    parts.tm_mon -= 1;
-    std::time_t time = timegm(&parts);
-    // timegm carries over out-of-range fields (a 13th month): such a text
-    // was not written here.
-    if (time == -1 || FailedPackages::isoTime(time) != text) {
-        return std::nullopt;
-    }
-    return time;
-}
-
 String attributeOf(const XMLNode& node, const char* name) {
     String value;
     node.getAttribute(String(name), value);
@@ -69,7 +49,7 @@ int32_t numberOf(const XMLNode& node, const char* name) {
 }
 
 std::time_t timeOf(const XMLNode& node, const char* name) {
-    std::optional<std::time_t> time = parseIsoTime(attributeOf(node, name));
+    std::optional<std::time_t> time = parseUtcTimestamp(attributeOf(node, name));
     if (!time) {
         throw Exception(String("bad ") + name);
     }
@@ -103,8 +83,8 @@ void appendEntry(XMLTree& tree, const FailedPackages::Entry& entry) {
                                          {"version", entry.version},
                                          {"md5", entry.md5},
                                          {"failures", decimalText(entry.failures)},
-                                         {"failed", FailedPackages::isoTime(entry.failed)},
-                                         {"until", FailedPackages::isoTime(entry.until)},
+                                         {"failed", utcTimestamp(entry.failed)},
+                                         {"until", utcTimestamp(entry.until)},
                                          {"reason", entry.reason},
                                          {"url", entry.url}});
     }
@@ -225,16 +205,6 @@ bool FailedPackages::save() {
         logError("LmUpdate: save failed packages failed: " + e.getMessage());
         return false;
     }
-}
-
-String FailedPackages::isoTime(std::time_t time) {
-    std::tm parts{};
-    char text[32] = "";
-    if (gmtime_r(&time, &parts) == nullptr ||
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
-        return String();
-    }
-    return String(text);
 }
 
 std::vector<FailedPackages::Entry>::iterator FailedPackages::find(const LmPackageInfo& package) {

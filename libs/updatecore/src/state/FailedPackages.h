@@ -68,9 +68,6 @@ public:
 
     const std::vector<Entry>& entries() const { return entries_; }
 
-    // "2026-12-09T07:00:00Z".
-    static String isoTime(std::time_t time);
-
 private:
     void read();
     bool readEntries();
