@@ -1,6 +1,7 @@
 #include "outcome/RunReport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <string>

@@ -1,5 +1,7 @@
 #include "outcome/LastRunTable.h"
 
+#include <nlohmann/json.hpp>
+
 namespace {
 
 using Document = RunReport::Document;

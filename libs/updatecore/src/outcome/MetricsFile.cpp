@@ -1,5 +1,7 @@
 #include "outcome/MetricsFile.h"
 
+#include <nlohmann/json.hpp>
+
 #include "io/AtomicFileWriter.h"
 
 namespace {

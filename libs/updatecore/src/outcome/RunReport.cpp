@@ -1,5 +1,7 @@
 #include "outcome/RunReport.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <iterator>
 

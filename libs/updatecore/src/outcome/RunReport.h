@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 
 #include "LmProduct.h"

@@ -1,5 +1,7 @@
 #include "outcome/RunReportFiles.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <cstring>
 #include <deque>

@@ -2,6 +2,8 @@
 // class of their own.
 #include "LmUpdateCore.h"
 
+#include <nlohmann/json.hpp>
+
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"

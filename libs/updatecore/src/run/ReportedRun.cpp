@@ -1,5 +1,7 @@
 #include "run/ReportedRun.h"
 
+#include <nlohmann/json.hpp>
+
 #include "Exception.h"
 #include "outcome/MetricsFile.h"
 #include "outcome/RunReportFiles.h"
