@@ -13,6 +13,7 @@
 #include "InstallRoot.h"
 #include "io/AtomicFileWriter.h"
 #include "io/File.h"
+#include "outcome/LastRunTable.h"
 
 namespace {
 
@@ -66,6 +67,11 @@ RunReport::Document RunReportFiles::readLast() {
         failReading(path, "not a run report");
     }
     return report;
+}
+
+String RunReportFiles::showLast(bool json) {
+    RunReport::Document report = readLast();
+    return String(json ? text(report) + "\n" : LastRunTable::render(report));
 }
 
 std::string RunReportFiles::text(const RunReport::Document& report) {

@@ -19,6 +19,9 @@ public:
     // to the history, whose oldest lines go beyond kHistoryLines. Raises
     // IOException "PATH: ERROR".
     static void write(const RunReport::Document& report, bool history);
+    // The last report as a table, or with json as its document; raises as
+    // readLast.
+    static String showLast(bool json);
     // The document as written: one line, bytes that are not UTF-8 replaced.
     static std::string text(const RunReport::Document& report);
 

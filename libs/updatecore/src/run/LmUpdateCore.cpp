@@ -2,15 +2,12 @@
 // class of their own.
 #include "LmUpdateCore.h"
 
-#include <nlohmann/json.hpp>
-
 #include "Exception.h"
 #include "InstallRoot.h"
 #include "LmNetConfig.h"
 #include "SystemLog.h"
 #include "Utils.h"
 #include "io/File.h"
-#include "outcome/LastRunTable.h"
 #include "outcome/RunReportFiles.h"
 #include "report/Report.h"
 #include "run/EntryGuard.h"
@@ -105,14 +102,13 @@ void setMetricsFile(const String& path) {
 }
 
 int showLastRun(bool json) {
-    RunReport::Document report;
+    String shown;
     try {
-        report = RunReportFiles::readLast();
+        shown = RunReportFiles::showLast(json);
     } catch (const IOException& e) {
         SystemLog::show("LmUpdate: no run report: " + e.getMessage(), LogPriority::kError);
         return kUsageError;
     }
-    writeToStandardOutput(json ? String(RunReportFiles::text(report) + "\n")
-                               : String(LastRunTable::render(report)));
+    writeToStandardOutput(shown);
     return kOk;
 }
